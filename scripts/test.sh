@@ -1,0 +1,26 @@
+#!/usr/bin/env bash
+# test.sh [MODE...]: runs the named test modes (all of them when none is named) and stops at the
+# first that fails. Each mode is scripts/ci/MODE.sh and can be run on its own the same way.
+#   unit      build (warnings as errors) and run the C test suite with ctest
+#   python    the Python host's tests under Python 3 and, when present, Python 2.7
+#   install   install to a temporary prefix and build a consumer with CMake and pkg-config
+#   asan      the C suite, corpora and host tests with AddressSanitizer + UBSan
+#   valgrind  the C suite under valgrind memcheck
+#   fuzz      every libFuzzer target for a bounded time (FUZZ_SECONDS, default 60)
+#   s390x     cross-build for big-endian s390x and run the C suite under qemu
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+all_modes=(unit python install asan valgrind fuzz s390x)
+modes=("$@")
+[[ ${#modes[@]} -gt 0 ]] || modes=("${all_modes[@]}")
+
+for m in "${modes[@]}"; do
+  [[ -f scripts/ci/$m.sh ]] || { echo "test.sh: unknown mode '$m' (modes: ${all_modes[*]})" >&2; exit 2; }
+done
+for m in "${modes[@]}"; do
+  echo "=== test mode: $m"
+  start=$SECONDS
+  bash "scripts/ci/$m.sh"
+  echo "=== test mode $m passed in $((SECONDS - start)) s"
+done

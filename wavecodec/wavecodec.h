@@ -1,0 +1,140 @@
+/*
+ * wavecodec: routines for waveforms in the GSE2.0 text format.
+ *
+ *   - the WID2 header line: read_header, write_header;
+ *   - the six-bit sample code (CM6): compress_6b_buffer (one character per writer call),
+ *     compress_6b_chars (into a caller's buffer), decomp_6b_buffer (a whole data section);
+ *   - second differences: diff_2nd, rem_2nd_diff;
+ *   - the CHK2 checksum: check_sum.
+ *
+ * Plain C interface, valid C and C++. The library never allocates, keeps no files and starts no
+ * threads; all memory and streams belong to the caller. Samples are 32-bit signed integers in host
+ * byte order. Every function is re-entrant except diff_2nd (see there).
+ */
+#ifndef WAVECODEC_H
+#define WAVECODEC_H
+
+#include <stddef.h>
+#include <stdint.h>
+#include <stdio.h>
+
+#ifndef WAVECODEC_API
+#define WAVECODEC_API
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* Receives one output character (a char promoted to int) per call; the result is ignored. */
+typedef int (*char_writer)(int c);
+
+/*
+ * Stores the next input line into `buffer` (83 bytes: at most 82 characters and a NUL, the line's
+ * end-of-line character kept, as fgets delivers it) and returns non-null; returns null at the end
+ * of input. `stream` is the caller's opaque pointer, passed through unchanged.
+ */
+typedef char *(*line_reader)(char *buffer, void *stream);
+
+/* Size of the line buffer handed to a line_reader. */
+#define WAVECODEC_LINE_BUFFER 83
+
+/*
+ * The WID2 header line. Text fields hold exactly the line's columns (trailing blanks kept) and end
+ * in a NUL. Natural alignment; 76 bytes.
+ */
+typedef struct wid2_header {
+    int32_t year;               /* columns 6-9 */
+    int32_t month;              /* 11-12 */
+    int32_t day;                /* 14-15 */
+    int32_t hour;               /* 17-18 */
+    int32_t minute;             /* 20-21 */
+    float second;               /* 23-28, with fraction */
+    char station[6];            /* 30-34 */
+    char channel[4];            /* 36-38 */
+    char aux_id[5];             /* 40-43 */
+    char data_format[4];        /* 45-47, e.g. "CM6" or "INT" */
+    int32_t sample_count;       /* 49-56 */
+    float sample_rate;          /* 58-68, samples per second */
+    float calibration;          /* 70-79 */
+    float calibration_period;   /* 81-87 */
+    char instrument_type[7];    /* 89-94 */
+    float horizontal_angle;     /* 96-100 */
+    float vertical_angle;       /* 102-105 */
+} wid2_header;
+
+/*
+ * Encodes `count` samples into six-bit code, handing each character to `writer` in order (one call
+ * per character, nothing buffered; no line breaks). Magnitudes above 134217727 are clamped to it,
+ * sign kept. Returns 0, or -1 at a sample of -2147483648 (which cannot be encoded: the characters
+ * of the samples before it have been written, nothing after) or when `samples` or `writer` is null
+ * and `count` is positive. A count of zero or below writes nothing and returns 0.
+ */
+WAVECODEC_API int compress_6b_buffer(const int32_t *samples, int count, char_writer writer);
+
+/*
+ * Addition for hosts that want whole arrays at once: encodes `count` samples into `out`, the same
+ * characters compress_6b_buffer would hand to its writer, with no line breaks and no NUL. Never
+ * writes more than `capacity` bytes; at most 6 * count are needed. `*length` (when not null)
+ * receives the number of characters written, always those of whole samples.
+ *   0   every sample was encoded;
+ *   -1  a sample of -2147483648 stopped the encoding (the samples before it are in `out`),
+ *       or `samples`/`out` is null with a positive count;
+ *   -2  `out` is too small: the samples that fit whole are in `out`.
+ */
+WAVECODEC_API int compress_6b_chars(const int32_t *samples, int count, char *out,
+                                    size_t capacity, size_t *length);
+
+/*
+ * Decodes one data section: skips lines up to one beginning "DAT2" or "DAT1", then decodes `count`
+ * samples of six-bit code from the lines after it (columns 0 to 79; a line's text ends at white
+ * space or its NUL; lines holding no code are passed over) into `samples`, and leaves the "CHK2 "
+ * line unread. Returns `count`; the number stored so far when a "CHK2 "/"CHK1 " line comes where a
+ * new sample is due; 0 for a count of zero or below; -1 when the input ends too soon or `reader`
+ * is null (or `samples` is null with a positive count). Diagnostics, one line each, go to standard
+ * output prefixed "decomp_6b: ". Entries past the returned number are untouched.
+ */
+WAVECODEC_API int decomp_6b_buffer(int count, int32_t *samples, line_reader reader,
+                                   void *stream);
+
+/*
+ * Replaces `count` samples by their second differences, in place, in wrapping 32-bit arithmetic.
+ * `continued` 0 starts a new series; any other value continues the series of the previous call.
+ * NOT re-entrant: the differencing state is process-wide; one series at a time, one thread at a
+ * time. A null array does nothing.
+ */
+WAVECODEC_API void diff_2nd(int32_t *samples, int count, int continued);
+
+/*
+ * Replaces `count` second differences of a whole series by the series itself, in place (the
+ * inverse of diff_2nd over one array). Counts below 2 and a null array do nothing.
+ */
+WAVECODEC_API void rem_2nd_diff(int32_t *samples, int count);
+
+/*
+ * The CHK2 checksum: starting from `initial`, adds each sample (reduced by the truncating
+ * remainder modulo 100000000 when its magnitude exceeds 99999999), reducing the sum the same way
+ * whenever its magnitude exceeds 99999999. Pass the previous result as `initial` to sum in blocks.
+ * Returns `initial` for no samples or a null array.
+ */
+WAVECODEC_API int check_sum(const int32_t *samples, int count, int initial);
+
+/*
+ * Skips lines up to the next one beginning "WID2", parses it into `*header` and leaves the stream
+ * after that line. Returns 0, or -1 when the stream ends first (the record is untouched) or an
+ * argument is null. Numeric fields that do not convert keep their previous values.
+ */
+WAVECODEC_API int read_header(FILE *stream, wid2_header *header);
+
+/*
+ * Prints `*header` as one WID2 line (newline included) at the stream's position. Text fields are
+ * printed to at most their widths. Returns the number of characters written, negative on an
+ * output error, -1 for a null argument.
+ */
+WAVECODEC_API int write_header(FILE *stream, const wid2_header *header);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* WAVECODEC_H */
