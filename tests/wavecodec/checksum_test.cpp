@@ -17,9 +17,11 @@ int sum(const std::vector<int32_t> &v, int initial = 0) {
 // The checksum written plainly, in 64 bits.
 int model(const std::vector<int32_t> &v, int64_t s) {
     for (int64_t x : v) {
-        if (x > 99999999 || x < -99999999) x %= 100000000;
+        if (x > 99999999 || x < -99999999)
+            x %= 100000000;
         s += x;
-        if (s > 99999999 || s < -99999999) s %= 100000000;
+        if (s > 99999999 || s < -99999999)
+            s %= 100000000;
     }
     return static_cast<int>(s);
 }
@@ -61,10 +63,12 @@ TEST(CheckSum, BlocksAndModelAgreeOnRandomSeries) {
         std::vector<int32_t> v(random() % 5000);
         for (auto &x : v) {
             const int kind = trial % 4;
-            x = kind == 0 ? static_cast<int32_t>(random())                       // anything
-              : kind == 1 ? static_cast<int32_t>(random() % 200000001) - 100000000  // near 8 digits
-              : kind == 2 ? static_cast<int32_t>(random() % 2000001)               // drifts upward
-                          : static_cast<int32_t>(random() % 200001) - 100000;      // small, both signs
+            x = kind == 0 ? static_cast<int32_t>(random())  // anything
+                : kind == 1
+                    ? static_cast<int32_t>(random() % 200000001) - 100000000  // near 8 digits
+                : kind == 2
+                    ? static_cast<int32_t>(random() % 2000001)           // drifts upward
+                    : static_cast<int32_t>(random() % 200001) - 100000;  // small, both signs
         }
         const int whole = sum(v);
         EXPECT_EQ(whole, model(v, 0)) << "trial " << trial;

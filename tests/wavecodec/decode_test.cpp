@@ -49,7 +49,8 @@ TEST(Decode, CountZeroReadsNothing) {
 TEST(Decode, HeadingSearch) {
     // Lines before the heading are skipped, blank-led and indented headings among them; a
     // heading may carry more text, and DAT1 counts too.
-    auto d = decode({"WID2 ...\n", "   \n", " DAT2\n", "\n", "DAT2 and more\n", "-F\n", "CHK2 0\n"}, 2);
+    auto d =
+        decode({"WID2 ...\n", "   \n", " DAT2\n", "\n", "DAT2 and more\n", "-F\n", "CHK2 0\n"}, 2);
     EXPECT_EQ(d.result, 2);
     EXPECT_EQ(stored(d, 2), (V{1, -1}));
     EXPECT_EQ(d.output, "");
@@ -149,7 +150,8 @@ TEST(Decode, EmptySectionEndsAtTheChecksumLine) {
 TEST(Decode, BlankLinesHoldNoSamples) {
     // Blank and empty lines between code lines add nothing, where a new sample is due and inside
     // a continued one; a checksum line after blank lines is still recognised where a sample is due.
-    auto d = decode({"DAT2\n", "-\n", "\n", "   \n", "0U\n", "\n", "\r\n", "z6\n", "\n", "CHK2 5\n"}, 9);
+    auto d =
+        decode({"DAT2\n", "-\n", "\n", "   \n", "0U\n", "\n", "\r\n", "z6\n", "\n", "CHK2 5\n"}, 9);
     EXPECT_EQ(d.result, 3);
     EXPECT_EQ(stored(d, 3), (V{1, 2, 1000}));
     EXPECT_EQ(d.output, "decomp_6b: CHK2 or CHK1 reached prematurely!\n");

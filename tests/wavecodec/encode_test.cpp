@@ -43,10 +43,21 @@ TEST(Encode, WorkedValues) {
         int32_t sample;
         const char *chars;
     } cases[] = {
-        {0, "+"},           {1, "-"},         {-1, "F"},        {15, "D"},
-        {-15, "T"},         {16, "UE"},       {-16, "kE"},      {31, "UT"},
-        {32, "V+"},         {511, "jT"},      {512, "Uk+"},     {1000, "Uz6"},
-        {-1000, "kz6"},     {134217727, "XzzzzT"},              {-134217727, "nzzzzT"},
+        {0, "+"},
+        {1, "-"},
+        {-1, "F"},
+        {15, "D"},
+        {-15, "T"},
+        {16, "UE"},
+        {-16, "kE"},
+        {31, "UT"},
+        {32, "V+"},
+        {511, "jT"},
+        {512, "Uk+"},
+        {1000, "Uz6"},
+        {-1000, "kz6"},
+        {134217727, "XzzzzT"},
+        {-134217727, "nzzzzT"},
     };
     for (const auto &c : cases) {
         EXPECT_EQ(encode({c.sample}), c.chars) << c.sample;

@@ -32,7 +32,8 @@ TEST(RoundTrip, SmoothSignalThroughDifferencesAndCode) {
     V signal(20000);
     for (size_t i = 0; i < signal.size(); ++i) {
         const double t = static_cast<double>(i) / 100.0;
-        signal[i] = static_cast<int32_t>(1e5 * std::sin(2.0 * M_PI * 0.7 * t) * std::exp(-0.05 * t) + noise(random));
+        signal[i] = static_cast<int32_t>(
+            1e5 * std::sin(2.0 * M_PI * 0.7 * t) * std::exp(-0.05 * t) + noise(random));
     }
     const int checksum = check_sum(signal.data(), static_cast<int>(signal.size()), 0);
     V d = signal;

@@ -50,7 +50,8 @@ TEST(SecondDiff, RandomBlocksMatchOneCallAndRestoreExactly) {
         V series(1 + random() % 3000);
         for (auto &x : series) {
             // Near the 32-bit limits in some trials, so the differences wrap.
-            x = trial % 2 ? static_cast<int32_t>(random()) : static_cast<int32_t>(random() % 2001) - 1000;
+            x = trial % 2 ? static_cast<int32_t>(random())
+                          : static_cast<int32_t>(random() % 2001) - 1000;
         }
         const V whole = differenced(series);
         V blocks = series;

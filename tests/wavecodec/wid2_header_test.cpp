@@ -57,14 +57,18 @@ int read_from(const std::string &text, wid2_header *h, std::string *after = null
     return r;
 }
 
-std::string field(const char *text, size_t width) { return std::string(text, width); }
+std::string field(const char *text, size_t width) {
+    return std::string(text, width);
+}
 
 TEST(Wid2Header, PrintsEachFieldInItsColumns) {
     int result = 0;
     const std::string line = written(sample_record(), &result);
     ASSERT_EQ(line.size(), 106u);  // 105 columns and the newline
     EXPECT_EQ(result, 106);
-    auto columns = [&](size_t first, size_t last) { return line.substr(first - 1, last - first + 1); };
+    auto columns = [&](size_t first, size_t last) {
+        return line.substr(first - 1, last - first + 1);
+    };
     EXPECT_EQ(columns(1, 5), "WID2 ");
     EXPECT_EQ(columns(6, 9), "2026");
     EXPECT_EQ(columns(11, 12), "12");
@@ -118,7 +122,9 @@ TEST(Wid2Header, SkipsToTheLineThatStartsWithWid2) {
     const std::string line = written(sample_record());
     std::string after;
     wid2_header h{};
-    EXPECT_EQ(read_from("BEGIN GSE2.0\n WID2 not at the start\nWID\n" + line + "STA2 x\n", &h, &after), 0);
+    EXPECT_EQ(
+        read_from("BEGIN GSE2.0\n WID2 not at the start\nWID\n" + line + "STA2 x\n", &h, &after),
+        0);
     EXPECT_EQ(h.sample_count, 18000);
     EXPECT_EQ(after, "STA2 x\n");  // the stream stands just after the WID2 line
 }
