@@ -69,8 +69,8 @@ inline unsigned encode_sample(int32_t sample, char *out) {
 // Samples per block of the block encoder.
 inline constexpr int kBlock = 64;
 // Bytes a block encoder's buffer needs: the longest code of kBlock samples and the slack of the
-// last eight-byte store.
-inline constexpr size_t kBlockBuffer = kMaxChars * kBlock + 2;
+// last store (8 bytes per sample, or 64 per vector of samples).
+inline constexpr size_t kBlockBuffer = kMaxChars * kBlock + 64;
 
 // Writes the code of one sample, which must not be -2147483648, to out[0..7]: its 1 to 6
 // characters, then filler that the next sample overwrites. Returns the number of characters.
@@ -116,14 +116,8 @@ inline bool has_unencodable(const int32_t *samples, int count) {
 }
 
 // Writes the code of samples[0, count) (count <= kBlock, none -2147483648) to `out`, which holds
-// kBlockBuffer bytes; returns the number of characters.
-inline size_t encode_block(const int32_t *samples, int count, char *out) {
-    size_t used = 0;
-    for (int i = 0; i < count; ++i) {
-        used += encode_sample_wide(samples[i], out + used);
-    }
-    return used;
-}
+// kBlockBuffer bytes; returns the number of characters. Uses AVX-512 where the CPU has it.
+size_t encode_block(const int32_t *samples, int count, char *out);
 
 }  // namespace wavecodec
 
