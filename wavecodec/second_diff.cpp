@@ -1,4 +1,6 @@
-// diff_2nd and rem_2nd_diff: second differences in wrapping 32-bit arithmetic.
+// diff_2nd and rem_2nd_diff: second differences in wrapping 32-bit arithmetic. Portable loops
+// (the differences in vectorizable blocks), and AVX-512 kernels chosen at run time where the CPU
+// has it.
 #include "exported.h"
 
 #include <cstring>
@@ -49,6 +51,33 @@ void prefix_sums(int32_t *samples, int count, uint32_t &first, uint32_t &second)
 // undefined register, which g++ 12 reports as uninitialized once inlined.
 constexpr __mmask16 kAll = 0xffff;
 
+// Second differences of sixteen samples at a time: each vector is lined up with the one before
+// it to get the inputs one and two places back. Returns how many samples were done (a multiple
+// of sixteen) and updates the state as the per-sample loop would.
+__attribute__((target("avx512f"))) int diff_avx512(int32_t *samples, int count, uint32_t &last,
+                                                  uint32_t &carry) {
+    const int done = count & ~15;
+    if (done == 0) {
+        return 0;
+    }
+    // Lanes 14 and 15 of `before` hold the inputs two and one places before the first.
+    __m512i before = _mm512_maskz_set1_epi32(0x4000, static_cast<int32_t>(carry + 2u * last));
+    before = _mm512_mask_set1_epi32(before, 0x8000, static_cast<int32_t>(last));
+    for (int i = 0; i < done; i += 16) {
+        const __m512i x = _mm512_loadu_si512(samples + i);
+        const __m512i back1 = _mm512_maskz_alignr_epi32(kAll, x, before, 15);
+        const __m512i back2 = _mm512_maskz_alignr_epi32(kAll, x, before, 14);
+        const __m512i y = _mm512_sub_epi32(_mm512_add_epi32(x, back2), _mm512_add_epi32(back1, back1));
+        _mm512_storeu_si512(samples + i, y);
+        before = x;
+    }
+    alignas(64) uint32_t lanes[16];
+    _mm512_store_si512(lanes, before);
+    last = lanes[15];
+    carry = lanes[14] - 2u * lanes[15];
+    return done;
+}
+
 // Running sums within a vector of sixteen: lane j becomes the sum of lanes 0..j.
 __attribute__((target("avx512f"))) inline __m512i lane_prefix(__m512i v) {
     const __m512i zero = _mm512_setzero_si512();
@@ -95,6 +124,11 @@ void diff_2nd(int32_t *samples, int count, int continued) {
     uint32_t last = g_last;
     uint32_t carry = g_carry;
     int i = 0;
+#ifdef WAVECODEC_X86_DISPATCH
+    if (wavecodec::has_avx512f()) {
+        i = diff_avx512(samples, count, last, carry);
+    }
+#endif
     for (; count - i >= kDiffBlock; i += kDiffBlock) {
         diff_block(samples + i, last, carry);
     }
