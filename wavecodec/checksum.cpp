@@ -7,6 +7,7 @@ constexpr int64_t kModulus = 100000000;
 constexpr int64_t kLimit = kModulus - 1;
 // Samples summed at once where no reduction can occur.
 constexpr int kBlock = 64;
+constexpr int kMaxBackoff = 16;
 
 // Truncating remainder (sign of the dividend) when the magnitude exceeds eight digits.
 inline int64_t reduce(int64_t v) {
@@ -69,11 +70,20 @@ int check_sum(const int32_t *samples, int count, int initial) {
     // overflow it. After it the sum stays within eight digits.
     int64_t sum = add_first(initial, samples[0]);
     int i = 1;
+    // Blocks to add one sample at a time before trying a whole block again: doubles after each
+    // block that could not be added at once (up to kMaxBackoff), so data that keeps reducing
+    // costs little more than the plain loop; back to 0 after one that could.
+    int backoff = 0;
     while (count - i >= kBlock) {
-        if (!add_block(sum, samples + i)) {
-            sum = add_each(sum, samples + i, kBlock);
+        if (add_block(sum, samples + i)) {
+            backoff = 0;
+            i += kBlock;
+            continue;
         }
-        i += kBlock;
+        backoff = backoff == 0 ? 1 : (backoff < kMaxBackoff ? 2 * backoff : kMaxBackoff);
+        const int n = count - i < backoff * kBlock ? count - i : backoff * kBlock;
+        sum = add_each(sum, samples + i, n);
+        i += n;
     }
     sum = add_each(sum, samples + i, count - i);
     return static_cast<int>(sum);

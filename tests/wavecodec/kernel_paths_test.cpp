@@ -122,6 +122,21 @@ TEST(KernelPathsChecksum, BlocksAtTheEdgeOfEightDigits) {
         swing[i] = i <= 32 ? 1000000 : -1000000;
     }
     EXPECT_EQ(check_sum(swing.data(), 65, 80000000), model_check_sum(swing, 80000000));
+    // Stretches that keep reducing (blocks given up for longer and longer) alternating with
+    // small values (blocks summed at once again), at varying lengths.
+    std::vector<int32_t> mixed;
+    for (int stretch = 1; stretch <= 40; stretch += 3) {
+        const std::vector<int32_t> big =
+            random_values(static_cast<size_t>(stretch * 64 + stretch), static_cast<uint32_t>(stretch), -99999999, 99999999);
+        const std::vector<int32_t> small_values =
+            random_values(static_cast<size_t>(stretch * 37), static_cast<uint32_t>(stretch + 100), -5000, 5000);
+        mixed.insert(mixed.end(), big.begin(), big.end());
+        mixed.insert(mixed.end(), small_values.begin(), small_values.end());
+    }
+    for (int initial : {0, 99999999, -12345678}) {
+        EXPECT_EQ(check_sum(mixed.data(), static_cast<int>(mixed.size()), initial),
+                  model_check_sum(mixed, initial));
+    }
     // -2147483648 inside an otherwise small block.
     std::vector<int32_t> small(1 + 128, 3);
     small[70] = INT32_MIN;
