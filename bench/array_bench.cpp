@@ -30,8 +30,7 @@ const std::vector<int32_t> &large_values() {
 }
 
 void set_rates(benchmark::State &state, size_t count) {
-    state.SetItemsProcessed(static_cast<int64_t>(state.iterations()) *
-                            static_cast<int64_t>(count));
+    state.SetItemsProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(count));
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) *
                             static_cast<int64_t>(count * sizeof(int32_t)));
 }
@@ -56,7 +55,9 @@ void check_sum_on(benchmark::State &state, const std::vector<int32_t> &data) {
     set_rates(state, data.size());
 }
 
-void check_sum_library(benchmark::State &state) { check_sum_on<check_sum>(state, trace()); }
+void check_sum_library(benchmark::State &state) {
+    check_sum_on<check_sum>(state, trace());
+}
 void check_sum_reference(benchmark::State &state) {
     check_sum_on<reference::check_sum>(state, trace());
 }
@@ -82,8 +83,12 @@ void in_place(benchmark::State &state, Routine routine) {
 void diff_2nd_library(benchmark::State &state) {
     in_place(state, [](int32_t *s, int n) { diff_2nd(s, n, 0); });
 }
-void diff_2nd_reference(benchmark::State &state) { in_place(state, reference::diff_2nd); }
-void rem_2nd_diff_library(benchmark::State &state) { in_place(state, rem_2nd_diff); }
+void diff_2nd_reference(benchmark::State &state) {
+    in_place(state, reference::diff_2nd);
+}
+void rem_2nd_diff_library(benchmark::State &state) {
+    in_place(state, rem_2nd_diff);
+}
 void rem_2nd_diff_reference(benchmark::State &state) {
     in_place(state, reference::rem_2nd_diff);
 }

@@ -76,9 +76,9 @@ char *read_memory_line(char *buffer, void *stream) {
     const size_t left = static_cast<size_t>(lines->end - lines->next);
     const size_t most = left < WAVECODEC_LINE_BUFFER - 1 ? left : WAVECODEC_LINE_BUFFER - 1;
     const void *newline = std::memchr(lines->next, '\n', most);
-    const size_t n =
-        newline != nullptr ? static_cast<size_t>(static_cast<const char *>(newline) - lines->next) + 1
-                           : most;
+    const size_t n = newline != nullptr
+                         ? static_cast<size_t>(static_cast<const char *>(newline) - lines->next) + 1
+                         : most;
     std::memcpy(buffer, lines->next, n);
     buffer[n] = '\0';
     lines->next += n;

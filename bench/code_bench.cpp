@@ -43,10 +43,8 @@ int store_char(int c) {
 }
 
 void set_rates(benchmark::State &state, size_t items, size_t bytes) {
-    state.SetItemsProcessed(static_cast<int64_t>(state.iterations()) *
-                            static_cast<int64_t>(items));
-    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) *
-                            static_cast<int64_t>(bytes));
+    state.SetItemsProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(items));
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(bytes));
 }
 
 template <int (*Encode)(const int32_t *, int, char_writer)>

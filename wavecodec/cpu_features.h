@@ -6,8 +6,8 @@
 
 #if defined(__x86_64__) && !defined(WAVECODEC_NO_SIMD) && (defined(__GNUC__) || defined(__clang__))
 #define WAVECODEC_X86_DISPATCH 1
-#include <atomic>
 #include <cpuid.h>
+#include <atomic>
 #endif
 
 namespace wavecodec {
@@ -39,7 +39,9 @@ inline bool has_avx512f() {
     return state == 2;
 }
 #else
-inline bool has_avx512f() { return false; }
+inline bool has_avx512f() {
+    return false;
+}
 #endif
 
 }  // namespace wavecodec

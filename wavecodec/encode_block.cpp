@@ -18,24 +18,23 @@ namespace wavecodec {
 namespace {
 
 #ifdef WAVECODEC_X86_DISPATCH
-#define WAVECODEC_AVX512_ENCODER \
-    __attribute__((target("avx2,avx512f,avx512bw,avx512vl,avx512cd,avx512vbmi,avx512vbmi2,popcnt")))
+#define WAVECODEC_AVX512_ENCODER                                                            \
+    __attribute__((target("avx2,avx512f,avx512bw,avx512vl,avx512cd,avx512vbmi,avx512vbmi2," \
+                          "popcnt")))
 
 // Eight samples per step, one per 64-bit lane, the characters in the lane's bytes as the 64-bit
 // encoder lays them out; then the filler bytes are squeezed out. Returns the characters written
 // for the first `count & ~7` samples; each step stores 64 bytes.
-WAVECODEC_AVX512_ENCODER size_t encode_groups_avx512(const int32_t *samples, int count,
-                                                     char *out) {
+WAVECODEC_AVX512_ENCODER size_t encode_groups_avx512(const int32_t *samples, int count, char *out) {
     const __m512i alphabet = _mm512_loadu_si512(kCode);
     const __m256i max_magnitude = _mm256_set1_epi32(static_cast<int32_t>(kMaxMagnitude));
     // Byte i of every lane: i, and 5 * i (the shift of the digit i places below the first).
     const __m512i index = _mm512_set1_epi64(0x0706050403020100);
     const __m512i fives = _mm512_set1_epi64(0x231e19140f0a0500);
     // Spreads byte 0 of each lane to all eight of its bytes.
-    const __m512i spread = _mm512_set_epi64(0x0808080808080808, 0x0000000000000000,
-                                            0x0808080808080808, 0x0000000000000000,
-                                            0x0808080808080808, 0x0000000000000000,
-                                            0x0808080808080808, 0x0000000000000000);
+    const __m512i spread = _mm512_set_epi64(
+        0x0808080808080808, 0x0000000000000000, 0x0808080808080808, 0x0000000000000000,
+        0x0808080808080808, 0x0000000000000000, 0x0808080808080808, 0x0000000000000000);
     const __m512i more = _mm512_set1_epi64(0x202020202020);
     const __m512i low5 = _mm512_set1_epi8(0x1f);
 
@@ -53,14 +52,16 @@ WAVECODEC_AVX512_ENCODER size_t encode_groups_avx512(const int32_t *samples, int
         const __m512i rest_bytes = _mm512_shuffle_epi8(rest64, spread);
         // Byte i takes the digit at bit 5 * (rest - i); bytes past rest get filler.
         const __m512i shift = _mm512_sub_epi8(
-            _mm512_shuffle_epi8(_mm512_cvtepu32_epi64(_mm256_mullo_epi32(rest, _mm256_set1_epi32(5))),
-                                spread),
+            _mm512_shuffle_epi8(
+                _mm512_cvtepu32_epi64(_mm256_mullo_epi32(rest, _mm256_set1_epi32(5))), spread),
             fives);
         __m512i w = _mm512_and_si512(_mm512_multishift_epi64_epi8(shift, m), low5);
         // "Another follows" on bytes 0 .. rest - 1, the sign on byte 0.
-        const __m512i rest_shift = _mm512_slli_epi64(_mm512_sub_epi64(_mm512_set1_epi64(6), rest64), 3);
+        const __m512i rest_shift =
+            _mm512_slli_epi64(_mm512_sub_epi64(_mm512_set1_epi64(6), rest64), 3);
         w = _mm512_or_si512(w, _mm512_srlv_epi64(more, rest_shift));
-        w = _mm512_or_si512(w, _mm512_cvtepu32_epi64(_mm256_slli_epi32(_mm256_srli_epi32(x, 31), 4)));
+        w = _mm512_or_si512(w,
+                            _mm512_cvtepu32_epi64(_mm256_slli_epi32(_mm256_srli_epi32(x, 31), 4)));
 
         const __m512i chars = _mm512_permutexvar_epi8(w, alphabet);
         const __mmask64 keep = _mm512_cmple_epu8_mask(index, rest_bytes);

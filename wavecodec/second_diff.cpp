@@ -23,7 +23,9 @@ uint32_t g_carry = 0;
 // overwritten, then stored; the loops vectorize.
 constexpr int kDiffBlock = 64;
 
-inline uint32_t u(int32_t v) { return static_cast<uint32_t>(v); }
+inline uint32_t u(int32_t v) {
+    return static_cast<uint32_t>(v);
+}
 
 void diff_block(int32_t *x, uint32_t &last, uint32_t &carry) {
     uint32_t out[kDiffBlock];
@@ -55,7 +57,7 @@ constexpr __mmask16 kAll = 0xffff;
 // it to get the inputs one and two places back. Returns how many samples were done (a multiple
 // of sixteen) and updates the state as the per-sample loop would.
 __attribute__((target("avx512f"))) int diff_avx512(int32_t *samples, int count, uint32_t &last,
-                                                  uint32_t &carry) {
+                                                   uint32_t &carry) {
     const int done = count & ~15;
     if (done == 0) {
         return 0;
@@ -67,7 +69,8 @@ __attribute__((target("avx512f"))) int diff_avx512(int32_t *samples, int count, 
         const __m512i x = _mm512_loadu_si512(samples + i);
         const __m512i back1 = _mm512_maskz_alignr_epi32(kAll, x, before, 15);
         const __m512i back2 = _mm512_maskz_alignr_epi32(kAll, x, before, 14);
-        const __m512i y = _mm512_sub_epi32(_mm512_add_epi32(x, back2), _mm512_add_epi32(back1, back1));
+        const __m512i y =
+            _mm512_sub_epi32(_mm512_add_epi32(x, back2), _mm512_add_epi32(back1, back1));
         _mm512_storeu_si512(samples + i, y);
         before = x;
     }
@@ -81,9 +84,9 @@ __attribute__((target("avx512f"))) int diff_avx512(int32_t *samples, int count, 
 // Running sums within a vector of sixteen: lane j becomes the sum of lanes 0..j.
 __attribute__((target("avx512f"))) inline __m512i lane_prefix(__m512i v) {
     const __m512i zero = _mm512_setzero_si512();
-    v = _mm512_add_epi32(v, _mm512_maskz_alignr_epi32(kAll, v, zero, 15));  // lanes moved up by 1
-    v = _mm512_add_epi32(v, _mm512_maskz_alignr_epi32(kAll, v, zero, 14));  // by 2
-    v = _mm512_add_epi32(v, _mm512_maskz_alignr_epi32(kAll, v, zero, 12));  // by 4
+    v = _mm512_add_epi32(v, _mm512_maskz_alignr_epi32(kAll, v, zero, 15));    // lanes moved up by 1
+    v = _mm512_add_epi32(v, _mm512_maskz_alignr_epi32(kAll, v, zero, 14));    // by 2
+    v = _mm512_add_epi32(v, _mm512_maskz_alignr_epi32(kAll, v, zero, 12));    // by 4
     return _mm512_add_epi32(v, _mm512_maskz_alignr_epi32(kAll, v, zero, 8));  // by 8
 }
 

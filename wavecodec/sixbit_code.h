@@ -91,7 +91,7 @@ inline unsigned encode_sample_wide(int32_t sample, char *out) {
     // Most significant digit first: byte i holds digit rest - i; bytes past rest are 0.
     uint64_t w = __builtin_bswap64(digits) >> (8u * (7u - rest));
     w |= 0x202020202020ull >> (8u * (6u - rest));  // "another follows" on all but the last
-    w |= static_cast<uint64_t>(negative) << 4;      // sign in the first
+    w |= static_cast<uint64_t>(negative) << 4;     // sign in the first
 
     // Code value to character in every byte at once; values are below 64, so no byte carries.
     // The alphabet runs "+", "-", "0".."9", "A".."Z", "a".."z": offsets 43, 44, 46, 53, 59.

@@ -55,7 +55,8 @@ std::vector<int32_t> model_restore(const std::vector<int32_t> &v) {
 
 // One sample's code, written plainly (none for -2147483648).
 std::string model_code(int32_t sample) {
-    static const char alphabet[] = "+-0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz";
+    static const char alphabet[] =
+        "+-0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz";
     int64_t v = sample;
     const int sign = v < 0 ? 16 : 0;
     v = std::min<int64_t>(v < 0 ? -v : v, 134217727);
@@ -85,15 +86,14 @@ std::vector<int32_t> random_values(size_t n, uint32_t seed, int32_t lo, int32_t 
 const int kCounts[] = {0, 1, 2, 3, 15, 16, 17, 63, 64, 65, 66, 127, 128, 129, 130, 200, 1000, 4097};
 
 TEST(KernelPathsChecksum, MatchesModelForSmallLargeAndWrappingValues) {
-    const int32_t ranges[][2] = {{-1000, 1000},
-                                 {-120000, 120000},
-                                 {-99999999, 99999999},
-                                 {INT32_MIN, INT32_MAX}};
+    const int32_t ranges[][2] = {
+        {-1000, 1000}, {-120000, 120000}, {-99999999, 99999999}, {INT32_MIN, INT32_MAX}};
     const int initials[] = {0, 5, -99999999, 99999999, 99990000, -99990000, INT_MAX, INT_MIN};
     uint32_t seed = 1;
     for (const auto &r : ranges) {
         for (int n : kCounts) {
-            const std::vector<int32_t> v = random_values(static_cast<size_t>(n), seed++, r[0], r[1]);
+            const std::vector<int32_t> v =
+                random_values(static_cast<size_t>(n), seed++, r[0], r[1]);
             for (int initial : initials) {
                 EXPECT_EQ(check_sum(v.data(), n, initial), model_check_sum(v, initial))
                     << "range " << r[0] << ".." << r[1] << ", count " << n << ", initial "
@@ -127,9 +127,10 @@ TEST(KernelPathsChecksum, BlocksAtTheEdgeOfEightDigits) {
     std::vector<int32_t> mixed;
     for (int stretch = 1; stretch <= 40; stretch += 3) {
         const std::vector<int32_t> big =
-            random_values(static_cast<size_t>(stretch * 64 + stretch), static_cast<uint32_t>(stretch), -99999999, 99999999);
-        const std::vector<int32_t> small_values =
-            random_values(static_cast<size_t>(stretch * 37), static_cast<uint32_t>(stretch + 100), -5000, 5000);
+            random_values(static_cast<size_t>(stretch * 64 + stretch),
+                          static_cast<uint32_t>(stretch), -99999999, 99999999);
+        const std::vector<int32_t> small_values = random_values(
+            static_cast<size_t>(stretch * 37), static_cast<uint32_t>(stretch + 100), -5000, 5000);
         mixed.insert(mixed.end(), big.begin(), big.end());
         mixed.insert(mixed.end(), small_values.begin(), small_values.end());
     }
@@ -146,8 +147,8 @@ TEST(KernelPathsChecksum, BlocksAtTheEdgeOfEightDigits) {
 TEST(KernelPathsDifferences, SeriesSplitAnywhereMatchesModel) {
     const std::vector<int32_t> series = random_values(700, 7, INT32_MIN, INT32_MAX);
     const std::vector<int32_t> expected = model_diff(series);
-    const int pieces[][4] = {{700, 0, 0, 0}, {1, 63, 64, 572}, {64, 64, 65, 507},
-                             {2, 129, 3, 566}, {0, 700, 0, 0}, {127, 1, 128, 444}};
+    const int pieces[][4] = {{700, 0, 0, 0},   {1, 63, 64, 572}, {64, 64, 65, 507},
+                             {2, 129, 3, 566}, {0, 700, 0, 0},   {127, 1, 128, 444}};
     for (const auto &p : pieces) {
         std::vector<int32_t> v = series;
         int at = 0;
@@ -167,7 +168,8 @@ TEST(KernelPathsDifferences, SeriesSplitAnywhereMatchesModel) {
 
 TEST(KernelPathsRestore, MatchesModelAndInvertsDifferences) {
     for (int n : kCounts) {
-        const std::vector<int32_t> d = random_values(static_cast<size_t>(n), 11u + static_cast<uint32_t>(n), INT32_MIN, INT32_MAX);
+        const std::vector<int32_t> d = random_values(
+            static_cast<size_t>(n), 11u + static_cast<uint32_t>(n), INT32_MIN, INT32_MAX);
         std::vector<int32_t> v = d;
         rem_2nd_diff(v.data(), n);
         if (n >= 2) {
@@ -223,8 +225,8 @@ TEST(KernelPathsEncoder, EdgeValuesAtEveryBlockPosition) {
         const std::string want = model_codes(v, v.size());
         std::string out(6 * v.size() + 16, '#');
         size_t length = 0;
-        ASSERT_EQ(compress_6b_chars(v.data(), static_cast<int>(v.size()), out.data(),
-                                    6 * v.size(), &length),
+        ASSERT_EQ(compress_6b_chars(v.data(), static_cast<int>(v.size()), out.data(), 6 * v.size(),
+                                    &length),
                   0);
         EXPECT_EQ(out.substr(0, length), want);
         EXPECT_EQ(out.find_first_not_of('#', length), std::string::npos);
@@ -236,7 +238,8 @@ TEST(KernelPathsEncoder, EdgeValuesAtEveryBlockPosition) {
 
 TEST(KernelPathsEncoder, UnencodableSampleStopsBothEncodersAtItsPlace) {
     const std::vector<int32_t> base = random_values(200, 3, -5000000, 5000000);
-    for (size_t at : {size_t{0}, size_t{1}, size_t{63}, size_t{64}, size_t{65}, size_t{130}, size_t{199}}) {
+    for (size_t at :
+         {size_t{0}, size_t{1}, size_t{63}, size_t{64}, size_t{65}, size_t{130}, size_t{199}}) {
         std::vector<int32_t> v = base;
         v[at] = INT32_MIN;
         const std::string want = model_codes(v, at);
@@ -254,7 +257,8 @@ TEST(KernelPathsEncoder, UnencodableSampleStopsBothEncodersAtItsPlace) {
 TEST(KernelPathsEncoder, FullBufferKeepsWholeSamplesAndNothingPastThem) {
     const std::vector<int32_t> v = random_values(150, 5, -100000000, 100000000);
     const std::string all = model_codes(v, v.size());
-    for (size_t capacity : {size_t{0}, size_t{5}, all.size() / 2, all.size() - 1, all.size(), all.size() + 1}) {
+    for (size_t capacity :
+         {size_t{0}, size_t{5}, all.size() / 2, all.size() - 1, all.size(), all.size() + 1}) {
         std::string out(all.size() + 8, '#');
         size_t length = 99;
         const int result = compress_6b_chars(v.data(), 150, out.data(), capacity, &length);
