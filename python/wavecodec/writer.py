@@ -1,0 +1,120 @@
+"""Writing GSE2.0 files: WID2 line (by the library), DAT2, CM6 or INT data, CHK2 line."""
+import ctypes
+import threading
+from array import array
+
+from . import header as hdr
+from . import native
+from .atomic import AtomicOutput
+from .compat import array_to_bytes
+from .errors import FormatError
+from .stdio import CFile
+from .waveform import INT32_MIN, Waveform
+
+# Largest magnitude of a second difference that the six-bit code carries.
+CM6_MAX = 134217727
+# Characters per data line.
+LINE_WIDTH = 80
+# Length of the WID2 line write_header prints, newline included.
+WID2_LENGTH = 106
+
+# diff_2nd keeps its state process-wide: one series at a time.
+_diff_lock = threading.Lock()
+
+
+def _second_differences(lib, samples):
+    diffs = array('i', samples)
+    with _diff_lock:
+        lib.diff_2nd(native.int_pointer(diffs), len(diffs), 0)
+    return diffs
+
+
+def _split_lines(data, width=LINE_WIDTH):
+    return b''.join(data[i:i + width] + b'\n' for i in range(0, len(data), width))
+
+
+def _cm6_data(lib, samples, clamp, where):
+    """The CM6 data lines of `samples`; FormatError when a second difference exceeds the code's
+    range, unless `clamp` (then it is clamped to +-134217727, as the encoder does)."""
+    if not samples:
+        return b''
+    diffs = _second_differences(lib, samples)
+    low, high = min(diffs), max(diffs)
+    if (low < -CM6_MAX or high > CM6_MAX) and not clamp:
+        worst = low if -low > high else high
+        raise FormatError('%s: second difference %d at sample %d is outside the CM6 range '
+                          '+-%d (write with clamp=True to clamp it, or use INT)'
+                          % (where, worst, diffs.index(worst), CM6_MAX))
+    if low == INT32_MIN:
+        # The code has no character for this value at all: clamp it by hand.
+        for i, v in enumerate(diffs):
+            if v == INT32_MIN:
+                diffs[i] = -CM6_MAX
+    capacity = 6 * len(diffs)
+    out = ctypes.create_string_buffer(capacity)
+    length = ctypes.c_size_t(0)
+    status = lib.compress_6b_chars(native.int_pointer(diffs), len(diffs), out, capacity,
+                                   ctypes.byref(length))
+    if status != 0:
+        raise FormatError('%s: the encoder failed (status %d after %d characters)'
+                          % (where, status, length.value))
+    return _split_lines(ctypes.string_at(out, length.value))
+
+
+def _int_data(samples):
+    """INT data lines: the samples right-aligned in equal columns, at most 80 per line."""
+    if not samples:
+        return b''
+    width = max(len(str(min(samples))), len(str(max(samples)))) + 1
+    per_line = LINE_WIDTH // width
+    row = ('%' + str(width) + 'd') * per_line
+    lines = []
+    for i in range(0, len(samples) - per_line + 1, per_line):
+        lines.append(row % tuple(samples[i:i + per_line]))
+    rest = len(samples) % per_line
+    if rest:
+        lines.append(('%' + str(width) + 'd') * rest % tuple(samples[len(samples) - rest:]))
+    return ('\n'.join(lines) + '\n').encode('ascii')
+
+
+def _write_one(stream, lib, wave, data_format, clamp, index, path):
+    if not isinstance(wave, Waveform):
+        raise FormatError('%s: item %d is not a Waveform' % (path, index))
+    where = '%s: waveform %d (%s)' % (path, index, hdr.describe(wave.header))
+    try:
+        header = hdr.complete({k: v for k, v in wave.header.items() if k not in hdr.DERIVED})
+    except FormatError as e:
+        raise FormatError('%s: %s' % (where, e))
+    samples = wave.samples
+    if data_format == 'CM6':
+        data = _cm6_data(lib, samples, clamp, where)
+    else:
+        data = _int_data(samples)
+    record = hdr.to_struct(header, len(samples), data_format)
+    written = lib.write_header(stream.fp, ctypes.byref(record))
+    if written != WID2_LENGTH:
+        raise FormatError('%s: the WID2 line came out %d characters long, not %d'
+                          % (where, written, WID2_LENGTH))
+    checksum = lib.check_sum(native.int_pointer(samples), len(samples), 0)
+    stream.write(b'DAT2\n' + data + ('CHK2 %8d\n' % checksum).encode('ascii'))
+
+
+def write(path, waveforms, data_format='CM6', clamp=False):
+    """Writes `waveforms` (Waveform objects) to GSE2.0 file `path` in sub-format `data_format`
+    ('CM6' or 'INT'). The file appears complete or not at all: it is written under a temporary
+    name in the same directory and renamed at the end.
+
+    Each header's sample_count and data_format are set from the samples and `data_format`.
+    In CM6 a second difference beyond +-134217727 raises FormatError unless `clamp` is true.
+    """
+    data_format = str(data_format).upper()
+    if data_format not in ('CM6', 'INT'):
+        raise FormatError('%s: unsupported sub-format %r (supported: CM6, INT)'
+                          % (path, data_format))
+    if isinstance(waveforms, Waveform):
+        waveforms = [waveforms]
+    lib = native.wavecodec()
+    with AtomicOutput(path) as out:
+        with CFile(out.temp, 'wb', fd=out.detach()) as stream:
+            for index, wave in enumerate(waveforms, 1):
+                _write_one(stream, lib, wave, data_format, clamp, index, path)
