@@ -13,7 +13,7 @@ import sys
 
 from . import svgplot
 from .atomic import write_bytes
-from .compat import array_from_bytes, array_to_bytes
+from .compat import array_from_bytes, array_to_bytes, native_str
 from .errors import FormatError, LibraryNotFoundError, WaveformError
 from .header import describe
 from .ibm import ibm_to_float32
@@ -153,7 +153,7 @@ def _parse_samples(path, fmt):
         return [int(f) for f in fields]
     except ValueError:
         bad = next(f for f in fields if not re.match(br'^[-+]?\d+$', f))
-        raise FormatError('%s: %r is not an integer sample' % (path, bad.decode('latin-1')))
+        raise FormatError('%s: %r is not an integer sample' % (path, native_str(bad)))
 
 
 def cmd_encode(args):

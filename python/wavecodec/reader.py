@@ -6,6 +6,7 @@ from array import array
 
 from . import header as hdr
 from . import native
+from .compat import native_str
 from .errors import ChecksumError, FormatError
 from .stdio import CFile
 from .waveform import Waveform
@@ -160,7 +161,7 @@ class _Reader(object):
                                                     len(wave.samples), 0)
         if wave.checksum is None:
             self._fail(wave, index, 'the CHK2 line %r holds no number'
-                       % checksum_line.rstrip().decode('latin-1'))
+                       % native_str(checksum_line.rstrip()))
         elif self.verify and wave.error is None and \
                 wave.checksum not in (wave.computed_checksum, abs(wave.computed_checksum)):
             self._fail(wave, index, 'checksum mismatch: the CHK2 line gives %d, the %d samples '
@@ -179,7 +180,7 @@ class _Reader(object):
             if line.startswith(b'WID2'):
                 self.stream.seek(at)
             self._fail(wave, index, 'more data than the %d samples declared: expected the CHK2 '
-                       'line, found %r' % (count, line.rstrip()[:40].decode('latin-1')))
+                       'line, found %r' % (count, native_str(line.rstrip()[:40])))
             if not line.startswith(b'WID2'):
                 self._skip_section()
         return None
@@ -219,7 +220,7 @@ class _Reader(object):
             if line is None or line.startswith(b'WID2') or line.startswith(b'CHK2'):
                 if line is not None and line.startswith(b'WID2'):
                     self.stream.seek(at)
-                what = 'the file ends' if line is None else 'the %s line comes' % line[:4].decode()
+                what = 'the file ends' if line is None else 'the %s line comes' % native_str(line[:4])
                 self._fail(wave, index, 'short data section: %d samples declared, %s after %d'
                            % (count, what, len(samples)))
                 return line if line is not None and line.startswith(b'CHK2') else None
@@ -228,7 +229,7 @@ class _Reader(object):
                 samples.extend(map(int, fields))
             except (ValueError, OverflowError):
                 bad = [f for f in fields if not _is_int32(f)]
-                self._fail(wave, index, 'bad INT sample %r' % bad[0].decode('latin-1'))
+                self._fail(wave, index, 'bad INT sample %r' % native_str(bad[0]))
                 self._skip_section()
                 return None
             if len(samples) > count:

@@ -34,22 +34,29 @@ def _split_lines(data, width=LINE_WIDTH):
 
 
 def _cm6_data(lib, samples, clamp, where):
-    """The CM6 data lines of `samples`; FormatError when a second difference exceeds the code's
-    range, unless `clamp` (then it is clamped to +-134217727, as the encoder does)."""
+    """(CM6 data lines, checksum) of `samples`. A second difference beyond the code's range is a
+    FormatError unless `clamp`; then it is clamped to +-134217727 and the checksum is that of
+    the samples the file will decode to, so that the file stays consistent."""
     if not samples:
-        return b''
+        return b'', 0
     diffs = _second_differences(lib, samples)
     low, high = min(diffs), max(diffs)
-    if (low < -CM6_MAX or high > CM6_MAX) and not clamp:
+    clamped = low < -CM6_MAX or high > CM6_MAX
+    if clamped and not clamp:
         worst = low if -low > high else high
         raise FormatError('%s: second difference %d at sample %d is outside the CM6 range '
                           '+-%d (write with clamp=True to clamp it, or use INT)'
-                          % (where, worst, diffs.index(worst), CM6_MAX))
-    if low == INT32_MIN:
-        # The code has no character for this value at all: clamp it by hand.
-        for i, v in enumerate(diffs):
-            if v == INT32_MIN:
-                diffs[i] = -CM6_MAX
+                          % (where, worst, diffs.index(worst) + 1, CM6_MAX))
+    if clamped:
+        # The encoder clamps on its own except at -2147483648, which has no code at all; both
+        # are done here so that the decoded samples, and with them the checksum, are known.
+        diffs = array('i', [CM6_MAX if v > CM6_MAX else -CM6_MAX if v < -CM6_MAX else v
+                            for v in diffs])
+        decoded = array('i', diffs)
+        lib.rem_2nd_diff(native.int_pointer(decoded), len(decoded))
+        checksum = lib.check_sum(native.int_pointer(decoded), len(decoded), 0)
+    else:
+        checksum = lib.check_sum(native.int_pointer(samples), len(samples), 0)
     capacity = 6 * len(diffs)
     out = ctypes.create_string_buffer(capacity)
     length = ctypes.c_size_t(0)
@@ -58,7 +65,7 @@ def _cm6_data(lib, samples, clamp, where):
     if status != 0:
         raise FormatError('%s: the encoder failed (status %d after %d characters)'
                           % (where, status, length.value))
-    return _split_lines(ctypes.string_at(out, length.value))
+    return _split_lines(ctypes.string_at(out, length.value)), checksum
 
 
 def _int_data(samples):
@@ -87,15 +94,15 @@ def _write_one(stream, lib, wave, data_format, clamp, index, path):
         raise FormatError('%s: %s' % (where, e))
     samples = wave.samples
     if data_format == 'CM6':
-        data = _cm6_data(lib, samples, clamp, where)
+        data, checksum = _cm6_data(lib, samples, clamp, where)
     else:
         data = _int_data(samples)
+        checksum = lib.check_sum(native.int_pointer(samples), len(samples), 0)
     record = hdr.to_struct(header, len(samples), data_format)
     written = lib.write_header(stream.fp, ctypes.byref(record))
     if written != WID2_LENGTH:
         raise FormatError('%s: the WID2 line came out %d characters long, not %d'
                           % (where, written, WID2_LENGTH))
-    checksum = lib.check_sum(native.int_pointer(samples), len(samples), 0)
     stream.write(b'DAT2\n' + data + ('CHK2 %8d\n' % checksum).encode('ascii'))
 
 
