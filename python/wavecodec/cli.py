@@ -255,8 +255,9 @@ def _error(e):
 
 def main(argv=None):
     parser = build_parser()
+    argv = sys.argv[1:] if argv is None else list(argv)
     try:
-        args = parser.parse_args(argv)
+        args = parser.parse_args(argv) if argv else None
         if getattr(args, 'run', None) is None:
             raise UsageError('no command given (commands: info, verify, decode, encode, '
                              'ibm2ieee, plot)')

@@ -23,7 +23,7 @@ py27=${PYTHON27:-/root/.pyenv/versions/2.7.18/bin/python}
 # Runs the suite under one interpreter; unittest prints failures and its summary.
 run_suite() {
   echo "--- $("$1" --version 2>&1): $1"
-  "$1" -m unittest discover -s python/tests -t python
+  "$1" -m unittest discover -s python/tests -t python 2>&1
 }
 
 status3=0
