@@ -6,6 +6,7 @@ set -euo pipefail
 cd "$(dirname "$0")/../.."
 root=$PWD
 
+built_here=0
 if [[ -n ${WAVECODEC_LIBRARY:-} && -n ${IBMFLOAT_LIBRARY:-} ]]; then
   echo "python.sh: libraries from the environment: $WAVECODEC_LIBRARY $IBMFLOAT_LIBRARY"
 else
@@ -14,6 +15,7 @@ else
   cmake --build build/release -j 2 >/dev/null
   export WAVECODEC_LIBRARY=$root/build/release/wavecodec/libwavecodec.so.1
   export IBMFLOAT_LIBRARY=$root/build/release/ibmfloat/libibmfloat.so.1
+  built_here=1
 fi
 export PYTHONPATH="$root/python${PYTHONPATH:+:$PYTHONPATH}"
 
@@ -39,4 +41,20 @@ fi
 if [[ $status3 -ne 0 || $status27 -ne 0 ]]; then
   echo "python.sh: FAILED (Python 3 status $status3, Python 2.7 status $status27)" >&2
   exit 1
+fi
+
+# Offline install in a fresh virtual environment, the libraries installed under its prefix
+# (the package finds them in the prefix's lib directory), then the installed command.
+# Only with the libraries built here: a sanitizer run's libraries need their runtime preloaded.
+if [[ $built_here -ne 1 ]]; then
+  echo "--- install check skipped (libraries given by the environment)"
+else
+  venv=$(mktemp -d)
+  trap 'rm -rf "$venv"' EXIT
+  echo "--- install check: pip install --no-index --no-build-isolation ./python in $venv"
+  "$py3" -m venv "$venv"
+  "$venv/bin/pip" install -q --no-index --no-build-isolation ./python
+  cmake --install build/release --prefix "$venv" >/dev/null
+  (cd "$venv" && env -u WAVECODEC_LIBRARY -u IBMFLOAT_LIBRARY -u PYTHONPATH \
+    "$venv/bin/wavecodec" verify "$root/examples/event.gse")
 fi
