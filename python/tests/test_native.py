@@ -52,6 +52,9 @@ class IbmFloats(unittest.TestCase):
         self.assertEqual(list(wavecodec.ibm_to_float32(b'\x41\x10\x00\x00\xc2\x76\xa0\x00')),
                          [1.0, -118.625])
         self.assertEqual(len(wavecodec.ibm_to_float32(b'')), 0)
+        word = b'\x41\x10\x00\x00'
+        for data in (bytearray(word), memoryview(word)):
+            self.assertEqual(list(wavecodec.ibm_to_float32(data)), [1.0])
         with self.assertRaises(wavecodec.FormatError):
             wavecodec.ibm_to_float32(b'\x41\x10\x00')
 

@@ -82,6 +82,15 @@ class Reading(TempDirCase):
         self.assertIn('2100 samples declared, 2002 found', str(cm.exception))
         self.assertNotIsInstance(cm.exception, wavecodec.ChecksumError)
 
+    def test_short_data_section_then_next_waveform(self):
+        data = self.gse('a.gse', self.waves).replace(b'CM6     2002', b'CM6     2100')
+        with CapturedStdout():
+            back = wavecodec.read(self.write_bytes('s.gse', data), strict=False)
+        self.assertIn('2100 samples declared, 2002 found', back[0].error)
+        self.assertEqual(list(back[0].samples), self.samples)
+        self.assertEqual(back[1].error, None)
+        self.assertEqual(list(back[1].samples), self.samples[:300])
+
     def test_more_data_than_declared(self):
         for fmt in ('CM6', 'INT'):
             data = self.gse('a.gse', self.waves[:1], data_format=fmt)

@@ -142,6 +142,11 @@ class BadWrites(TempDirCase):
         good = wavecodec.Waveform(header(), [1, 2])
         self.check_refused([good, wavecodec.Waveform(header(year=12345), [1])], 'waveform 2')
 
+    def test_missing_output_directory(self):
+        with self.assertRaises(EnvironmentError) as cm:
+            wavecodec.write(self.path('no/such/dir.gse'), [wavecodec.Waveform(header(), [1])])
+        self.assertIn('no/such/dir.gse', str(cm.exception))
+
     def test_existing_file_kept_on_failure(self):
         self.write_bytes('bad.gse', b'old')
         with self.assertRaises(wavecodec.FormatError):

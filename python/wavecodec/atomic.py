@@ -1,4 +1,5 @@
 """Output files written under a temporary name in the target's directory, renamed when done."""
+import errno
 import os
 import tempfile
 
@@ -22,6 +23,8 @@ class AtomicOutput(object):
 
     def __enter__(self):
         directory = os.path.dirname(os.path.abspath(self.path))
+        if not os.path.isdir(directory):
+            raise IOError(errno.ENOENT, 'no such directory for the output file', self.path)
         self.fd, self.temp = tempfile.mkstemp(prefix='.%s.' % os.path.basename(self.path),
                                               suffix='.part', dir=directory)
         os.fchmod(self.fd, 0o666 & ~_umask())

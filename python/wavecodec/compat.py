@@ -22,7 +22,7 @@ def array_from_bytes(typecode, data):
     """A new array of `typecode` holding the bytes `data` (host byte order)."""
     a = array(typecode)
     if PY2:
-        a.fromstring(bytes(data))
+        a.fromstring(data.tobytes() if isinstance(data, memoryview) else bytes(data))
     else:
         a.frombytes(data)
     return a

@@ -10,12 +10,11 @@ _CHUNK = 1 << 28
 
 
 def ibm_to_float32(data):
-    """The big-endian IBM words in bytes `data` as an array('f') (host order).
+    """The big-endian IBM words in `data` (bytes, bytearray or memoryview) as an array('f') (host order).
 
     Zero fractions give zeros, values beyond the float range infinities of their sign; the
     length of `data` must be a multiple of 4.
     """
-    data = bytes(data)
     if len(data) % 4:
         raise FormatError('IBM float data of %d bytes is not a whole number of 4-byte words'
                           % len(data))

@@ -15,6 +15,8 @@ from .waveform import INT32_MIN, Waveform
 CM6_MAX = 134217727
 # Characters per data line.
 LINE_WIDTH = 80
+# Samples per waveform: the WID2 line gives the count in eight columns.
+MAX_SAMPLES = 99999999
 # Length of the WID2 line write_header prints, newline included.
 WID2_LENGTH = 106
 
@@ -93,6 +95,9 @@ def _write_one(stream, lib, wave, data_format, clamp, index, path):
     except FormatError as e:
         raise FormatError('%s: %s' % (where, e))
     samples = wave.samples
+    if len(samples) > MAX_SAMPLES:
+        raise FormatError('%s: %d samples do not fit the WID2 line (at most %d per waveform)'
+                          % (where, len(samples), MAX_SAMPLES))
     if data_format == 'CM6':
         data, checksum = _cm6_data(lib, samples, clamp, where)
     else:
