@@ -1,8 +1,12 @@
 """The command line, run as a subprocess: each command, its error exits, no partial files."""
+import os
+import pty
 import struct
+import subprocess
+import sys
 import xml.etree.ElementTree as ET
 
-from .helpers import TempDirCase, header, run_cli, signal, wavecodec
+from .helpers import PYTHON_DIR, TempDirCase, header, run_cli, signal, wavecodec
 from .test_native import ibm_model
 
 
@@ -55,6 +59,31 @@ class Cli(TempDirCase):
         status, out, err = run_cli(['info', self.path('bad.gse')])
         self.assertEqual(status, 1)
         self.assertIn('MISMATCH', out)
+
+    def test_verify_progress_on_a_terminal(self):
+        files = [self.path('good.gse')] * 6
+        master, slave = pty.openpty()
+        env = dict(os.environ, PYTHONPATH=PYTHON_DIR)
+        p = subprocess.Popen([sys.executable, '-m', 'wavecodec', 'verify'] + files, env=env,
+                             stdout=subprocess.PIPE, stderr=slave)
+        os.close(slave)
+        terminal = b''
+        while True:
+            try:
+                chunk = os.read(master, 4096)
+            except OSError:  # the terminal's other end is closed
+                break
+            if not chunk:
+                break
+            terminal += chunk
+        out = p.communicate()[0]
+        os.close(master)
+        self.assertEqual(p.returncode, 0)
+        self.assertIn(b'verifying 6/6 files', terminal)
+        self.assertIn(b'12 waveform(s) in 6 file(s): all sound', out)
+        # Not a terminal: no progress at all.
+        status, out, err = run_cli(['verify'] + files)
+        self.assertEqual((status, err), (0, ''))
 
     def test_decode_text_and_int32(self):
         self.ok('decode', self.path('good.gse'), '-o', self.path('s.txt'))
