@@ -33,8 +33,8 @@ class Reading(TempDirCase):
 
     def test_lines_between_header_and_data(self):
         data = self.gse('a.gse', self.waves)
-        data = data.replace(b'\nDAT2\n', b'\nSTA2 XX       12.34567  123.45678 WGS-84    0.123 0.000\n'
-                            b'\nDAT2\n')
+        station = b'STA2 XX       12.34567  123.45678 WGS-84    0.123 0.000'
+        data = data.replace(b'\nDAT2\n', b'\n' + station + b'\n\nDAT2\n')
         data = data.replace(b'\nCHK2', b'\n\n   \nCHK2')
         self.check_same(self.write_bytes('sta.gse', data))
 

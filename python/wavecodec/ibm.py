@@ -10,7 +10,8 @@ _CHUNK = 1 << 28
 
 
 def ibm_to_float32(data):
-    """The big-endian IBM words in `data` (bytes, bytearray or memoryview) as an array('f') (host order).
+    """The big-endian IBM words in `data` (bytes, bytearray or memoryview) as an array('f')
+    in host order.
 
     Zero fractions give zeros, values beyond the float range infinities of their sign; the
     length of `data` must be a multiple of 4.

@@ -220,7 +220,8 @@ class _Reader(object):
             if line is None or line.startswith(b'WID2') or line.startswith(b'CHK2'):
                 if line is not None and line.startswith(b'WID2'):
                     self.stream.seek(at)
-                what = 'the file ends' if line is None else 'the %s line comes' % native_str(line[:4])
+                what = ('the file ends' if line is None
+                        else 'the %s line comes' % native_str(line[:4]))
                 self._fail(wave, index, 'short data section: %d samples declared, %s after %d'
                            % (count, what, len(samples)))
                 return line if line is not None and line.startswith(b'CHK2') else None

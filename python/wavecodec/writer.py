@@ -6,10 +6,9 @@ from array import array
 from . import header as hdr
 from . import native
 from .atomic import AtomicOutput
-from .compat import array_to_bytes
 from .errors import FormatError
 from .stdio import CFile
-from .waveform import INT32_MIN, Waveform
+from .waveform import Waveform
 
 # Largest magnitude of a second difference that the six-bit code carries.
 CM6_MAX = 134217727
