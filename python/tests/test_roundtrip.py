@@ -131,12 +131,27 @@ class BadWrites(TempDirCase):
         del h['sample_rate']
         self.check_refused([W(h, [1])], 'sample_rate')
 
+    def test_sample_sources(self):
+        values = [3, -4, 2147483647]
+        source = array('i', values)
+        sources = [values, tuple(values), source, iter(values)]
+        try:
+            sources.append(memoryview(source))
+        except TypeError:  # Python 2 arrays have no buffer view
+            pass
+        for samples in sources:
+            w = wavecodec.Waveform(header(), samples)
+            self.assertEqual(list(w.samples), values)
+        self.assertIsNot(wavecodec.Waveform(header(), source).samples, source)
+
     def test_bad_format_and_samples(self):
         self.check_refused([wavecodec.Waveform(header(), [1])], 'unsupported', data_format='CM8')
         with self.assertRaises(wavecodec.FormatError):
             wavecodec.Waveform(header(), [2 ** 31])
         with self.assertRaises(wavecodec.FormatError):
             wavecodec.Waveform(header(), ['x'])
+        with self.assertRaises(wavecodec.FormatError):
+            wavecodec.Waveform(header(), [1.5])
 
     def test_second_waveform_bad_leaves_no_file(self):
         good = wavecodec.Waveform(header(), [1, 2])

@@ -1,4 +1,5 @@
 """The Waveform record: a WID2 header dict and its samples as array('i')."""
+import sys
 from array import array
 
 from .compat import array_from_bytes
@@ -9,18 +10,28 @@ INT32_MIN = -2147483648
 INT32_MAX = 2147483647
 
 
+def _int32_buffer(samples):
+    """The bytes of `samples` when it exposes a one-dimensional buffer of native 32-bit ints
+    (a numpy int32 array, a memoryview of one), else None."""
+    try:
+        view = memoryview(samples)
+    except TypeError:
+        return None
+    native = ('i', '@i', '=i', '<i' if sys.byteorder == 'little' else '>i')
+    if view.ndim == 1 and view.itemsize == 4 and view.format in native:
+        return view.tobytes()
+    return None
+
+
 def as_int32_array(samples):
-    """`samples` (any sequence of ints, array('i') or an int32-compatible numpy array) as a new
-    array('i'); FormatError for values outside 32 bits or that are not integers."""
+    """`samples` (any sequence of ints, array('i'), or a buffer of int32 such as a numpy array)
+    as a new array('i'); FormatError for values outside 32 bits or that are not integers."""
     if isinstance(samples, array) and samples.typecode == 'i':
         return array('i', samples)
-    dtype = getattr(samples, 'dtype', None)
-    if dtype is not None and getattr(dtype, 'kind', '') in 'iu':
-        # numpy: one range check and a single copy of the raw buffer, no per-sample Python work.
-        if len(samples) and (samples.min() < INT32_MIN or samples.max() > INT32_MAX):
-            raise FormatError('samples outside the 32-bit range (%d..%d)'
-                              % (samples.min(), samples.max()))
-        return array_from_bytes('i', samples.astype('=i4').tobytes())
+    data = _int32_buffer(samples)
+    if data is not None:
+        # One copy of the raw buffer, no per-sample Python work.
+        return array_from_bytes('i', data)
     try:
         return array('i', samples)
     except OverflowError:
