@@ -99,6 +99,19 @@ class Reading(TempDirCase):
                 wavecodec.read(self.write_bytes('m.gse', data))
             self.assertIn('more data than the 1000 samples', str(cm.exception))
 
+    def test_checksum_line_missing_or_empty(self):
+        data = self.gse('a.gse', self.waves)
+        first = data.index(b'CHK2 ')
+        end = data.index(b'\n', first)
+        path = self.write_bytes('e.gse', data[:first] + b'CHK2' + data[end:])
+        with self.assertRaises(wavecodec.FormatError) as cm:
+            wavecodec.read(path)
+        self.assertIn("the CHK2 line 'CHK2' holds no number", str(cm.exception))
+        path = self.write_bytes('m.gse', data[:first] + data[end + 1:])
+        back = wavecodec.read(path, strict=False)
+        self.assertIn('no CHK2 line before the next WID2 line', back[0].error)
+        self.assertEqual(back[1].error, None)
+
     def test_int_faults(self):
         data = self.gse('a.gse', self.waves[:1], data_format='INT')
         bad = data.replace(b'DAT2\n', b'DAT2\n  12  x3 ')

@@ -172,17 +172,17 @@ class _Reader(object):
     def _expect_checksum(self, wave, index, count):
         """Reads the CHK2 line that must follow a complete data section; None after a fault."""
         at, line = self._next_nonblank()
-        if line is not None and (line.startswith(b'CHK2 ') or line.startswith(b'CHK1 ')):
+        if line is not None and (line.startswith(b'CHK2') or line.startswith(b'CHK1')):
             return line
         if line is None:
             self._fail(wave, index, 'the file ends without the CHK2 line')
+        elif line.startswith(b'WID2'):
+            self.stream.seek(at)
+            self._fail(wave, index, 'no CHK2 line before the next WID2 line')
         else:
-            if line.startswith(b'WID2'):
-                self.stream.seek(at)
             self._fail(wave, index, 'more data than the %d samples declared: expected the CHK2 '
                        'line, found %r' % (count, native_str(line.rstrip()[:40])))
-            if not line.startswith(b'WID2'):
-                self._skip_section()
+            self._skip_section()
         return None
 
     def _read_cm6(self, wave, index, heading, count):
