@@ -1,4 +1,5 @@
 """Writing and reading back: CM6 and INT, extremes, clamping, sizes, several waveforms."""
+import os
 from array import array
 
 from .helpers import (INT32_MAX, INT32_MIN, TempDirCase, from_second_differences, header,
@@ -143,6 +144,15 @@ class BadWrites(TempDirCase):
             w = wavecodec.Waveform(header(), samples)
             self.assertEqual(list(w.samples), values)
         self.assertIsNot(wavecodec.Waveform(header(), source).samples, source)
+
+    def test_samples_replaced_after_construction(self):
+        w = wavecodec.Waveform(header(), [1])
+        w.samples = [7, 8, 9]
+        wavecodec.write(self.path('r.gse'), [w])
+        self.assertEqual(list(wavecodec.read(self.path('r.gse'))[0].samples), [7, 8, 9])
+        os.unlink(self.path('r.gse'))
+        w.samples = [2 ** 40]
+        self.check_refused([w], '32-bit range')
 
     def test_bad_format_and_samples(self):
         self.check_refused([wavecodec.Waveform(header(), [1])], 'unsupported', data_format='CM8')

@@ -8,7 +8,7 @@ from . import native
 from .atomic import AtomicOutput
 from .errors import FormatError
 from .stdio import CFile
-from .waveform import Waveform
+from .waveform import Waveform, as_int32_array
 
 # Largest magnitude of a second difference that the six-bit code carries.
 CM6_MAX = 134217727
@@ -94,6 +94,12 @@ def _write_one(stream, lib, wave, data_format, clamp, index, path):
     except FormatError as e:
         raise FormatError('%s: %s' % (where, e))
     samples = wave.samples
+    if not (isinstance(samples, array) and samples.typecode == 'i'):
+        # The caller may have replaced the array by another sequence.
+        try:
+            samples = as_int32_array(samples)
+        except FormatError as e:
+            raise FormatError('%s: %s' % (where, e))
     if len(samples) > MAX_SAMPLES:
         raise FormatError('%s: %d samples do not fit the WID2 line (at most %d per waveform)'
                           % (where, len(samples), MAX_SAMPLES))
