@@ -90,7 +90,10 @@ def _panel(wave, top):
     out.append('<text x="14" y="%d" font-size="11" text-anchor="middle" '
                'transform="rotate(-90 14 %d)">counts</text>'
                % (top + TOP + plot_h // 2, top + TOP + plot_h // 2))
-    if n:
+    if n == 1:
+        # A lone sample draws no line: mark it.
+        out.append('<circle cx="%.1f" cy="%.1f" r="3" fill="#1f4e9c"/>' % (x(0), y(samples[0])))
+    elif n:
         points = []
         for i, lo, hi in column_envelope(samples, plot_w):
             px = x(i)
