@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The Python host's tests (unittest) under Python 3 and, when present, Python 2.7.
 # Uses the libraries named by WAVECODEC_LIBRARY / IBMFLOAT_LIBRARY when both are set (the
-# sanitizer run sets them and preloads its runtime); otherwise builds build/release and uses it.
+# sanitizer run sets them and preloads its runtime); otherwise builds build/release and uses it,
+# and then also checks the offline install in a fresh venv.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 root=$PWD
@@ -10,12 +11,14 @@ built_here=0
 if [[ -n ${WAVECODEC_LIBRARY:-} && -n ${IBMFLOAT_LIBRARY:-} ]]; then
   echo "python.sh: libraries from the environment: $WAVECODEC_LIBRARY $IBMFLOAT_LIBRARY"
 else
+  [[ -n ${WAVECODEC_LIBRARY:-}${IBMFLOAT_LIBRARY:-} ]] || built_here=1
   bash scripts/setup.sh build test
   cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=Release -DWAVELIBS_WERROR=ON >/dev/null
   cmake --build build/release -j 2 >/dev/null
-  export WAVECODEC_LIBRARY=$root/build/release/wavecodec/libwavecodec.so.1
-  export IBMFLOAT_LIBRARY=$root/build/release/ibmfloat/libibmfloat.so.1
-  built_here=1
+  # A variable that is set is kept; the other library comes from the build tree.
+  export WAVECODEC_LIBRARY=${WAVECODEC_LIBRARY:-$root/build/release/wavecodec/libwavecodec.so.1}
+  export IBMFLOAT_LIBRARY=${IBMFLOAT_LIBRARY:-$root/build/release/ibmfloat/libibmfloat.so.1}
+  echo "python.sh: libraries: $WAVECODEC_LIBRARY $IBMFLOAT_LIBRARY"
 fi
 export PYTHONPATH="$root/python${PYTHONPATH:+:$PYTHONPATH}"
 
