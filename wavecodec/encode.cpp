@@ -12,8 +12,9 @@ int compress_6b_buffer(const int32_t *samples, int count, char_writer writer) {
     // Blocks are encoded aside, then handed over a character at a time; a block holding
     // -2147483648 goes sample by sample so that the characters before it are written.
     char block[wavecodec::kBlockBuffer];
-    for (int i = 0; i < count; i += wavecodec::kBlock) {
-        const int n = count - i < wavecodec::kBlock ? count - i : wavecodec::kBlock;
+    // i advances by the block's size, never past count (no overflow near INT_MAX).
+    for (int i = 0, n = 0; i < count; i += n) {
+        n = count - i < wavecodec::kBlock ? count - i : wavecodec::kBlock;
         if (!wavecodec::has_unencodable(samples + i, n)) {
             const size_t length = wavecodec::encode_block(samples + i, n, block);
             for (size_t j = 0; j < length; ++j) {

@@ -38,8 +38,9 @@ int compress_6b_chars(const int32_t *samples, int count, char *out, size_t capac
     // the characters reported. A block that holds -2147483648 or does not fit goes sample by
     // sample, which stops where the sample-wise encoder does.
     char block[wavecodec::kBlockBuffer];
-    for (int i = 0; i < count && result == 0; i += wavecodec::kBlock) {
-        const int n = count - i < wavecodec::kBlock ? count - i : wavecodec::kBlock;
+    // i advances by the block's size, never past count (no overflow near INT_MAX).
+    for (int i = 0, n = 0; i < count && result == 0; i += n) {
+        n = count - i < wavecodec::kBlock ? count - i : wavecodec::kBlock;
         if (!wavecodec::has_unencodable(samples + i, n)) {
             const size_t size = wavecodec::encode_block(samples + i, n, block);
             if (size <= capacity - used) {
