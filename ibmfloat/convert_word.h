@@ -30,8 +30,9 @@ inline uint32_t convert_fast(uint32_t w) {
     const uint32_t fraction = w & kFractionMask;
     const uint32_t as_float = std::bit_cast<uint32_t>(static_cast<float>(static_cast<int32_t>(fraction)));
     const uint32_t scale = (((w >> 24) & 0x7fu) << 25) - (280u << 23);  // (4e - 280) << 23, wrapping
-    const uint32_t magnitude = fraction != 0 ? as_float + scale : 0u;
-    return (w & kSignBit) | magnitude;
+    // A zero fraction converts to 0.0, which must stay zero: add the scale only to non-zero ones.
+    const uint32_t nonzero = 0u - static_cast<uint32_t>(fraction != 0);
+    return (w & kSignBit) | (as_float + (scale & nonzero));
 }
 
 // Exact for every word: rounded once to nearest, ties to even, subnormals included.
@@ -53,7 +54,7 @@ inline uint32_t convert_word(uint32_t w) {
         return sign | (static_cast<uint32_t>(biased) << 23) | (m & 0x007fffffu);
     }
     // Subnormal or zero: shift right by 1 - biased, rounding to nearest, ties to even. A carry
-    // out of the top lands in the exponent field and gives the smallest normal, as it should.
+    // out of the top gives the next power of two, as it should.
     const int shift = 1 - biased;
     if (shift > 24) {
         return sign;
