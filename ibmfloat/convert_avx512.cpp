@@ -6,10 +6,14 @@
 
 // GCC 12 warns inside its own AVX-512 intrinsics, whose "undefined" placeholder vectors are
 // self-initialised on purpose; the warning is silenced for that header only.
+#if defined(__GNUC__) && !defined(__clang__)
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
 #include <immintrin.h>
 #pragma GCC diagnostic pop
+#else
+#include <immintrin.h>
+#endif
 
 #include "convert_word.h"
 #include "kernels.h"
