@@ -91,7 +91,8 @@ void BM_baseline_pow(benchmark::State &state) {
     run_in_place(state, [](uint32_t *words) {
         for (size_t i = 0; i < kWords; ++i) {
             const uint32_t w = words[i];
-            const auto scale = static_cast<float>(std::pow(16.0, static_cast<int>((w >> 24) & 0x7fu) - 64));
+            const auto scale =
+                static_cast<float>(std::pow(16.0, static_cast<int>((w >> 24) & 0x7fu) - 64));
             float fraction = static_cast<float>(w & 0x00ffffffu) / 16777216.0f;
             if ((w & 0x80000000u) != 0) {
                 fraction = -fraction;
@@ -107,8 +108,8 @@ bool register_all() {
     for (ibmfloat::Path path : ibmfloat::kAllPaths) {
         const ibmfloat::Kernel kernel = ibmfloat::kernel_for(path);
         if (kernel != nullptr && ibmfloat::cpu_supports(path)) {
-            benchmark::RegisterBenchmark((std::string("kernel/") + ibmfloat::path_name(path)).c_str(), BM_kernel,
-                                         kernel)
+            benchmark::RegisterBenchmark(
+                (std::string("kernel/") + ibmfloat::path_name(path)).c_str(), BM_kernel, kernel)
                 ->UseRealTime();
         }
     }

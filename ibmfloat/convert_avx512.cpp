@@ -27,19 +27,23 @@ __attribute__((target("avx512f"))) inline __m512i exponent_field(__m512i w) {
 
 // The word's sign bit over a magnitude whose sign bit is clear, in one bitwise select.
 __attribute__((target("avx512f"))) inline __m512i with_sign_of(__m512i magnitude, __m512i w) {
-    return _mm512_ternarylogic_epi32(magnitude, w, _mm512_set1_epi32(static_cast<int>(kSignBit)), 0xd8);
+    return _mm512_ternarylogic_epi32(magnitude, w, _mm512_set1_epi32(static_cast<int>(kSignBit)),
+                                     0xd8);
 }
 
 __attribute__((target("avx512f"))) inline bool all_in_fast_range(__m512i exponent) {
-    const __m512i offset = _mm512_sub_epi32(exponent, _mm512_set1_epi32(static_cast<int>(kFastExponentMin)));
-    return _mm512_cmple_epu32_mask(offset, _mm512_set1_epi32(static_cast<int>(kFastExponentSpan))) == 0xffff;
+    const __m512i offset =
+        _mm512_sub_epi32(exponent, _mm512_set1_epi32(static_cast<int>(kFastExponentMin)));
+    return _mm512_cmple_epu32_mask(
+               offset, _mm512_set1_epi32(static_cast<int>(kFastExponentSpan))) == 0xffff;
 }
 
 // The short form (see convert_fast): exact when every exponent field is in the fast range.
 __attribute__((target("avx512f"))) inline __m512i convert16_fast(__m512i w, __m512i exponent) {
     const __m512i fraction = _mm512_and_si512(w, _mm512_set1_epi32(0x00ffffff));
     const __m512i as_float = _mm512_castps_si512(_mm512_cvtepi32_ps(fraction));
-    const __m512i scale = _mm512_sub_epi32(_mm512_slli_epi32(exponent, 25), _mm512_set1_epi32(280 << 23));
+    const __m512i scale =
+        _mm512_sub_epi32(_mm512_slli_epi32(exponent, 25), _mm512_set1_epi32(280 << 23));
     const __mmask16 nonzero = _mm512_test_epi32_mask(fraction, fraction);
     const __m512i magnitude = _mm512_mask_add_epi32(as_float, nonzero, as_float, scale);
     return with_sign_of(magnitude, w);
@@ -57,10 +61,11 @@ __attribute__((target("avx512f"))) inline __m512i convert16(__m512i w, __m512i e
 
     // Subnormal results: the 24-bit significand shifted right by 1 - biased (at most 26, which
     // already gives zero), rounded to nearest, ties to even.
-    const __m512i significand = _mm512_or_si512(_mm512_and_si512(as_float, _mm512_set1_epi32(0x007fffff)),
-                                                _mm512_set1_epi32(0x00800000));
+    const __m512i significand = _mm512_or_si512(
+        _mm512_and_si512(as_float, _mm512_set1_epi32(0x007fffff)), _mm512_set1_epi32(0x00800000));
     const __m512i shift = _mm512_min_epi32(_mm512_sub_epi32(one, biased), _mm512_set1_epi32(26));
-    const __m512i below_half = _mm512_sub_epi32(_mm512_sllv_epi32(one, _mm512_sub_epi32(shift, one)), one);
+    const __m512i below_half =
+        _mm512_sub_epi32(_mm512_sllv_epi32(one, _mm512_sub_epi32(shift, one)), one);
     const __m512i odd = _mm512_and_si512(_mm512_srlv_epi32(significand, shift), one);
     const __m512i subnormal =
         _mm512_srlv_epi32(_mm512_add_epi32(_mm512_add_epi32(significand, below_half), odd), shift);
@@ -69,7 +74,8 @@ __attribute__((target("avx512f"))) inline __m512i convert16(__m512i w, __m512i e
     const __mmask16 is_infinite = _mm512_cmpgt_epi32_mask(biased, _mm512_set1_epi32(254));
     const __mmask16 is_nonzero = _mm512_test_epi32_mask(fraction, fraction);
     __m512i result = _mm512_mask_blend_epi32(is_subnormal, normal, subnormal);
-    result = _mm512_mask_blend_epi32(is_infinite, result, _mm512_set1_epi32(static_cast<int>(kInfinity)));
+    result = _mm512_mask_blend_epi32(is_infinite, result,
+                                     _mm512_set1_epi32(static_cast<int>(kInfinity)));
     result = _mm512_maskz_mov_epi32(is_nonzero, result);
     return with_sign_of(result, w);
 }
@@ -82,7 +88,8 @@ __attribute__((target("avx512f"))) void convert_avx512(uint32_t *words, size_t c
         uint32_t *p = words + i;
         const __m512i w = _mm512_loadu_si512(p);
         const __m512i exponent = exponent_field(w);
-        _mm512_storeu_si512(p, all_in_fast_range(exponent) ? convert16_fast(w, exponent) : convert16(w, exponent));
+        _mm512_storeu_si512(
+            p, all_in_fast_range(exponent) ? convert16_fast(w, exponent) : convert16(w, exponent));
     }
     if (i < count) {
         const __mmask16 tail = static_cast<__mmask16>((1u << (count - i)) - 1u);

@@ -28,8 +28,10 @@ inline bool in_fast_range(uint32_t w) {
 // most 24 bits); scaling by 2^(4e - 280) then only moves the float's exponent field.
 inline uint32_t convert_fast(uint32_t w) {
     const uint32_t fraction = w & kFractionMask;
-    const uint32_t as_float = std::bit_cast<uint32_t>(static_cast<float>(static_cast<int32_t>(fraction)));
-    const uint32_t scale = (((w >> 24) & 0x7fu) << 25) - (280u << 23);  // (4e - 280) << 23, wrapping
+    const uint32_t as_float =
+        std::bit_cast<uint32_t>(static_cast<float>(static_cast<int32_t>(fraction)));
+    const uint32_t scale =
+        (((w >> 24) & 0x7fu) << 25) - (280u << 23);  // (4e - 280) << 23, wrapping
     // A zero fraction converts to 0.0, which must stay zero: add the scale only to non-zero ones.
     const uint32_t nonzero = 0u - static_cast<uint32_t>(fraction != 0);
     return (w & kSignBit) | (as_float + (scale & nonzero));

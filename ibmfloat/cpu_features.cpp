@@ -30,8 +30,8 @@ X86Features detect_x86() {
     }
     unsigned xcr0_low = 0, xcr0_high = 0;
     __asm__ volatile("xgetbv" : "=a"(xcr0_low), "=d"(xcr0_high) : "c"(0u));
-    const bool ymm_saved = (xcr0_low & 0x06u) == 0x06u;          // SSE and AVX state
-    const bool zmm_saved = (xcr0_low & 0xe6u) == 0xe6u;          // plus opmask and upper ZMM
+    const bool ymm_saved = (xcr0_low & 0x06u) == 0x06u;  // SSE and AVX state
+    const bool zmm_saved = (xcr0_low & 0xe6u) == 0xe6u;  // plus opmask and upper ZMM
     __cpuid_count(7, 0, eax, ebx, ecx, edx);
     found.avx2 = ymm_saved && (ebx & (1u << 5)) != 0;
     found.avx512f = zmm_saved && (ebx & (1u << 16)) != 0;

@@ -35,15 +35,17 @@ TEST_P(InPlace, EveryLengthAndOffsetTouchesOnlyItsWords) {
             for (size_t i = 0; i < buffer.size(); ++i) {
                 const auto at = static_cast<size_t>(&buffer[i] - start);
                 const bool inside = &buffer[i] >= start && at < count;
-                const uint32_t wanted = inside ? reference_ibm_to_ieee(mixed_word(at + count)) : kGuard;
-                ASSERT_EQ(buffer[i], wanted) << "offset " << offset << ", count " << count
-                                             << ", buffer index " << i;
+                const uint32_t wanted =
+                    inside ? reference_ibm_to_ieee(mixed_word(at + count)) : kGuard;
+                ASSERT_EQ(buffer[i], wanted)
+                    << "offset " << offset << ", count " << count << ", buffer index " << i;
             }
         }
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Converters, InPlace, testing::ValuesIn(available_converters()), converter_name);
+INSTANTIATE_TEST_SUITE_P(Converters, InPlace, testing::ValuesIn(available_converters()),
+                         converter_name);
 
 TEST(PublicEntry, EmptyNegativeOrNullDoesNothing) {
     std::vector<uint32_t> buffer(8, 0x41100000u);

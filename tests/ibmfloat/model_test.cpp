@@ -23,15 +23,18 @@ TEST(ReferenceModel, AgreesWithDoubleRounding) {
     for (uint32_t high = 0; high < 256; ++high) {
         for (uint32_t fraction = 0; fraction < 0x01000000u; fraction += 997) {
             const uint32_t word = (high << 24) | fraction;
-            ASSERT_EQ(reference_ibm_to_ieee(word), through_double(word)) << std::hex << "word 0x" << word;
+            ASSERT_EQ(reference_ibm_to_ieee(word), through_double(word))
+                << std::hex << "word 0x" << word;
         }
     }
 }
 
 TEST(ReferenceModel, AgreesOnTiesAndEdges) {
-    for (uint32_t word : {0x1C040000u, 0x1C0C0000u, 0x1C0E0000u, 0x1C140000u, 0x1C1C0000u, 0x20FFFFFFu, 0x20FFFFF4u, 0x213FFFFFu,
-                          0x60FFFFFFu, 0x61100000u, 0x80000000u, 0xFF000000u, 0x00000001u}) {
-        EXPECT_EQ(reference_ibm_to_ieee(word), through_double(word)) << std::hex << "word 0x" << word;
+    for (uint32_t word :
+         {0x1C040000u, 0x1C0C0000u, 0x1C0E0000u, 0x1C140000u, 0x1C1C0000u, 0x20FFFFFFu, 0x20FFFFF4u,
+          0x213FFFFFu, 0x60FFFFFFu, 0x61100000u, 0x80000000u, 0xFF000000u, 0x00000001u}) {
+        EXPECT_EQ(reference_ibm_to_ieee(word), through_double(word))
+            << std::hex << "word 0x" << word;
     }
 }
 

@@ -36,14 +36,15 @@ uint64_t sweep_stride(std::string &error) {
     char *end = nullptr;
     const unsigned long long value = std::strtoull(text, &end, 10);
     if (errno != 0 || *end != '\0' || text[0] == '-' || value == 0 || value >= kWordCount) {
-        error = std::string("IBMFLOAT_SWEEP_STRIDE must be an integer from 1 to 2^32 - 1, not '") + text + "'";
+        error = std::string("IBMFLOAT_SWEEP_STRIDE must be an integer from 1 to 2^32 - 1, not '") +
+                text + "'";
         return 0;
     }
     return value;
 }
 
 class Sweep {
-public:
+  public:
     Sweep(uint64_t stride, std::vector<Converter> converters)
         : stride_(stride), converters_(std::move(converters)) {}
 
@@ -60,7 +61,7 @@ public:
     uint64_t mismatches() const { return mismatches_.load(); }
     const std::string &report() const { return report_; }
 
-private:
+  private:
     void run_thread(unsigned thread) {
         const uint64_t samples = (kWordCount + stride_ - 1) / stride_;
         std::vector<uint32_t> input(kChunk), expected(kChunk), work(kChunk);
@@ -68,8 +69,10 @@ private:
         // words takes the short form reserved for exponent fields in the always-normal range.
         // The tiny word's place in the group changes from chunk to chunk.
         const size_t mixed_capacity = kChunk + kChunk / 7 + 8;
-        std::vector<uint32_t> mixed_input(mixed_capacity), mixed_expected(mixed_capacity), mixed_work(mixed_capacity);
-        for (uint64_t first = uint64_t{thread} * kChunk; first < samples; first += uint64_t{kThreads} * kChunk) {
+        std::vector<uint32_t> mixed_input(mixed_capacity), mixed_expected(mixed_capacity),
+            mixed_work(mixed_capacity);
+        for (uint64_t first = uint64_t{thread} * kChunk; first < samples;
+             first += uint64_t{kThreads} * kChunk) {
             const size_t count = static_cast<size_t>(std::min<uint64_t>(kChunk, samples - first));
             for (size_t i = 0; i < count; ++i) {
                 input[i] = static_cast<uint32_t>((first + i) * stride_);
@@ -101,16 +104,17 @@ private:
                 }
                 std::memcpy(mixed_work.data(), mixed_input.data(), mixed_count * sizeof(uint32_t));
                 converter.run(mixed_work.data(), mixed_count);
-                if (std::memcmp(mixed_work.data(), mixed_expected.data(), mixed_count * sizeof(uint32_t)) != 0) {
-                    record(converter.name + " (among tiny words)", mixed_input.data(), mixed_expected.data(),
-                           mixed_work.data(), mixed_count);
+                if (std::memcmp(mixed_work.data(), mixed_expected.data(),
+                                mixed_count * sizeof(uint32_t)) != 0) {
+                    record(converter.name + " (among tiny words)", mixed_input.data(),
+                           mixed_expected.data(), mixed_work.data(), mixed_count);
                 }
             }
         }
     }
 
-    void record(const std::string &name, const uint32_t *input, const uint32_t *expected, const uint32_t *got,
-                size_t count) {
+    void record(const std::string &name, const uint32_t *input, const uint32_t *expected,
+                const uint32_t *got, size_t count) {
         std::lock_guard<std::mutex> lock(mutex_);
         for (size_t i = 0; i < count; ++i) {
             if (got[i] == expected[i]) {
@@ -118,8 +122,8 @@ private:
             }
             if (mismatches_.fetch_add(1) < kMaxReports) {
                 std::ostringstream line;
-                line << std::hex << name << ": word 0x" << input[i] << " gave 0x" << got[i] << ", exact is 0x"
-                     << expected[i] << "\n";
+                line << std::hex << name << ": word 0x" << input[i] << " gave 0x" << got[i]
+                     << ", exact is 0x" << expected[i] << "\n";
                 report_ += line.str();
             }
         }

@@ -11,7 +11,7 @@
 namespace {
 
 class Values : public testing::TestWithParam<Converter> {
-protected:
+  protected:
     uint32_t convert(uint32_t word) const {
         std::vector<uint32_t> run(67, word);
         GetParam().run(run.data(), run.size());
@@ -25,7 +25,9 @@ protected:
     }
 };
 
-uint32_t bits(float f) { return std::bit_cast<uint32_t>(f); }
+uint32_t bits(float f) {
+    return std::bit_cast<uint32_t>(f);
+}
 
 TEST_P(Values, WorkedValues) {
     expect(0x41100000u, bits(1.0f));
@@ -37,7 +39,7 @@ TEST_P(Values, WorkedValues) {
     expect(0x5F100000u, bits(0x1p120f));
     expect(0x60100000u, bits(0x1p124f));  // exponent field 96: finite
     expect(0x1A100000u, bits(0.0f));
-    expect(0x3F800000u, bits(0x1p-5f));   // 8/16 * 16^-1
+    expect(0x3F800000u, bits(0x1p-5f));  // 8/16 * 16^-1
     expect(0x4110000Fu, bits(1.0f + 15 * 0x1p-20f));
 }
 
@@ -105,6 +107,7 @@ TEST_P(Values, NeverNaN) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Converters, Values, testing::ValuesIn(available_converters()), converter_name);
+INSTANTIATE_TEST_SUITE_P(Converters, Values, testing::ValuesIn(available_converters()),
+                         converter_name);
 
 }  // namespace
