@@ -27,8 +27,8 @@ __attribute__((target("avx2"))) inline bool all_in_fast_range(__m256i exponent) 
 __attribute__((target("avx2"))) inline __m256i convert8_fast(__m256i w, __m256i exponent) {
     const __m256i fraction = _mm256_and_si256(w, _mm256_set1_epi32(0x00ffffff));
     const __m256i as_float = _mm256_castps_si256(_mm256_cvtepi32_ps(fraction));
-    const __m256i scale =
-        _mm256_sub_epi32(_mm256_slli_epi32(exponent, 25), _mm256_set1_epi32(280 << 23));
+    const __m256i scale = _mm256_sub_epi32(_mm256_slli_epi32(exponent, 25),
+                                           _mm256_set1_epi32(static_cast<int>(280u << 23)));
     const __m256i zero = _mm256_cmpeq_epi32(fraction, _mm256_setzero_si256());
     const __m256i magnitude = _mm256_add_epi32(as_float, _mm256_andnot_si256(zero, scale));
     return _mm256_or_si256(magnitude,

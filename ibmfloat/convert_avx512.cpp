@@ -42,8 +42,8 @@ __attribute__((target("avx512f"))) inline bool all_in_fast_range(__m512i exponen
 __attribute__((target("avx512f"))) inline __m512i convert16_fast(__m512i w, __m512i exponent) {
     const __m512i fraction = _mm512_and_si512(w, _mm512_set1_epi32(0x00ffffff));
     const __m512i as_float = _mm512_castps_si512(_mm512_cvtepi32_ps(fraction));
-    const __m512i scale =
-        _mm512_sub_epi32(_mm512_slli_epi32(exponent, 25), _mm512_set1_epi32(280 << 23));
+    const __m512i scale = _mm512_sub_epi32(_mm512_slli_epi32(exponent, 25),
+                                           _mm512_set1_epi32(static_cast<int>(280u << 23)));
     const __mmask16 nonzero = _mm512_test_epi32_mask(fraction, fraction);
     const __m512i magnitude = _mm512_mask_add_epi32(as_float, nonzero, as_float, scale);
     return with_sign_of(magnitude, w);
