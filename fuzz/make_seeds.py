@@ -58,6 +58,9 @@ write("header", "short_line", b"WID2 2001/02/03 04:05:06.789 STA\n")
 write("header", "crlf", WID2.replace(b"\n", b"\r\n"))
 write("header", "long_line", WID2[:-1] + b"x" * 60 + b"\nWID2 next\n")
 write("header", "no_header", b" WID2 does not count\nWID\n")
+# A NUL byte in a line once hid the line's newline, and the line after it was skipped.
+write("header", "nul_before_wid2", b"XX\0a\nWID2 2001/02/03\n")
+write("header", "nul_in_wid2", WID2[:80] + b"\0\0\0\0" + WID2[84:] + b"DAT2\n+\nCHK2 0\n")
 write("header", "wide_numbers", b"WID2 123456/1234/-9 99:99:1e+30 ST CH A FMT -2147483648 "
                                 b"nan inf -inf INSTRUMENT 1e9 -1e9\n")
 
