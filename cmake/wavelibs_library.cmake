@@ -11,7 +11,7 @@ function(wavelibs_add_library name header)
     LINKER_LANGUAGE C
     VERSION ${PROJECT_VERSION}
     SOVERSION ${PROJECT_VERSION_MAJOR}
-    PUBLIC_HEADER ${header})
+    PUBLIC_HEADER ${CMAKE_CURRENT_SOURCE_DIR}/${header})
   target_include_directories(${name} PUBLIC
     $<BUILD_INTERFACE:${CMAKE_CURRENT_SOURCE_DIR}>
     $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}>)
