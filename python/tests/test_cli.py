@@ -1,0 +1,192 @@
+"""The command line, run as a subprocess: each command, its error exits, no partial files."""
+import os
+import pty
+import struct
+import subprocess
+import sys
+import xml.etree.ElementTree as ET
+
+from .helpers import PYTHON_DIR, TempDirCase, header, run_cli, signal, wavecodec
+from .test_native import ibm_model
+
+
+class Cli(TempDirCase):
+    def setUp(self):
+        TempDirCase.setUp(self)
+        self.samples = signal(1500)
+        self.waves = [wavecodec.Waveform(header(channel=c), self.samples[:n])
+                      for c, n in (('BHZ', 1500), ('BHN', 900))]
+        wavecodec.write(self.path('good.gse'), self.waves)
+        self.before = None
+
+    def ok(self, *args):
+        status, out, err = run_cli(args)
+        self.assertEqual(status, 0, err)
+        self.assertEqual(err, '')
+        return out
+
+    def fails(self, args, text, status=1):
+        """Runs a command that must fail: one clear line on stderr, no traceback, no new file."""
+        before = self.leftovers()
+        got, out, err = run_cli(args)
+        self.assertEqual(got, status, (out, err))
+        self.assertNotIn('Traceback', err)
+        self.assertEqual(len(err.strip().splitlines()), 1, err)
+        self.assertIn(text, err)
+        self.assertEqual(self.leftovers(), before)
+        return out, err
+
+    def test_info(self):
+        out = self.ok('info', self.path('good.gse'))
+        rows = out.strip().splitlines()
+        self.assertEqual(rows[0].split(), ['FILE', 'STATION', 'CHAN', 'START', 'RATE', 'SAMPLES',
+                                           'FORMAT', 'CHECKSUM'])
+        self.assertEqual(rows[1].split()[1:], ['ABC', 'BHZ', '2024-03-05T06:07:08.500', '40',
+                                               '1500', 'CM6', 'ok'])
+        self.assertEqual(rows[2].split()[2], 'BHN')
+
+    def test_verify(self):
+        self.assertIn('2 waveform(s) in 1 file(s): all sound',
+                      self.ok('verify', self.path('good.gse')))
+        data = self.read_bytes('good.gse')
+        first = data.index(b'CHK2 ')
+        end = data.index(b'\n', first)
+        self.write_bytes('bad.gse', data[:first] + b'CHK2 42' + data[end:])
+        status, out, err = run_cli(['verify', self.path('good.gse'), self.path('bad.gse')])
+        self.assertEqual(status, 1)
+        self.assertIn('BAD %s: waveform 1 (ABC BHZ' % self.path('bad.gse'), out)
+        self.assertIn('1 bad', out)
+        status, out, err = run_cli(['info', self.path('bad.gse')])
+        self.assertEqual(status, 1)
+        self.assertIn('MISMATCH', out)
+
+    def test_verify_progress_on_a_terminal(self):
+        files = [self.path('good.gse')] * 6
+        master, slave = pty.openpty()
+        env = dict(os.environ, PYTHONPATH=PYTHON_DIR)
+        p = subprocess.Popen([sys.executable, '-m', 'wavecodec', 'verify'] + files, env=env,
+                             stdout=subprocess.PIPE, stderr=slave)
+        os.close(slave)
+        terminal = b''
+        while True:
+            try:
+                chunk = os.read(master, 4096)
+            except OSError:  # the terminal's other end is closed
+                break
+            if not chunk:
+                break
+            terminal += chunk
+        out = p.communicate()[0]
+        os.close(master)
+        self.assertEqual(p.returncode, 0)
+        self.assertIn(b'verifying 6/6 files', terminal)
+        self.assertIn(b'12 waveform(s) in 6 file(s): all sound', out)
+        # Not a terminal: no progress at all.
+        status, out, err = run_cli(['verify'] + files)
+        self.assertEqual((status, err), (0, ''))
+
+    def test_decode_text_and_int32(self):
+        self.ok('decode', self.path('good.gse'), '-o', self.path('s.txt'))
+        with open(self.path('s-1.txt')) as f:
+            self.assertEqual([int(l) for l in f], self.samples)
+        with open(self.path('s-2.txt')) as f:
+            self.assertEqual([int(l) for l in f], self.samples[:900])
+        self.ok('decode', self.path('good.gse'), '-o', self.path('one.i32'), '--format', 'int32',
+                '--waveform', '2')
+        raw = self.read_bytes('one.i32')
+        self.assertEqual(list(struct.unpack('<900i', raw)), self.samples[:900])
+
+    def test_encode_round_trip(self):
+        with open(self.path('in.txt'), 'w') as f:
+            f.write('\n'.join(map(str, self.samples)) + '\n')
+        for fmt in ('CM6', 'int'):
+            self.ok('encode', self.path('in.txt'), '-o', self.path('e.gse'), '--station', 'XYZ',
+                    '--channel', 'HHE', '--start', '2023-12-31T23:59:58.25', '--rate', '200',
+                    '--format', fmt, '--calib', '0.25', '--instrument', 'STS-2')
+            w = wavecodec.read(self.path('e.gse'))[0]
+            self.assertEqual(list(w.samples), self.samples)
+            h = w.header
+            self.assertEqual((h['station'], h['channel'], h['year'], h['month'], h['day'],
+                              h['hour'], h['minute'], h['second'], h['sample_rate'],
+                              h['calibration'], h['instrument_type'], h['data_format']),
+                             ('XYZ', 'HHE', 2023, 12, 31, 23, 59, 58.25, 200.0, 0.25, 'STS-2',
+                              fmt.upper()))
+        self.write_bytes('in.i32', struct.pack('<3i', -1, 2, -2147483648))
+        self.ok('encode', self.path('in.i32'), '--input', 'int32', '-o', self.path('r.gse'),
+                '--station', 'A', '--channel', 'B', '--start', '2020-01-01', '--rate', '1',
+                '--format', 'INT')
+        self.assertEqual(list(wavecodec.read(self.path('r.gse'))[0].samples),
+                         [-1, 2, -2147483648])
+
+    def test_encode_errors(self):
+        self.write_bytes('in.txt', b'1 2 3\n4 five 6\n')
+        base = ['encode', self.path('in.txt'), '-o', self.path('e.gse'), '--station', 'A',
+                '--channel', 'B', '--start', '2020-01-01T00:00:00', '--rate', '10']
+        self.fails(base, "'five' is not an integer sample")
+        self.write_bytes('in.txt', b'0 200000000 0\n')
+        self.fails(base, 'outside the CM6 range')
+        self.ok(*(base + ['--clamp']))
+        self.assertTrue(wavecodec.read(self.path('e.gse'))[0].ok)
+        self.fails(base[:8] + ['--start', 'yesterday', '--rate', '10', '-o', self.path('f.gse')],
+                   "bad --start 'yesterday'", status=2)
+        self.fails(base + ['--station', 'TOOLONG'], 'station', status=1)
+        self.fails(base + ['--format', 'CM8'], 'invalid choice', status=2)
+        self.fails(base[:-2], 'rate', status=2)
+
+    def test_ibm2ieee(self):
+        words = [0x41100000, 0xC276A000, 0x00000000, 0x7FFFFFFF, 0x3F123456]
+        self.write_bytes('in.ibm', struct.pack('>5I', *words))
+        self.ok('ibm2ieee', self.path('in.ibm'), self.path('out.f32'))
+        self.assertEqual(list(struct.unpack('<5I', self.read_bytes('out.f32'))),
+                         [ibm_model(w) for w in words])
+        self.write_bytes('odd.ibm', b'\x41\x10\x00')
+        self.fails(['ibm2ieee', self.path('odd.ibm'), self.path('o.f32')], 'whole number')
+
+    def test_plot(self):
+        self.ok('plot', self.path('good.gse'), '-o', self.path('p.svg'))
+        root = ET.parse(self.path('p.svg')).getroot()
+        ns = '{http://www.w3.org/2000/svg}'
+        lines = root.findall('.//%spolyline' % ns)
+        self.assertEqual(len(lines), 2)
+        # Decimated to a min/max pair per pixel column, not 1500 points.
+        self.assertLess(len(lines[0].get('points').split()), 2 * 1000)
+        texts = ' '.join(t.text or '' for t in root.iter('%stext' % ns))
+        self.assertIn('ABC BHZ 2024/03/05 06:07:08.500', texts)
+        self.assertIn('time since start (s)', texts)
+
+    def test_bad_input(self):
+        missing = self.path('missing.gse')
+        for command in (['info', missing], ['verify', missing],
+                        ['decode', missing, '-o', self.path('x.txt')],
+                        ['plot', missing, '-o', self.path('x.svg')],
+                        ['ibm2ieee', missing, self.path('x.f32')]):
+            self.fails(command, 'No such file or directory')
+        self.write_bytes('text.gse', b'just some text\n')
+        self.fails(['decode', self.path('text.gse'), '-o', self.path('x.txt')],
+                   'not a GSE2.0 file')
+        data = self.read_bytes('good.gse')
+        self.write_bytes('cut.gse', data[:len(data) // 3])
+        out, err = self.fails(['plot', self.path('cut.gse'), '-o', self.path('x.svg')],
+                              'truncated')
+        self.assertIn('decomp_6b', out)
+        self.write_bytes('sum.gse', data.replace(b'CHK2 ', b'CHK2 1', 1))
+        self.fails(['decode', self.path('sum.gse'), '-o', self.path('x.txt')],
+                   'checksum mismatch')
+        self.fails(['decode', self.path('good.gse')], '-o', status=2)
+        self.fails(['decode', self.path('good.gse'), '-o', self.path('x'), '--waveform', '3'],
+                   'waveforms 1 to 2', status=2)
+        self.fails(['frobnicate'], 'invalid choice', status=2)
+        self.fails([], 'no command', status=2)
+
+    def test_failed_output_keeps_old_file(self):
+        self.write_bytes('out.txt', b'previous\n')
+        self.write_bytes('sum.gse', self.read_bytes('good.gse').replace(b'CHK2 ', b'CHK2 1', 1))
+        self.fails(['decode', self.path('sum.gse'), '-o', self.path('out.txt')], 'checksum')
+        self.assertEqual(self.read_bytes('out.txt'), b'previous\n')
+
+    def test_missing_library(self):
+        status, out, err = run_cli(['info', self.path('good.gse')],
+                                   env={'WAVECODEC_LIBRARY': self.path('nolib.so')})
+        self.assertEqual(status, 1)
+        self.assertIn('nolib.so', err)
+        self.assertNotIn('Traceback', err)

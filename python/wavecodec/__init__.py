@@ -1,0 +1,22 @@
+"""GSE2.0 waveforms (WID2 header, CM6 or INT data, CHK2 checksum) and IBM float conversion,
+through the wavecodec and ibmfloat shared libraries.
+
+    import wavecodec
+    for w in wavecodec.read('data.gse'):
+        print(w.header['station'], len(w.samples))
+    wavecodec.write('out.gse', [wavecodec.Waveform(header, samples)])
+    floats = wavecodec.ibm_to_float32(raw_bytes)
+"""
+from .errors import ChecksumError, FormatError, LibraryNotFoundError, WaveformError
+from .header import DEFAULTS as HEADER_DEFAULTS, REQUIRED as HEADER_REQUIRED
+from .ibm import ibm_to_float32
+from .native import ibmfloat as load_ibmfloat, wavecodec as load_wavecodec
+from .reader import iter_waveforms, read
+from .waveform import Waveform
+from .writer import write
+
+__version__ = '1.0.0'
+
+__all__ = ['ChecksumError', 'FormatError', 'LibraryNotFoundError', 'WaveformError',
+           'HEADER_DEFAULTS', 'HEADER_REQUIRED', 'Waveform', 'ibm_to_float32', 'iter_waveforms',
+           'load_ibmfloat', 'load_wavecodec', 'read', 'write']

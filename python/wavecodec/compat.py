@@ -1,0 +1,63 @@
+"""Small helpers that let the package run unchanged under Python 2.7 and Python 3."""
+import os
+import sys
+from array import array
+
+PY2 = sys.version_info[0] == 2
+
+if PY2:  # pragma: no cover - exercised by the 2.7 test run
+    text_type = unicode  # noqa: F821
+    string_types = (str, unicode)  # noqa: F821
+    integer_types = (int, long)  # noqa: F821
+else:
+    text_type = str
+    string_types = (str,)
+    integer_types = (int,)
+
+if array('i').itemsize != 4 or array('f').itemsize != 4:
+    raise ImportError("wavecodec needs 32-bit 'i' and 'f' arrays on this platform")
+
+
+def array_from_bytes(typecode, data):
+    """A new array of `typecode` holding the bytes `data` (host byte order)."""
+    a = array(typecode)
+    if PY2:
+        a.fromstring(data.tobytes() if isinstance(data, memoryview) else bytes(data))
+    else:
+        a.frombytes(data)
+    return a
+
+
+def array_to_bytes(a):
+    return a.tostring() if PY2 else a.tobytes()
+
+
+def native_str(data):
+    """Bytes read from a file as the interpreter's native string type (Latin-1 on Python 3)."""
+    if PY2:
+        return data
+    return data.decode('latin-1')
+
+
+def to_bytes(text):
+    """Native text as bytes for the C library; refuses characters beyond Latin-1."""
+    if isinstance(text, bytes):
+        return text
+    return text.encode('latin-1')
+
+
+def fs_path(path):
+    """A file name as bytes for libc's fopen."""
+    if isinstance(path, bytes):
+        return path
+    if PY2:
+        return path.encode(sys.getfilesystemencoding() or 'utf-8')
+    return os.fsencode(path)
+
+
+def replace_file(source, target):
+    """Renames `source` over `target` in one step (POSIX rename replaces the target)."""
+    if PY2:
+        os.rename(source, target)
+    else:
+        os.replace(source, target)

@@ -1,0 +1,204 @@
+"""Loading of libwavecodec, libibmfloat and libc through ctypes, with every export declared.
+
+Search order for each library: an explicit path given to load_wavecodec/load_ibmfloat, then the
+environment variable (WAVECODEC_LIBRARY / IBMFLOAT_LIBRARY, a full path), then the installed
+locations (next to this package, the interpreter prefix's lib directories, the dynamic loader's
+own search), then the build tree of a checkout (build/release). An explicit path or an
+environment variable that is set must load: a wrong one is an error, never silently passed over.
+"""
+import ctypes
+import os
+import sys
+import threading
+
+from .errors import LibraryNotFoundError
+
+PACKAGE_DIR = os.path.dirname(os.path.abspath(__file__))
+CHECKOUT_DIR = os.path.dirname(os.path.dirname(PACKAGE_DIR))
+
+_lock = threading.Lock()
+_loaded = {}
+
+
+class Wid2Header(ctypes.Structure):
+    """The C library's wid2_header record (76 bytes, natural alignment)."""
+    _fields_ = [
+        ('year', ctypes.c_int32),
+        ('month', ctypes.c_int32),
+        ('day', ctypes.c_int32),
+        ('hour', ctypes.c_int32),
+        ('minute', ctypes.c_int32),
+        ('second', ctypes.c_float),
+        ('station', ctypes.c_char * 6),
+        ('channel', ctypes.c_char * 4),
+        ('aux_id', ctypes.c_char * 5),
+        ('data_format', ctypes.c_char * 4),
+        ('sample_count', ctypes.c_int32),
+        ('sample_rate', ctypes.c_float),
+        ('calibration', ctypes.c_float),
+        ('calibration_period', ctypes.c_float),
+        ('instrument_type', ctypes.c_char * 7),
+        ('horizontal_angle', ctypes.c_float),
+        ('vertical_angle', ctypes.c_float),
+    ]
+
+
+assert ctypes.sizeof(Wid2Header) == 76
+
+# Size of the buffer the decoder hands to a line reader (82 characters and a NUL).
+LINE_BUFFER = 83
+
+CHAR_WRITER = ctypes.CFUNCTYPE(ctypes.c_int, ctypes.c_int)
+# The reader returns the buffer's address, or None for the end of input. A c_void_p result keeps
+# ctypes from converting (and freeing) a Python string.
+LINE_READER = ctypes.CFUNCTYPE(ctypes.c_void_p, ctypes.c_void_p, ctypes.c_void_p)
+
+_c_int_p = ctypes.POINTER(ctypes.c_int32)
+
+
+def _declare_wavecodec(lib):
+    lib.compress_6b_buffer.argtypes = [_c_int_p, ctypes.c_int, CHAR_WRITER]
+    lib.compress_6b_buffer.restype = ctypes.c_int
+    lib.compress_6b_chars.argtypes = [_c_int_p, ctypes.c_int, ctypes.c_void_p, ctypes.c_size_t,
+                                      ctypes.POINTER(ctypes.c_size_t)]
+    lib.compress_6b_chars.restype = ctypes.c_int
+    lib.decomp_6b_buffer.argtypes = [ctypes.c_int, _c_int_p, LINE_READER, ctypes.c_void_p]
+    lib.decomp_6b_buffer.restype = ctypes.c_int
+    lib.diff_2nd.argtypes = [_c_int_p, ctypes.c_int, ctypes.c_int]
+    lib.diff_2nd.restype = None
+    lib.rem_2nd_diff.argtypes = [_c_int_p, ctypes.c_int]
+    lib.rem_2nd_diff.restype = None
+    lib.check_sum.argtypes = [_c_int_p, ctypes.c_int, ctypes.c_int]
+    lib.check_sum.restype = ctypes.c_int
+    lib.read_header.argtypes = [ctypes.c_void_p, ctypes.POINTER(Wid2Header)]
+    lib.read_header.restype = ctypes.c_int
+    lib.write_header.argtypes = [ctypes.c_void_p, ctypes.POINTER(Wid2Header)]
+    lib.write_header.restype = ctypes.c_int
+
+
+def _declare_ibmfloat(lib):
+    lib.ibm2ieee.argtypes = [ctypes.c_void_p, ctypes.c_int]
+    lib.ibm2ieee.restype = None
+
+
+def _declare_libc(lib):
+    lib.fopen.argtypes = [ctypes.c_char_p, ctypes.c_char_p]
+    lib.fopen.restype = ctypes.c_void_p
+    lib.fdopen.argtypes = [ctypes.c_int, ctypes.c_char_p]
+    lib.fdopen.restype = ctypes.c_void_p
+    lib.fclose.argtypes = [ctypes.c_void_p]
+    lib.fclose.restype = ctypes.c_int
+    lib.fgets.argtypes = [ctypes.c_void_p, ctypes.c_int, ctypes.c_void_p]
+    lib.fgets.restype = ctypes.c_void_p
+    lib.fwrite.argtypes = [ctypes.c_char_p, ctypes.c_size_t, ctypes.c_size_t, ctypes.c_void_p]
+    lib.fwrite.restype = ctypes.c_size_t
+    lib.fflush.argtypes = [ctypes.c_void_p]
+    lib.fflush.restype = ctypes.c_int
+    lib.ferror.argtypes = [ctypes.c_void_p]
+    lib.ferror.restype = ctypes.c_int
+    lib.ftell.argtypes = [ctypes.c_void_p]
+    lib.ftell.restype = ctypes.c_long
+    lib.fseek.argtypes = [ctypes.c_void_p, ctypes.c_long, ctypes.c_int]
+    lib.fseek.restype = ctypes.c_int
+
+
+_LIBRARIES = {
+    # key: (environment variable, file names, build tree directory, declare function)
+    'wavecodec': ('WAVECODEC_LIBRARY', ('libwavecodec.so.1', 'libwavecodec.so'), 'wavecodec',
+                  _declare_wavecodec),
+    'ibmfloat': ('IBMFLOAT_LIBRARY', ('libibmfloat.so.1', 'libibmfloat.so'), 'ibmfloat',
+                 _declare_ibmfloat),
+}
+
+
+def _installed_dirs():
+    dirs = [PACKAGE_DIR, os.path.join(PACKAGE_DIR, 'lib')]
+    for prefix in (sys.prefix, getattr(sys, 'base_prefix', sys.prefix)):
+        dirs.append(os.path.join(prefix, 'lib'))
+        multiarch = getattr(sys.implementation, '_multiarch', None) \
+            if hasattr(sys, 'implementation') else None
+        if multiarch:
+            dirs.append(os.path.join(prefix, 'lib', multiarch))
+    unique = []
+    for d in dirs:
+        if d not in unique:
+            unique.append(d)
+    return unique
+
+
+def candidates(key, path=None):
+    """The places tried for library `key`, in order: a list of (description, path-or-name).
+
+    When an explicit path or the environment variable is given, it is the only candidate.
+    """
+    env, names, build_dir, _ = _LIBRARIES[key]
+    if path:
+        return [('explicit path', path)]
+    if os.environ.get(env):
+        return [(env, os.environ[env])]
+    places = []
+    for d in _installed_dirs():
+        for name in names:
+            places.append(('installed', os.path.join(d, name)))
+    places.append(('dynamic loader search', names[0]))
+    for name in names:
+        places.append(('build tree', os.path.join(CHECKOUT_DIR, 'build', 'release', build_dir,
+                                                   name)))
+    return places
+
+
+def _load(key, path=None):
+    tried = []
+    for how, place in candidates(key, path):
+        if os.sep in place and not os.path.exists(place):
+            tried.append('%s (%s: no such file)' % (place, how))
+            continue
+        try:
+            lib = ctypes.CDLL(place)
+        except OSError as e:
+            tried.append('%s (%s: %s)' % (place, how, e))
+            continue
+        _LIBRARIES[key][3](lib)
+        return lib
+    raise LibraryNotFoundError(
+        'cannot load lib%s; tried: %s. Build it (cmake -S . -B build/release -G Ninja && '
+        'cmake --build build/release) or set %s to its full path'
+        % (key, '; '.join(tried), _LIBRARIES[key][0]))
+
+
+def load(key, path=None):
+    """The loaded library `key` ('wavecodec' or 'ibmfloat'); loads it on first use.
+
+    An explicit `path` replaces any library of that kind loaded before.
+    """
+    with _lock:
+        if path is None and key in _loaded:
+            return _loaded[key]
+        lib = _load(key, path)
+        _loaded[key] = lib
+        return lib
+
+
+def wavecodec(path=None):
+    return load('wavecodec', path)
+
+
+def ibmfloat(path=None):
+    return load('ibmfloat', path)
+
+
+def libc():
+    with _lock:
+        if 'c' not in _loaded:
+            try:
+                lib = ctypes.CDLL('libc.so.6', use_errno=True)
+            except OSError:
+                lib = ctypes.CDLL(None, use_errno=True)
+            _declare_libc(lib)
+            _loaded['c'] = lib
+        return _loaded['c']
+
+
+def int_pointer(a):
+    """A C int32_t pointer to the storage of array('i') `a` (valid while `a` is not resized)."""
+    return ctypes.cast(a.buffer_info()[0], _c_int_p)

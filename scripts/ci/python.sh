@@ -1,0 +1,63 @@
+#!/usr/bin/env bash
+# The Python host's tests (unittest) under Python 3 and, when present, Python 2.7.
+# Uses the libraries named by WAVECODEC_LIBRARY / IBMFLOAT_LIBRARY when both are set (the
+# sanitizer run sets them and preloads its runtime); otherwise builds build/release and uses it,
+# and then also checks the offline install in a fresh venv.
+set -euo pipefail
+cd "$(dirname "$0")/../.."
+root=$PWD
+
+built_here=0
+if [[ -n ${WAVECODEC_LIBRARY:-} && -n ${IBMFLOAT_LIBRARY:-} ]]; then
+  echo "python.sh: libraries from the environment: $WAVECODEC_LIBRARY $IBMFLOAT_LIBRARY"
+else
+  [[ -n ${WAVECODEC_LIBRARY:-}${IBMFLOAT_LIBRARY:-} ]] || built_here=1
+  bash scripts/setup.sh build test
+  cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=Release -DWAVELIBS_WERROR=ON >/dev/null
+  cmake --build build/release -j 2 >/dev/null
+  # A variable that is set is kept; the other library comes from the build tree.
+  export WAVECODEC_LIBRARY=${WAVECODEC_LIBRARY:-$root/build/release/wavecodec/libwavecodec.so.1}
+  export IBMFLOAT_LIBRARY=${IBMFLOAT_LIBRARY:-$root/build/release/ibmfloat/libibmfloat.so.1}
+  echo "python.sh: libraries: $WAVECODEC_LIBRARY $IBMFLOAT_LIBRARY"
+fi
+export PYTHONPATH="$root/python${PYTHONPATH:+:$PYTHONPATH}"
+
+py3=$(command -v python3)
+py27=${PYTHON27:-/root/.pyenv/versions/2.7.18/bin/python}
+
+# Runs the suite under one interpreter; unittest prints failures and its summary.
+run_suite() {
+  echo "--- $("$1" --version 2>&1): $1"
+  "$1" -m unittest discover -s python/tests -t python 2>&1
+}
+
+status3=0
+run_suite "$py3" || status3=$?
+
+status27=0
+if [[ -x $py27 ]]; then
+  run_suite "$py27" || status27=$?
+else
+  echo "--- Python 2.7 is absent ($py27 not found): its run is SKIPPED"
+fi
+
+if [[ $status3 -ne 0 || $status27 -ne 0 ]]; then
+  echo "python.sh: FAILED (Python 3 status $status3, Python 2.7 status $status27)" >&2
+  exit 1
+fi
+
+# Offline install in a fresh virtual environment, the libraries installed under its prefix
+# (the package finds them in the prefix's lib directory), then the installed command.
+# Only with the libraries built here: a sanitizer run's libraries need their runtime preloaded.
+if [[ $built_here -ne 1 ]]; then
+  echo "--- install check skipped (libraries given by the environment)"
+else
+  venv=$(mktemp -d)
+  trap 'rm -rf "$venv"' EXIT
+  echo "--- install check: pip install --no-index --no-build-isolation ./python in $venv"
+  "$py3" -m venv "$venv"
+  "$venv/bin/pip" install -q --no-index --no-build-isolation ./python
+  cmake --install build/release --prefix "$venv" >/dev/null
+  (cd "$venv" && env -u WAVECODEC_LIBRARY -u IBMFLOAT_LIBRARY -u PYTHONPATH \
+    "$venv/bin/wavecodec" verify "$root/examples/event.gse")
+fi
