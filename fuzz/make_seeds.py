@@ -25,7 +25,8 @@ def words(values):
     return b"".join(struct.pack("<I", v) for v in values)
 
 
-# decode: mode byte (bits 0-1 choose how count is read), count, then the text.
+# decode: mode byte (bits 0-1 choose how count is read; the rest 1 = null array, 2 = null
+# reader), count, then the text.
 def decode_seed(name, count, text, mode=0):
     head = bytes([mode])
     if mode & 3 == 0:
@@ -49,6 +50,8 @@ decode_seed("no_newline", 40, b"DAT2\nXzzzzTnzzzzT\nFFF", mode=1)
 decode_seed("negative_count", -3, b"DAT2\n+-F\n", mode=2)
 decode_seed("any_count", 2147483647, b"junk\nDAT2\nzzzzzzzz\n", mode=3)
 decode_seed("count_zero", 0, b"DAT2\n+\n")
+decode_seed("null_array", 3, b"DAT2\n+-F\n", mode=1 << 2)
+decode_seed("null_reader", 3, b"DAT2\n+-F\n", mode=2 << 2)
 
 # header: the stream itself.
 WID2 = (b"WID2 2026/12/08 16:05:09.123 ABCDE BHZ AUX1 CM6     1200   40.000000 1.0000e+00"
