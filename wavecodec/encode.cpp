@@ -9,14 +9,27 @@ int compress_6b_buffer(const int32_t *samples, int count, char_writer writer) {
     if (samples == nullptr || writer == nullptr) {
         return -1;
     }
-    char chars[wavecodec::kMaxChars];
-    for (int i = 0; i < count; ++i) {
-        const unsigned n = wavecodec::encode_sample(samples[i], chars);
-        if (n == 0) {
-            return -1;
+    // Blocks are encoded aside, then handed over a character at a time; a block holding
+    // -2147483648 goes sample by sample so that the characters before it are written.
+    char block[wavecodec::kBlockBuffer];
+    // i advances by the block's size, never past count (no overflow near INT_MAX).
+    for (int i = 0, n = 0; i < count; i += n) {
+        n = count - i < wavecodec::kBlock ? count - i : wavecodec::kBlock;
+        if (!wavecodec::has_unencodable(samples + i, n)) {
+            const size_t length = wavecodec::encode_block(samples + i, n, block);
+            for (size_t j = 0; j < length; ++j) {
+                writer(block[j]);
+            }
+            continue;
         }
-        for (unsigned j = 0; j < n; ++j) {
-            writer(chars[j]);
+        for (int k = i; k < i + n; ++k) {
+            const unsigned length = wavecodec::encode_sample(samples[k], block);
+            if (length == 0) {
+                return -1;
+            }
+            for (unsigned j = 0; j < length; ++j) {
+                writer(block[j]);
+            }
         }
     }
     return 0;

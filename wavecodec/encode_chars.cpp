@@ -4,6 +4,28 @@
 
 #include <cstring>
 
+namespace {
+
+// Sample by sample, writing exactly the characters of whole samples that fit. Returns 0, -1 at
+// -2147483648 or -2 when `out` is full.
+int encode_exact(const int32_t *samples, int count, char *out, size_t capacity, size_t &used) {
+    for (int i = 0; i < count; ++i) {
+        char chars[wavecodec::kMaxChars];
+        const unsigned n = wavecodec::encode_sample(samples[i], chars);
+        if (n == 0) {
+            return -1;
+        }
+        if (capacity - used < n) {
+            return -2;
+        }
+        std::memcpy(out + used, chars, n);
+        used += n;
+    }
+    return 0;
+}
+
+}  // namespace
+
 int compress_6b_chars(const int32_t *samples, int count, char *out, size_t capacity,
                       size_t *length) {
     size_t used = 0;
@@ -12,30 +34,22 @@ int compress_6b_chars(const int32_t *samples, int count, char *out, size_t capac
         result = -1;
         count = 0;
     }
-    for (int i = 0; i < count; ++i) {
-        if (capacity - used >= wavecodec::kMaxChars) {
-            // Room for the longest sample: write in place.
-            const unsigned n = wavecodec::encode_sample(samples[i], out + used);
-            if (n == 0) {
-                result = -1;
-                break;
+    // Blocks are encoded aside and copied when they fit whole, so nothing is ever written past
+    // the characters reported. A block that holds -2147483648 or does not fit goes sample by
+    // sample, which stops where the sample-wise encoder does.
+    char block[wavecodec::kBlockBuffer];
+    // i advances by the block's size, never past count (no overflow near INT_MAX).
+    for (int i = 0, n = 0; i < count && result == 0; i += n) {
+        n = count - i < wavecodec::kBlock ? count - i : wavecodec::kBlock;
+        if (!wavecodec::has_unencodable(samples + i, n)) {
+            const size_t size = wavecodec::encode_block(samples + i, n, block);
+            if (size <= capacity - used) {
+                std::memcpy(out + used, block, size);
+                used += size;
+                continue;
             }
-            used += n;
-            continue;
         }
-        // Near the end of the buffer: encode aside and copy only what fits whole.
-        char chars[wavecodec::kMaxChars];
-        const unsigned n = wavecodec::encode_sample(samples[i], chars);
-        if (n == 0) {
-            result = -1;
-            break;
-        }
-        if (capacity - used < n) {
-            result = -2;
-            break;
-        }
-        std::memcpy(out + used, chars, n);
-        used += n;
+        result = encode_exact(samples + i, n, out, capacity, used);
     }
     if (length != nullptr) {
         *length = used;

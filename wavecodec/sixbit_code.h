@@ -7,7 +7,9 @@
 #define WAVECODEC_SIXBIT_CODE_H
 
 #include <bit>
+#include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 namespace wavecodec {
 
@@ -63,6 +65,59 @@ inline unsigned encode_sample(int32_t sample, char *out) {
     }
     return rest + 1u;
 }
+
+// Samples per block of the block encoder.
+inline constexpr int kBlock = 64;
+// Bytes a block encoder's buffer needs: the longest code of kBlock samples and the slack of the
+// last store (8 bytes per sample, or 64 per vector of samples).
+inline constexpr size_t kBlockBuffer = kMaxChars * kBlock + 64;
+
+// Writes the code of one sample, which must not be -2147483648, to out[0..7]: its 1 to 6
+// characters, then filler that the next sample overwrites. Returns the number of characters.
+// No branch depends on the value: the characters are built in one 64-bit word, one per byte.
+inline unsigned encode_sample_wide(int32_t sample, char *out) {
+    const uint32_t x = static_cast<uint32_t>(sample);
+    const uint32_t negative = x >> 31;
+    uint32_t magnitude = (x ^ (0u - negative)) + negative;
+    magnitude = magnitude < kMaxMagnitude ? magnitude : kMaxMagnitude;
+    // bit length / 5, for bit lengths 0 to 27
+    const unsigned rest = (static_cast<unsigned>(std::bit_width(magnitude)) * 13u) >> 6;
+
+    // The six five-bit digits, least significant in byte 0: first split into 10-bit groups in
+    // 16-bit fields, then each group into two bytes.
+    const uint64_t m = magnitude;
+    const uint64_t groups = (m & 0x3ffu) | ((m & 0xffc00u) << 6) | ((m & 0x3ff00000u) << 12);
+    const uint64_t digits = (groups & 0x001f001f001full) | ((groups << 3) & 0x1f001f001f00ull);
+    // Most significant digit first: byte i holds digit rest - i; bytes past rest are 0.
+    uint64_t w = __builtin_bswap64(digits) >> (8u * (7u - rest));
+    w |= 0x202020202020ull >> (8u * (6u - rest));  // "another follows" on all but the last
+    w |= static_cast<uint64_t>(negative) << 4;     // sign in the first
+
+    // Code value to character in every byte at once; values are below 64, so no byte carries.
+    // The alphabet runs "+", "-", "0".."9", "A".."Z", "a".."z": offsets 43, 44, 46, 53, 59.
+    constexpr uint64_t ones = 0x0101010101010101ull;
+    auto at_least = [w](uint64_t c) { return ((w + (128u - c) * ones) >> 7) & ones; };
+    w += 43u * ones + at_least(1) + 2u * at_least(2) + 7u * at_least(12) + 6u * at_least(38);
+
+    if constexpr (std::endian::native == std::endian::big) {
+        w = __builtin_bswap64(w);
+    }
+    std::memcpy(out, &w, sizeof w);
+    return rest + 1u;
+}
+
+// Whether samples[0, count) holds -2147483648, which the block encoder cannot take.
+inline bool has_unencodable(const int32_t *samples, int count) {
+    uint32_t found = 0;  // an integer flag, so that the loop vectorizes
+    for (int i = 0; i < count; ++i) {
+        found |= samples[i] == INT32_MIN ? 1u : 0u;
+    }
+    return found != 0;
+}
+
+// Writes the code of samples[0, count) (count <= kBlock, none -2147483648) to `out`, which holds
+// kBlockBuffer bytes; returns the number of characters. Uses AVX-512 where the CPU has it.
+size_t encode_block(const int32_t *samples, int count, char *out);
 
 }  // namespace wavecodec
 
