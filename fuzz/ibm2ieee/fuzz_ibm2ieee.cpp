@@ -1,11 +1,14 @@
-// Fuzz target: ibm2ieee against an exact integer model of the conversion.
+// Fuzz target: ibm2ieee, and each conversion kernel the processor can run, against an exact
+// integer model of the conversion.
 //
 // Input: one byte choosing the count passed (all words, or zero or a negative count, which must
-// change nothing), then the words (4 bytes each, host byte order).
+// change nothing) and where the words start, then the words (4 bytes each, host byte order).
 #include "../common/check.h"
 #include "../common/input.h"
 #include "ibmfloat.h"
+#include "kernels.h"
 
+#include <algorithm>
 #include <bit>
 #include <cmath>
 #include <cstdint>
@@ -58,6 +61,26 @@ uint32_t by_double(uint32_t w) {
     return std::bit_cast<uint32_t>(f);
 }
 
+// Converts `original` with `convert` at `offset` words into a buffer that ends exactly where the
+// words do, and checks every word against the model and the words before it for changes.
+template <typename Convert>
+void check_conversion(const std::vector<uint32_t> &original, size_t offset, Convert convert,
+                      const char *name) {
+    std::vector<uint32_t> buffer(offset + original.size(), 0xdeadbeefu);
+    std::copy(original.begin(), original.end(), buffer.begin() + static_cast<long>(offset));
+    convert(buffer.data() + offset, original.size());
+    for (size_t i = 0; i < offset; ++i) {
+        FUZZ_CHECK(buffer[i] == 0xdeadbeefu, "%s wrote before its words", name);
+    }
+    for (size_t i = 0; i < original.size(); ++i) {
+        const uint32_t expected = model(original[i]);
+        FUZZ_CHECK(expected == by_double(original[i]), "the model is wrong for %08x",
+                   original[i]);
+        FUZZ_CHECK(buffer[offset + i] == expected, "%s: %08x converted to %08x, expected %08x",
+                   name, original[i], buffer[offset + i], expected);
+    }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
@@ -67,22 +90,25 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     if (!words.empty()) {
         std::memcpy(words.data(), in.data(), words.size() * 4);
     }
-    const std::vector<uint32_t> original = words;
-    const int n = static_cast<int>(words.size());
 
     if (mode % 8 == 7) {
         // Zero or a negative count converts nothing.
+        const std::vector<uint32_t> original = words;
         ibm2ieee(words.data(), -static_cast<int>(mode >> 3));
         FUZZ_CHECK(words == original, "a count of %d changed the array", -(mode >> 3));
         return 0;
     }
-    ibm2ieee(words.data(), n);
-    for (size_t i = 0; i < words.size(); ++i) {
-        const uint32_t expected = model(original[i]);
-        FUZZ_CHECK(expected == by_double(original[i]), "the model is wrong for %08x",
-                   original[i]);
-        FUZZ_CHECK(words[i] == expected, "%08x converted to %08x, expected %08x", original[i],
-                   words[i], expected);
+    // Words start at any position relative to the vector width.
+    const size_t offset = (mode >> 3) % 16;
+    check_conversion(
+        words, offset,
+        [](uint32_t *w, size_t n) { ibm2ieee(w, static_cast<int>(n)); }, "ibm2ieee");
+    // Each kernel this processor can run, directly: the public entry uses only the fastest.
+    for (ibmfloat::Path path : ibmfloat::kAllPaths) {
+        const ibmfloat::Kernel kernel = ibmfloat::kernel_for(path);
+        if (kernel != nullptr && ibmfloat::cpu_supports(path)) {
+            check_conversion(words, offset, kernel, ibmfloat::path_name(path));
+        }
     }
     return 0;
 }
