@@ -26,11 +26,18 @@ constexpr int kLineBuffer = 120;
 // buffer and without the end-of-line characters; the rest of a longer line is read and dropped,
 // so every read starts at the beginning of a line. Returns false at the end of the stream.
 bool read_line(FILE *stream, char (&line)[kLineBuffer]) {
+    // fgets reports no length, and a NUL byte read from the stream hides the end from strlen.
+    // With the buffer filled with non-NULs first, the last NUL in it is the one fgets appended.
+    std::memset(line, '\n', kLineBuffer);
     if (std::fgets(line, kLineBuffer, stream) == nullptr) {
         return false;
     }
+    size_t stored = kLineBuffer - 1;
+    while (line[stored] != '\0') {
+        --stored;
+    }
+    const bool whole = stored > 0 && line[stored - 1] == '\n';
     size_t length = std::strlen(line);
-    const bool whole = length > 0 && line[length - 1] == '\n';
     while (length > 0 && (line[length - 1] == '\n' || line[length - 1] == '\r')) {
         --length;
     }

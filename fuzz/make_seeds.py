@@ -1,0 +1,92 @@
+#!/usr/bin/env python3
+"""Writes the seed corpora of the fuzz targets (fuzz/<target>/corpus/). Run it again after
+changing the input layout of a target; the files are committed. Samples and words are written
+little-endian, the byte order of the machines that fuzz; on a big-endian machine they replay as
+other, equally valid inputs."""
+import math
+import os
+import struct
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+
+
+def write(target, name, data):
+    folder = os.path.join(HERE, target, "corpus")
+    os.makedirs(folder, exist_ok=True)
+    with open(os.path.join(folder, name), "wb") as f:
+        f.write(data)
+
+
+def ints(values):
+    return b"".join(struct.pack("<i", v) for v in values)
+
+
+def words(values):
+    return b"".join(struct.pack("<I", v) for v in values)
+
+
+# decode: mode byte (bits 0-1 choose how count is read; the rest 1 = null array, 2 = null
+# reader), count, then the text.
+def decode_seed(name, count, text, mode=0):
+    head = bytes([mode])
+    if mode & 3 == 0:
+        head += bytes([count])
+    elif mode & 3 == 1:
+        head += struct.pack("<H", count)
+    elif mode & 3 == 2:
+        head += bytes([-count])
+    else:
+        head += struct.pack("<i", count)
+    write("decode", name, head + text)
+
+
+decode_seed("simple", 5, b"DAT2\nUz6kz6+-F\nCHK2 123\n")
+decode_seed("skip_to_dat1", 3, b"WID2 x\n  DAT2 indented\nDAT1\n+-\nF\nCHK1 0\n")
+decode_seed("continued_sample", 2, b"DAT2\nUz\n6D\nCHK2 0\n")
+decode_seed("premature_checksum", 9, b"DAT2 extra\n+-F\nCHK2 3\n")
+decode_seed("blank_in_line", 4, b"DAT2\n+- ignored\n\nFD\nCHK2 0\n")
+decode_seed("long_line", 100, b"DAT2\n" + b"U" * 100 + b"+\n" + b"-" * 90 + b"\nCHK2 1\n", mode=1)
+decode_seed("no_newline", 40, b"DAT2\nXzzzzTnzzzzT\nFFF", mode=1)
+decode_seed("negative_count", -3, b"DAT2\n+-F\n", mode=2)
+decode_seed("any_count", 2147483647, b"junk\nDAT2\nzzzzzzzz\n", mode=3)
+decode_seed("count_zero", 0, b"DAT2\n+\n")
+decode_seed("null_array", 3, b"DAT2\n+-F\n", mode=1 << 2)
+decode_seed("null_reader", 3, b"DAT2\n+-F\n", mode=2 << 2)
+
+# header: the stream itself.
+WID2 = (b"WID2 2026/12/08 16:05:09.123 ABCDE BHZ AUX1 CM6     1200   40.000000 1.0000e+00"
+        b"   1.000 STS-2   90.0 -1.0\n")
+write("header", "whole_line", b"XW01 title\nDAT2\n" + WID2 + b"DAT2\n+\nCHK2 0\n")
+write("header", "short_line", b"WID2 2001/02/03 04:05:06.789 STA\n")
+write("header", "crlf", WID2.replace(b"\n", b"\r\n"))
+write("header", "long_line", WID2[:-1] + b"x" * 60 + b"\nWID2 next\n")
+write("header", "no_header", b" WID2 does not count\nWID\n")
+# A NUL byte in a line once hid the line's newline, and the line after it was skipped.
+write("header", "nul_before_wid2", b"XX\0a\nWID2 2001/02/03\n")
+write("header", "nul_in_wid2", WID2[:80] + b"\0\0\0\0" + WID2[84:] + b"DAT2\n+\nCHK2 0\n")
+write("header", "wide_numbers", b"WID2 123456/1234/-9 99:99:1e+30 ST CH A FMT -2147483648 "
+                                b"nan inf -inf INSTRUMENT 1e9 -1e9\n")
+
+# roundtrip: width, capacity (2 bytes), four cuts (2 bytes each), samples.
+def roundtrip_seed(name, width, capacity, cuts, samples):
+    head = bytes([width]) + struct.pack("<H", capacity) + struct.pack("<4H", *cuts)
+    write("roundtrip", name, head + ints(samples))
+
+
+WORKED = [0, 1, -1, 15, -15, 16, -16, 31, 32, 511, 512, 1000, -1000, 134217727, -134217727]
+roundtrip_seed("worked_values", 79, 20, (3, 3, 7, 12), WORKED)
+roundtrip_seed("clamped", 5, 11, (0, 1, 2, 3),
+               [134217728, 2147483647, -134217728, -2147483647, 2**30])
+roundtrip_seed("most_negative", 0, 500, (1, 2, 2, 2), [7, -20, -2**31, 5, 6])
+roundtrip_seed("smooth", 80, 65535, (10, 20, 30, 40),
+               [int(100000 * math.sin(i / 7.0)) for i in range(64)])
+roundtrip_seed("empty", 1, 0, (0, 0, 0, 0), [])
+
+# ibm2ieee: mode byte (7 = a count of zero or below), then the words.
+write("ibm2ieee", "examples", bytes([0]) + words(
+    [0x41100000, 0xC1100000, 0x42640000, 0xC276A000, 0x40800000, 0x00000000, 0x80000000]))
+write("ibm2ieee", "range_edges", bytes([0]) + words(
+    [0x5F100000, 0x60100000, 0x1A100000, 0x7FFFFFFF, 0xFFFFFFFF, 0x61FFFFFF, 0x00000001]))
+write("ibm2ieee", "subnormals", bytes([0]) + words(
+    [0x21200000, 0x21100000, 0x20FFFFFF, 0x1B400000, 0x1B800000, 0x1BC00000, 0xA0C00001]))
+write("ibm2ieee", "no_count", bytes([7 | (5 << 3)]) + words([0x41100000, 0x42640000]))

@@ -1,0 +1,30 @@
+#!/usr/bin/env bash
+# Installs the libraries (cmake --install) into a temporary prefix, moves the installed tree
+# elsewhere (it must not depend on where it was installed), then builds and runs a small C
+# consumer (tests/install) twice: with find_package(wavelibs) and with pkg-config.
+set -euo pipefail
+cd "$(dirname "$0")/../.."
+bash scripts/setup.sh build test
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+cmake -S . -B build/install -G Ninja -DCMAKE_BUILD_TYPE=Release -DWAVELIBS_TESTS=OFF \
+  -DCMAKE_INSTALL_PREFIX="$work/staged"
+cmake --build build/install -j 2
+cmake --install build/install
+mv "$work/staged" "$work/prefix"
+prefix=$work/prefix
+
+echo "--- consumer with find_package(wavelibs)"
+cmake -S tests/install -B "$work/consumer" -G Ninja -DCMAKE_PREFIX_PATH="$prefix"
+cmake --build "$work/consumer"
+"$work/consumer/consumer"
+
+echo "--- consumer with pkg-config"
+export PKG_CONFIG_PATH=$prefix/lib/pkgconfig
+pkg-config --exists --print-errors wavecodec ibmfloat
+# shellcheck disable=SC2046
+cc -std=c99 -Wall -Wextra -Werror -o "$work/consumer_pc" tests/install/consumer.c \
+  $(pkg-config --cflags --libs wavecodec ibmfloat)
+LD_LIBRARY_PATH=$(pkg-config --variable=libdir wavecodec) "$work/consumer_pc"
+echo "install.sh: the installed tree works with CMake and with pkg-config"

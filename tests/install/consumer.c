@@ -1,0 +1,102 @@
+/* A consumer of the installed libraries: includes both public headers and runs the whole road of
+ * a waveform (differences, six-bit code, decoding, checksum, header line) and one IBM float
+ * conversion, exiting non-zero at the first wrong result. */
+#define _POSIX_C_SOURCE 200809L /* fmemopen */
+
+#include <ibmfloat.h>
+#include <wavecodec.h>
+
+#include <stdio.h>
+#include <string.h>
+
+#define COUNT 6
+
+static char text[256];
+static size_t text_length;
+
+static int append(int c) {
+    if (text_length + 1 < sizeof text) {
+        text[text_length++] = (char)c;
+    }
+    return c;
+}
+
+/* Line reader over a NUL-terminated string: `stream` points to the current position. */
+static char *next_line(char *buffer, void *stream) {
+    const char **at = (const char **)stream;
+    size_t n = 0;
+    if (**at == '\0') {
+        return NULL;
+    }
+    while ((*at)[n] != '\0' && n < WAVECODEC_LINE_BUFFER - 1) {
+        if ((*at)[n++] == '\n') {
+            break;
+        }
+    }
+    memcpy(buffer, *at, n);
+    buffer[n] = '\0';
+    *at += n;
+    return buffer;
+}
+
+static int fail(const char *what) {
+    fprintf(stderr, "consumer: %s\n", what);
+    return 1;
+}
+
+int main(void) {
+    const int32_t series[COUNT] = {10, 12, 15, 19, 24, 30};
+    int32_t work[COUNT];
+    int32_t decoded[COUNT];
+    char section[512];
+    const char *cursor = section;
+    char line[200];
+    wid2_header header;
+    uint32_t word = 0xC276A000u; /* -118.625 */
+    float value;
+    FILE *stream;
+
+    memcpy(work, series, sizeof work);
+    diff_2nd(work, COUNT, 0);
+    if (compress_6b_buffer(work, COUNT, append) != 0) {
+        return fail("compress_6b_buffer failed");
+    }
+    text[text_length] = '\0';
+    snprintf(section, sizeof section, "DAT2\n%s\nCHK2 %d\n", text,
+             check_sum(series, COUNT, 0));
+    if (decomp_6b_buffer(COUNT, decoded, next_line, &cursor) != COUNT) {
+        return fail("decomp_6b_buffer did not decode every sample");
+    }
+    rem_2nd_diff(decoded, COUNT);
+    if (memcmp(decoded, series, sizeof series) != 0) {
+        return fail("the samples did not come back");
+    }
+    if (strcmp(cursor, "CHK2 110\n") != 0) {
+        return fail("the checksum line is not the expected one");
+    }
+
+    memset(&header, 0, sizeof header);
+    header.year = 2026;
+    header.sample_count = COUNT;
+    strcpy(header.station, "ABC");
+    strcpy(header.data_format, "CM6");
+    stream = fmemopen(line, sizeof line, "w+");
+    if (stream == NULL || write_header(stream, &header) != 106) {
+        return fail("write_header did not print a 105-character line");
+    }
+    rewind(stream);
+    memset(&header, 0, sizeof header);
+    if (read_header(stream, &header) != 0 || header.year != 2026 ||
+        header.sample_count != COUNT || strcmp(header.station, "ABC  ") != 0) {
+        return fail("read_header did not read the printed line back");
+    }
+    fclose(stream);
+
+    ibm2ieee(&word, 1);
+    memcpy(&value, &word, sizeof value);
+    if (value != -118.625f) {
+        return fail("ibm2ieee gave a wrong value");
+    }
+    puts("consumer: both installed libraries work");
+    return 0;
+}
