@@ -18,6 +18,11 @@ struct Converter {
     ibmfloat::Kernel run;
 };
 
+// GoogleTest prints test parameters; without this it dumps the raw bytes, padding included.
+inline void PrintTo(const Converter &converter, std::ostream *out) {
+    *out << converter.name;
+}
+
 inline void run_public(uint32_t *words, size_t count) {
     ibm2ieee(words, static_cast<int>(count));
 }
