@@ -104,17 +104,16 @@ void BM_baseline_pow(benchmark::State &state) {
 }
 
 bool register_all() {
-    benchmark::RegisterBenchmark("memcpy", BM_memcpy)->UseRealTime();
+    benchmark::RegisterBenchmark("memcpy/limit", BM_memcpy);
     for (ibmfloat::Path path : ibmfloat::kAllPaths) {
         const ibmfloat::Kernel kernel = ibmfloat::kernel_for(path);
         if (kernel != nullptr && ibmfloat::cpu_supports(path)) {
             benchmark::RegisterBenchmark(
-                (std::string("kernel/") + ibmfloat::path_name(path)).c_str(), BM_kernel, kernel)
-                ->UseRealTime();
+                (std::string("ibm2ieee/") + ibmfloat::path_name(path)).c_str(), BM_kernel, kernel);
         }
     }
-    benchmark::RegisterBenchmark("ibm2ieee", BM_ibm2ieee)->UseRealTime();
-    benchmark::RegisterBenchmark("baseline_pow", BM_baseline_pow)->UseRealTime();
+    benchmark::RegisterBenchmark("ibm2ieee/library", BM_ibm2ieee);
+    benchmark::RegisterBenchmark("ibm2ieee/reference", BM_baseline_pow);
     return true;
 }
 

@@ -1,9 +1,9 @@
 #!/usr/bin/env python3
-"""Turns the JSON output of wavecodec_bench (run with repetitions) into a Markdown results table.
+"""Turns the JSON output of the benchmark programs (run with repetitions) into Markdown tables.
 
-    results_table.py RESULTS.json [--compiler TEXT] [--update FILE]
+    results_table.py RESULTS.json... [--compiler TEXT] [--update FILE]
 
-Prints the table. With --update, also replaces the part of FILE between the lines
+Prints one table per results file, each compared with the memcpy entry of its own run. With --update, also replaces the part of FILE between the lines
 "<!-- results:begin -->" and "<!-- results:end -->" by it (written to a temporary name, then
 renamed). Medians of the repetitions are used; rates are per CPU second, as the benchmark
 library computes them.
@@ -19,7 +19,10 @@ BEGIN = "<!-- results:begin -->"
 END = "<!-- results:end -->"
 
 # Routines whose library entry is compared with memcpy of the same buffer.
-ARRAY_ROUTINES = {"check_sum", "check_sum_large", "diff_2nd", "rem_2nd_diff"}
+ARRAY_ROUTINES = {"check_sum", "check_sum_large", "diff_2nd", "rem_2nd_diff", "ibm2ieee"}
+# Variants compared with memcpy and the reference besides the exported function itself (the
+# conversion kernels that ibm2ieee chooses among).
+MEASURED_VARIANTS = {"library", "portable", "avx2", "avx512"}
 
 # Extra comparisons: entry -> (other entry, how to word the ratio).
 NOTES = {
@@ -47,8 +50,6 @@ def load_medians(path):
     for b in data.get("benchmarks", []):
         if b.get("run_type") == "aggregate" and b.get("aggregate_name") == "median":
             medians[b["run_name"]] = b
-    if not medians:
-        fail("%s holds no medians: run the benchmark with --benchmark_repetitions" % path)
     return data.get("context", {}), medians
 
 
@@ -92,9 +93,9 @@ def table(context, medians, compiler):
         size = entry.get("bytes_per_second")
         versus_reference = versus_memcpy = note = ""
         reference = medians.get(routine + "/reference")
-        if variant == "library" and reference is not None:
+        if variant in MEASURED_VARIANTS and reference is not None:
             versus_reference = "%.2fx" % (to_ms(reference) / ms)
-        if variant == "library" and routine in ARRAY_ROUTINES and memcpy is not None:
+        if variant in MEASURED_VARIANTS and routine in ARRAY_ROUTINES and memcpy is not None:
             versus_memcpy = "%.0f%%" % (100.0 * to_ms(memcpy) / ms)
         if name in NOTES and NOTES[name][0] in medians:
             other = to_ms(medians[NOTES[name][0]])
@@ -136,12 +137,16 @@ def update(path, text):
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("results")
+    parser.add_argument("results", nargs="+")
     parser.add_argument("--compiler", default="")
     parser.add_argument("--update", metavar="FILE")
     args = parser.parse_args()
-    context, medians = load_medians(args.results)
-    text = table(context, medians, args.compiler)
+    runs = [load_medians(path) for path in args.results]
+    runs = [(context, medians) for context, medians in runs if medians]
+    if not runs:
+        fail("no medians in %s: run the benchmarks with --benchmark_repetitions"
+             % ", ".join(args.results))
+    text = "\n".join(table(context, medians, args.compiler) for context, medians in runs)
     sys.stdout.write(text)
     if args.update:
         update(args.update, text)

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # bench.sh [BENCHMARK OPTION...]: builds the benchmarks in build/bench (Release), runs
-# wavecodec_bench with repetitions (BENCH_REPETITIONS, default 5) and prints the results table in
-# Markdown; the table in docs/performance.md is replaced by it. Options go to the benchmark
-# program, e.g. --benchmark_filter=check_sum (the table then holds only those entries).
+# wavecodec_bench and ibmfloat_bench with repetitions (BENCH_REPETITIONS, default 5) and prints
+# the results tables in Markdown; the tables in docs/performance.md are replaced by them. Options
+# go to both programs, e.g. --benchmark_filter=check_sum (the tables then hold only those entries).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh build bench
@@ -11,12 +11,16 @@ cmake -S . -B build/bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DWAVELIBS_BENCH=O
   -DWAVELIBS_TESTS=OFF >/dev/null
 cmake --build build/bench -j2
 
-json=build/bench/wavecodec_bench.json
-build/bench/bench/wavecodec_bench --benchmark_repetitions="${BENCH_REPETITIONS:-5}" \
-  --benchmark_report_aggregates_only=true --benchmark_out="$json.tmp" \
-  --benchmark_out_format=json "$@" >&2
-mv "$json.tmp" "$json"
+results=()
+for program in wavecodec_bench ibmfloat_bench; do
+  json=build/bench/$program.json
+  "build/bench/bench/$program" --benchmark_repetitions="${BENCH_REPETITIONS:-5}" \
+    --benchmark_report_aggregates_only=true --benchmark_out="$json.tmp" \
+    --benchmark_out_format=json "$@" >&2
+  mv "$json.tmp" "$json"
+  results+=("$json")
+done
 
 compiler=$(sed -n 's/^CMAKE_CXX_COMPILER:[A-Z]*=//p' build/bench/CMakeCache.txt)
-python3 bench/results_table.py "$json" --compiler "$("${compiler:-c++}" --version | head -n 1)" \
+python3 bench/results_table.py "${results[@]}" --compiler "$("${compiler:-c++}" --version | head -n 1)" \
   --update docs/performance.md
