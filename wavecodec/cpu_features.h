@@ -28,15 +28,21 @@ inline bool detect_avx512f() {
     return __get_cpuid_count(7, 0, &a, &b, &c, &d) != 0 && (b & bit_AVX512F) != 0;
 }
 
-// Asked once per process (cpuid is slow under a hypervisor); a race only repeats the question.
-inline bool has_avx512f() {
+// Runs `Detect` once per process (cpuid is slow under a hypervisor) and keeps its answer; a race
+// only repeats the question.
+template <bool (*Detect)()>
+bool cached_feature() {
     static std::atomic<int> known{0};  // 0 not yet asked, 1 no, 2 yes
     int state = known.load(std::memory_order_relaxed);
     if (state == 0) {
-        state = detect_avx512f() ? 2 : 1;
+        state = Detect() ? 2 : 1;
         known.store(state, std::memory_order_relaxed);
     }
     return state == 2;
+}
+
+inline bool has_avx512f() {
+    return cached_feature<detect_avx512f>();
 }
 #else
 inline bool has_avx512f() {

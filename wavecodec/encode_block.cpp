@@ -73,20 +73,17 @@ WAVECODEC_AVX512_ENCODER size_t encode_groups_avx512(const int32_t *samples, int
 
 // AVX-512 with the byte permutes (VBMI) and byte compress (VBMI2), and the rest of what the
 // kernel above uses (AVX2, 256-bit forms, lzcnt of lanes, popcnt).
+bool detect_avx512_bytes() {
+    unsigned a = 0, b = 0, c = 0, d = 0;
+    const unsigned ebx = bit_AVX512F | bit_AVX512BW | bit_AVX512VL | bit_AVX512CD;
+    const unsigned ecx = bit_AVX512VBMI | bit_AVX512VBMI2;
+    const bool yes = has_avx512f() && __get_cpuid(1, &a, &b, &c, &d) != 0 && (c & bit_POPCNT) != 0;
+    return yes && __get_cpuid_count(7, 0, &a, &b, &c, &d) != 0 && (b & bit_AVX2) != 0 &&
+           (b & ebx) == ebx && (c & ecx) == ecx;
+}
+
 bool has_avx512_bytes() {
-    static std::atomic<int> known{0};  // 0 not yet asked, 1 no, 2 yes
-    int state = known.load(std::memory_order_relaxed);
-    if (state == 0) {
-        unsigned a = 0, b = 0, c = 0, d = 0;
-        const unsigned ebx = bit_AVX512F | bit_AVX512BW | bit_AVX512VL | bit_AVX512CD;
-        const unsigned ecx = bit_AVX512VBMI | bit_AVX512VBMI2;
-        bool yes = has_avx512f() && __get_cpuid(1, &a, &b, &c, &d) != 0 && (c & bit_POPCNT) != 0;
-        yes = yes && __get_cpuid_count(7, 0, &a, &b, &c, &d) != 0 && (b & bit_AVX2) != 0 &&
-              (b & ebx) == ebx && (c & ecx) == ecx;
-        state = yes ? 2 : 1;
-        known.store(state, std::memory_order_relaxed);
-    }
-    return state == 2;
+    return cached_feature<detect_avx512_bytes>();
 }
 #endif
 
