@@ -309,6 +309,20 @@ class SafeOutput(object):
         return False
 
 
+def check_output(target, inputs=()):
+    """Raises what open_output would raise about `target` before writing (a directory, a
+    missing folder, the same file as an input, ...), without creating anything: lets a command
+    refuse a bad output before its work."""
+    output = SafeOutput(target, inputs)
+    try:
+        output._examine()
+    except EnvironmentError as e:
+        raised = _rename_error(e, _display(target))
+        if raised is e:
+            raise
+        raise raised
+
+
 def open_output(target, inputs=()):
     """Context manager yielding a binary file object whose content becomes file `target` ('-':
     standard output) when the block ends normally; see the module text for what is guaranteed.
