@@ -11,6 +11,7 @@ import argparse
 import errno
 import os
 import re
+import signal
 import sys
 
 from . import svgplot, verify
@@ -302,7 +303,17 @@ def _quiet_broken_pipe():
         pass
 
 
+def _terminated(signum, frame):
+    # Unwinds like Ctrl-C, so that every output staged so far is removed.
+    raise SystemExit(128 + signum)
+
+
 def main(argv=None):
+    try:
+        if signal.getsignal(signal.SIGTERM) == signal.SIG_DFL:
+            signal.signal(signal.SIGTERM, _terminated)
+    except ValueError:  # not the main thread: signals stay as they are
+        pass
     parser = build_parser()
     argv = sys.argv[1:] if argv is None else list(argv)
     try:

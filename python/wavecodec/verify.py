@@ -55,9 +55,10 @@ def check_file(path):
     return path, len(waves), [w.error for w in waves if w.error is not None], None, notes
 
 
-def _ignore_interrupt():
-    # The parent handles Ctrl-C and ends the workers.
+def _worker_signals():
+    # The parent handles Ctrl-C and ends the workers with SIGTERM.
     signal.signal(signal.SIGINT, signal.SIG_IGN)
+    signal.signal(signal.SIGTERM, signal.SIG_DFL)
 
 
 def _results(files, jobs):
@@ -70,7 +71,7 @@ def _results(files, jobs):
         return
     for path in local:
         yield check_file(path)
-    pool = multiprocessing.Pool(min(jobs, len(others)), _ignore_interrupt)
+    pool = multiprocessing.Pool(min(jobs, len(others)), _worker_signals)
     try:
         results = pool.imap(check_file, others, 1)
         for _ in others:
