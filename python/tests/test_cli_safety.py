@@ -248,6 +248,10 @@ class VerifyMany(TempDirCase):
         self.assertEqual((status, out.strip(), err), (0, '10 waveform(s) in 5 file(s): all '
                                                          'sound', ''))
         self.one_usage(['verify', '--jobs', '-1', self.files[0]])
+        # A folder without files to check is a fault, not silently sound.
+        status, out, err = run_cli(['verify', '--glob', '*.msg', self.path('archive')])
+        self.assertEqual(status, 1)
+        self.assertIn('%s: no files to verify matching *.msg' % self.path('archive'), err)
 
     def one_usage(self, args):
         status, out, err = run_cli(args)

@@ -18,13 +18,15 @@ _POLL = 3600
 
 
 def collect(paths, pattern=None):
-    """The files to verify: each path as given, folders replaced by the files below them
+    """(files, empty folders): each path as given, folders replaced by the files below them
     (sorted, hidden names passed over, those matching `pattern` when given)."""
     files = []
+    empty = []
     for path in paths:
         if path == STDIO or not os.path.isdir(path):
             files.append(path)
             continue
+        before = len(files)
         for folder, subdirs, names in os.walk(path):
             subdirs[:] = sorted(d for d in subdirs if not d.startswith('.'))
             for name in sorted(names):
@@ -33,7 +35,9 @@ def collect(paths, pattern=None):
                 full = os.path.join(folder, name)
                 if os.path.isfile(full):
                     files.append(full)
-    return files
+        if len(files) == before:
+            empty.append(path)
+    return files, empty
 
 
 def _message(e):
@@ -87,9 +91,13 @@ def run(paths, jobs=1, pattern=None, out=None, err=None, prog='wavecodec'):
     progress on `err`. Returns the exit status: 0 when every waveform is sound, else 1."""
     out = out or sys.stdout
     err = err or sys.stderr
-    files = collect(paths, pattern)
+    files, empty = collect(paths, pattern)
     progress = len(files) >= PROGRESS_FROM and err.isatty()
     bad = total = 0
+    for folder in empty:
+        print('%s: error: %s: no files to verify%s'
+              % (prog, folder, ' matching %s' % pattern if pattern else ''), file=err)
+        bad += 1
 
     def clear():
         if progress:
