@@ -93,6 +93,8 @@ def cmd_info(args):
     for path in args.files:
         try:
             waves = _read(path, strict=False)
+        except LibraryNotFoundError:
+            raise
         except (WaveformError, EnvironmentError) as e:
             _error(e)
             failed = True
