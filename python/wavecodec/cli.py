@@ -53,8 +53,8 @@ def _note(line):
     print('%s: %s' % (PROG, line), file=sys.stderr)
 
 
-def _read(path, strict=True):
-    return read_quietly(path, strict=strict, report=_note)
+def _read(path, **options):
+    return read_quietly(path, report=_note, **options)
 
 
 def _done(target, text):
