@@ -197,7 +197,9 @@ class CliSafety(TempDirCase):
         second = damaged.rindex(b'CHK2 ')
         end = damaged.index(b'\n', second)
         self.write_bytes('bad.gse', damaged[:second] + b'CHK2 43' + damaged[end:])
-        status, out, err = run_cli(['info', self.path('bad.gse')])
+        # info checks the data only when asked to, where it can be asked.
+        verify = ['--verify'] if '--verify' in run_cli(['info', '--help'])[1] else []
+        status, out, err = run_cli(['info'] + verify + [self.path('bad.gse')])
         self.assertEqual(status, 1)
         rows = out.strip().splitlines()[1:]
         self.assertEqual(len(rows), 2)
@@ -252,10 +254,11 @@ class VerifyMany(TempDirCase):
                                         self.path('archive')])
             self.assertEqual((status, err), (1, ''))
             lines = out.strip().splitlines()
-            self.assertEqual(lines, ['BAD %s: waveform 1 (ABC BHZ 2024/03/05 06:07:08.500): '
-                                     'checksum mismatch: the CHK2 line gives 9%s'
-                                     % (self.files[3], lines[0].split('gives 9', 1)[1]),
-                                     '12 waveform(s) in 6 file(s): 1 bad'])
+            self.assertEqual(len(lines), 2, out)
+            self.assertTrue(lines[0].startswith('BAD %s: waveform 1 (ABC BHZ 2024/03/05 '
+                                                '06:07:08.500' % self.files[3]), lines[0])
+            self.assertIn('checksum mismatch: the CHK2 line gives 9', lines[0])
+            self.assertEqual(lines[1], '12 waveform(s) in 6 file(s): 1 bad')
         # Without --glob every file counts; a file that is not GSE2.0 is an error line.
         status, out, err = run_cli(['verify', '-j', '2', self.path('archive')])
         self.assertEqual(status, 1)

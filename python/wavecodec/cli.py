@@ -80,10 +80,12 @@ def _status(wave):
 
 
 def _reason(wave, path, index):
-    """A faulty waveform's message without the file and waveform the row already shows."""
-    prefix = '%s: waveform %d (%s): ' % (display(path), index, describe(wave.header))
+    """A faulty waveform's message without the file and waveform ('FILE: waveform N (...): ')
+    that the row already shows."""
     text = wave.error
-    return text[len(prefix):] if text.startswith(prefix) else text
+    prefix = '%s: waveform %d (' % (display(path), index)
+    end = text.find('): ', len(prefix))
+    return text[end + 3:] if text.startswith(prefix) and end >= 0 else text
 
 
 def cmd_info(args):
