@@ -185,6 +185,20 @@ class CliSafety(TempDirCase):
                        'Is a directory')
         self.assertEqual(self.leftovers(), ['good.gse', 'somedir'])
 
+    def test_fifo_input(self):
+        fifo = self.path('in.pipe')
+        os.mkfifo(fifo)
+
+        def feed():
+            with open(fifo, 'wb') as f:
+                f.write(self.data)
+        writer = threading.Thread(target=feed)
+        writer.start()
+        status, out, err = run_cli(['verify', fifo])
+        writer.join(10)
+        self.assertEqual((status, err), (0, ''))
+        self.assertIn('2 waveform(s) in 1 file(s): all sound', out)
+
     @unittest.skipIf(os.geteuid() == 0, 'root reads any file')
     def test_unreadable_input(self):
         os.chmod(self.good, 0)

@@ -85,6 +85,7 @@ class Targets(TempDirCase):
         self.write_bytes('file', b'keep')
         for target, code in (('dir', errno.EISDIR), ('dir' + os.sep, errno.EISDIR),
                              ('missing' + os.sep, errno.EISDIR),
+                             ('file' + os.sep, errno.ENOTDIR),
                              (os.path.join('file', 'x'), errno.ENOTDIR),
                              (os.path.join('nowhere', 'x'), errno.ENOENT)):
             with self.assertRaises(EnvironmentError) as caught:

@@ -183,6 +183,10 @@ class SafeOutput(object):
             self.stat = os.fstat(1)
             check_not_input(target, self.stat, self.inputs)
             return
+        if target.endswith(os.sep) and not os.path.isdir(target):
+            # realpath would drop the slash: 'file/' must not write to 'file'.
+            code = errno.ENOTDIR if os.path.lexists(target.rstrip(os.sep)) else errno.EISDIR
+            raise IOError(code, os.strerror(code), target)
         # Symbolic links are followed, also a dangling one: its destination is created.
         self.path = os.path.realpath(target)
         try:
@@ -193,8 +197,6 @@ class SafeOutput(object):
             self.stat = None
         st = self.stat
         if st is None:
-            if target.endswith(os.sep):
-                raise IOError(errno.EISDIR, 'Is a directory', target)
             self._check_folder()
             self.mode = 'rename'
             return
