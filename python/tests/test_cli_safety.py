@@ -317,7 +317,7 @@ class VerifyMany(TempDirCase):
 
     def test_interrupt_ends_the_workers(self):
         p = subprocess.Popen([sys.executable, '-c',
-                              'import sys, time, wavecodec.verify as v\n'
+                              'import sys, time, wavecodec.verify_many as v\n'
                               'def slow(path):\n    time.sleep(30)\n'
                               'v.check_file = slow\n'
                               'from wavecodec.cli import main\n'

@@ -14,7 +14,7 @@ import re
 import signal
 import sys
 
-from . import svgplot, verify
+from . import svgplot, verify_many
 from .compat import array_from_bytes, array_to_bytes, native_str
 from .errors import FormatError, LibraryNotFoundError, WaveformError
 from .header import describe
@@ -124,7 +124,7 @@ def cmd_verify(args):
         raise UsageError('--jobs %d: give 1 or more (0: one per processor)' % args.jobs)
     jobs = args.jobs or _processors()
     sys.stdout.flush()
-    return verify.run(args.files, jobs, args.glob, prog=PROG)
+    return verify_many.run(args.files, jobs, args.glob, prog=PROG)
 
 
 def _processors():
