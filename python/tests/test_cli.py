@@ -39,11 +39,13 @@ class Cli(TempDirCase):
     def test_info(self):
         out = self.ok('info', self.path('good.gse'))
         rows = out.strip().splitlines()
-        self.assertEqual(rows[0].split(), ['FILE', 'STATION', 'CHAN', 'START', 'RATE', 'SAMPLES',
-                                           'FORMAT', 'CHECKSUM'])
-        self.assertEqual(rows[1].split()[1:], ['ABC', 'BHZ', '2024-03-05T06:07:08.500', '40',
-                                               '1500', 'CM6', 'ok'])
-        self.assertEqual(rows[2].split()[2], 'BHN')
+        self.assertEqual(rows[0].split(), ['FILE', 'STATION', 'NET', 'CHAN', 'START', 'RATE',
+                                           'SAMPLES', 'FORMAT', 'LAT', 'LON', 'STATUS'])
+        self.assertEqual(rows[1].split()[1:], ['ABC', '-', 'BHZ', '2024-03-05T06:07:08.500',
+                                               '40', '1500', 'CM6', '-', '-', 'unverified'])
+        self.assertEqual(rows[2].split()[3], 'BHN')
+        out = self.ok('info', '--verify', self.path('good.gse'))
+        self.assertEqual(out.strip().splitlines()[1].split()[-1], 'ok')
 
     def test_verify(self):
         self.assertIn('2 waveform(s) in 1 file(s): all sound',
@@ -56,7 +58,7 @@ class Cli(TempDirCase):
         self.assertEqual(status, 1)
         self.assertIn('BAD %s: waveform 1 (ABC BHZ' % self.path('bad.gse'), out)
         self.assertIn('1 bad', out)
-        status, out, err = run_cli(['info', self.path('bad.gse')])
+        status, out, err = run_cli(['info', '--verify', self.path('bad.gse')])
         self.assertEqual(status, 1)
         self.assertIn('MISMATCH', out)
 

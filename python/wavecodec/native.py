@@ -105,6 +105,8 @@ def _declare_libc(lib):
     lib.ftell.restype = ctypes.c_long
     lib.fseek.argtypes = [ctypes.c_void_p, ctypes.c_long, ctypes.c_int]
     lib.fseek.restype = ctypes.c_int
+    lib.memmem.argtypes = [ctypes.c_void_p, ctypes.c_size_t, ctypes.c_char_p, ctypes.c_size_t]
+    lib.memmem.restype = ctypes.c_void_p
 
 
 _LIBRARIES = {

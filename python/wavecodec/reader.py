@@ -97,24 +97,29 @@ class _Reader(object):
             line = line[:-1]
         return line, stop + 1
 
-    def find_keyword(self, keys, pos, limit):
-        """The start of the first keyword line among `keys` in [pos, limit), else `limit`."""
-        best = limit
-        for key in keys:
-            at = self.data.find(key, pos, best)
-            while at >= 0:
-                if (at == 0 or self.data[at - 1:at] == b'\n') and \
-                        self.data[at + 4:at + 5] in _AFTER_KEYWORD:
-                    best = at
-                    break
-                at = self.data.find(key, at + 1, best)
-        return best
+    def find_keyword(self, key, pos, limit, fourth=None):
+        """The start of the first keyword line `key` in [pos, limit) (pos is a line start),
+        else `limit`. With `fourth`, `key` is the first three letters and the fourth must be
+        one of `fourth` (CHK2 and CHK1 in one scan)."""
+        data = self.data
+        first = pos if data[pos:pos + len(key)] == key else -1
+        search = pos
+        while True:
+            if first < 0:
+                at = self.src.find(b'\n' + key, search, limit)
+                if at < 0:
+                    return limit
+                first = at + 1
+            if (fourth is None or data[first + 3:first + 4] in fourth) and \
+                    data[first + 4:first + 5] in _AFTER_KEYWORD:
+                return first
+            search, first = first, -1
 
     def next_wid2(self, pos):
-        return self.find_keyword((b'WID2',), pos, self.size)
+        return self.find_keyword(b'WID2', pos, self.size)
 
     def next_checksum_line(self, pos, limit):
-        return self.find_keyword((b'CHK2', b'CHK1'), pos, limit)
+        return self.find_keyword(b'CHK', pos, limit, (b'2', b'1'))
 
     # --- faults
 

@@ -10,6 +10,7 @@ import ctypes
 import mmap
 import os
 
+from . import native
 from .compat import PY2, string_types, text_type
 
 
@@ -34,6 +35,15 @@ class Source(object):
                 self._view = (ctypes.c_char * len(self.data)).from_buffer(self.data)
                 self._address = ctypes.addressof(self._view)
         return self._address
+
+
+    def find(self, needle, start, end):
+        """The index of the first `needle` (bytes) in data[start:end], or -1. libc's memmem
+        scans several times faster than bytes.find on code text."""
+        if end - start < len(needle):
+            return -1
+        found = native.libc().memmem(self.address + start, end - start, needle, len(needle))
+        return found - self.address if found else -1
 
 
 def _buffer_bytes(source):
