@@ -1,0 +1,119 @@
+// The first step of the AVX2 line kernel: the 80 columns in three 32-byte vectors, translated to
+// code values by nibble look-ups and classified (text end, sample end) by compares and masks.
+#include "line_values.h"
+
+#ifdef WAVECODEC_X86_DISPATCH
+#include <immintrin.h>
+
+#include <bit>
+
+namespace wavecodec {
+
+namespace {
+
+#define WAVECODEC_AVX2 __attribute__((target("avx2,bmi")))
+
+// 16-entry tables, repeated in both halves for vpshufb.
+WAVECODEC_AVX2 inline __m256i table16(int8_t e0, int8_t e1, int8_t e2, int8_t e3, int8_t e4,
+                                      int8_t e5, int8_t e6, int8_t e7, int8_t e8, int8_t e9,
+                                      int8_t e10, int8_t e11, int8_t e12, int8_t e13, int8_t e14,
+                                      int8_t e15) {
+    const __m128i t = _mm_setr_epi8(e0, e1, e2, e3, e4, e5, e6, e7, e8, e9, e10, e11, e12, e13,
+                                    e14, e15);
+    return _mm256_broadcastsi128_si256(t);
+}
+
+// The alphabet by the high and low nibble of a character's low seven bits. Four classes, one
+// bit each, of (high nibble, low nibbles) that are code: 1 = "+" and "-" (2, b and d);
+// 2 = digits (3, 0-9); 4 = "A"-"O" and "a"-"o" (4 and 6, 1-f); 8 = "P"-"Z" and "p"-"z" (5 and 7,
+// 0-a). A character is code when the class bits of its two nibbles meet.
+struct Alphabet {
+    __m256i low_classes;
+    __m256i high_classes;
+    __m256i offsets;  // added to the character to give its value, by high nibble
+};
+
+WAVECODEC_AVX2 inline Alphabet alphabet() {
+    return {table16(0x0a, 0x0e, 0x0e, 0x0e, 0x0e, 0x0e, 0x0e, 0x0e, 0x0e, 0x0e, 0x0c, 0x05, 0x04,
+                    0x05, 0x04, 0x04),
+            table16(0, 0, 1, 2, 4, 8, 4, 8, 0, 0, 0, 0, 0, 0, 0, 0),
+            table16(0, 0, -0x2b, -0x2e, -0x35, -0x35, -0x3b, -0x3b, 0, 0, 0, 0, 0, 0, 0, 0)};
+}
+
+struct Columns {
+    uint32_t text_end;  // NUL or white space
+    uint32_t more;      // "another follows": bit 5 of the value
+};
+
+WAVECODEC_AVX2 inline Columns translate(const Alphabet &a, const char *line, uint8_t *out) {
+    const __m256i c = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(line));
+    // NUL, blank, and \t \n \v \f \r (9 to 13).
+    const __m256i from_tab = _mm256_sub_epi8(c, _mm256_set1_epi8(9));
+    const __m256i control = _mm256_cmpeq_epi8(_mm256_min_epu8(from_tab, _mm256_set1_epi8(4)),
+                                              from_tab);
+    const __m256i end = _mm256_or_si256(
+        control, _mm256_or_si256(_mm256_cmpeq_epi8(c, _mm256_setzero_si256()),
+                                 _mm256_cmpeq_epi8(c, _mm256_set1_epi8(' '))));
+
+    const __m256i low7 = _mm256_and_si256(c, _mm256_set1_epi8(0x7f));
+    const __m256i nibble = _mm256_set1_epi8(0x0f);
+    const __m256i high = _mm256_and_si256(_mm256_srli_epi16(low7, 4), nibble);
+    const __m256i low = _mm256_and_si256(low7, nibble);
+    const __m256i classes = _mm256_and_si256(_mm256_shuffle_epi8(a.low_classes, low),
+                                             _mm256_shuffle_epi8(a.high_classes, high));
+    const __m256i other = _mm256_cmpeq_epi8(classes, _mm256_setzero_si256());
+    __m256i value = _mm256_add_epi8(low7, _mm256_shuffle_epi8(a.offsets, high));
+    // "-" is 0x2d, two above "+": one less.
+    value = _mm256_add_epi8(value, _mm256_cmpeq_epi8(low7, _mm256_set1_epi8('-')));
+    value = _mm256_andnot_si256(other, value);  // every other character reads as 0
+    _mm256_storeu_si256(reinterpret_cast<__m256i *>(out), value);
+    return {static_cast<uint32_t>(_mm256_movemask_epi8(end)),
+            static_cast<uint32_t>(_mm256_movemask_epi8(_mm256_slli_epi16(value, 2)))};
+}
+
+}  // namespace
+
+WAVECODEC_AVX2 void line_values_avx2(const char *line, LineValues &values) {
+    const Alphabet a = alphabet();
+    const Columns c0 = translate(a, line, values.value);
+    const Columns c1 = translate(a, line + 32, values.value + 32);
+    const Columns c2 = translate(a, line + 64, values.value + 64);
+    const uint64_t end_low = c0.text_end | (uint64_t{c1.text_end} << 32);
+    const uint64_t end_high = (c2.text_end & 0xffffu) | 0x10000u;  // column 80 ends the text
+    const int length = end_low != 0 ? std::countr_zero(end_low) : 64 + std::countr_zero(end_high);
+    values.length = length;
+    const uint64_t low_text = length >= 64 ? ~uint64_t{0} : (uint64_t{1} << length) - 1u;
+    const uint64_t high_text = length <= 64 ? 0 : (uint64_t{1} << (length - 64)) - 1u;
+    values.ends[0] = ~(c0.more | (uint64_t{c1.more} << 32)) & low_text;
+    values.ends[1] = ~uint64_t{c2.more} & high_text;
+    // Readable bytes after column 95 for the eight-byte reads of the sample assembly (which
+    // discards every byte past the text).
+    _mm256_storeu_si256(reinterpret_cast<__m256i *>(values.value + 96), _mm256_setzero_si256());
+}
+
+namespace {
+
+// AVX2 usable: the CPU has it (and BMI1) and the system saves the YMM state (XCR0 bits 1, 2).
+bool detect_avx2() {
+    unsigned a = 0, b = 0, c = 0, d = 0;
+    if (__get_cpuid(1, &a, &b, &c, &d) == 0 || (c & bit_OSXSAVE) == 0 || (c & bit_AVX) == 0) {
+        return false;
+    }
+    unsigned xcr0 = 0, xcr0_high = 0;
+    __asm__("xgetbv" : "=a"(xcr0), "=d"(xcr0_high) : "c"(0));
+    if ((xcr0 & 0x6u) != 0x6u) {
+        return false;
+    }
+    return __get_cpuid_count(7, 0, &a, &b, &c, &d) != 0 && (b & bit_AVX2) != 0 &&
+           (b & bit_BMI) != 0;
+}
+
+}  // namespace
+
+bool cpu_has_avx2() {
+    return cached_feature<detect_avx2>();
+}
+
+}  // namespace wavecodec
+
+#endif
