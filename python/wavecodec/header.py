@@ -5,7 +5,6 @@ rate written 1234.567891 reads 1234.567891 and seconds 12.345 read 12.345.
 """
 import datetime
 import math
-import re
 
 from .compat import integer_types, string_types
 from .errors import FormatError
@@ -58,16 +57,21 @@ DEFAULTS = {
 DERIVED = ('sample_count', 'data_format')
 DATE_FIELDS = ('year', 'month', 'day', 'hour', 'minute', 'second')
 
-_INT = re.compile(br'^[+-]?[0-9]+$')
-_FLOAT = re.compile(br'^[+-]?(?:[0-9]+\.?[0-9]*|\.[0-9]+)(?:[eE][+-]?[0-9]+)?$')
+# The characters of decimal numbers: a text with any other (nan, inf, 1_000, ...) is refused
+# before int() and float() see it; they refuse wrong arrangements of these.
+_INT_CHARS = b'0123456789+- '
+_FLOAT_CHARS = b'0123456789+-.eE '
 
 
 def _number(text, kind):
     """The value of a numeric field's text (blanks around it allowed), or None."""
-    text = text.strip()
-    if kind == 'int':
-        return int(text) if _INT.match(text) else None
-    value = float(text) if _FLOAT.match(text) else None
+    text = bytes(text)
+    try:
+        if kind == 'int':
+            return int(text) if not text.translate(None, _INT_CHARS) else None
+        value = float(text) if not text.translate(None, _FLOAT_CHARS) else None
+    except ValueError:
+        return None
     return value if value is None or not math.isinf(value) else None
 
 

@@ -24,9 +24,6 @@ _ENVELOPE = {'BEGIN': 'version', 'MSG_TYPE': 'msg_type', 'MSG_ID': 'msg_id',
              'REF_ID': 'ref_id', 'DATA_TYPE': 'data_type'}
 _BLANK_LINES = re.compile(br'(?:[ \t\r\f\v\0]*\n)*')
 _AFTER_KEYWORD = (b'', b' ', b'\t', b'\r', b'\n')
-_CODE_END = re.compile(br'[\s\0]')
-# Columns of a code line that the decoder reads.
-_COLUMNS = 80
 
 
 def _keyword(line):
@@ -121,6 +118,19 @@ class _Reader(object):
     def next_checksum_line(self, pos, limit):
         return self.find_keyword(b'CHK', pos, limit, (b'2', b'1'))
 
+    def last_checksum_line(self, pos, limit):
+        """The start of the last CHK2/CHK1 keyword line in [pos, limit), else -1; searched
+        backwards, as it usually ends the section."""
+        data = self.data
+        while True:
+            at = data.rfind(b'CHK', pos, limit)
+            if at < 0:
+                return -1
+            if (at == pos or data[at - 1:at] == b'\n') and data[at + 3:at + 4] in (b'2', b'1') \
+                    and data[at + 4:at + 5] in _AFTER_KEYWORD:
+                return at
+            limit = at + 2
+
     # --- faults
 
     def fail(self, wave, index, message, kind=FormatError, pos=None):
@@ -206,8 +216,8 @@ class _Reader(object):
         """Passes over a data section undecoded: returns the position after its CHK2 line (whose
         value goes to wave.checksum), or that of the next WID2 line, or the end."""
         end = self.next_wid2(start)
-        at = self.next_checksum_line(start, end)
-        if at == end:
+        at = self.last_checksum_line(start, end)
+        if at < 0:
             return end
         line, after = self.line_at(at)
         wave.checksum = _checksum_value(line)
@@ -252,32 +262,16 @@ class _Reader(object):
         pos = start + used
         if stored < count:
             del samples[stored:]
+            line, after = self.line_at(pos) if pos < end else (b'', end)
+            if _keyword(line) not in (b'CHK2', b'CHK1'):
+                self.fail(wave, index, 'truncated: the data section ends after %d of the %d '
+                          'samples declared' % (stored, count), pos=at)
+                return end
             self.fail(wave, index, 'short data section: %d samples declared, %d found before '
                       'the CHK2 line' % (count, stored), pos=at)
-            chk = self.next_checksum_line(self._line_start(pos), end)
-            if chk == end:
-                return end
-            line, after = self.line_at(chk)
             self._checksum(wave, index, line, at)
             return after
-        pos = self._rest_of_line(wave, index, at, pos, count)
         return self._expect_checksum(wave, index, at, pos, end, count)
-
-    def _line_start(self, pos):
-        return self.data.rfind(b'\n', 0, pos) + 1
-
-    def _rest_of_line(self, wave, index, at, pos, count):
-        """After the last sample: code left in the same line's 80 columns is more data than
-        declared. Returns the start of the next line."""
-        first = self._line_start(pos)
-        if first == pos:
-            return pos
-        line, after = self.line_at(first)
-        rest = line[pos - first:_COLUMNS]
-        if rest and _CODE_END.match(rest) is None:
-            self.fail(wave, index, 'more data than the %d samples declared: code follows the '
-                      'last sample in its line' % count, pos=at)
-        return after
 
     def _expect_checksum(self, wave, index, at, pos, end, count):
         """Reads the CHK2 line that must follow a complete data section at `pos`."""

@@ -23,6 +23,7 @@ class Source(object):
         self.name = name
         self._view = None
         self._address = None
+        self._memmem = None
 
     @property
     def address(self):
@@ -42,7 +43,9 @@ class Source(object):
         scans several times faster than bytes.find on code text."""
         if end - start < len(needle):
             return -1
-        found = native.libc().memmem(self.address + start, end - start, needle, len(needle))
+        if self._memmem is None:
+            self._memmem = native.libc().memmem
+        found = self._memmem(self.address + start, end - start, needle, len(needle))
         return found - self.address if found else -1
 
 
