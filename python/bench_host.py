@@ -62,10 +62,8 @@ def main():
         head_s, heads = best(lambda: wavecodec.read(path, headers_only=True))
         assert heads[0].header == back[0].header and not heads[0].samples
         size = os.path.getsize(path)
-        print('%d samples, file %d bytes (%d lines), Python %s, decoder %s' % (
-            n, size, size // 81, sys.version.split()[0],
-            'decomp_6b_chars' if hasattr(wavecodec.load_wavecodec(), 'decomp_6b_chars')
-            else 'decomp_6b_buffer (line callbacks)'))
+        print('%d samples, file %d bytes (%d lines), Python %s' % (
+            n, size, size // 81, sys.version.split()[0]))
         print('write:              %.4f s (target < 0.5 s)' % write_s)
         print('read and verify:    %.4f s (target < 0.025 s)' % read_s)
         print('headers only:       %.4f s (%.1fx faster)' % (head_s, read_s / head_s))

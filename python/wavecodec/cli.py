@@ -129,8 +129,6 @@ def cmd_verify(args):
             continue
         for w in waves:
             total += 1
-            for note in w.diagnostics:
-                print('%s: %s: %s' % (PROG, path, note), file=sys.stderr)
             if w.error is not None:
                 bad += 1
                 if progress:

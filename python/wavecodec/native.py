@@ -64,11 +64,9 @@ def _declare_wavecodec(lib):
     lib.compress_6b_chars.restype = ctypes.c_int
     lib.decomp_6b_buffer.argtypes = [ctypes.c_int, _c_int_p, LINE_READER, ctypes.c_void_p]
     lib.decomp_6b_buffer.restype = ctypes.c_int
-    # The buffer decoder for hosts; a library without it is served by decomp_6b_buffer.
-    if hasattr(lib, 'decomp_6b_chars'):
-        lib.decomp_6b_chars.argtypes = [ctypes.c_void_p, ctypes.c_size_t, ctypes.c_int, _c_int_p,
-                                        ctypes.POINTER(ctypes.c_size_t)]
-        lib.decomp_6b_chars.restype = ctypes.c_int
+    lib.decomp_6b_chars.argtypes = [ctypes.c_void_p, ctypes.c_size_t, ctypes.c_int, _c_int_p,
+                                    ctypes.POINTER(ctypes.c_size_t)]
+    lib.decomp_6b_chars.restype = ctypes.c_int
     lib.diff_2nd.argtypes = [_c_int_p, ctypes.c_int, ctypes.c_int]
     lib.diff_2nd.restype = None
     lib.rem_2nd_diff.argtypes = [_c_int_p, ctypes.c_int]

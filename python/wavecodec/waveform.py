@@ -56,8 +56,7 @@ class Waveform(object):
 
     Waveforms returned by read() also carry `checksum` (the CHK2 value of the file, or None),
     `computed_checksum` (over the samples), `error` (None, or the message of the fault found
-    when reading with strict=False), `diagnostics` (a list of notes on the data, such as what
-    the decoder reported), `message` (None, or a dict of the message envelope: version,
+    when reading with strict=False), `message` (None, or a dict of the message envelope: version,
     msg_type, msg_id, ref_id, data_type) and `headers_only` (true when the data section was skipped: `samples` is empty and the count
     is the header's sample_count).
     """
@@ -74,7 +73,6 @@ class Waveform(object):
         self.checksum = None
         self.computed_checksum = None
         self.error = None
-        self.diagnostics = []
         self.message = None
         self.headers_only = False
 
@@ -88,7 +86,6 @@ class Waveform(object):
         wave.checksum = None
         wave.computed_checksum = None
         wave.error = None
-        wave.diagnostics = []
         wave.message = None
         wave.headers_only = False
         return wave
