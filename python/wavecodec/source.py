@@ -9,9 +9,10 @@ data section to the library in one call.
 import ctypes
 import mmap
 import os
+from array import array
 
 from . import native
-from .compat import PY2, string_types, text_type
+from .compat import PY2, array_to_bytes, string_types, text_type
 
 
 class Source(object):
@@ -75,6 +76,8 @@ def load(source):
             return Source(source, '<mmap>')
         except TypeError:  # a read-only map has no writable buffer for ctypes
             return Source(source[:], '<mmap>')
+    if isinstance(source, array):
+        return Source(array_to_bytes(source), '<array>')
     if hasattr(source, 'read'):
         data = source.read()
         if not isinstance(data, (bytes, bytearray)):
