@@ -6,7 +6,7 @@ rate written 1234.567891 reads 1234.567891 and seconds 12.345 read 12.345.
 import datetime
 import math
 
-from .compat import integer_types, string_types
+from .compat import PY2, integer_types, string_types, text_type
 from .errors import FormatError
 
 # WID2 fields: name, first and last column (1-based, inclusive), kind, print format, the
@@ -144,15 +144,23 @@ def check_read(header):
     return None
 
 
+def _shown(value):
+    """A text field for a message: under Python 2 as a plain str (non-ASCII escaped)."""
+    if PY2 and isinstance(value, text_type):
+        return value.encode('ascii', 'backslashreplace')
+    return value
+
+
 def describe(header):
     """Station, channel and start time of a header dict, for messages."""
     try:
         return '%s %s %04d/%02d/%02d %02d:%02d:%06.3f' % (
-            header.get('station', '?'), header.get('channel', '?'), header.get('year', 0),
+            _shown(header.get('station', '?')), _shown(header.get('channel', '?')),
+            header.get('year', 0),
             header.get('month', 0), header.get('day', 0), header.get('hour', 0),
             header.get('minute', 0), header.get('second', 0.0))
     except (TypeError, ValueError):
-        return '%s %s' % (header.get('station', '?'), header.get('channel', '?'))
+        return '%s %s' % (_shown(header.get('station', '?')), _shown(header.get('channel', '?')))
 
 
 def _check_text(name, value, width, line='WID2'):
