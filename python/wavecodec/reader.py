@@ -253,7 +253,7 @@ class _Reader(object):
         # line, is found by the same call.
         samples, stored, used = datasection.decode_cm6(self.lib, self.src, start, end,
                                                        count + 1)
-        if stored != count:
+        if stored < 0 or stored > count:
             # Past the declared samples (or inside one of them): decode just those, to know
             # where they end.
             samples, exact, used = datasection.decode_cm6(self.lib, self.src, start, end,

@@ -92,9 +92,9 @@ def load(source):
 
 
 def _looks_like_path(data):
-    """Under Python 2 a str is both a name and bytes: one that is short, holds no line end and
-    no NUL is a name."""
-    return len(data) < 4096 and b'\n' not in data and b'\0' not in data
+    """Under Python 2 a str is both a name and bytes: one that is not empty, holds no line end
+    and no NUL is a name. (bytearray, memoryview and file objects are always contents.)"""
+    return 0 < len(data) < 4096 and b'\n' not in data and b'\0' not in data
 
 
 def _stream_name(stream):
