@@ -1,8 +1,10 @@
 """The data model: exact times and values, STA2, messages, numpy views."""
+import ctypes
 import datetime
 import unittest
 
 from .helpers import TempDirCase, header, signal, wavecodec
+from wavecodec import header as hdr, native
 
 try:
     import numpy
@@ -127,3 +129,25 @@ class Messages(TempDirCase):
         self.assertEqual(list(back[0].samples), [7, 8, 9])
         self.assertEqual(back[0].message['ref_id'], '6')
         self.assertEqual(back[0].message['version'], 'IMS1.0')
+
+
+class Wid2LineMatchesTheLibrary(TempDirCase):
+    def test_python_line_equals_write_header(self):
+        """The writer prints WID2 in Python; for values a float holds exactly it is the line
+        the library's write_header prints."""
+        lib, libc = native.wavecodec(), native.libc()
+        cases = [header(), header(station='XY', channel='Z', aux_id='AUX1', second=59.5,
+                                  sample_rate=0.25, calibration=1024.0,
+                                  calibration_period=2.5, instrument_type='STS-2',
+                                  horizontal_angle=359.5, vertical_angle=90.0)]
+        for h in cases:
+            full = hdr.complete(h)
+            record = native.Wid2Header()
+            for name, _, _, kind, _, _ in hdr.WID2_TABLE:
+                value = {'sample_count': 1234, 'data_format': 'CM6'}.get(name, full.get(name))
+                setattr(record, name, value.encode('ascii') if kind == 'text' else value)
+            path = self.path('c.txt').encode('utf-8')
+            stream = libc.fopen(path, b'w')
+            lib.write_header(stream, ctypes.byref(record))
+            libc.fclose(stream)
+            self.assertEqual(self.read_bytes('c.txt'), hdr.format_wid2(full, 1234, 'CM6'))
