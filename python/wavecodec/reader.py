@@ -146,7 +146,7 @@ class _Reader(object):
     # --- the scanner
 
     def waveforms(self):
-        data, size = self.data, self.size
+        size = self.size
         pos = 0
         index = 0
         pending = None          # (waveform, index, position of its WID2 line, selected)
@@ -168,7 +168,7 @@ class _Reader(object):
                 if pending is None:
                     index += 1
                     wave = Waveform._from_file({})
-                    wave.message = message
+                    wave.message = dict(message) if message is not None else None
                     wave.error = '%s: line %d: a data section (%s) that no WID2 line ' \
                         'introduces' % (self.name, self.line_number(pos), native_str(key))
                     if self.strict:
