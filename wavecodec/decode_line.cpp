@@ -1,10 +1,6 @@
-// The portable line kernel, the sample assembly every kernel shares, and the choice of kernel.
-#include "decode_line.h"
-
-#include "cpu_features.h"
+// The portable line kernel and the sample assembly every line kernel shares.
 #include "line_values.h"
 
-#include <atomic>
 #include <bit>
 #include <cstring>
 
@@ -61,8 +57,6 @@ inline int32_t short_sample(const uint8_t *v, unsigned n) {
 inline int32_t signed_sample(uint32_t magnitude, bool negative) {
     return static_cast<int32_t>(negative ? 0u - magnitude : magnitude);
 }
-
-std::atomic<LineKernel> forced{nullptr};
 
 }  // namespace
 
@@ -142,80 +136,11 @@ void line_values_portable(const char *line, LineValues &values) {
     values.ends[1] = ~more[1] & high_text;
 }
 
-namespace {
-
-int decode_portable(const char *line, int32_t *out, int room, OpenSample &open) {
+int decode_line_portable(const char *line, int32_t *out, int room, OpenSample &open) {
     LineValues values;
     std::memset(values.value + kColumns, 0, sizeof values.value - kColumns);
     line_values_portable(line, values);
     return assemble_samples(values, out, room, open);
-}
-
-#ifdef WAVECODEC_X86_DISPATCH
-int decode_avx2(const char *line, int32_t *out, int room, OpenSample &open) {
-    LineValues values;
-    line_values_avx2(line, values);
-    return assemble_samples(values, out, room, open);
-}
-#endif
-
-bool always() {
-    return true;
-}
-
-}  // namespace
-
-const DecodeKernel decode_kernels[] = {
-    {"portable", decode_portable, always},
-#ifdef WAVECODEC_X86_DISPATCH
-    {"avx2", decode_avx2, cpu_has_avx2},
-#endif
-};
-const int decode_kernel_count = static_cast<int>(sizeof decode_kernels / sizeof decode_kernels[0]);
-
-namespace {
-
-const DecodeKernel &best_kernel() {
-    for (int i = decode_kernel_count - 1; i > 0; --i) {
-        if (decode_kernels[i].supported()) {
-            return decode_kernels[i];
-        }
-    }
-    return decode_kernels[0];
-}
-
-}  // namespace
-
-LineKernel line_kernel() {
-    const LineKernel kernel = forced.load(std::memory_order_relaxed);
-    return kernel != nullptr ? kernel : best_kernel().decode;
-}
-
-bool force_decode_kernel(const char *name) {
-    if (name == nullptr) {
-        forced.store(nullptr, std::memory_order_relaxed);
-        return true;
-    }
-    for (int i = 0; i < decode_kernel_count; ++i) {
-        if (std::strcmp(decode_kernels[i].name, name) == 0) {
-            if (!decode_kernels[i].supported()) {
-                return false;
-            }
-            forced.store(decode_kernels[i].decode, std::memory_order_relaxed);
-            return true;
-        }
-    }
-    return false;
-}
-
-const char *decode_kernel_name() {
-    const LineKernel kernel = line_kernel();
-    for (int i = 0; i < decode_kernel_count; ++i) {
-        if (decode_kernels[i].decode == kernel) {
-            return decode_kernels[i].name;
-        }
-    }
-    return "unknown";
 }
 
 }  // namespace wavecodec

@@ -3,8 +3,8 @@
 #ifndef WAVECODEC_LINE_VALUES_H
 #define WAVECODEC_LINE_VALUES_H
 
-#include "cpu_features.h"
 #include "decode_line.h"
+#include "kernels.h"
 
 #include <cstdint>
 
@@ -27,11 +27,6 @@ int assemble_samples(const LineValues &values, int32_t *out, int room, OpenSampl
 // The first step without vector instructions: `values` must hold zeros beyond column 80.
 void line_values_portable(const char *line, LineValues &values);
 
-#ifdef WAVECODEC_X86_DISPATCH
-// The first step with AVX2 (32 columns per instruction).
-void line_values_avx2(const char *line, LineValues &values);
-bool cpu_has_avx2();
-#endif
 
 }  // namespace wavecodec
 

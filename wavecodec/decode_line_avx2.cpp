@@ -1,8 +1,9 @@
-// The first step of the AVX2 line kernel: the 80 columns in three 32-byte vectors, translated to
-// code values by nibble look-ups and classified (text end, sample end) by compares and masks.
+// The AVX2 line kernel: the 80 columns in three 32-byte vectors, translated to code values by
+// nibble look-ups and classified (text end, sample end) by compares and masks; then the shared
+// sample assembly.
 #include "line_values.h"
 
-#ifdef WAVECODEC_X86_DISPATCH
+#ifdef WAVECODEC_X86_KERNELS
 #include <immintrin.h>
 
 #include <bit>
@@ -11,7 +12,7 @@ namespace wavecodec {
 
 namespace {
 
-#define WAVECODEC_AVX2 __attribute__((target("avx2,bmi")))
+#define WAVECODEC_AVX2 __attribute__((target("avx2,bmi")))  // as listed in kernels.cpp
 
 // 16-entry tables, repeated in both halves for vpshufb.
 WAVECODEC_AVX2 inline __m256i table16(int8_t e0, int8_t e1, int8_t e2, int8_t e3, int8_t e4,
@@ -71,8 +72,6 @@ WAVECODEC_AVX2 inline Columns translate(const Alphabet &a, const char *line, uin
             static_cast<uint32_t>(_mm256_movemask_epi8(_mm256_slli_epi16(value, 2)))};
 }
 
-}  // namespace
-
 WAVECODEC_AVX2 void line_values_avx2(const char *line, LineValues &values) {
     const Alphabet a = alphabet();
     const Columns c0 = translate(a, line, values.value);
@@ -91,27 +90,12 @@ WAVECODEC_AVX2 void line_values_avx2(const char *line, LineValues &values) {
     _mm256_storeu_si256(reinterpret_cast<__m256i *>(values.value + 96), _mm256_setzero_si256());
 }
 
-namespace {
-
-// AVX2 usable: the CPU has it (and BMI1) and the system saves the YMM state (XCR0 bits 1, 2).
-bool detect_avx2() {
-    unsigned a = 0, b = 0, c = 0, d = 0;
-    if (__get_cpuid(1, &a, &b, &c, &d) == 0 || (c & bit_OSXSAVE) == 0 || (c & bit_AVX) == 0) {
-        return false;
-    }
-    unsigned xcr0 = 0, xcr0_high = 0;
-    __asm__("xgetbv" : "=a"(xcr0), "=d"(xcr0_high) : "c"(0));
-    if ((xcr0 & 0x6u) != 0x6u) {
-        return false;
-    }
-    return __get_cpuid_count(7, 0, &a, &b, &c, &d) != 0 && (b & bit_AVX2) != 0 &&
-           (b & bit_BMI) != 0;
-}
-
 }  // namespace
 
-bool cpu_has_avx2() {
-    return cached_feature<detect_avx2>();
+int decode_line_avx2(const char *line, int32_t *out, int room, OpenSample &open) {
+    LineValues values;
+    line_values_avx2(line, values);
+    return assemble_samples(values, out, room, open);
 }
 
 }  // namespace wavecodec
