@@ -7,6 +7,7 @@
 #include <immintrin.h>
 
 #include <bit>
+#include <cstring>
 
 namespace wavecodec {
 
@@ -74,9 +75,9 @@ WAVECODEC_AVX2 inline Columns translate(const Alphabet &a, const char *line, uin
 
 WAVECODEC_AVX2 void line_values_avx2(const char *line, LineValues &values) {
     const Alphabet a = alphabet();
-    const Columns c0 = translate(a, line, values.value);
-    const Columns c1 = translate(a, line + 32, values.value + 32);
-    const Columns c2 = translate(a, line + 64, values.value + 64);
+    const Columns c0 = translate(a, line, values.value());
+    const Columns c1 = translate(a, line + 32, values.value() + 32);
+    const Columns c2 = translate(a, line + 64, values.value() + 64);
     const uint64_t end_low = c0.text_end | (uint64_t{c1.text_end} << 32);
     const uint64_t end_high = (c2.text_end & 0xffffu) | 0x10000u;  // column 80 ends the text
     const int length = end_low != 0 ? std::countr_zero(end_low) : 64 + std::countr_zero(end_high);
@@ -85,9 +86,106 @@ WAVECODEC_AVX2 void line_values_avx2(const char *line, LineValues &values) {
     const uint64_t high_text = length <= 64 ? 0 : (uint64_t{1} << (length - 64)) - 1u;
     values.ends[0] = ~(c0.more | (uint64_t{c1.more} << 32)) & low_text;
     values.ends[1] = ~uint64_t{c2.more} & high_text;
-    // Readable bytes after column 95 for the eight-byte reads of the sample assembly (which
-    // discards every byte past the text).
-    _mm256_storeu_si256(reinterpret_cast<__m256i *>(values.value + 96), _mm256_setzero_si256());
+    std::memset(values.bytes, 0, 8);
+}
+
+// The eight bytes at p, as one integer in memory order (the host is x86, little-endian).
+inline int64_t load8(const uint8_t *p) {
+    int64_t w;
+    std::memcpy(&w, p, sizeof w);
+    return w;
+}
+
+// The second step, four samples per step, one per 64-bit lane. A lane holds the eight values that
+// end at its sample's last column (memory order: the sample's values in its top n bytes, the
+// first one most significant); the bytes below the sample are cleared, the sign bit taken out,
+// and the five-bit digits joined by multiply-adds: byte pairs to 10 bits, those to 20, then the
+// two halves. Samples of up to eight values come out exact modulo 2^32; longer ones go digit by
+// digit.
+WAVECODEC_AVX2 int assemble_avx2(const LineValues &values, int32_t *out, int room,
+                                 OpenSample &open) {
+    const uint8_t *v = values.value();
+    int column = 0;
+    int stored = 0;
+    if (open.open) {
+        column = finish_open_sample(values, out, open);
+        if (open.open) {
+            return 0;
+        }
+        if (++stored == room) {
+            return stored;
+        }
+    }
+    // The end columns of the samples from `column` on; the entry before the first is the column
+    // before its start, and three entries after the last repeat it (empty samples, never stored).
+    int32_t end_list[1 + kColumns + 3];
+    int32_t *ends_at = end_list + 1;
+    end_list[0] = column - 1;
+    int total = 0;
+    for (int half = column >> 6; half < 2; ++half) {
+        const int base = 64 * half;
+        uint64_t ends = values.ends[half];
+        if (column > base) {
+            ends &= ~uint64_t{0} << (column - base);
+        }
+        while (ends != 0) {
+            ends_at[total++] = base + std::countr_zero(ends);
+            ends &= ends - 1u;
+        }
+    }
+    const int last = ends_at[total - 1];  // end_list[0] when there is no sample
+    ends_at[total] = ends_at[total + 1] = ends_at[total + 2] = last;
+
+    const int wanted = total < room - stored ? total : room - stored;
+    int32_t *dst = out + stored;
+
+    const __m256i ones = _mm256_set1_epi64x(-1);
+    const __m256i sign_bit = _mm256_set1_epi64x(0x10);
+    const __m256i digits = _mm256_set1_epi64x(0x1f1f1f1f1f1f1f1f);
+    const __m256i pair = _mm256_set1_epi16(0x0120);        // bytes 32, 1
+    const __m256i quad = _mm256_set1_epi32(0x00010400);    // words 1024, 1
+    const __m256i low_dwords = _mm256_setr_epi32(0, 2, 4, 6, 0, 2, 4, 6);
+    for (int k = 0; k < wanted; k += 4) {
+        const __m128i end = _mm_loadu_si128(reinterpret_cast<const __m128i *>(ends_at + k));
+        const __m128i before = _mm_loadu_si128(reinterpret_cast<const __m128i *>(ends_at + k - 1));
+        const __m128i n = _mm_sub_epi32(end, before);
+        const __m256i shift =
+            _mm256_cvtepi32_epi64(_mm_sub_epi32(_mm_set1_epi32(64), _mm_slli_epi32(n, 3)));
+        const __m256i w = _mm256_set_epi64x(load8(v + ends_at[k + 3] - 7), load8(v + ends_at[k + 2] - 7),
+                                            load8(v + ends_at[k + 1] - 7), load8(v + ends_at[k] - 7));
+        const __m256i negative = _mm256_and_si256(
+            _mm256_srlv_epi64(w, _mm256_add_epi64(shift, _mm256_set1_epi64x(4))),
+            _mm256_set1_epi64x(1));
+        const __m256i mask = _mm256_and_si256(
+            _mm256_sllv_epi64(ones, shift),
+            _mm256_andnot_si256(_mm256_sllv_epi64(sign_bit, shift), digits));
+        __m256i x = _mm256_maddubs_epi16(_mm256_and_si256(w, mask), pair);
+        x = _mm256_madd_epi16(x, quad);
+        x = _mm256_add_epi64(_mm256_slli_epi64(x, 20), _mm256_srli_epi64(x, 32));
+        const __m256i minus = _mm256_sub_epi64(_mm256_setzero_si256(), negative);
+        x = _mm256_sub_epi64(_mm256_xor_si256(x, minus), minus);
+        const __m128i four = _mm256_castsi256_si128(_mm256_permutevar8x32_epi32(x, low_dwords));
+        if (k + 4 <= wanted) {
+            _mm_storeu_si128(reinterpret_cast<__m128i *>(dst + k), four);
+        } else {
+            // Nothing is written past the samples stored.
+            int32_t last_group[4];
+            _mm_storeu_si128(reinterpret_cast<__m128i *>(last_group), four);
+            std::memcpy(dst + k, last_group, static_cast<size_t>(wanted - k) * sizeof *dst);
+        }
+        if (_mm_movemask_epi8(_mm_cmpgt_epi32(n, _mm_set1_epi32(8))) != 0) {
+            for (int i = k; i < k + 4 && i < wanted; ++i) {
+                if (ends_at[i] - ends_at[i - 1] > 8) {
+                    dst[i] = long_sample(v, ends_at[i - 1] + 1, ends_at[i]);
+                }
+            }
+        }
+    }
+    stored += wanted;
+    if (wanted == total && last + 1 < values.length) {
+        open_sample(values, last + 1, open);  // goes on in the next line that holds code
+    }
+    return stored;
 }
 
 }  // namespace
@@ -95,7 +193,7 @@ WAVECODEC_AVX2 void line_values_avx2(const char *line, LineValues &values) {
 int decode_line_avx2(const char *line, int32_t *out, int room, OpenSample &open) {
     LineValues values;
     line_values_avx2(line, values);
-    return assemble_samples(values, out, room, open);
+    return assemble_avx2(values, out, room, open);
 }
 
 }  // namespace wavecodec
