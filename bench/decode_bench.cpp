@@ -4,10 +4,11 @@
 // characters of the text. The context lines name the CPU's vector features and the kernel the
 // decoders choose on their own.
 //
-// Built with the decoders' objects (not through the shared library), so that it can force each
-// kernel; the library's own decoders are the same code.
+// Built from the library's code as a static library, so that it can force each kernel; the shared
+// library's decoders are the same code.
 #include "bench_data.h"
-#include "decode_line.h"
+#include "cpu_features.h"
+#include "kernels.h"
 #include "reference_codec.h"
 #include "wavecodec.h"
 
@@ -41,14 +42,20 @@ void set_rates(benchmark::State &state, size_t bytes) {
     state.SetBytesProcessed(n * static_cast<int64_t>(bytes));
 }
 
+using DecodeKernel = wavecodec::Kernel<wavecodec::DecodeLineFn>;
+
 // Forces `kernel` (null: the automatic choice) for the benchmark's run.
 struct ForcedKernel {
-    explicit ForcedKernel(const char *kernel) { wavecodec::force_decode_kernel(kernel); }
-    ~ForcedKernel() { wavecodec::force_decode_kernel(nullptr); }
+    explicit ForcedKernel(const DecodeKernel *kernel) {
+        if (kernel != nullptr) {
+            wavecodec::decode_line_family.force(*kernel);
+        }
+    }
+    ~ForcedKernel() { wavecodec::decode_line_family.reset(); }
 };
 
 template <int (*Decode)(int, int32_t *, line_reader, void *)>
-void decode_lines(benchmark::State &state, const char *kernel) {
+void decode_lines(benchmark::State &state, const DecodeKernel *kernel) {
     const ForcedKernel forced(kernel);
     const std::string &text = section();
     std::vector<int32_t> out(samples().size(), 0);
@@ -64,7 +71,7 @@ void decode_lines(benchmark::State &state, const char *kernel) {
     set_rates(state, text.size());
 }
 
-void decode_chars(benchmark::State &state, const char *kernel) {
+void decode_chars(benchmark::State &state, const DecodeKernel *kernel) {
     const ForcedKernel forced(kernel);
     const std::string &text = code_lines();
     std::vector<int32_t> out(samples().size(), 0);
@@ -93,43 +100,33 @@ void reader_calls(benchmark::State &state) {
     set_rates(state, text.size());
 }
 
-std::string cpu_features() {
-    std::string features;
-#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
-    __builtin_cpu_init();
-    const char *names[] = {"sse4.2", "avx", "avx2", "bmi2", "avx512f", "avx512bw", "avx512vbmi"};
-    const bool has[] = {
-        __builtin_cpu_supports("sse4.2") != 0,   __builtin_cpu_supports("avx") != 0,
-        __builtin_cpu_supports("avx2") != 0,     __builtin_cpu_supports("bmi2") != 0,
-        __builtin_cpu_supports("avx512f") != 0,  __builtin_cpu_supports("avx512bw") != 0,
-        __builtin_cpu_supports("avx512vbmi") != 0};
-    for (size_t i = 0; i < sizeof has; ++i) {
-        if (has[i]) {
-            features.append(features.empty() ? "" : " ").append(names[i]);
-        }
-    }
-#endif
-    return features.empty() ? "none detected" : features;
+std::string text_of(size_t (*format)(char *, size_t)) {
+    char text[256];
+    format(text, sizeof text);
+    return text;
 }
 
 bool register_all() {
-    benchmark::AddCustomContext("cpu_features", cpu_features());
-    benchmark::AddCustomContext("decode_kernel", wavecodec::decode_kernel_name());
-    for (int k = 0; k < wavecodec::decode_kernel_count; ++k) {
-        const wavecodec::DecodeKernel &kernel = wavecodec::decode_kernels[k];
-        if (!kernel.supported()) {
+    benchmark::AddCustomContext("cpu_model", text_of(cpu::format_model));
+    benchmark::AddCustomContext("cpu_features", text_of([](char *out, size_t size) {
+                                    return cpu::format_features(cpu::detected(), out, size);
+                                }));
+    benchmark::AddCustomContext("decode_line_kernel",
+                                wavecodec::decode_line_family.chosen_name());
+    for (const DecodeKernel &kernel : wavecodec::decode_line_family.kernels()) {
+        if (!wavecodec::usable(kernel)) {
             continue;
         }
         const std::string name = kernel.name;
         benchmark::RegisterBenchmark(("decomp_6b_buffer/" + name).c_str(),
-                                     decode_lines<decomp_6b_buffer>, kernel.name)
+                                     decode_lines<decomp_6b_buffer>, &kernel)
             ->Unit(benchmark::kMillisecond);
-        benchmark::RegisterBenchmark(("decomp_6b_chars/" + name).c_str(), decode_chars,
-                                     kernel.name)
+        benchmark::RegisterBenchmark(("decomp_6b_chars/" + name).c_str(), decode_chars, &kernel)
             ->Unit(benchmark::kMillisecond);
     }
     benchmark::RegisterBenchmark("decomp_6b_buffer/reference",
-                                 decode_lines<reference::decomp_6b_buffer>, nullptr)
+                                 decode_lines<reference::decomp_6b_buffer>,
+                                 static_cast<const DecodeKernel *>(nullptr))
         ->Unit(benchmark::kMillisecond);
     benchmark::RegisterBenchmark("decomp_6b_buffer/reader_calls", reader_calls)
         ->Unit(benchmark::kMillisecond);

@@ -2,6 +2,7 @@
 #include "exported.h"
 
 #include "decode_line.h"
+#include "kernels.h"
 
 #include <cstdio>
 #include <cstring>
@@ -62,7 +63,7 @@ int decomp_6b_buffer(int count, int32_t *samples, line_reader reader, void *stre
     // Line by line, each line's text through the line kernel; the kernel reads kLineRead bytes
     // of the buffer, so it is longer than what the reader fills, and zeroed once.
     static_assert(wavecodec::kLineRead >= WAVECODEC_LINE_BUFFER);
-    const wavecodec::LineKernel decode_line = wavecodec::line_kernel();
+    const wavecodec::DecodeLineFn decode_line = wavecodec::decode_line_family.get();
     wavecodec::OpenSample open;
     int stored = 0;
     bool have_line = true;  // the first data line is already in the buffer

@@ -2,6 +2,7 @@
 #include "exported.h"
 
 #include "decode_line.h"
+#include "kernels.h"
 
 #include <cstring>
 
@@ -20,7 +21,7 @@ int decomp_6b_chars(const char *text, size_t length, int count, int32_t *samples
     if (count > 0 && (samples == nullptr || (text == nullptr && length != 0))) {
         result = -1;
     } else if (count > 0) {
-        const wavecodec::LineKernel decode_line = wavecodec::line_kernel();
+        const wavecodec::DecodeLineFn decode_line = wavecodec::decode_line_family.get();
         wavecodec::OpenSample open;
         int stored = 0;
         size_t at = 0;  // start of the current line

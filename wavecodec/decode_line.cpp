@@ -1,10 +1,6 @@
-// The portable line kernel, the sample assembly every kernel shares, and the choice of kernel.
-#include "decode_line.h"
-
-#include "cpu_features.h"
+// The portable line kernel and the sample assembly every line kernel shares.
 #include "line_values.h"
 
-#include <atomic>
 #include <bit>
 #include <cstring>
 
@@ -32,29 +28,29 @@ inline uint64_t load_first_low(const uint8_t *p) {
     return w;
 }
 
-// Column of the first sample end at or after `column`, or -1.
-inline int next_end(const uint64_t ends[2], int column) {
-    if (column < 64) {
-        const uint64_t low = ends[0] >> column;
-        if (low != 0) {
-            return column + std::countr_zero(low);
-        }
-        column = 64;
-    }
-    const uint64_t high = ends[1] >> (column - 64);
-    return high != 0 ? column + std::countr_zero(high) : -1;
-}
+// Per sample length n (1 to 6): the bits that hold the digits of its n values, when the value
+// that ends it is in the lowest byte of a word (the sign bit of the first value cleared), and the
+// position of that sign bit.
+struct ShortSample {
+    uint64_t digits;
+    unsigned sign;
+};
+inline constexpr ShortSample kShort[7] = {
+    {0, 0},
+    {0x000000000000000full, 4},  {0x0000000000000f1full, 12}, {0x00000000000f1f1full, 20},
+    {0x000000000f1f1f1full, 28}, {0x0000000f1f1f1f1full, 36}, {0x00000f1f1f1f1f1full, 44},
+};
 
-// The sample of the `n` (1 to 6) code values at v, without a branch: the values are gathered into
-// one word, first one highest, and their five-bit digits packed together.
+// The sample of the n (1 to 6) code values that end at v[0], without a branch: the eight values
+// up to v[0] in one word, v[0] lowest; the sign and the digits of the sample taken out by mask;
+// the five-bit digits packed together.
 inline int32_t short_sample(const uint8_t *v, unsigned n) {
-    uint64_t w = load_first_high(v) >> (8u * (8u - n));  // the n values in bytes n-1 .. 0
-    const unsigned first = 8u * (n - 1u);
-    const uint32_t negative = static_cast<uint32_t>(w >> (first + 4u)) & 1u;
-    w &= 0x1f1f1f1f1f1f1f1full & ~(uint64_t{0x10} << first);
-    w = (w & 0x001f001f001f001full) | ((w & 0x1f001f001f001f00ull) >> 3);
-    w = (w & 0x000003ff000003ffull) | ((w & 0x03ff000003ff0000ull) >> 6);
-    const uint32_t magnitude = static_cast<uint32_t>((w & 0xfffffu) | ((w >> 32) << 20));
+    const uint64_t w = load_first_high(v - 7);
+    const uint32_t negative = static_cast<uint32_t>(w >> kShort[n].sign) & 1u;
+    uint64_t d = w & kShort[n].digits;
+    d = (d & 0x001f001f001f001full) | ((d & 0x1f001f001f001f00ull) >> 3);
+    d = (d & 0x000003ff000003ffull) | ((d & 0x03ff000003ff0000ull) >> 6);
+    const uint32_t magnitude = static_cast<uint32_t>((d & 0xfffffu) | ((d >> 32) << 20));
     return static_cast<int32_t>((magnitude ^ (0u - negative)) + negative);
 }
 
@@ -62,78 +58,98 @@ inline int32_t signed_sample(uint32_t magnitude, bool negative) {
     return static_cast<int32_t>(negative ? 0u - magnitude : magnitude);
 }
 
-std::atomic<LineKernel> forced{nullptr};
-
 }  // namespace
 
+int finish_open_sample(const LineValues &values, int32_t *out, OpenSample &open) {
+    const uint8_t *v = values.value();
+    for (int column = 0; column < values.length; ++column) {
+        const uint32_t d = v[column];
+        // Wraps modulo 2^32 for over-long samples, as 32-bit arithmetic does.
+        open.magnitude = (open.magnitude << 5) + (d & 0x1fu);
+        if ((d & 0x20u) == 0) {
+            out[0] = signed_sample(open.magnitude, open.negative);
+            open.open = false;
+            return column + 1;
+        }
+    }
+    return values.length;
+}
+
+void open_sample(const LineValues &values, int column, OpenSample &open) {
+    const uint8_t *v = values.value();
+    open.open = true;
+    open.negative = (v[column] & 0x10u) != 0;
+    open.magnitude = v[column] & 0x0fu;
+    while (++column < values.length) {
+        open.magnitude = (open.magnitude << 5) + (v[column] & 0x1fu);
+    }
+}
+
+int32_t long_sample(const uint8_t *v, int first, int end) {
+    uint32_t magnitude = v[first] & 0x0fu;
+    for (int c = first + 1; c <= end; ++c) {
+        magnitude = (magnitude << 5) + (v[c] & 0x1fu);
+    }
+    return signed_sample(magnitude, (v[first] & 0x10u) != 0);
+}
+
 int assemble_samples(const LineValues &values, int32_t *out, int room, OpenSample &open) {
-    const uint8_t *v = values.value;
-    const int length = values.length;
+    const uint8_t *v = values.value();
     int column = 0;
     int stored = 0;
     if (open.open) {
-        // The sample continued from an earlier line.
-        while (column < length) {
-            const uint32_t d = v[column++];
-            // Wraps modulo 2^32 for over-long samples, as 32-bit arithmetic does.
-            open.magnitude = (open.magnitude << 5) + (d & 0x1fu);
-            if ((d & 0x20u) == 0) {
-                out[stored++] = signed_sample(open.magnitude, open.negative);
-                open.open = false;
-                if (stored == room) {
-                    return stored;
-                }
-                break;
+        column = finish_open_sample(values, out, open);
+        if (open.open) {
+            return 0;
+        }
+        if (++stored == room) {
+            return stored;
+        }
+    }
+    // Every sample end from `column` on, lowest first: the end positions come from the mask
+    // alone (clearing its lowest bit), so consecutive samples do not wait on each other.
+    for (int half = column >> 6; half < 2; ++half) {
+        const int base = 64 * half;
+        uint64_t ends = values.ends[half];
+        if (column > base) {
+            ends &= ~uint64_t{0} << (column - base);
+        }
+        while (ends != 0) {
+            const int end = base + std::countr_zero(ends);
+            ends &= ends - 1u;
+            const unsigned n = static_cast<unsigned>(end - column + 1);
+            // Longer samples than any encoder writes go digit by digit.
+            out[stored] = n <= 6 ? short_sample(v + end, n) : long_sample(v, column, end);
+            column = end + 1;
+            if (++stored == room) {
+                return stored;
             }
         }
     }
-    while (column < length && !open.open) {
-        const int end = next_end(values.ends, column);
-        if (end < 0) {
-            // The last sample goes on in the next line that holds code.
-            open.open = true;
-            open.negative = (v[column] & 0x10u) != 0;
-            open.magnitude = v[column] & 0x0fu;
-            while (++column < length) {
-                open.magnitude = (open.magnitude << 5) + (v[column] & 0x1fu);
-            }
-            break;
-        }
-        const unsigned n = static_cast<unsigned>(end - column + 1);
-        if (n <= 6) {
-            out[stored] = short_sample(v + column, n);
-        } else {
-            // Longer than any encoder writes: digit by digit, wrapping in 32 bits.
-            uint32_t magnitude = v[column] & 0x0fu;
-            for (int c = column + 1; c <= end; ++c) {
-                magnitude = (magnitude << 5) + (v[c] & 0x1fu);
-            }
-            out[stored] = signed_sample(magnitude, (v[column] & 0x10u) != 0);
-        }
-        column = end + 1;
-        if (++stored == room) {
-            break;
-        }
+    if (column < values.length) {
+        open_sample(values, column, open);  // goes on in the next line that holds code
     }
     return stored;
 }
 
 void line_values_portable(const char *line, LineValues &values) {
+    uint8_t *v = values.value();
+    std::memset(values.bytes, 0, 8);
     int n = 0;
     for (; n < kColumns; ++n) {
         const int8_t value = kCharValue.value[static_cast<unsigned char>(line[n])];
         if (value == kTextEnd) {
             break;
         }
-        values.value[n] = static_cast<uint8_t>(value);
+        v[n] = static_cast<uint8_t>(value);
     }
-    std::memset(values.value + n, 0, static_cast<size_t>(kColumns - n));
+    std::memset(v + n, 0, static_cast<size_t>(kColumns - n));
     values.length = n;
     // Bit 5 of each value, eight at a time, gathered into eight bits (byte i to bit i); a clear
     // bit ends a sample.
     uint64_t more[2] = {0, 0};
     for (int i = 0; i < kColumns; i += 8) {
-        const uint64_t bits = (load_first_low(values.value + i) >> 5) & 0x0101010101010101ull;
+        const uint64_t bits = (load_first_low(v + i) >> 5) & 0x0101010101010101ull;
         more[i >> 6] |= ((bits * 0x0102040810204080ull) >> 56) << (i & 63);
     }
     const uint64_t low_text = n >= 64 ? ~uint64_t{0} : (uint64_t{1} << n) - 1u;
@@ -142,80 +158,11 @@ void line_values_portable(const char *line, LineValues &values) {
     values.ends[1] = ~more[1] & high_text;
 }
 
-namespace {
-
-int decode_portable(const char *line, int32_t *out, int room, OpenSample &open) {
+int decode_line_portable(const char *line, int32_t *out, int room, OpenSample &open) {
     LineValues values;
-    std::memset(values.value + kColumns, 0, sizeof values.value - kColumns);
+    std::memset(values.value() + kColumns, 0, sizeof values.bytes - 8 - kColumns);
     line_values_portable(line, values);
     return assemble_samples(values, out, room, open);
-}
-
-#ifdef WAVECODEC_X86_DISPATCH
-int decode_avx2(const char *line, int32_t *out, int room, OpenSample &open) {
-    LineValues values;
-    line_values_avx2(line, values);
-    return assemble_samples(values, out, room, open);
-}
-#endif
-
-bool always() {
-    return true;
-}
-
-}  // namespace
-
-const DecodeKernel decode_kernels[] = {
-    {"portable", decode_portable, always},
-#ifdef WAVECODEC_X86_DISPATCH
-    {"avx2", decode_avx2, cpu_has_avx2},
-#endif
-};
-const int decode_kernel_count = static_cast<int>(sizeof decode_kernels / sizeof decode_kernels[0]);
-
-namespace {
-
-const DecodeKernel &best_kernel() {
-    for (int i = decode_kernel_count - 1; i > 0; --i) {
-        if (decode_kernels[i].supported()) {
-            return decode_kernels[i];
-        }
-    }
-    return decode_kernels[0];
-}
-
-}  // namespace
-
-LineKernel line_kernel() {
-    const LineKernel kernel = forced.load(std::memory_order_relaxed);
-    return kernel != nullptr ? kernel : best_kernel().decode;
-}
-
-bool force_decode_kernel(const char *name) {
-    if (name == nullptr) {
-        forced.store(nullptr, std::memory_order_relaxed);
-        return true;
-    }
-    for (int i = 0; i < decode_kernel_count; ++i) {
-        if (std::strcmp(decode_kernels[i].name, name) == 0) {
-            if (!decode_kernels[i].supported()) {
-                return false;
-            }
-            forced.store(decode_kernels[i].decode, std::memory_order_relaxed);
-            return true;
-        }
-    }
-    return false;
-}
-
-const char *decode_kernel_name() {
-    const LineKernel kernel = line_kernel();
-    for (int i = 0; i < decode_kernel_count; ++i) {
-        if (decode_kernels[i].decode == kernel) {
-            return decode_kernels[i].name;
-        }
-    }
-    return "unknown";
 }
 
 }  // namespace wavecodec

@@ -55,33 +55,12 @@ struct OpenSample {
     uint32_t magnitude = 0;
 };
 
-// Decodes the text of the line at `line` (kLineRead readable bytes; the text ends at column 80 or
-// at its first NUL or white space) into `out`, at most `room` samples (room > 0). A sample open
-// from an earlier line is completed first; a sample still open at the text's end is left in
-// `open`. Returns the number of samples stored; once `room` are stored, the rest of the line is
-// ignored and `open` is meaningless.
-using LineKernel = int (*)(const char *line, int32_t *out, int room, OpenSample &open);
-
-// A line kernel: its name, and whether this CPU can run it.
-struct DecodeKernel {
-    const char *name;
-    LineKernel decode;
-    bool (*supported)();
-};
-
-// Every line kernel this build has, the portable one first; `decode_kernel_count` of them.
-extern const DecodeKernel decode_kernels[];
-extern const int decode_kernel_count;
-
-// The kernel the decoders use: the fastest this CPU runs, unless one was forced.
-LineKernel line_kernel();
-
-// Forces the decoders to use kernel `name` (null: back to automatic choice). Returns false, and
-// changes nothing, for an unknown name or one this CPU cannot run. For tests and benchmarks.
-bool force_decode_kernel(const char *name);
-
-// Name of the kernel line_kernel() returns.
-const char *decode_kernel_name();
+// The line kernels (kernels.h, family decode_line_family) decode the text of the line at `line`
+// (kLineRead readable bytes; the text ends at column 80 or at its first NUL or white space) into
+// `out`, at most `room` samples (room > 0). A sample open from an earlier line is completed
+// first; a sample still open at the text's end is left in `open`. They return the number of
+// samples stored; once `room` are stored, the rest of the line is ignored and `open` is
+// meaningless.
 
 }  // namespace wavecodec
 

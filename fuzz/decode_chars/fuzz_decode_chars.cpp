@@ -8,6 +8,7 @@
 #include "../common/check.h"
 #include "../common/input.h"
 #include "decode_line.h"
+#include "kernels.h"
 #include "wavecodec.h"
 
 #include <algorithm>
@@ -80,17 +81,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     const size_t room = count > 0 ? std::min(static_cast<size_t>(count), most) : 0;
 
     std::vector<Outcome> outcomes;
-    for (int k = 0; k < wavecodec::decode_kernel_count; ++k) {
-        if (!wavecodec::force_decode_kernel(wavecodec::decode_kernels[k].name)) {
+    auto &family = wavecodec::decode_line_family;
+    for (const auto &kernel : family.kernels()) {
+        if (!wavecodec::usable(kernel)) {
             continue;
         }
+        family.force(kernel);
         Outcome o{0, 0, std::vector<int32_t>(room + kGuards, kUntouched)};
         // An empty text is passed as a null pointer, which is allowed with length 0.
         o.result = decomp_6b_chars(length == 0 ? nullptr : text.data(), length, count,
                                    null_samples ? nullptr : o.samples.data(), &o.used);
         outcomes.push_back(o);
     }
-    wavecodec::force_decode_kernel(nullptr);
+    family.reset();
     const Outcome &first = outcomes.front();
     for (const Outcome &o : outcomes) {
         FUZZ_CHECK(o.result == first.result && o.used == first.used && o.samples == first.samples,
