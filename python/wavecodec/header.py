@@ -79,22 +79,35 @@ def _text(raw):
     return raw.decode('latin-1').strip() if not isinstance(raw, str) else raw.strip()
 
 
+_WID2_TEXT = tuple((name, first - 1, last) for name, first, last, kind, _, _ in WID2_TABLE
+                   if kind == 'text')
+_WID2_NUMBERS = tuple((name, first - 1, last, int if kind == 'int' else float)
+                      for name, first, last, kind, _, _ in WID2_TABLE if kind != 'text')
+
+
 def parse_wid2(line):
     """(header dict, first fault or None) from a WID2 line (bytes, without its end of line).
 
     Every field of the table is in the dict; a numeric field that does not convert is None and
     makes the fault, which names the field. The values are then checked (see check_read)."""
-    header = {}
+    line = bytes(line)
+    header = dict((name, _text(line[a:b])) for name, a, b in _WID2_TEXT)
+    texts = [line[a:b] for _, a, b, _ in _WID2_NUMBERS]
+    try:
+        # Fast road: every character is one of a number's, and each field converts.
+        if b''.join(texts).translate(None, _FLOAT_CHARS):
+            raise ValueError
+        values = [convert(text) for (_, _, _, convert), text in zip(_WID2_NUMBERS, texts)]
+        if any(math.isinf(v) for v in values):
+            raise ValueError
+    except ValueError:
+        values = [_number(text, 'int' if convert is int else 'float')
+                  for (_, _, _, convert), text in zip(_WID2_NUMBERS, texts)]
     fault = None
-    for name, first, last, kind, _, _ in WID2_TABLE:
-        raw = line[first - 1:last]
-        if kind == 'text':
-            header[name] = _text(raw)
-            continue
-        value = _number(raw, kind)
+    for (name, _, _, _), value, text in zip(_WID2_NUMBERS, values, texts):
         header[name] = value
         if value is None and fault is None:
-            fault = 'WID2 field %s %r is not a number' % (name, _text(raw))
+            fault = 'WID2 field %s %r is not a number' % (name, _text(text))
     return header, fault or check_read(header)
 
 
