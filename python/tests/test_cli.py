@@ -47,6 +47,25 @@ class Cli(TempDirCase):
         out = self.ok('info', '--verify', self.path('good.gse'))
         self.assertEqual(out.strip().splitlines()[1].split()[-1], 'ok')
 
+    def test_info_station_and_faults(self):
+        sta2 = b'STA2 IU         34.94591 -106.45723 WGS-84       1.850 0.100\n'
+        data = self.read_bytes('good.gse').replace(b'DAT2\n', sta2 + b'DAT2\n', 1)
+        row = self.ok('info', self.write_bytes('sta.gse', data)).splitlines()[1].split()
+        self.assertEqual((row[2], row[8], row[9]), ('IU', '34.94591', '-106.45723'))
+        # A blank before the first WID2 leaves a data section without WID2: named by its line.
+        self.write_bytes('lead.gse', b' ' + data)
+        for command in ('info', 'verify'):
+            status, out, err = run_cli([command, self.path('lead.gse')])
+            self.assertEqual(status, 1)
+            self.assertIn('line 3: a data section (DAT2) that no WID2 line introduces', out)
+        # A rate of zero: one line naming the field, no traceback, for every command.
+        zero = data.replace(b'   40.000000 ', b'    0.000000 ')
+        self.write_bytes('zero.gse', zero)
+        self.fails(['plot', self.path('zero.gse'), '-o', self.path('z.svg')], 'sample_rate')
+        status, out, err = run_cli(['info', self.path('zero.gse')])
+        self.assertEqual(status, 1)
+        self.assertIn('WID2 field sample_rate 0.0 must be finite and above zero', out)
+
     def test_verify(self):
         self.assertIn('2 waveform(s) in 1 file(s): all sound',
                       self.ok('verify', self.path('good.gse')))

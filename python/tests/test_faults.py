@@ -166,3 +166,13 @@ class WriterValues(TempDirCase):
         self.assertEqual(len(wave.samples), 100)
         wavecodec.write(self.path('short.gse'), [wave], allow_errors=True)
         self.assertEqual(wavecodec.read(self.path('short.gse'))[0].header['sample_count'], 100)
+
+
+class PlotWithoutRate(TempDirCase):
+    def test_bad_rates_draw_against_sample_numbers(self):
+        from wavecodec import svgplot
+        for rate in (0.0, -5.0, float('nan'), float('inf'), None):
+            w = wavecodec.Waveform(header(sample_rate=rate), [1, 5, 2])
+            self.assertEqual(w.delta, None)
+            self.assertIn('sample number', svgplot.render([w]))
+        self.assertIn('time since start', svgplot.render([wavecodec.Waveform(header(), [1])]))
