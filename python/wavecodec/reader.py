@@ -27,7 +27,8 @@ _AFTER_KEYWORD = (b'', b' ', b'\t', b'\r', b'\n')
 
 
 def _keyword(line):
-    """The line's keyword (bytes, upper case as written) when it is a keyword line, else None."""
+    """The line's first four characters (bytes) when they can be a keyword: followed by a
+    blank or the line's end. None otherwise."""
     if line[4:5] in _AFTER_KEYWORD:
         return bytes(line[:4])
     return None
@@ -47,10 +48,10 @@ def _patterns(value, what):
         return None
     if isinstance(value, string_types):
         value = [value]
-    patterns = [p.upper() for p in value]
-    if not patterns or not all(isinstance(p, string_types) for p in patterns):
+    value = list(value)
+    if not value or not all(isinstance(p, string_types) for p in value):
         raise TypeError('%s must be a pattern or a list of patterns' % what)
-    return patterns
+    return [p.upper() for p in value]
 
 
 def _matches(value, patterns):
@@ -258,8 +259,7 @@ class _Reader(object):
             # where they end.
             samples, exact, used = datasection.decode_cm6(self.lib, self.src, start, end,
                                                           count)
-            if exact == count:
-                stored = count + 1
+            stored = count + 1 if exact == count else exact
         kept = max(0, min(stored, count))
         datasection.restore(self.lib, samples, kept)
         wave.samples = samples
