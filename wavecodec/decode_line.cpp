@@ -94,7 +94,6 @@ int32_t long_sample(const uint8_t *v, int first, int end) {
 }
 
 int assemble_samples(const LineValues &values, int32_t *out, int room, OpenSample &open) {
-    const uint8_t *v = values.value();
     int column = 0;
     int stored = 0;
     if (open.open) {
@@ -106,6 +105,13 @@ int assemble_samples(const LineValues &values, int32_t *out, int room, OpenSampl
             return stored;
         }
     }
+    return stored + assemble_samples_from(values, column, out + stored, room - stored, open);
+}
+
+int assemble_samples_from(const LineValues &values, int column, int32_t *out, int room,
+                          OpenSample &open) {
+    const uint8_t *v = values.value();
+    int stored = 0;
     // Every sample end from `column` on, lowest first: the end positions come from the mask
     // alone (clearing its lowest bit), so consecutive samples do not wait on each other.
     for (int half = column >> 6; half < 2; ++half) {

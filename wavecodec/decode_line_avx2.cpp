@@ -116,29 +116,29 @@ WAVECODEC_AVX2 int assemble_avx2(const LineValues &values, int32_t *out, int roo
             return stored;
         }
     }
-    // The end columns of the samples from `column` on; the entry before the first is the column
-    // before its start, and three entries after the last repeat it (empty samples, never stored).
-    int32_t end_list[1 + kColumns + 3];
-    int32_t *ends_at = end_list + 1;
-    end_list[0] = column - 1;
-    int total = 0;
-    for (int half = column >> 6; half < 2; ++half) {
-        const int base = 64 * half;
-        uint64_t ends = values.ends[half];
-        if (column > base) {
-            ends &= ~uint64_t{0} << (column - base);
-        }
-        while (ends != 0) {
-            ends_at[total++] = base + std::countr_zero(ends);
-            ends &= ends - 1u;
-        }
-    }
-    const int last = ends_at[total - 1];  // end_list[0] when there is no sample
-    ends_at[total] = ends_at[total + 1] = ends_at[total + 2] = last;
-
+    // The sample ends from `column` on, lowest first, taken off the mask four at a time; the
+    // vectors are built from registers (a list in memory would be read back before its stores
+    // could be forwarded).
+    uint64_t ends0 = column < 64 ? values.ends[0] & (~uint64_t{0} << column) : 0;
+    uint64_t ends1 = column <= 64 ? values.ends[1] : values.ends[1] & (~uint64_t{0} << (column - 64));
+    const int total = std::popcount(ends0) + std::popcount(ends1);
     const int wanted = total < room - stored ? total : room - stored;
-    int32_t *dst = out + stored;
+    auto next_end = [&](int previous) {
+        if (ends0 != 0) {
+            const int end = std::countr_zero(ends0);
+            ends0 &= ends0 - 1u;
+            return end;
+        }
+        if (ends1 != 0) {
+            const int end = 64 + std::countr_zero(ends1);
+            ends1 &= ends1 - 1u;
+            return end;
+        }
+        return previous;  // past the last sample: an empty one, never stored
+    };
 
+    int32_t *dst = out + stored;
+    int last = column - 1;  // end of the sample before the group
     const __m256i ones = _mm256_set1_epi64x(-1);
     const __m256i sign_bit = _mm256_set1_epi64x(0x10);
     const __m256i digits = _mm256_set1_epi64x(0x1f1f1f1f1f1f1f1f);
@@ -146,13 +146,16 @@ WAVECODEC_AVX2 int assemble_avx2(const LineValues &values, int32_t *out, int roo
     const __m256i quad = _mm256_set1_epi32(0x00010400);    // words 1024, 1
     const __m256i low_dwords = _mm256_setr_epi32(0, 2, 4, 6, 0, 2, 4, 6);
     for (int k = 0; k < wanted; k += 4) {
-        const __m128i end = _mm_loadu_si128(reinterpret_cast<const __m128i *>(ends_at + k));
-        const __m128i before = _mm_loadu_si128(reinterpret_cast<const __m128i *>(ends_at + k - 1));
-        const __m128i n = _mm_sub_epi32(end, before);
+        const int e0 = next_end(last);
+        const int e1 = next_end(e0);
+        const int e2 = next_end(e1);
+        const int e3 = next_end(e2);
+        const __m128i end = _mm_setr_epi32(e0, e1, e2, e3);
+        const __m128i n = _mm_sub_epi32(end, _mm_setr_epi32(last, e0, e1, e2));
         const __m256i shift =
             _mm256_cvtepi32_epi64(_mm_sub_epi32(_mm_set1_epi32(64), _mm_slli_epi32(n, 3)));
-        const __m256i w = _mm256_set_epi64x(load8(v + ends_at[k + 3] - 7), load8(v + ends_at[k + 2] - 7),
-                                            load8(v + ends_at[k + 1] - 7), load8(v + ends_at[k] - 7));
+        const __m256i w = _mm256_set_epi64x(load8(v + e3 - 7), load8(v + e2 - 7),
+                                            load8(v + e1 - 7), load8(v + e0 - 7));
         const __m256i negative = _mm256_and_si256(
             _mm256_srlv_epi64(w, _mm256_add_epi64(shift, _mm256_set1_epi64x(4))),
             _mm256_set1_epi64x(1));
@@ -165,21 +168,24 @@ WAVECODEC_AVX2 int assemble_avx2(const LineValues &values, int32_t *out, int roo
         const __m256i minus = _mm256_sub_epi64(_mm256_setzero_si256(), negative);
         x = _mm256_sub_epi64(_mm256_xor_si256(x, minus), minus);
         const __m128i four = _mm256_castsi256_si128(_mm256_permutevar8x32_epi32(x, low_dwords));
-        if (k + 4 <= wanted) {
+        const int in_group = wanted - k < 4 ? wanted - k : 4;
+        if (in_group == 4) {
             _mm_storeu_si128(reinterpret_cast<__m128i *>(dst + k), four);
         } else {
             // Nothing is written past the samples stored.
             int32_t last_group[4];
             _mm_storeu_si128(reinterpret_cast<__m128i *>(last_group), four);
-            std::memcpy(dst + k, last_group, static_cast<size_t>(wanted - k) * sizeof *dst);
+            std::memcpy(dst + k, last_group, static_cast<size_t>(in_group) * sizeof *dst);
         }
         if (_mm_movemask_epi8(_mm_cmpgt_epi32(n, _mm_set1_epi32(8))) != 0) {
-            for (int i = k; i < k + 4 && i < wanted; ++i) {
-                if (ends_at[i] - ends_at[i - 1] > 8) {
-                    dst[i] = long_sample(v, ends_at[i - 1] + 1, ends_at[i]);
+            const int group[5] = {last, e0, e1, e2, e3};
+            for (int i = 0; i < in_group; ++i) {
+                if (group[i + 1] - group[i] > 8) {
+                    dst[k + i] = long_sample(v, group[i] + 1, group[i + 1]);
                 }
             }
         }
+        last = e3;
     }
     stored += wanted;
     if (wanted == total && last + 1 < values.length) {

@@ -35,8 +35,15 @@ constexpr Kernel<PrefixSumsFn> kPrefixSums[] = {
     {"portable", 0, prefix_sums_portable},
 };
 
-// The AVX2 line decoder finds the text's end and the sample ends by bit scans (BMI1 tzcnt).
+// The line decoders find the text's end and the sample ends by bit scans (BMI1 tzcnt); the
+// AVX-512 one translates with a 128-byte look-up (VBMI), lists the sample ends by a byte compress
+// (VBMI2), gathers eight samples' values at once and stores them under a mask (VL).
+constexpr cpu::Features kDecodeAvx512 = cpu::kAvx2 | cpu::kBmi1 | cpu::kPopcnt | cpu::kAvx512f |
+                                        cpu::kAvx512bw | cpu::kAvx512vl | cpu::kAvx512vbmi |
+                                        cpu::kAvx512vbmi2;
+
 constexpr Kernel<DecodeLineFn> kDecodeLine[] = {
+    {"avx512", kDecodeAvx512, WAVECODEC_X86(decode_line_avx512)},
     {"avx2", cpu::kAvx2 | cpu::kBmi1, WAVECODEC_X86(decode_line_avx2)},
     {"portable", 0, decode_line_portable},
 };

@@ -165,6 +165,7 @@ using DecodeLineFn = int (*)(const char *line, int32_t *out, int room, OpenSampl
 int decode_line_portable(const char *line, int32_t *out, int room, OpenSample &open);
 #ifdef WAVECODEC_X86_KERNELS
 int decode_line_avx2(const char *line, int32_t *out, int room, OpenSample &open);
+int decode_line_avx512(const char *line, int32_t *out, int room, OpenSample &open);
 #endif
 extern constinit Family<DecodeLineFn> decode_line_family;
 

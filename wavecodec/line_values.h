@@ -26,6 +26,10 @@ struct LineValues {
 // The second step: the samples of `values` into `out` (as the line kernels, decode_line.h).
 int assemble_samples(const LineValues &values, int32_t *out, int room, OpenSample &open);
 
+// The same from `column` on, where no sample is open (room > 0).
+int assemble_samples_from(const LineValues &values, int column, int32_t *out, int room,
+                          OpenSample &open);
+
 // Parts of the second step for kernels that assemble samples their own way. Completes a sample
 // open from an earlier line: stores it in out[0] and returns the column after its end, or returns
 // the text's length (the sample still open) when this line does not end it.
