@@ -85,6 +85,17 @@ class Sources(TempDirCase):
         with self.assertRaises(wavecodec.FormatError):
             wavecodec.write(self.path('h.gse'), heads)
 
+    def test_headers_only_over_int_sections_and_messages(self):
+        # INT lines hold blanks; a message closes and another opens between the waveforms.
+        first = wavecodec.writer.to_bytes(self.waves[:2], data_format='INT', message_id='A')
+        second = wavecodec.writer.to_bytes(self.waves[2:], message_id='B')
+        data = first + b'(comment)\n' + second
+        heads = wavecodec.read(data, headers_only=True)
+        full = wavecodec.read(data)
+        self.assertEqual([(w.header, w.checksum, w.message) for w in heads],
+                         [(w.header, w.checksum, w.message) for w in full])
+        self.assertEqual([w.message['msg_id'] for w in heads], ['A', 'A', 'B'])
+
     def test_selection_by_patterns(self):
         def channels(**patterns):
             return [w.channel for w in wavecodec.read(self.data, **patterns)]
