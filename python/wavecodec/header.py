@@ -91,14 +91,17 @@ def parse_wid2(line):
     Every field of the table is in the dict; a numeric field that does not convert is None and
     makes the fault, which names the field. The values are then checked (see check_read)."""
     line = bytes(line)
-    header = dict((name, _text(line[a:b])) for name, a, b in _WID2_TEXT)
+    shown = line if PY2 else line.decode('latin-1')
+    header = dict((name, shown[a:b].strip()) for name, a, b in _WID2_TEXT)
     texts = [line[a:b] for _, a, b, _ in _WID2_NUMBERS]
     try:
         # Fast road: every character is one of a number's, and each field converts.
-        if b''.join(texts).translate(None, _FLOAT_CHARS):
+        joined = b''.join(texts)
+        if joined.translate(None, _FLOAT_CHARS):
             raise ValueError
         values = [convert(text) for (_, _, _, convert), text in zip(_WID2_NUMBERS, texts)]
-        if any(math.isinf(v) for v in values):
+        # Only an exponent makes a value too large for a float.
+        if (b'e' in joined or b'E' in joined) and any(math.isinf(v) for v in values):
             raise ValueError
     except ValueError:
         values = [_number(text, 'int' if convert is int else 'float')
