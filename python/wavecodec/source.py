@@ -38,7 +38,6 @@ class Source(object):
                 self._address = ctypes.addressof(self._view)
         return self._address
 
-
     def find(self, needle, start, end):
         """The index of the first `needle` (bytes) in data[start:end], or -1. libc's memmem
         scans several times faster than bytes.find on code text."""
@@ -62,9 +61,9 @@ def _buffer_bytes(source):
 
 
 def load(source):
-    """A Source for `source`: a path (str or bytes naming a file), a bytes-like object, or a
-    binary file object. Raises EnvironmentError for files that cannot be read and TypeError for
-    other objects."""
+    """A Source for `source`: a path (text, or an os.PathLike), a bytes-like object, or a binary
+    file object. Raises EnvironmentError for files that cannot be read and TypeError for other
+    objects."""
     if isinstance(source, text_type) or hasattr(source, '__fspath__') or \
             (PY2 and isinstance(source, bytes) and _looks_like_path(source)):
         return _load_path(source)
