@@ -72,8 +72,9 @@ class Declarations(unittest.TestCase):
 
     def test_every_export_declared(self):
         lib = native.wavecodec()
-        for name in ('compress_6b_buffer', 'compress_6b_chars', 'decomp_6b_buffer', 'diff_2nd',
-                     'rem_2nd_diff', 'check_sum', 'read_header', 'write_header'):
+        for name in ('compress_6b_buffer', 'compress_6b_chars', 'decomp_6b_buffer',
+                     'decomp_6b_chars', 'diff_2nd', 'rem_2nd_diff', 'check_sum', 'read_header',
+                     'write_header'):
             self.assertIsNotNone(getattr(lib, name).argtypes, name)
         self.assertIsNotNone(native.ibmfloat().ibm2ieee.argtypes)
 

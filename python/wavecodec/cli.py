@@ -88,13 +88,30 @@ def _reason(wave, path, index):
     return text[end + 3:] if text.startswith(prefix) and end >= 0 else text
 
 
+def _iso(when):
+    if when is None:
+        return '-'
+    return '%04d-%02d-%02dT%02d:%02d:%02d.%03d' % (when.year, when.month, when.day, when.hour,
+                                                   when.minute, when.second,
+                                                   when.microsecond // 1000)
+
+
+def _coordinate(sta2, name):
+    value = sta2.get(name) if sta2 else None
+    return '-' if value is None else '%.5f' % value
+
+
 def cmd_info(args):
+    """One row per waveform from the headers (data sections passed over undecoded); with
+    --verify the data are decoded and checked too. Faulty rows end with the reason."""
     _one_stdin(args.files)
-    rows = [('FILE', 'STATION', 'CHAN', 'START', 'RATE', 'SAMPLES', 'FORMAT', 'CHECKSUM')]
+    rows = [('FILE', 'STATION', 'NET', 'CHAN', 'START', 'RATE', 'SAMPLES', 'FORMAT', 'LAT',
+             'LON', 'STATUS')]
+    reasons = {}
     failed = False
     for path in args.files:
         try:
-            waves = _read(path, strict=False)
+            waves = _read(path, strict=False, headers_only=not args.verify)
         except LibraryNotFoundError:
             raise
         except (WaveformError, EnvironmentError) as e:
@@ -103,18 +120,21 @@ def cmd_info(args):
             continue
         for index, w in enumerate(waves, 1):
             h = w.header
-            start = '%04d-%02d-%02dT%02d:%02d:%06.3f' % (h['year'], h['month'], h['day'],
-                                                         h['hour'], h['minute'], h['second'])
-            status = _status(w)
+            sta2 = w.sta2 or {}
+            rows.append((display(path), h.get('station') or '-', sta2.get('network') or '-',
+                         h.get('channel') or '-', _iso(w.start),
+                         '%g' % h['sample_rate'] if h.get('sample_rate') is not None else '-',
+                         str(w.npts if h.get('sample_count') is not None else '-'),
+                         h.get('data_format') or '-', _coordinate(sta2, 'latitude'),
+                         _coordinate(sta2, 'longitude'),
+                         _status(w) if args.verify or w.error else 'unverified'))
             if w.error is not None:
-                status += '  ' + _reason(w, path, index)
-            rows.append((display(path), h['station'], h['channel'], start,
-                         '%g' % h['sample_rate'], str(h['sample_count']), h['data_format'],
-                         status))
-            failed = failed or w.error is not None
-    widths = [max(len(r[i]) for r in rows) for i in range(len(rows[0]) - 1)] + [0]
-    for r in rows if len(rows) > 1 else ():
-        print('  '.join(c.ljust(wd) for c, wd in zip(r, widths)).rstrip())
+                reasons[len(rows) - 1] = _reason(w, path, index)
+                failed = True
+    widths = [max(len(r[i]) for r in rows) for i in range(len(rows[0]))]
+    for k, r in enumerate(rows if len(rows) > 1 else ()):
+        line = '  '.join(c.ljust(wd) for c, wd in zip(r, widths)).rstrip()
+        print(line + ('  ' + reasons[k] if k in reasons else ''))
     return 1 if failed else 0
 
 
@@ -223,9 +243,12 @@ def build_parser():
     p = _Parser(prog=PROG, description='GSE2.0 waveform files (CM6 and INT) and IBM floats.')
     sub = p.add_subparsers(dest='command', metavar='COMMAND')
 
-    s = sub.add_parser('info', help='one row per waveform: station, channel, start, rate, '
-                       'samples, sub-format, checksum status')
+    s = sub.add_parser('info', help='one row per waveform from the headers: station, '
+                       'network, channel, start, rate, samples, sub-format, coordinates, '
+                       'status')
     s.add_argument('files', nargs='+', metavar='FILE')
+    s.add_argument('--verify', action='store_true',
+                   help='also decode the data and check the checksums')
     s.set_defaults(run=cmd_info)
 
     s = sub.add_parser('verify', help='check every waveform of the files and folders given '

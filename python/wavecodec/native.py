@@ -64,6 +64,9 @@ def _declare_wavecodec(lib):
     lib.compress_6b_chars.restype = ctypes.c_int
     lib.decomp_6b_buffer.argtypes = [ctypes.c_int, _c_int_p, LINE_READER, ctypes.c_void_p]
     lib.decomp_6b_buffer.restype = ctypes.c_int
+    lib.decomp_6b_chars.argtypes = [ctypes.c_void_p, ctypes.c_size_t, ctypes.c_int, _c_int_p,
+                                    ctypes.POINTER(ctypes.c_size_t)]
+    lib.decomp_6b_chars.restype = ctypes.c_int
     lib.diff_2nd.argtypes = [_c_int_p, ctypes.c_int, ctypes.c_int]
     lib.diff_2nd.restype = None
     lib.rem_2nd_diff.argtypes = [_c_int_p, ctypes.c_int]
@@ -100,6 +103,8 @@ def _declare_libc(lib):
     lib.ftell.restype = ctypes.c_long
     lib.fseek.argtypes = [ctypes.c_void_p, ctypes.c_long, ctypes.c_int]
     lib.fseek.restype = ctypes.c_int
+    lib.memmem.argtypes = [ctypes.c_void_p, ctypes.c_size_t, ctypes.c_char_p, ctypes.c_size_t]
+    lib.memmem.restype = ctypes.c_void_p
 
 
 _LIBRARIES = {
