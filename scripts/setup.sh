@@ -8,7 +8,7 @@ declare -A group=(
   [build]="cmake ninja-build g++ make python3"
   [test]="libgtest-dev libgmock-dev pkg-config python3-venv"
   [check]="clang-14 libclang-rt-14-dev valgrind g++-s390x-linux-gnu qemu-user googletest"
-  [bench]="libbenchmark-dev"
+  [bench]="libbenchmark-dev libsegyio-dev"
 )
 
 wanted=()
