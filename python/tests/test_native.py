@@ -75,7 +75,8 @@ class Declarations(unittest.TestCase):
         for name in ('compress_6b_buffer', 'compress_6b_chars', 'decomp_6b_buffer', 'diff_2nd',
                      'rem_2nd_diff', 'check_sum', 'read_header', 'write_header'):
             self.assertIsNotNone(getattr(lib, name).argtypes, name)
-        self.assertIsNotNone(native.ibmfloat().ibm2ieee.argtypes)
+        for name in ('ibm2ieee', 'ieee2ibm', 'ibm2double'):
+            self.assertIsNotNone(getattr(native.ibmfloat(), name).argtypes, name)
 
     def test_char_writer_encoder_matches_buffer_encoder(self):
         from array import array
