@@ -1,12 +1,13 @@
 """Writing GSE2.0 files: WID2 line (by the library), DAT2, CM6 or INT data, CHK2 line."""
 import ctypes
+import os
 import threading
 from array import array
 
 from . import header as hdr
 from . import native
-from .atomic import AtomicOutput
 from .errors import FormatError
+from .safeio import open_output
 from .stdio import CFile
 from .waveform import Waveform, as_int32_array
 
@@ -118,8 +119,8 @@ def _write_one(stream, lib, wave, data_format, clamp, index, path):
 
 def write(path, waveforms, data_format='CM6', clamp=False):
     """Writes `waveforms` (Waveform objects) to GSE2.0 file `path` in sub-format `data_format`
-    ('CM6' or 'INT'). The file appears complete or not at all: it is written under a temporary
-    name in the same directory and renamed at the end.
+    ('CM6' or 'INT'), '-' being standard output. The file appears complete or not at all, a
+    symbolic link keeps pointing to it and its permissions stay (see safeio).
 
     Each header's sample_count and data_format are set from the samples and `data_format`.
     In CM6 a second difference beyond +-134217727 raises FormatError unless `clamp` is true.
@@ -131,7 +132,7 @@ def write(path, waveforms, data_format='CM6', clamp=False):
     if isinstance(waveforms, Waveform):
         waveforms = [waveforms]
     lib = native.wavecodec()
-    with AtomicOutput(path) as out:
-        with CFile(out.temp, 'wb', fd=out.detach()) as stream:
+    with open_output(path) as out:
+        with CFile(path, 'wb', fd=os.dup(out.fileno())) as stream:
             for index, wave in enumerate(waveforms, 1):
                 _write_one(stream, lib, wave, data_format, clamp, index, path)
