@@ -18,6 +18,7 @@ from .errors import FormatError, LibraryNotFoundError, WaveformError
 from .header import describe
 from .ibm import ibm_to_float32
 from .reader import read
+from .segy import commands as segy_commands
 from .waveform import Waveform
 from .writer import write
 
@@ -241,6 +242,8 @@ def build_parser():
     s.add_argument('-o', '--output', required=True, metavar='OUT.svg')
     s.add_argument('--title')
     s.set_defaults(run=cmd_plot)
+
+    segy_commands.register(sub)
     return p
 
 

@@ -1,0 +1,168 @@
+"""A picture of the traces of a SEG-Y or SU file as SVG text, made with the standard library.
+
+Time runs down, traces run across. Two styles: wiggles (a line per trace, its positive lobes
+filled) for up to MAX_WIGGLES traces, and a density image (blue for negative, red for positive,
+an embedded PNG) for more. The picture is bounded whatever the file's size: traces are picked
+evenly and long traces reduced to one value per pixel row, so the SVG stays under a few hundred
+kilobytes.
+"""
+import base64
+import struct
+import zlib
+from xml.sax.saxutils import escape
+
+from ..svgplot import nice_ticks, column_envelope
+
+WIDTH, HEIGHT = 1000, 700
+LEFT, RIGHT, TOP, BOTTOM = 80, 20, 40, 50
+MAX_WIGGLES = 120
+MAX_COLUMNS, MAX_ROWS = 600, 400
+# Wiggle points in the whole picture: keeps the SVG near 200 kB at any trace count.
+WIGGLE_POINTS = 12000
+PLOT_W, PLOT_H = WIDTH - LEFT - RIGHT, HEIGHT - TOP - BOTTOM
+
+
+def pick(count, limit):
+    """Up to `limit` trace indices spread evenly over range(count), first and last included."""
+    if count <= limit:
+        return list(range(count))
+    return sorted(set(int(round(k * (count - 1) / float(limit - 1))) for k in range(limit)))
+
+
+def gather(f, limit):
+    """(indices, sample lists) of the traces picked from open file `f`."""
+    indices = pick(len(f), limit)
+    wanted = set(indices)
+    chosen = []
+    for i, values in enumerate(f.traces(0, indices[-1] + 1 if indices else 0)):
+        if i in wanted:
+            chosen.append(list(values))
+    return indices, chosen
+
+
+def clip_level(traces):
+    """The 98th percentile of the magnitudes (from at most ~20,000 of them): the amplitude that
+    fills a wiggle's lane or saturates a colour, so that a few spikes do not flatten the rest."""
+    magnitudes = []
+    for values in traces:
+        step = max(1, len(values) * len(traces) // 20000)
+        magnitudes.extend(abs(v) for v in values[::step] if v == v and abs(v) != float('inf'))
+    if not magnitudes:
+        return 1.0
+    magnitudes.sort()
+    level = magnitudes[min(len(magnitudes) - 1, int(len(magnitudes) * 0.98))]
+    return level or magnitudes[-1] or 1.0
+
+
+def _png(width, height, rows):
+    """An RGB PNG of `rows` (bytes of 3 * width each)."""
+    def chunk(kind, data):
+        return (struct.pack('>I', len(data)) + kind + data
+                + struct.pack('>I', zlib.crc32(kind + data) & 0xffffffff))
+    raw = b''.join(b'\x00' + bytes(r) for r in rows)
+    return (b'\x89PNG\r\n\x1a\n' + chunk(b'IHDR', struct.pack('>IIBBBBB', width, height, 8, 2,
+                                                              0, 0, 0))
+            + chunk(b'IDAT', zlib.compress(raw, 9)) + chunk(b'IEND', b''))
+
+
+def _colour(t):
+    """White for 0, towards red for +1 and blue for -1."""
+    t = max(-1.0, min(1.0, t)) if t == t else 0.0
+    fade = int(round(255 * (1 - abs(t))))
+    return (255, fade, fade) if t >= 0 else (fade, fade, 255)
+
+
+def _density(traces, clip):
+    samples = max(len(v) for v in traces)
+    rows = min(samples, MAX_ROWS)
+    lines = []
+    for r in range(rows):
+        line = bytearray()
+        j = r * samples // rows
+        for values in traces:
+            line.extend(_colour(values[j] / clip) if j < len(values) else (255, 255, 255))
+        lines.append(line)
+    data = base64.b64encode(_png(len(traces), rows, lines)).decode('ascii')
+    return ['<image x="%d" y="%d" width="%d" height="%d" preserveAspectRatio="none" '
+            'style="image-rendering:pixelated" xlink:href="data:image/png;base64,%s"/>'
+            % (LEFT, TOP, PLOT_W, PLOT_H, data)]
+
+
+def _wiggles(traces, clip, samples):
+    lane = PLOT_W / float(len(traces))
+    scale = 0.9 * lane / clip
+    columns = max(25, WIGGLE_POINTS // (2 * len(traces)))
+    out = []
+    for k, values in enumerate(traces):
+        x0 = LEFT + lane * (k + 0.5)
+        points = []
+        fill = []
+        for i, lo, hi in column_envelope(values, columns):
+            y = TOP + PLOT_H * (i + 0.5) / samples
+            for v in ((lo, hi) if lo != hi else (lo,)):
+                v = max(-clip * 1.5, min(clip * 1.5, v)) if v == v else 0.0
+                points.append('%.1f,%.0f' % (x0 + v * scale, y))
+                fill.append('%.1f,%.0f' % (x0 + max(v, 0.0) * scale, y))
+        if not points:
+            continue
+        first_y, last_y = points[0].split(',')[1], points[-1].split(',')[1]
+        out.append('<polygon fill="#222" stroke="none" points="%.1f,%s %s %.1f,%s"/>'
+                   % (x0, first_y, ' '.join(fill), x0, last_y))
+        out.append('<polyline fill="none" stroke="#222" stroke-width="0.6" points="%s"/>'
+                   % ' '.join(points))
+    return out
+
+
+def _axes(indices, samples, interval_us):
+    out = ['<rect x="%d" y="%d" width="%d" height="%d" fill="none" stroke="#444"/>'
+           % (LEFT, TOP, PLOT_W, PLOT_H)]
+    lane = PLOT_W / float(max(len(indices), 1))
+    for t in nice_ticks(indices[0], indices[-1]) if indices else []:
+        # The tick goes to the picked trace nearest to trace number t.
+        k = min(range(len(indices)), key=lambda n: abs(indices[n] - t))
+        x = LEFT + lane * (k + 0.5)
+        out.append('<text x="%.1f" y="%d" font-size="11" text-anchor="middle">%d</text>'
+                   % (x, TOP - 6, indices[k]))
+    duration = (samples - 1) * interval_us / 1000.0 if samples > 1 else 1.0
+    for t in nice_ticks(0.0, duration):
+        y = TOP + PLOT_H * (t / duration if duration else 0)
+        out.append('<line x1="%d" y1="%.1f" x2="%d" y2="%.1f" stroke="#444"/>'
+                   % (LEFT - 4, y, LEFT, y))
+        out.append('<text x="%d" y="%.1f" font-size="11" text-anchor="end">%g</text>'
+                   % (LEFT - 6, y + 4, t))
+    out.append('<text x="%d" y="%d" font-size="11" text-anchor="middle">trace</text>'
+               % (LEFT + PLOT_W // 2, TOP - 22))
+    out.append('<text x="16" y="%d" font-size="11" text-anchor="middle" '
+               'transform="rotate(-90 16 %d)">time (ms)</text>'
+               % (TOP + PLOT_H // 2, TOP + PLOT_H // 2))
+    return out
+
+
+def resolve_style(count, style='auto'):
+    """'wiggle' or 'density': `style` itself, or for 'auto' wiggles up to MAX_WIGGLES traces."""
+    if style == 'auto':
+        return 'wiggle' if count <= MAX_WIGGLES else 'density'
+    return style
+
+
+def render(f, title='', style='auto'):
+    """The SVG document (text) for open file `f`; `style` 'wiggle', 'density' or 'auto'."""
+    style = resolve_style(len(f), style)
+    indices, traces = gather(f, MAX_WIGGLES if style == 'wiggle' else MAX_COLUMNS)
+    samples = max(len(v) for v in traces) if traces else 0
+    interval = f.sample_interval or 1000
+    parts = ['<?xml version="1.0" encoding="UTF-8"?>',
+             '<svg xmlns="http://www.w3.org/2000/svg" xmlns:xlink="http://www.w3.org/1999/xlink" '
+             'width="%d" height="%d" '
+             'viewBox="0 0 %d %d" font-family="sans-serif">' % (WIDTH, HEIGHT, WIDTH, HEIGHT),
+             '<rect width="100%" height="100%" fill="white"/>',
+             '<text x="%d" y="%d" font-size="14">%s</text>'
+             % (LEFT, HEIGHT - 14, escape('%s  (%d of %d traces, %s, %d samples at %g ms)' % (
+                 title, len(traces), len(f), style, samples, interval / 1000.0)))]
+    if traces:
+        clip = clip_level(traces)
+        parts.extend(_wiggles(traces, clip, samples) if style == 'wiggle'
+                     else _density(traces, clip))
+        parts.extend(_axes(indices, samples, interval))
+    parts.append('</svg>\n')
+    return '\n'.join(parts)
