@@ -202,13 +202,7 @@ class SegyFile(object):
         size = self.sample_format.size
         trace_size = TRACE_HEADER_SIZE + count * size
         if may_vary:
-            # Files that may vary but do not: one length from the first and last headers.
-            n = (end - start) // trace_size
-            same = (end - start) % trace_size == 0 and n > 0 and all(
-                layout.header_sample_count(self._read_at(start + i * trace_size, 240),
-                                           self.endian) in (0, count)
-                for i in (0, n - 1))
-            may_vary = not same and end > start
+            may_vary = not self._one_length(start, end, count, trace_size)
         if may_vary:
             self._layout, self.truncated = layout.scan(
                 self.name, self._read_at, start, end, 0 if self.su else count, size,
@@ -216,6 +210,18 @@ class SegyFile(object):
         else:
             self._layout, self.truncated = layout.fixed(self.name, start, end, count, size,
                                                         self.strict)
+
+    def _one_length(self, start, end, count, trace_size):
+        """Whether traces that may vary in length do not: the file is a whole number of traces
+        and the headers of the first, middle and last one (by that length) give that length,
+        or all three give zero (writers that leave the field blank)."""
+        n, rest = divmod(end - start, trace_size)
+        if rest or n == 0:
+            return end == start
+        probes = [layout.header_sample_count(self._read_at(start + i * trace_size,
+                                                           TRACE_HEADER_SIZE), self.endian)
+                  for i in sorted(set((0, n // 2, n - 1)))]
+        return all(p == count for p in probes) or all(p == 0 for p in probes)
 
     @property
     def varying(self):
