@@ -148,7 +148,7 @@ def write(target, traces, sample_interval, format=samples.IBM, text_header=None,
     raw_text = text.encode(text_header if text_header is not None else text.default(
         ['SEG-Y written by wavecodec', 'samples: %s, interval %d us' % (fmt.name, interval),
          'SEG Y REV%d' % (1 if endian == 'big' else 2)]), text_encoding)
-    if not first or len(first) > MAX_SAMPLES:
+    if not len(first) or len(first) > MAX_SAMPLES:
         raise FormatError('trace 0 has %d samples: a trace holds 1 to %d'
                           % (len(first), MAX_SAMPLES))
     raw_binary = make_binary_header(fmt, interval, len(first), endian, binary_header, varying)
