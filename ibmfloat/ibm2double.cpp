@@ -17,9 +17,6 @@ ibmfloat::ToDoubleKernel kernel() {
     ibmfloat::ToDoubleKernel k = chosen.load(std::memory_order_relaxed);
     if (k == nullptr) {
         k = ibmfloat::to_double_kernel_for(ibmfloat::best_path());
-        if (k == nullptr) {
-            k = ibmfloat::to_double_portable;
-        }
         chosen.store(k, std::memory_order_relaxed);
     }
     return k;

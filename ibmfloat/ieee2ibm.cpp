@@ -17,9 +17,6 @@ ibmfloat::ToIbmKernel kernel() {
     ibmfloat::ToIbmKernel k = chosen.load(std::memory_order_relaxed);
     if (k == nullptr) {
         k = ibmfloat::to_ibm_kernel_for(ibmfloat::best_path());
-        if (k == nullptr) {
-            k = ibmfloat::to_ibm_portable;
-        }
         chosen.store(k, std::memory_order_relaxed);
     }
     return k;

@@ -8,9 +8,16 @@ ToIbmKernel to_ibm_kernel_for(Path path) {
     switch (path) {
         case Path::portable:
             return to_ibm_portable;
+#if defined(__x86_64__) || defined(__i386__)
+        case Path::avx2:
+            return to_ibm_avx2;
+        case Path::avx512:
+            return to_ibm_avx512;
+#else
         case Path::avx2:
         case Path::avx512:
             return nullptr;
+#endif
     }
     return nullptr;
 }
@@ -19,9 +26,16 @@ ToDoubleKernel to_double_kernel_for(Path path) {
     switch (path) {
         case Path::portable:
             return to_double_portable;
+#if defined(__x86_64__) || defined(__i386__)
+        case Path::avx2:
+            return to_double_avx2;
+        case Path::avx512:
+            return to_double_avx512;
+#else
         case Path::avx2:
         case Path::avx512:
             return nullptr;
+#endif
     }
     return nullptr;
 }

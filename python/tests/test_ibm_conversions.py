@@ -1,4 +1,4 @@
-"""IBM words from float32 values and to exact doubles, and the byte inputs all IBM functions take."""
+"""IBM words from float32 values and to exact doubles; the byte inputs the IBM readers take."""
 import math
 import struct
 import sys
@@ -96,8 +96,9 @@ class FromFloat32(unittest.TestCase):
         if not PY2:
             forms.append(memoryview(array('f', values)))
         if numpy is not None:
+            strided = numpy.array([1.0, 9.0, -100.0, 9.0, 0.5], dtype='float32')[::2]
             forms += [numpy.array(values, dtype='float32'), numpy.array(values, dtype='>f4'),
-                      numpy.array(values), numpy.array([1.0, 9.0, -100.0, 9.0, 0.5], dtype='float32')[::2]]
+                      numpy.array(values), strided]
         for form in forms:
             self.assertEqual(wavecodec.float32_to_ibm(form), wanted, repr(form))
         # A value beyond float32 precision is rounded to float32 first.

@@ -1,19 +1,12 @@
 // The IBM word nearest to a float, worked out with plain integer steps by another route than the
-// library's: the float's value is M * 2^E exactly; search upwards for the first exponent field
-// whose range holds it, then divide by the field's unit with a remainder and round ties to even.
+// library's: the float's value is m * 2^e exactly, with its leading one at 2^top; the exponent
+// field x is the one whose range [2^(4x - 260), 2^(4x - 256)) holds 2^top; the fraction is the
+// value divided by the field's unit 2^(4x - 280), rounded by the remainder, ties to even.
 #ifndef IBMFLOAT_TEST_REFERENCE_TO_IBM_H
 #define IBMFLOAT_TEST_REFERENCE_TO_IBM_H
 
+#include <bit>
 #include <cstdint>
-
-// Whether m * 2^e < 2^p, for m > 0.
-inline bool below_power(uint64_t m, int e, int p) {
-    int length = 0;
-    while (length < 64 && (m >> length) != 0) {
-        ++length;
-    }
-    return length + e <= p;  // m < 2^length, and m >= 2^(length - 1)
-}
 
 inline uint32_t reference_float_to_ibm(uint32_t bits) {
     const uint32_t sign = bits & 0x80000000u;
@@ -28,12 +21,8 @@ inline uint32_t reference_float_to_ibm(uint32_t bits) {
     // value = m * 2^e
     const uint64_t m = field == 0 ? mantissa : (mantissa | 0x00800000u);
     const int e = field == 0 ? -149 : static_cast<int>(field) - 150;
-    // The smallest exponent field x with value < 16^(x - 64) = 2^(4x - 256); then the fraction,
-    // value / 2^(4x - 280), is at least 2^20 (normalised) unless x is 0.
-    uint32_t x = 0;
-    while (x < 127 && !below_power(m, e, 4 * static_cast<int>(x) - 256)) {
-        ++x;
-    }
+    const int top = static_cast<int>(std::bit_width(m)) - 1 + e;  // -149..127
+    uint32_t x = static_cast<uint32_t>(top + 260) / 4;
     const int shift = 4 * static_cast<int>(x) - 280 - e;  // fraction = m / 2^shift
     uint64_t fraction = 0;
     if (shift <= 0) {

@@ -26,8 +26,8 @@ class ToDouble : public testing::TestWithParam<ToDoubleConverter> {
         std::vector<double> out(run.size(), 1234.5);
         GetParam().run(run.data(), out.data(), run.size());
         for (size_t i = 1; i < out.size(); ++i) {
-            EXPECT_EQ(bits(out[i]), bits(out[0])) << "copy " << i << " of word 0x" << std::hex
-                                                  << word;
+            EXPECT_EQ(bits(out[i]), bits(out[0]))
+                << "copy " << i << " of word 0x" << std::hex << word;
         }
         return bits(out[0]);
     }
@@ -45,7 +45,7 @@ TEST_P(ToDouble, WorkedValues) {
     expect(0x60FFFFFFu, 0x1.fffffep127);
     // Values no float holds: 24 significant bits below the float range, and beyond it.
     expect(0x00FFFFFFu, 0x1.fffffep-257);
-    expect(0x00000001u, 0x1p-280);  // the smallest IBM magnitude
+    expect(0x00000001u, 0x1p-280);        // the smallest IBM magnitude
     expect(0x7FFFFFFFu, 0x1.fffffep251);  // the largest
     expect(0xFFFFFFFFu, -0x1.fffffep251);
     expect(0x61100000u, 0x1p128);
@@ -95,8 +95,8 @@ TEST_P(ToDouble, EveryLengthAndOffsetTouchesOnlyItsDoubles) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Converters, ToDouble,
-                         testing::ValuesIn(available_to_double_converters()), to_double_name);
+INSTANTIATE_TEST_SUITE_P(Converters, ToDouble, testing::ValuesIn(available_to_double_converters()),
+                         to_double_name);
 
 TEST(Ibm2doubleEntry, EmptyNegativeOrNullDoesNothing) {
     const std::vector<uint32_t> words(8, 0x41100000u);

@@ -44,10 +44,10 @@ TEST_P(ToIbm, WorkedValues) {
     expect(bits(0.5f), 0x40800000u);
     expect(bits(0x1p-5f), 0x3F800000u);
     expect(bits(0x1p124f), 0x60100000u);
-    expect(bits(FLT_MAX), 0x60FFFFFFu);   // (2^24 - 1) * 2^104: exact, exponent field 96
+    expect(bits(FLT_MAX), 0x60FFFFFFu);  // (2^24 - 1) * 2^104: exact, exponent field 96
     expect(bits(-FLT_MAX), 0xE0FFFFFFu);
-    expect(bits(FLT_MIN), 0x21400000u);   // 2^-126
-    expect(0x00000001u, 0x1B800000u);     // the smallest subnormal, 2^-149: exponent field 27
+    expect(bits(FLT_MIN), 0x21400000u);  // 2^-126
+    expect(0x00000001u, 0x1B800000u);    // the smallest subnormal, 2^-149: exponent field 27
     expect(0x80000001u, 0x9B800000u);
 }
 
@@ -59,8 +59,8 @@ TEST_P(ToIbm, RoundsToNearestEvenFraction) {
     expect(bits(1.0f + 0x1p-23f), 0x41100000u);      // 0x100000.125: down
     expect(bits(1.0f + 5 * 0x1p-23f), 0x41100001u);  // 0x100000.625: up
     expect(bits(-(1.0f + 3 * 0x1p-21f)), 0xC1100002u);
-    expect(bits(2.0f - 0x1p-23f), 0x41200000u);      // 0x1FFFFF.875 carries to 0x200000
-    expect(bits(16.0f - 0x1p-20f), 0x41FFFFFFu);     // 24 significant bits: exact
+    expect(bits(2.0f - 0x1p-23f), 0x41200000u);   // 0x1FFFFF.875 carries to 0x200000
+    expect(bits(16.0f - 0x1p-20f), 0x41FFFFFFu);  // 24 significant bits: exact
     // The largest subnormal, (2^23 - 1) * 2^-149, is 2^22 - 0.5 units of 2^-148: a tie, up to
     // the even 2^22, which is the smallest normal float.
     expect(0x007FFFFFu, 0x21400000u);
@@ -94,8 +94,8 @@ TEST_P(ToIbm, EveryLengthAndOffsetTouchesOnlyItsWords) {
     constexpr uint32_t kGuard = 0xDEADBEEFu;
     constexpr size_t kGuardWords = 24;
     // Floats of every kind: normal, subnormal, zero, infinite, NaN; both signs.
-    static const uint32_t kinds[] = {bits(1.0f), bits(-3.5e-3f), 0x00012345u,  0x80000000u,
-                                     bits(INFINITY), bits(7e30f), 0xFFC00001u, bits(-2e-40f)};
+    static const uint32_t kinds[] = {bits(1.0f),     bits(-3.5e-3f), 0x00012345u, 0x80000000u,
+                                     bits(INFINITY), bits(7e30f),    0xFFC00001u, bits(-2e-40f)};
     for (size_t offset = 0; offset < 16; ++offset) {
         for (size_t count = 0; count <= 100; ++count) {
             std::vector<uint32_t> buffer(2 * kGuardWords + 16 + count, kGuard);
