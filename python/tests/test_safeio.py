@@ -2,10 +2,12 @@
 import errno
 import os
 import stat
+import subprocess
+import sys
 import threading
 import unittest
 
-from .helpers import TempDirCase, header, signal, wavecodec
+from .helpers import PYTHON_DIR, TempDirCase, header, signal, wavecodec
 from wavecodec import safeio
 from wavecodec.atomic import SameFileError, open_output, write_bytes
 
@@ -65,6 +67,17 @@ class Targets(TempDirCase):
         self.assertTrue(stat.S_ISFIFO(os.stat(fifo).st_mode))
         self.assertTrue(got[0].startswith(b'WID2 '))
         self.assertEqual(self.leftovers(), ['pipe'])
+
+    def test_character_device_is_written_into(self):
+        node = self.path('null')
+        try:
+            os.mknod(node, stat.S_IFCHR | 0o666, os.makedev(1, 3))
+        except (OSError, AttributeError):
+            self.skipTest('cannot make a device node here')
+        wavecodec.write(node, [self.wave])
+        write_bytes(node, b'data')
+        self.assertTrue(stat.S_ISCHR(os.stat(node).st_mode))
+        self.assertEqual(self.leftovers(), ['null'])
 
     def test_refused_targets_name_the_target(self):
         os.mkdir(self.path('dir'))
@@ -144,6 +157,26 @@ class Failures(TempDirCase):
                     raise IOError(errno.ENOSPC, os.strerror(errno.ENOSPC))
             self.assertEqual((caught.exception.errno, caught.exception.filename),
                              (errno.ENOSPC, target))
+        self.assertUntouched()
+
+    def test_file_size_limit(self):
+        """A real write failure (EFBIG under a file size limit, which binds root as well)."""
+        code = ('import resource, signal, sys, wavecodec\n'
+                'from tests.helpers import header, signal as seismogram\n'
+                'signal.signal(signal.SIGXFSZ, signal.SIG_IGN)\n'
+                'resource.setrlimit(resource.RLIMIT_FSIZE, (4096, 4096))\n'
+                'w = wavecodec.Waveform(header(), seismogram(20000))\n'
+                'for target in sys.argv[1:]:\n'
+                '    try:\n'
+                '        wavecodec.write(target, [w])\n'
+                '    except EnvironmentError as e:\n'
+                '        print("%s|%s" % (e.errno, e.filename))\n')
+        env = dict(os.environ)
+        env['PYTHONPATH'] = PYTHON_DIR + os.pathsep + env.get('PYTHONPATH', '')
+        targets = [self.target, self.path('fresh.gse')]
+        out = subprocess.check_output([sys.executable, '-c', code] + targets, env=env)
+        self.assertEqual(out.decode('ascii').split(),
+                         ['%d|%s' % (errno.EFBIG, t) for t in targets])
         self.assertUntouched()
 
     def test_rename_failure_names_the_target(self):

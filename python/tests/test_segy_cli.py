@@ -1,9 +1,12 @@
 """segy-info, segy-convert and segy-plot run as subprocesses on the example and on files
 written here: output, byte-for-byte conversion, one-line refusals, bounded pictures."""
+import os
 import struct
+import subprocess
+import sys
 import xml.etree.ElementTree as ET
 
-from .helpers import TempDirCase, run_cli
+from .helpers import PYTHON_DIR, TempDirCase, run_cli
 from .segy_model import to_float32
 from .test_segy_bad import EXAMPLE
 from wavecodec import segy
@@ -112,3 +115,18 @@ class SegyCommands(TempDirCase):
         segy.write_su(self.path('s.su'), [[1.0, -1.0, 0.5]] * 5, 4000)
         self.ok('segy-plot', '--su', self.path('s.su'), '-o', self.path('s.svg'))
         ET.fromstring(self.read_bytes('s.svg'))
+
+    def test_standard_input_and_output(self):
+        env = dict(os.environ, PYTHONPATH=PYTHON_DIR)
+        with open(EXAMPLE, 'rb') as f:
+            p = subprocess.Popen([sys.executable, '-m', 'wavecodec', 'segy-convert', '-', '-',
+                                  '--format', 'ieee'], stdin=f, stdout=subprocess.PIPE,
+                                 stderr=subprocess.PIPE, env=env)
+            out, err = p.communicate()
+        self.assertEqual((p.returncode, err), (0, b''))
+        self.ok('segy-convert', EXAMPLE, self.path('ieee.sgy'), '--format', 'ieee')
+        self.assertEqual(out, self.read_bytes('ieee.sgy'))
+        with open(EXAMPLE, 'rb') as f:
+            info = subprocess.Popen([sys.executable, '-m', 'wavecodec', 'segy-info', '-'],
+                                    stdin=f, stdout=subprocess.PIPE, env=env).communicate()[0]
+        self.assertIn(b'traces:                48', info)

@@ -155,6 +155,19 @@ def candidates(key, path=None):
     return places
 
 
+def _missing_symbol(key, place, error):
+    """LibraryNotFoundError for a library that loads but lacks one of lib`key`'s functions."""
+    text = str(error)
+    symbol = text.rsplit('undefined symbol:', 1)[-1].strip() if 'undefined symbol:' in text \
+        else text.strip("'")
+    e = LibraryNotFoundError(
+        '%s loads but has no symbol %s: it is not lib%s. Set %s to the path of lib%s'
+        % (place, symbol, key, _LIBRARIES[key][0], key))
+    e.path = place
+    e.symbol = symbol
+    return e
+
+
 def _load(key, path=None):
     tried = []
     for how, place in candidates(key, path):
@@ -166,7 +179,10 @@ def _load(key, path=None):
         except OSError as e:
             tried.append('%s (%s: %s)' % (place, how, e))
             continue
-        _LIBRARIES[key][3](lib)
+        try:
+            _LIBRARIES[key][3](lib)
+        except AttributeError as e:
+            raise _missing_symbol(key, place, e)
         return lib
     raise LibraryNotFoundError(
         'cannot load lib%s; tried: %s. Build it (cmake -S . -B build/release -G Ninja && '

@@ -39,9 +39,27 @@ class SameFileError(IOError):
 
 
 def _umask():
+    """The process's umask; read without changing it where the system shows it (changing it
+    for a moment would affect files other threads create meanwhile)."""
+    try:
+        with open('/proc/self/status') as f:
+            for line in f:
+                if line.startswith('Umask:'):
+                    return int(line.split()[1], 8)
+    except (IOError, OSError, ValueError, IndexError):
+        pass
     mask = os.umask(0o22)
     os.umask(mask)
     return mask
+
+
+def _fsync(fd):
+    """Flushes a file to its device; file systems that cannot are passed over."""
+    try:
+        os.fsync(fd)
+    except OSError as e:
+        if e.errno not in (errno.EINVAL, errno.EROFS, errno.EOPNOTSUPP):
+            raise
 
 
 def _display(target):
@@ -104,7 +122,7 @@ def _fsync_dir(directory):
     except OSError:
         return
     try:
-        os.fsync(fd)
+        _fsync(fd)
     except OSError:
         pass
     finally:
@@ -227,7 +245,7 @@ class SafeOutput(object):
         fd = self.file.fileno()
         if self.mode == 'rename':
             self._keep_attributes(fd)
-            os.fsync(fd)
+            _fsync(fd)
             self.file.close()
             replace_file(self.temp, self.path)
             self.temp = None
@@ -259,7 +277,7 @@ class SafeOutput(object):
                         raise
             _copy(fd, out)
             os.ftruncate(out, size)
-            os.fsync(out)
+            _fsync(out)
         finally:
             os.close(out)
 
@@ -307,6 +325,20 @@ class SafeOutput(object):
         if raised is not value:
             raise raised
         return False
+
+
+def check_output(target, inputs=()):
+    """Raises what open_output would raise about `target` before writing (a directory, a
+    missing folder, the same file as an input, ...), without creating anything: lets a command
+    refuse a bad output before its work."""
+    output = SafeOutput(target, inputs)
+    try:
+        output._examine()
+    except EnvironmentError as e:
+        raised = _rename_error(e, _display(target))
+        if raised is e:
+            raise
+        raise raised
 
 
 def open_output(target, inputs=()):

@@ -1,5 +1,6 @@
 """A C stdio stream (FILE *) opened through libc, for the library's header functions."""
 import ctypes
+import errno
 import os
 
 from . import native
@@ -12,6 +13,9 @@ class CFile(object):
     def __init__(self, path, mode, fd=None):
         self.libc = native.libc()
         self.path = path
+        if fd is None and os.path.isdir(path):
+            # fopen opens a folder for reading; its first read would fail without a word.
+            raise IOError(errno.EISDIR, os.strerror(errno.EISDIR), path)
         if fd is None:
             self.fp = self.libc.fopen(fs_path(path), mode.encode('ascii'))
         else:
@@ -52,7 +56,7 @@ class CFile(object):
             failed = self.libc.ferror(fp) != 0
             if self.libc.fclose(fp) != 0 or failed:
                 err = ctypes.get_errno()
-                raise IOError(err, os.strerror(err) if err else 'write failed', self.path)
+                raise IOError(err, os.strerror(err) if err else 'input/output error', self.path)
 
     def __enter__(self):
         return self

@@ -6,19 +6,32 @@ command's main(), which prints one line and exits non-zero.
 from __future__ import print_function
 
 import os
+import sys
 
-from ..atomic import write_bytes
+from ..safeio import check_output, write_bytes
 from . import plot, text
 from .convert import convert
 from .reader import SegyFile
 from .samples import FORMATS
 
 TEXT_LINES = 6
+STDIO = '-'
+
+
+def _source(path):
+    """A path, or for '-' standard input (read whole: the reader needs random access)."""
+    return getattr(sys.stdin, 'buffer', sys.stdin) if path == STDIO else path
 
 
 def _open(args):
-    return SegyFile(args.file, args.endian, getattr(args, 'source_format', None),
+    return SegyFile(_source(args.file), args.endian, getattr(args, 'source_format', None),
                     su=getattr(args, 'su', False))
+
+
+def _done(target, text):
+    """The closing line, unless the output itself went to standard output."""
+    if target != STDIO:
+        print('%s: %s' % (target, text))
 
 
 def _sample_range(f):
@@ -60,7 +73,8 @@ def cmd_info(args):
 
 
 def cmd_convert(args):
-    result = convert(args.input, args.output, args.format, endian=args.endian,
+    check_output(args.output, [args.input])
+    result = convert(_source(args.input), args.output, args.format, endian=args.endian,
                      source_format=args.source_format, saturate=args.saturate,
                      exact=args.exact)
     notes = []
@@ -68,19 +82,20 @@ def cmd_convert(args):
         notes.append('%d samples rounded to the nearest IBM value' % result.rounded)
     if result.saturated:
         notes.append('%d NaN or infinite samples saturated' % result.saturated)
-    print('%s: %d traces, samples as %s%s' % (args.output, result.traces,
-                                              FORMATS[1 if args.format == 'ibm' else 5].name,
-                                              '; ' + ', '.join(notes) if notes else ''))
+    _done(args.output, '%d traces, samples as %s%s' % (
+        result.traces, FORMATS[1 if args.format == 'ibm' else 5].name,
+        '; ' + ', '.join(notes) if notes else ''))
     return 0
 
 
 def cmd_plot(args):
+    check_output(args.output, [args.file])
     with _open(args) as f:
-        title = args.title if args.title is not None else os.path.basename(args.file)
+        title = args.title if args.title is not None else os.path.basename(f.name)
         svg = plot.render(f, title, args.style)
         count, style = len(f), plot.resolve_style(len(f), args.style)
     write_bytes(args.output, svg.encode('utf-8'), inputs=(args.file,))
-    print('%s: %d traces, drawn as %s' % (args.output, count, style))
+    _done(args.output, '%d traces, drawn as %s' % (count, style))
     return 0
 
 
@@ -96,7 +111,7 @@ def register(sub):
     """Adds segy-info, segy-convert and segy-plot to the subparsers `sub`."""
     s = sub.add_parser('segy-info', help='a SEG-Y or SU file: traces, samples, interval, '
                        'format, byte order, text header lines, sample range')
-    s.add_argument('file', metavar='FILE')
+    s.add_argument('file', metavar='FILE', help="a path, or '-' for standard input")
     s.add_argument('--su', action='store_true', help='a Seismic Unix file')
     s.add_argument('--lines', type=int, default=TEXT_LINES, metavar='N',
                    help='text header lines shown (default %d)' % TEXT_LINES)
@@ -106,7 +121,7 @@ def register(sub):
     s = sub.add_parser('segy-convert', help='a SEG-Y file with its samples as IBM or IEEE '
                        'floats; every other byte kept but the format code')
     s.add_argument('input', metavar='IN')
-    s.add_argument('output', metavar='OUT')
+    s.add_argument('output', metavar='OUT', help="a path, or '-' for standard output")
     s.add_argument('--format', required=True, choices=('ibm', 'ieee'))
     s.add_argument('--saturate', action='store_true',
                    help='write NaN and infinities as the largest IBM magnitude')

@@ -1,7 +1,7 @@
 """Writing SEG-Y files (and the trace part that Seismic Unix files share)."""
 import contextlib
 
-from ..atomic import open_output
+from ..safeio import open_output
 from ..compat import string_types
 from ..errors import FormatError
 from . import samples, text
