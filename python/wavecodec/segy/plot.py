@@ -3,8 +3,8 @@
 Time runs down, traces run across. Two styles: wiggles (a line per trace, its positive lobes
 filled) for up to MAX_WIGGLES traces, and a density image (blue for negative, red for positive,
 an embedded PNG) for more. The picture is bounded whatever the file's size: traces are picked
-evenly and long traces reduced to one value per pixel row, so the SVG stays under a few hundred
-kilobytes.
+evenly and long traces reduced to one value per pixel row, so the SVG stays within a few hundred
+kilobytes (at most about 320 kB: 600 x 400 image pixels, or 12,000 wiggle points).
 """
 import base64
 import struct
@@ -54,34 +54,47 @@ def clip_level(traces):
     return level or magnitudes[-1] or 1.0
 
 
+def _palette():
+    """255 colours from blue (-1) through white (0) to red (+1)."""
+    colours = bytearray()
+    for k in range(PALETTE):
+        t = 2.0 * k / (PALETTE - 1) - 1.0
+        fade = int(round(255 * (1 - abs(t))))
+        colours.extend((255, fade, fade) if t >= 0 else (fade, fade, 255))
+    return bytes(colours)
+
+
+PALETTE = 255
+
+
 def _png(width, height, rows):
-    """An RGB PNG of `rows` (bytes of 3 * width each)."""
+    """A palette PNG of `rows` (one colour index byte per pixel)."""
     def chunk(kind, data):
         return (struct.pack('>I', len(data)) + kind + data
                 + struct.pack('>I', zlib.crc32(kind + data) & 0xffffffff))
     raw = b''.join(b'\x00' + bytes(r) for r in rows)
-    return (b'\x89PNG\r\n\x1a\n' + chunk(b'IHDR', struct.pack('>IIBBBBB', width, height, 8, 2,
-                                                              0, 0, 0))
-            + chunk(b'IDAT', zlib.compress(raw, 9)) + chunk(b'IEND', b''))
+    return (b'\x89PNG\r\n\x1a\n'
+            + chunk(b'IHDR', struct.pack('>IIBBBBB', width, height, 8, 3, 0, 0, 0))
+            + chunk(b'PLTE', _palette()) + chunk(b'IDAT', zlib.compress(raw, 9))
+            + chunk(b'IEND', b''))
 
 
-def _colour(t):
-    """White for 0, towards red for +1 and blue for -1."""
-    t = max(-1.0, min(1.0, t)) if t == t else 0.0
-    fade = int(round(255 * (1 - abs(t))))
-    return (255, fade, fade) if t >= 0 else (fade, fade, 255)
+def _index(value, clip):
+    """The palette index of `value`: white for 0, the ends at +-clip and beyond."""
+    t = value / clip if value == value else 0.0
+    t = max(-1.0, min(1.0, t))
+    return int(round((t + 1.0) * (PALETTE - 1) / 2.0))
 
 
 def _density(traces, clip):
     samples = max(len(v) for v in traces)
     rows = min(samples, MAX_ROWS)
+    white = _index(0.0, clip)
     lines = []
     for r in range(rows):
-        line = bytearray()
         j = r * samples // rows
-        for values in traces:
-            line.extend(_colour(values[j] / clip) if j < len(values) else (255, 255, 255))
-        lines.append(line)
+        lines.append(bytearray(_index(values[j], clip) if j < len(values) else white
+                               for values in traces))
     data = base64.b64encode(_png(len(traces), rows, lines)).decode('ascii')
     return ['<image x="%d" y="%d" width="%d" height="%d" preserveAspectRatio="none" '
             'style="image-rendering:pixelated" xlink:href="data:image/png;base64,%s"/>'
