@@ -25,7 +25,11 @@ def _source(path):
 
 def _open(args):
     return SegyFile(_source(args.file), args.endian, getattr(args, 'source_format', None),
-                    su=getattr(args, 'su', False))
+                    su=getattr(args, 'su', False), name=_name(args.file))
+
+
+def _name(path):
+    return 'standard input' if path == STDIO else None
 
 
 def _done(target, text):
@@ -76,7 +80,7 @@ def cmd_convert(args):
     check_output(args.output, [args.input])
     result = convert(_source(args.input), args.output, args.format, endian=args.endian,
                      source_format=args.source_format, saturate=args.saturate,
-                     exact=args.exact)
+                     exact=args.exact, name=_name(args.input))
     notes = []
     if result.rounded:
         notes.append('%d samples rounded to the nearest IBM value' % result.rounded)

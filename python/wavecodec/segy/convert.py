@@ -92,17 +92,18 @@ def _to_ibm(name, index, data, endian, saturate, exact, result):
 
 
 def convert(source, target, format, endian=None, source_format=None, saturate=False,
-            exact=False):
+            exact=False, name=None):
     """Writes SEG-Y file `source` to `target` with its samples in `format` ('ibm' / 1 or
     'ieee' / 5). IBM to IEEE is exact, and a value that has no float32 is a FormatError. IEEE
     to IBM rounds to the nearest IBM single (ties to even) unless `exact`, which refuses any
     change; NaN and infinities are refused unless `saturate`. `endian` and `source_format`
-    replace what the source's binary header says. Returns a Result."""
+    replace what the source's binary header says; `name` labels the source in messages.
+    Returns a Result."""
     code = samples.NAMES.get(format, format) if not isinstance(format, int) else format
     if code not in (samples.IBM, samples.IEEE):
         raise FormatError("the output format must be 'ibm' (1) or 'ieee' (5), not %r" % (format,))
     result = Result()
-    with SegyFile(source, endian, source_format) as f:
+    with SegyFile(source, endian, source_format, name=name) as f:
         if f.format not in (samples.IBM, samples.IEEE):
             raise FormatError('%s: sample format %d (%s): only IBM and IEEE float files convert'
                               % (f.name, f.format, f.sample_format.name))

@@ -1,5 +1,6 @@
 """Reading SEG-Y (revisions 0, 1 and 2) and Seismic Unix files: the file object of open()."""
 import io
+import operator
 import sys
 
 from ..compat import PY2, array_from_bytes, string_types
@@ -24,14 +25,26 @@ def _format_code(fmt):
     return fmt
 
 
+def _seekable(stream):
+    seekable = getattr(stream, 'seekable', None)
+    if seekable is not None:
+        return seekable()
+    try:  # Python 2 files have no seekable()
+        stream.seek(0, 1)
+        return True
+    except (IOError, OSError):
+        return False
+
+
 class SegyFile(object):
     """An open SEG-Y or SU file. Use as a context manager; see open() and open_su()."""
 
-    def __init__(self, source, endian=None, format=None, strict=True, su=False):
+    def __init__(self, source, endian=None, format=None, strict=True, su=False, name=None):
         _check_endian(endian)
         self.strict = strict
         self.su = su
         self._stream, self.name, self._owned = self._open(source)
+        self.name = name or self.name
         try:
             self._size = self._tell_end()
             if su:
@@ -53,8 +66,7 @@ class SegyFile(object):
                             % type(source).__name__)
         name = getattr(source, 'name', None)
         name = name if isinstance(name, string_types) else '<stream>'
-        seekable = getattr(source, 'seekable', None)
-        if seekable is not None and not seekable():
+        if not _seekable(source):
             # Pipes: the whole stream, held in memory, gives the same random access.
             return io.BytesIO(source.read()), name, True
         return source, name, False
@@ -235,8 +247,7 @@ class SegyFile(object):
 
     def _index(self, i):
         n = self._layout.count
-        if not isinstance(i, int) and not (PY2 and isinstance(i, long)):  # noqa: F821
-            raise TypeError('trace index must be an integer, not %s' % type(i).__name__)
+        i = operator.index(i)
         if i < 0:
             i += n
         if not 0 <= i < n:
