@@ -21,7 +21,8 @@ class Layout(TempDirCase):
                        trace_headers=[dict(offset=-120, cdp_x=4), dict(inline=9)])
             raw = self.read_bytes('a.sgy')
             self.assertEqual(len(raw), 3600 + 2 * (240 + 12))
-            self.assertEqual(raw[:160].decode('cp037'), 'C 1 HELLO'.ljust(80) + 'C 2 WORLD'.ljust(80))
+            self.assertEqual(raw[:160].decode('cp037'),
+                             'C 1 HELLO'.ljust(80) + 'C 2 WORLD'.ljust(80))
             self.assertEqual(raw[160:3200], b'\x40' * 3040)   # EBCDIC blanks
             b = raw[3200:3600]
             self.assertEqual(struct.unpack_from(o + 'i', b, 0)[0], 17)
