@@ -186,6 +186,7 @@ class Layouts(TempDirCase):
         path = self.write_bytes('v.sgy', m.segy_file('big', 3, data, fixed=0))
         with segy.open(path) as f:
             self.assertTrue(f.varying)
+            self.assertEqual([f.sample_count(i) for i in range(4)], [3, 5, 1, 2])
             self.assertEqual([list(t) for t in f.traces()], data)
             self.assertEqual(list(f.trace(2)), [9])
         # Revision 0 has no such flag: the lengths are the binary header's, so the same bytes

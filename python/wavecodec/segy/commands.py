@@ -51,8 +51,11 @@ def _sample_range(f):
 def cmd_info(args):
     with _open(args) as f:
         kind = 'Seismic Unix' if f.su else 'SEG-Y revision %d' % f.revision
-        lengths = ('%d (varying: see each trace header)' % f.samples_per_trace if f.varying
-                   else '%d' % f.samples_per_trace)
+        lengths = '%d' % f.samples_per_trace
+        if f.varying:
+            counts = [f.sample_count(i) for i in range(len(f))]
+            lengths = '%d to %d (varying: each trace header gives its own)' % (min(counts),
+                                                                               max(counts))
         rows = [('file', f.name),
                 ('kind', '%s, %s-endian%s' % (kind, f.endian, ', text header %s'
                                               % f.encoding.upper() if f.encoding else '')),
@@ -68,7 +71,7 @@ def cmd_info(args):
         rows.append(('sample range', 'none' if low is None else '%.9g to %.9g' % (low, high)))
         for name, value in rows:
             print('%-22s %s' % (name + ':', value))
-        if not f.su:
+        if not f.su and args.lines > 0:
             shown = [line for line in text.lines(f.text_header) if line.strip()][:args.lines]
             print('text header (first %d non-blank lines):' % len(shown))
             for line in shown:

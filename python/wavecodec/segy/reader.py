@@ -254,6 +254,10 @@ class SegyFile(object):
             raise IndexError('trace index %d out of range: the file holds %d traces' % (i, n))
         return i
 
+    def sample_count(self, i):
+        """The number of samples of trace `i` (the same for every trace unless `varying`)."""
+        return self._layout.span(self._index(i))[1]
+
     def header(self, i, raw=False):
         """Trace header `i` as a dict of fields by name, or its 240 bytes when `raw`."""
         i = self._index(i)

@@ -163,9 +163,11 @@ def encode(fmt, values, endian, saturate=False, where='trace'):
             return data
         try:
             return float32_to_ibm(converted, byteorder=endian)
-        except (ValueError, ArithmeticError) as e:
-            raise FormatError('%s: %s (IBM floats hold neither NaN nor infinity; saturate '
-                              'to write them as the largest magnitude)' % (where, e))
+        except ValueError:
+            bad = next(i for i, v in enumerate(converted) if math.isinf(v) or math.isnan(v))
+            raise FormatError('%s sample %d: %r has no IBM value (IBM floats hold neither NaN '
+                              'nor infinity; saturate to write the largest IBM magnitude of its '
+                              'sign)' % (where, bad, converted[bad]))
     if fmt.kind == 'int24':
         return _narrow24(converted, endian, fmt.code == 7, where)
     if endian != HOST and fmt.size > 1:
