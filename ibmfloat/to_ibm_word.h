@@ -21,9 +21,14 @@ constexpr uint32_t kFloatExponentMask = 0xffu;
 constexpr uint32_t kFloatMantissaMask = 0x007fffffu;
 constexpr uint32_t kFloatHiddenBit = 0x00800000u;
 
-// The IBM fraction from a 24-bit significand and k = 0..3.
+// The IBM fraction from a 24-bit significand and k = 0..3. The shift by k is made of a shift by
+// bit 0 of k and one by bit 1, each selected by a mask: shifts by a constant only, so that loops
+// vectorize also where vectors have no per-lane shift (SSE2).
 inline uint32_t ibm_fraction(uint32_t significand, uint32_t k) {
-    const uint32_t scaled = significand << k;
+    const uint32_t by_one = 0u - (k & 1u);
+    const uint32_t by_two = 0u - ((k >> 1) & 1u);
+    uint32_t scaled = significand + (significand & by_one);
+    scaled += ((scaled << 2) - scaled) & by_two;
     return (scaled + 3u + ((scaled >> 3) & 1u)) >> 3;
 }
 
