@@ -166,14 +166,14 @@ class Cli(TempDirCase):
                    'not a GSE2.0 file')
         data = self.read_bytes('good.gse')
         self.write_bytes('cut.gse', data[:len(data) // 3])
-        # The decoder's own diagnostic goes to standard error with the file's name, then the
-        # error line; standard output stays clean.
+        # Standard output stays clean: anything the decoder prints goes to standard error with
+        # the file's name, before the one error line.
         status, out, err = run_cli(['plot', self.path('cut.gse'), '-o', self.path('x.svg')])
         self.assertEqual((status, out), (1, ''))
         lines = err.strip().splitlines()
-        self.assertEqual(len(lines), 2, err)
-        self.assertTrue(lines[0].startswith('wavecodec: %s: decomp_6b: ' % self.path('cut.gse')))
-        self.assertIn('truncated', lines[1])
+        self.assertIn('truncated', lines[-1])
+        for line in lines[:-1]:
+            self.assertTrue(line.startswith('wavecodec: %s: ' % self.path('cut.gse')), err)
         self.assertNotIn('x.svg', self.leftovers())
         self.write_bytes('sum.gse', data.replace(b'CHK2 ', b'CHK2 1', 1))
         self.fails(['decode', self.path('sum.gse'), '-o', self.path('x.txt')],

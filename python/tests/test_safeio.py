@@ -1,13 +1,14 @@
 """The output layer: what a write does to links, FIFOs, folders, permissions and failures."""
 import errno
 import os
+import signal
 import stat
 import subprocess
 import sys
 import threading
 import unittest
 
-from .helpers import PYTHON_DIR, TempDirCase, header, signal, wavecodec
+from .helpers import PYTHON_DIR, TempDirCase, header, signal as seismogram, wavecodec
 from wavecodec import safeio
 from wavecodec.atomic import SameFileError, open_output, write_bytes
 
@@ -15,7 +16,7 @@ from wavecodec.atomic import SameFileError, open_output, write_bytes
 class Targets(TempDirCase):
     def setUp(self):
         TempDirCase.setUp(self)
-        self.wave = wavecodec.Waveform(header(), signal(300))
+        self.wave = wavecodec.Waveform(header(), seismogram(300))
 
     def test_symlink_is_followed(self):
         real = self.write_bytes('real.gse', b'old\n')
@@ -138,7 +139,7 @@ class Failures(TempDirCase):
         self.assertEqual(self.leftovers(), sorted(['out.gse', 'twin.gse'] + list(extra)))
 
     def test_writer_failure_midway(self):
-        good = wavecodec.Waveform(header(), signal(500))
+        good = wavecodec.Waveform(header(), seismogram(500))
         bad = wavecodec.Waveform(header(), [0, 200000000, 0])
         for target in (self.target, self.path('new.gse')):
             with self.assertRaises(wavecodec.FormatError):
@@ -178,6 +179,21 @@ class Failures(TempDirCase):
         self.assertEqual(out.decode('ascii').split(),
                          ['%d|%s' % (errno.EFBIG, t) for t in targets])
         self.assertUntouched()
+
+    def test_interrupt_waits_for_an_in_place_copy(self):
+        real_copy = safeio._copy
+
+        def interrupted_copy(source, target):
+            os.kill(os.getpid(), signal.SIGINT)
+            return real_copy(source, target)
+        safeio._copy = interrupted_copy
+        try:
+            with self.assertRaises(KeyboardInterrupt):
+                write_bytes(self.target, b'complete new content\n')
+        finally:
+            safeio._copy = real_copy
+        self.assertEqual(self.read_bytes('twin.gse'), b'complete new content\n')
+        self.assertEqual(self.leftovers(), ['out.gse', 'twin.gse'])
 
     def test_rename_failure_names_the_target(self):
         single = self.write_bytes('single.gse', b'old')

@@ -54,8 +54,8 @@ def _note(line):
     print('%s: %s' % (PROG, line), file=sys.stderr)
 
 
-def _read(path, strict=True):
-    return read_quietly(path, strict=strict, report=_note)
+def _read(path, **options):
+    return read_quietly(path, report=_note, **options)
 
 
 def _done(target, text):
@@ -81,10 +81,12 @@ def _status(wave):
 
 
 def _reason(wave, path, index):
-    """A faulty waveform's message without the file and waveform the row already shows."""
-    prefix = '%s: waveform %d (%s): ' % (display(path), index, describe(wave.header))
+    """A faulty waveform's message without the file and waveform ('FILE: waveform N (...): ')
+    that the row already shows."""
     text = wave.error
-    return text[len(prefix):] if text.startswith(prefix) else text
+    prefix = '%s: waveform %d (' % (display(path), index)
+    end = text.find('): ', len(prefix))
+    return text[end + 3:] if text.startswith(prefix) and end >= 0 else text
 
 
 def cmd_info(args):
@@ -94,6 +96,8 @@ def cmd_info(args):
     for path in args.files:
         try:
             waves = _read(path, strict=False)
+        except LibraryNotFoundError:
+            raise
         except (WaveformError, EnvironmentError) as e:
             _error(e)
             failed = True

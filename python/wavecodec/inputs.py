@@ -98,14 +98,15 @@ class Source(object):
         return text.replace(self.path, self.name) if self.path != self.given else text
 
 
-def read_quietly(path, strict=True, report=None):
-    """wavecodec.read for the command line: messages name the input as given, and what the
-    decoder prints on C standard output goes to `report(line)` (with the input's name)."""
+def read_quietly(path, report=None, **options):
+    """wavecodec.read(path, **options) for the command line: messages name the input as given,
+    and what the library prints on C standard output goes to `report(line)` (with the input's
+    name)."""
     with Source(path) as src:
         captured = CapturedCStdout()
         try:
             with captured:
-                waves = read(src.path, strict=strict)
+                waves = read(src.path, **options)
         except WaveformError as e:
             raise type(e)(src.shown(str(e)))
         except EnvironmentError as e:

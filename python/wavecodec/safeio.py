@@ -18,6 +18,7 @@ temporary file is removed, the old target is left as it was and the error names 
 """
 import errno
 import os
+import signal
 import stat
 import sys
 import tempfile
@@ -127,6 +128,30 @@ def _fsync_dir(directory):
         pass
     finally:
         os.close(fd)
+
+
+class _InterruptAfter(object):
+    """Holds Ctrl-C back until the block ends (in the main thread; elsewhere signals cannot be
+    handled anyway): a file being overwritten in place is not left half copied."""
+
+    def __enter__(self):
+        self.caught = []
+        self.installed = False
+        try:
+            self.saved = signal.signal(signal.SIGINT, lambda *a: self.caught.append(a))
+            self.installed = True
+        except ValueError:
+            pass
+        return self
+
+    def __exit__(self, kind, value, trace):
+        if self.installed:
+            # A handler installed outside Python reads back as None: restore the default.
+            signal.signal(signal.SIGINT,
+                          signal.default_int_handler if self.saved is None else self.saved)
+            if self.caught and kind is None:
+                raise KeyboardInterrupt
+        return False
 
 
 class SafeOutput(object):
@@ -275,8 +300,9 @@ class SafeOutput(object):
                 except OSError as e:
                     if e.errno not in (errno.EINVAL, errno.EOPNOTSUPP, errno.ENOSYS):
                         raise
-            _copy(fd, out)
-            os.ftruncate(out, size)
+            with _InterruptAfter():
+                _copy(fd, out)
+                os.ftruncate(out, size)
             _fsync(out)
         finally:
             os.close(out)

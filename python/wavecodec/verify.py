@@ -48,11 +48,14 @@ def _message(e):
 
 def check_file(path):
     """Verifies one file. Returns (path, waveforms, faulty messages, error or None, decoder
-    lines); never raises, so that it can run in a worker process."""
+    lines); never raises, so that it can run in a worker process. A library that cannot be
+    used is returned as the error LibraryNotFoundError itself."""
     notes = []
     try:
         waves = read_quietly(path, strict=False, report=notes.append)
-    except (WaveformError, LibraryNotFoundError, EnvironmentError) as e:
+    except LibraryNotFoundError as e:
+        return path, 0, [], LibraryNotFoundError(str(e)), notes
+    except (WaveformError, EnvironmentError) as e:
         return path, 0, [], _message(e), notes
     except Exception as e:  # noqa: B902 - a worker reports every failure as one line
         return path, 0, [], '%s: %s: %s' % (display(path), type(e).__name__, e), notes
@@ -104,6 +107,10 @@ def run(paths, jobs=1, pattern=None, out=None, err=None, prog='wavecodec'):
             err.write('\r\033[K')
 
     for done, (path, count, faults, error, notes) in enumerate(_results(files, jobs), 1):
+        if isinstance(error, LibraryNotFoundError):
+            # The same for every file: one message, and no verdict on the files.
+            clear()
+            raise error
         total += count
         if notes or error or faults:
             clear()
