@@ -164,3 +164,19 @@ class AgainstSegyio(TempDirCase):
                 self.assertEqual(float_bits(got[i]),
                                  [m.f32_bits(m.to_float32(m.ibm_value(w))) for w in words[i]])
         self.assertTrue(os.path.getsize(self.path('ieee.sgy')) == os.path.getsize(EXAMPLE))
+
+    def test_seismic_unix_both_ways(self):
+        data = self.data(traces=5, samples=64, seed=4)
+        for endian in ('little', 'big'):
+            path = self.path('ours-%s.su' % endian)
+            segy.write_su(path, data, 1000, endian=endian,
+                          trace_headers=[dict(offset=i, cdp=7) for i in range(5)])
+            with segyio.su.open(path, ignore_geometry=True, endian=endian) as theirs, \
+                    segy.open_su(path) as ours:
+                self.assertEqual((ours.endian, theirs.tracecount, len(theirs.samples)),
+                                 (endian, 5, 64))
+                got = theirs.trace.raw[:]
+                for i, values in enumerate(ours.traces()):
+                    self.assertEqual(float_bits(got[i]), float_bits(data[i]))
+                    self.assertEqual(float_bits(values), float_bits(data[i]))
+                    self.same_headers(ours, theirs, i)
