@@ -98,7 +98,7 @@ class SegyCommands(TempDirCase):
                     'ieee'], 'trace 0 sample 2')
 
     def test_plot_styles_bounded(self):
-        for style, mark in (('wiggle', SVG + 'polyline'), ('density', SVG + 'image')):
+        for style, mark in (('wiggle', SVG + 'path'), ('density', SVG + 'image')):
             out = self.ok('segy-plot', EXAMPLE, '-o', self.path('%s.svg' % style),
                           '--style', style)
             self.assertIn('drawn as %s' % style, out)

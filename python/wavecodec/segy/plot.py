@@ -4,21 +4,21 @@ Time runs down, traces run across. Two styles: wiggles (a line per trace, its po
 filled) for up to MAX_WIGGLES traces, and a density image (blue for negative, red for positive,
 an embedded PNG) for more. The picture is bounded whatever the file's size: traces are picked
 evenly and long traces reduced to one value per pixel row, so the SVG stays within a few hundred
-kilobytes (at most about 320 kB: 600 x 400 image pixels, or 12,000 wiggle points).
+kilobytes (at most about 320 kB: 600 x 400 image pixels, or 24,000 wiggle points).
 """
 import base64
 import struct
 import zlib
 from xml.sax.saxutils import escape
 
-from ..svgplot import nice_ticks, column_envelope
+from ..svgplot import nice_ticks
 
 WIDTH, HEIGHT = 1000, 700
 LEFT, RIGHT, TOP, BOTTOM = 80, 20, 40, 50
 MAX_WIGGLES = 120
 MAX_COLUMNS, MAX_ROWS = 600, 400
-# Wiggle points in the whole picture: keeps the SVG near 200 kB at any trace count.
-WIGGLE_POINTS = 12000
+# Wiggle points in the whole picture: keeps the SVG near 250 kB at any trace count.
+WIGGLE_POINTS = 24000
 PLOT_W, PLOT_H = WIDTH - LEFT - RIGHT, HEIGHT - TOP - BOTTOM
 
 
@@ -101,29 +101,50 @@ def _density(traces, clip):
             % (LEFT, TOP, PLOT_W, PLOT_H, data)]
 
 
+def reduce_trace(values, points):
+    """(index, value) pairs drawing `values` with at most about `points` points: every sample
+    when they are few, else the minimum and maximum of each stretch in the order they occur
+    (the same outline as every sample would give)."""
+    n = len(values)
+    if n <= points:
+        return list(enumerate(values))
+    stretches = max(1, points // 2)
+    out = []
+    for c in range(stretches):
+        a, b = c * n // stretches, (c + 1) * n // stretches
+        chunk = values[a:b]
+        low = min(range(len(chunk)), key=chunk.__getitem__)
+        high = max(range(len(chunk)), key=chunk.__getitem__)
+        for k in sorted(set((low, high))):
+            out.append((a + k, chunk[k]))
+    return out
+
+
 def _wiggles(traces, clip, samples):
+    """Each trace is one path, drawn twice: filled right of its zero line (the positive lobes,
+    by a clip rectangle) and stroked. The path starts and ends on the zero line, so the fill's
+    implicit closing runs along it."""
     lane = PLOT_W / float(len(traces))
     scale = 0.9 * lane / clip
-    columns = max(25, WIGGLE_POINTS // (2 * len(traces)))
-    out = []
+    budget = max(50, WIGGLE_POINTS // len(traces))
+    defs, out = [], []
     for k, values in enumerate(traces):
         x0 = LEFT + lane * (k + 0.5)
         points = []
-        fill = []
-        for i, lo, hi in column_envelope(values, columns):
-            y = TOP + PLOT_H * (i + 0.5) / samples
-            for v in ((lo, hi) if lo != hi else (lo,)):
-                v = max(-clip * 1.5, min(clip * 1.5, v)) if v == v else 0.0
-                points.append('%.1f,%.0f' % (x0 + v * scale, y))
-                fill.append('%.1f,%.0f' % (x0 + max(v, 0.0) * scale, y))
+        for i, v in reduce_trace(values, budget):
+            v = max(-clip * 1.5, min(clip * 1.5, v)) if v == v else 0.0
+            points.append('%.1f,%.1f' % (x0 + v * scale, TOP + PLOT_H * (i + 0.5) / samples))
         if not points:
             continue
-        first_y, last_y = points[0].split(',')[1], points[-1].split(',')[1]
-        out.append('<polygon fill="#222" stroke="none" points="%.1f,%s %s %.1f,%s"/>'
-                   % (x0, first_y, ' '.join(fill), x0, last_y))
-        out.append('<polyline fill="none" stroke="#222" stroke-width="0.6" points="%s"/>'
-                   % ' '.join(points))
-    return out
+        first, last = points[0].split(',')[1], points[-1].split(',')[1]
+        defs.append('<path id="w%d" d="M%.1f,%s %s %.1f,%s"/>'
+                    % (k, x0, first, ' '.join(points), x0, last))
+        defs.append('<clipPath id="c%d"><rect x="%.1f" y="%d" width="%.1f" height="%d"/>'
+                    '</clipPath>' % (k, x0, TOP, 2 * lane, PLOT_H))
+        out.append('<use xlink:href="#w%d" fill="#222" stroke="none" clip-path="url(#c%d)"/>'
+                   % (k, k))
+        out.append('<use xlink:href="#w%d" fill="none" stroke="#222" stroke-width="0.6"/>' % k)
+    return ['<defs>'] + defs + ['</defs>'] + out
 
 
 def _axes(indices, samples, interval_us):
