@@ -130,3 +130,15 @@ class SegyCommands(TempDirCase):
             info = subprocess.Popen([sys.executable, '-m', 'wavecodec', 'segy-info', '-'],
                                     stdin=f, stdout=subprocess.PIPE, env=env).communicate()[0]
         self.assertIn(b'traces:                48', info)
+
+    def test_wiggle_reduction_keeps_the_outline(self):
+        from wavecodec.segy.plot import reduce_trace
+        values = [((i * 7919) % 1000) - 500 + (3000 if i == 4321 else 0) for i in range(10000)]
+        reduced = reduce_trace(values, 200)
+        self.assertLessEqual(len(reduced), 200)
+        indices = [i for i, _ in reduced]
+        self.assertEqual(indices, sorted(set(indices)))
+        self.assertTrue(all(values[i] == v for i, v in reduced))
+        self.assertIn((4321, max(values)), reduced)
+        self.assertIn(min(values), [v for _, v in reduced])
+        self.assertEqual(reduce_trace(values[:150], 200), list(enumerate(values[:150])))
