@@ -152,3 +152,20 @@ class Refusals(TempDirCase):
         self.assertTrue(os.path.islink(self.path('link.sgy')))
         with segy.open(self.path('d/real.sgy')) as f:
             self.assertEqual(list(f.trace(2)), [2.0, -2.0])
+
+
+class ConvertExactness(TempDirCase):
+    def test_exact_float32_test_agrees_with_the_model(self):
+        from wavecodec.segy.convert import first_inexact_ibm, ibm_fits_float32
+        fractions = [0, 1, 2, 8, 0x10, 0x100000, 0x800000, 0xffffff, 0x123456, 0x800001, 0x7]
+        words = [(s << 31) | (e << 24) | f for s in (0, 1) for e in range(128) for f in fractions]
+        for w in words:
+            exact = m.to_float32(m.ibm_value(w)) == m.ibm_value(w)
+            self.assertEqual(ibm_fits_float32(w), exact, hex(w))
+        for endian in ('big', 'little'):
+            data = m.sample_bytes(1, words, endian)
+            want = next(i for i, w in enumerate(words)
+                        if m.to_float32(m.ibm_value(w)) != m.ibm_value(w))
+            self.assertEqual(first_inexact_ibm(data, endian), want)
+            fine = [w for w in words if m.to_float32(m.ibm_value(w)) == m.ibm_value(w)]
+            self.assertIsNone(first_inexact_ibm(m.sample_bytes(1, fine, endian), endian))
