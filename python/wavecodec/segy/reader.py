@@ -317,7 +317,7 @@ class SegyFile(object):
         """`size` bytes at `offset` as an array of `typecode`, reusing `block` when it has the
         same size (Python 3 reads straight into it)."""
         self._stream.seek(offset)
-        if not PY2:
+        if not PY2 and hasattr(self._stream, 'readinto'):
             if block is None or len(block) * block.itemsize != size:
                 block = samples.new_buffer(typecode, size // samples.array(typecode).itemsize)
             view = memoryview(block).cast('B')
@@ -328,7 +328,7 @@ class SegyFile(object):
                     break
                 got += n
             view.release()
-        else:  # pragma: no cover - exercised by the 2.7 test run
+        else:  # Python 2.7, and streams that only read
             data = self._stream.read(size)
             got = len(data)
             if got == size:

@@ -135,8 +135,9 @@ def write(target, traces, sample_interval, format=samples.IBM, text_header=None,
     `sample_interval` is in microseconds; `format` a sample format code (1 IBM, 5 IEEE, or any
     other code of samples.FORMATS) or 'ibm' / 'ieee'; `text_header` a str (lines or one block);
     `binary_header` a dict of extra binary header fields; `trace_headers` dicts (or 240-byte
-    headers) in trace order. IBM refuses NaN and infinities unless `saturate`. The file appears
-    complete or not at all. Returns the number of traces written.
+    headers) in trace order. IBM refuses NaN and infinities unless `saturate`. A path ('-':
+    standard output) gets the whole file or nothing; a binary file object is written as the
+    traces come. Returns the number of traces written.
     """
     _check_endian(endian)
     fmt = samples.lookup(samples.NAMES.get(format, format)
