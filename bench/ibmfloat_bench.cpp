@@ -1,7 +1,12 @@
-// Throughput of IBM-to-IEEE conversion over 16 Mi words in place: each kernel this CPU can run,
-// the public entry, memcpy of the same buffer, and a plain per-word baseline using pow().
-// Every iteration first restores the buffer to the original IBM words with the timer paused
-// (after one pass it holds IEEE floats), so all variants start from the same data and cache state.
+// Throughput of the conversions over 16 Mi words, each kernel this CPU can run and the public
+// entry:
+// - IBM to IEEE single in place, against memcpy of the same buffer and a plain per-word baseline
+//   using pow();
+// - IEEE single to IBM in place, against the same memcpy and, when the build found it, segyio's
+//   segy_from_native (which also stores the words big-endian);
+// - IBM to double, out of place, against memcpy of the 128 MiB of doubles it writes.
+// In-place iterations first restore the buffer to its original words with the timer paused, so
+// all variants start from the same data and cache state.
 #include <benchmark/benchmark.h>
 
 #include <cmath>
@@ -14,10 +19,15 @@
 #include "ibmfloat.h"
 #include "kernels.h"
 
+#ifdef WAVELIBS_HAVE_SEGYIO
+#include <segyio/segy.h>
+#endif
+
 namespace {
 
 constexpr size_t kWords = size_t{16} << 20;
 constexpr int64_t kBytes = static_cast<int64_t>(kWords * sizeof(uint32_t));
+constexpr int64_t kDoubleBytes = static_cast<int64_t>(kWords * sizeof(double));
 
 // The IBM word nearest below |x| (fraction truncated), for x of ordinary size.
 uint32_t ibm_from_double(double x) {
@@ -38,21 +48,37 @@ uint32_t ibm_from_double(double x) {
     return sign | (exponent << 24) | static_cast<uint32_t>(std::ldexp(magnitude, 24));
 }
 
-// Seismic-like amplitudes: magnitudes spread evenly in log scale over 1e-3..1e5, both signs.
+// Seismic-like amplitudes: magnitudes spread evenly in log scale over 1e-3..1e5, both signs;
+// as IBM words and, for the other direction, as floats.
 struct Buffers {
     std::vector<uint32_t> original = std::vector<uint32_t>(kWords);
+    std::vector<uint32_t> floats = std::vector<uint32_t>(kWords);
     std::vector<uint32_t> work = std::vector<uint32_t>(kWords);
     std::vector<uint32_t> copy = std::vector<uint32_t>(kWords);
 
     Buffers() {
         std::mt19937_64 random(20261208);
         std::uniform_real_distribution<double> decades(-3.0, 5.0);
-        for (uint32_t &w : original) {
+        for (size_t i = 0; i < kWords; ++i) {
             const double magnitude = std::pow(10.0, decades(random));
-            w = ibm_from_double((random() & 1) != 0 ? -magnitude : magnitude);
+            const double value = (random() & 1) != 0 ? -magnitude : magnitude;
+            original[i] = ibm_from_double(value);
+            const auto as_float = static_cast<float>(value);
+            std::memcpy(&floats[i], &as_float, sizeof as_float);
         }
     }
 };
+
+// The doubles that ibm2double writes, and a second buffer for memcpy of them.
+struct DoubleBuffers {
+    std::vector<double> out = std::vector<double>(kWords, 1.0);
+    std::vector<double> copy = std::vector<double>(kWords, 1.0);
+};
+
+DoubleBuffers &double_buffers() {
+    static DoubleBuffers b;
+    return b;
+}
 
 Buffers &buffers() {
     static Buffers b;
@@ -60,11 +86,12 @@ Buffers &buffers() {
 }
 
 template <typename Convert>
-void run_in_place(benchmark::State &state, Convert convert) {
+void run_in_place(benchmark::State &state, Convert convert, bool from_floats = false) {
     Buffers &b = buffers();
+    const uint32_t *source = from_floats ? b.floats.data() : b.original.data();
     for (auto _ : state) {
         state.PauseTiming();
-        std::memcpy(b.work.data(), b.original.data(), kBytes);
+        std::memcpy(b.work.data(), source, kBytes);
         state.ResumeTiming();
         convert(b.work.data());
         benchmark::DoNotOptimize(b.work.data());
@@ -103,6 +130,64 @@ void BM_baseline_pow(benchmark::State &state) {
     });
 }
 
+void BM_to_ibm_kernel(benchmark::State &state, ibmfloat::ToIbmKernel kernel) {
+    run_in_place(
+        state, [kernel](uint32_t *words) { kernel(words, kWords); }, true);
+}
+
+void BM_ieee2ibm(benchmark::State &state) {
+    run_in_place(
+        state, [](uint32_t *words) { ieee2ibm(words, static_cast<int>(kWords)); }, true);
+}
+
+#ifdef WAVELIBS_HAVE_SEGYIO
+void BM_segy_from_native(benchmark::State &state) {
+    run_in_place(
+        state,
+        [&state](uint32_t *words) {
+            if (segy_from_native(SEGY_IBM_FLOAT_4_BYTE, static_cast<long long>(kWords), words) !=
+                SEGY_OK) {
+                state.SkipWithError("segy_from_native failed");
+            }
+        },
+        true);
+}
+#endif
+
+// Out of place: the input is not changed, so nothing is restored. Bytes are those written.
+void BM_memcpy_doubles(benchmark::State &state) {
+    DoubleBuffers &d = double_buffers();
+    for (auto _ : state) {
+        std::memcpy(d.copy.data(), d.out.data(), kDoubleBytes);
+        benchmark::DoNotOptimize(d.copy.data());
+        benchmark::ClobberMemory();
+    }
+    state.SetBytesProcessed(state.iterations() * kDoubleBytes);
+}
+
+template <typename Convert>
+void run_to_double(benchmark::State &state, Convert convert) {
+    const uint32_t *words = buffers().original.data();
+    double *out = double_buffers().out.data();
+    for (auto _ : state) {
+        convert(words, out);
+        benchmark::DoNotOptimize(out);
+        benchmark::ClobberMemory();
+    }
+    state.SetBytesProcessed(state.iterations() * kDoubleBytes);
+}
+
+void BM_to_double_kernel(benchmark::State &state, ibmfloat::ToDoubleKernel kernel) {
+    run_to_double(state,
+                  [kernel](const uint32_t *words, double *out) { kernel(words, out, kWords); });
+}
+
+void BM_ibm2double(benchmark::State &state) {
+    run_to_double(state, [](const uint32_t *words, double *out) {
+        ibm2double(words, out, static_cast<int>(kWords));
+    });
+}
+
 bool register_all() {
     benchmark::RegisterBenchmark("memcpy/limit", BM_memcpy);
     for (ibmfloat::Path path : ibmfloat::kAllPaths) {
@@ -114,6 +199,30 @@ bool register_all() {
     }
     benchmark::RegisterBenchmark("ibm2ieee/library", BM_ibm2ieee);
     benchmark::RegisterBenchmark("ibm2ieee/reference", BM_baseline_pow);
+
+    for (ibmfloat::Path path : ibmfloat::kAllPaths) {
+        const ibmfloat::ToIbmKernel kernel = ibmfloat::to_ibm_kernel_for(path);
+        if (kernel != nullptr && ibmfloat::cpu_supports(path)) {
+            benchmark::RegisterBenchmark(
+                (std::string("ieee2ibm/") + ibmfloat::path_name(path)).c_str(), BM_to_ibm_kernel,
+                kernel);
+        }
+    }
+    benchmark::RegisterBenchmark("ieee2ibm/library", BM_ieee2ibm);
+#ifdef WAVELIBS_HAVE_SEGYIO
+    benchmark::RegisterBenchmark("ieee2ibm/segyio", BM_segy_from_native);
+#endif
+
+    benchmark::RegisterBenchmark("memcpy/doubles", BM_memcpy_doubles);
+    for (ibmfloat::Path path : ibmfloat::kAllPaths) {
+        const ibmfloat::ToDoubleKernel kernel = ibmfloat::to_double_kernel_for(path);
+        if (kernel != nullptr && ibmfloat::cpu_supports(path)) {
+            benchmark::RegisterBenchmark(
+                (std::string("ibm2double/") + ibmfloat::path_name(path)).c_str(),
+                BM_to_double_kernel, kernel);
+        }
+    }
+    benchmark::RegisterBenchmark("ibm2double/library", BM_ibm2double);
     return true;
 }
 

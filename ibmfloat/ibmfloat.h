@@ -1,5 +1,6 @@
 /*
- * ibmfloat: IBM System/360 hexadecimal single-precision words to IEEE 754 single precision.
+ * ibmfloat: IBM System/360 hexadecimal single-precision words to and from IEEE 754 single
+ * precision, and to IEEE double precision exactly.
  * Plain C interface, valid C and C++; no allocation, no state, re-entrant.
  */
 #ifndef IBMFLOAT_H
@@ -23,6 +24,25 @@ extern "C" {
  * no word gives NaN. A count of zero or below, or a null array, does nothing.
  */
 IBMFLOAT_API void ibm2ieee(uint32_t *words, int count);
+
+/*
+ * Converts `count` IEEE single-precision floats, given as their bits in host byte order, in
+ * place: each word is overwritten with the IBM single-precision word (host byte order) nearest to
+ * the float, ties to the even fraction, normalised (leading hex digit non-zero). Every finite
+ * float, subnormals included, has an IBM value (exponent fields 27 to 96). Zeros keep their sign.
+ * Infinities and NaNs have no IBM value: they become the largest IBM magnitude with their sign
+ * (0x7FFFFFFF, 0xFFFFFFFF). Returns how many words had no IBM value; 0 for a count of zero or
+ * below, or a null array, which do nothing.
+ */
+IBMFLOAT_API int ieee2ibm(uint32_t *words, int count);
+
+/*
+ * Writes the exact values of `count` IBM single-precision words (host byte order) to `out` as
+ * doubles: sign x fraction/2^24 x 16^(exponent-64), unnormalised fractions included. Every IBM
+ * single is a double, so nothing is rounded; a zero fraction gives a zero of the word's sign.
+ * `words` and `out` must not overlap. A count of zero or below, or a null pointer, does nothing.
+ */
+IBMFLOAT_API void ibm2double(const uint32_t *words, double *out, int count);
 
 #ifdef __cplusplus
 }

@@ -1,6 +1,6 @@
-// Internal interface of the conversion kernels: one per instruction set, all with the same
-// contract as ibm2ieee but on a size_t count. The library picks one at run time; the tests and the
-// benchmark link these statically to drive each kernel directly.
+// Internal interface of the conversion kernels: for each public function one kernel per
+// instruction set, all with the contract of that function but on a size_t count. The library picks
+// one at run time; the tests and the benchmark link these statically to drive each kernel directly.
 #ifndef IBMFLOAT_KERNELS_H
 #define IBMFLOAT_KERNELS_H
 
@@ -20,8 +20,23 @@ void convert_avx2(uint32_t *words, size_t count);
 void convert_avx512(uint32_t *words, size_t count);
 #endif
 
+// Kernels of ieee2ibm (returning how many words had no IBM value) and of ibm2double.
+using ToIbmKernel = size_t (*)(uint32_t *words, size_t count);
+using ToDoubleKernel = void (*)(const uint32_t *words, double *out, size_t count);
+
+size_t to_ibm_portable(uint32_t *words, size_t count);
+void to_double_portable(const uint32_t *words, double *out, size_t count);
+#if defined(__x86_64__) || defined(__i386__)
+size_t to_ibm_avx2(uint32_t *words, size_t count);
+size_t to_ibm_avx512(uint32_t *words, size_t count);
+void to_double_avx2(const uint32_t *words, double *out, size_t count);
+void to_double_avx512(const uint32_t *words, double *out, size_t count);
+#endif
+
 // The kernel of a path, or null when this build has none for it (non-x86 targets).
 Kernel kernel_for(Path path);
+ToIbmKernel to_ibm_kernel_for(Path path);
+ToDoubleKernel to_double_kernel_for(Path path);
 // True when this processor and operating system can run the path's kernel.
 bool cpu_supports(Path path);
 // The fastest path this processor can run.

@@ -6,9 +6,9 @@ set -euo pipefail
 
 declare -A group=(
   [build]="cmake ninja-build g++ make python3"
-  [test]="libgtest-dev libgmock-dev pkg-config python3-venv locales"
+  [test]="libgtest-dev libgmock-dev pkg-config python3-venv locales python3-segyio python3-numpy"
   [check]="clang-14 libclang-rt-14-dev valgrind g++-s390x-linux-gnu qemu-user googletest"
-  [bench]="libbenchmark-dev"
+  [bench]="libbenchmark-dev libsegyio-dev"
 )
 
 wanted=()

@@ -76,7 +76,8 @@ class Declarations(unittest.TestCase):
                      'decomp_6b_chars', 'diff_2nd', 'rem_2nd_diff', 'check_sum', 'read_header',
                      'write_header'):
             self.assertIsNotNone(getattr(lib, name).argtypes, name)
-        self.assertIsNotNone(native.ibmfloat().ibm2ieee.argtypes)
+        for name in ('ibm2ieee', 'ieee2ibm', 'ibm2double'):
+            self.assertIsNotNone(getattr(native.ibmfloat(), name).argtypes, name)
 
     def test_char_writer_encoder_matches_buffer_encoder(self):
         from array import array

@@ -6,11 +6,12 @@ IBM float conversion, through the wavecodec and ibmfloat shared libraries.
         print(w.station, w.channel, w.start, w.sample_rate, len(w.samples))
     heads = wavecodec.read('big.gse', headers_only=True, station='AB*')
     wavecodec.write('out.gse', [wavecodec.Waveform(header, samples)])
-    floats = wavecodec.ibm_to_float32(raw_bytes)
+    floats = wavecodec.ibm_to_float32(raw_bytes)          # or ibm_to_float64, exact
+    raw_bytes = wavecodec.float32_to_ibm(floats)          # big-endian IBM words
 """
 from .errors import ChecksumError, FormatError, LibraryNotFoundError, WaveformError
 from .header import DEFAULTS as HEADER_DEFAULTS, REQUIRED as HEADER_REQUIRED
-from .ibm import ibm_to_float32
+from .ibm import float32_to_ibm, ibm_to_float32, ibm_to_float64
 from .native import ibmfloat as load_ibmfloat, wavecodec as load_wavecodec
 from .reader import iter_waveforms, read
 from .waveform import Waveform
@@ -19,5 +20,5 @@ from .writer import write
 __version__ = '1.0.0'
 
 __all__ = ['ChecksumError', 'FormatError', 'LibraryNotFoundError', 'WaveformError',
-           'HEADER_DEFAULTS', 'HEADER_REQUIRED', 'Waveform', 'ibm_to_float32', 'iter_waveforms',
-           'load_ibmfloat', 'load_wavecodec', 'read', 'write']
+           'HEADER_DEFAULTS', 'HEADER_REQUIRED', 'Waveform', 'float32_to_ibm', 'ibm_to_float32',
+           'ibm_to_float64', 'iter_waveforms', 'load_ibmfloat', 'load_wavecodec', 'read', 'write']

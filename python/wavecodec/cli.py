@@ -21,6 +21,7 @@ from .header import describe
 from .ibm import ibm_to_float32
 from .inputs import STDIO, display, read_bytes, read_quietly
 from .safeio import check_output, write_bytes
+from .segy import commands as segy_commands
 from .waveform import Waveform
 from .writer import write
 
@@ -301,6 +302,8 @@ def build_parser():
     s.add_argument('-o', '--output', required=True, metavar='OUT.svg')
     s.add_argument('--title')
     s.set_defaults(run=cmd_plot)
+
+    segy_commands.register(sub)
     return p
 
 

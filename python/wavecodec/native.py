@@ -82,6 +82,14 @@ def _declare_wavecodec(lib):
 def _declare_ibmfloat(lib):
     lib.ibm2ieee.argtypes = [ctypes.c_void_p, ctypes.c_int]
     lib.ibm2ieee.restype = None
+    # Exports added later than ibm2ieee: an older library without them still loads, and the
+    # functions that need them say what is missing.
+    if hasattr(lib, 'ieee2ibm'):
+        lib.ieee2ibm.argtypes = [ctypes.c_void_p, ctypes.c_int]
+        lib.ieee2ibm.restype = ctypes.c_int
+    if hasattr(lib, 'ibm2double'):
+        lib.ibm2double.argtypes = [ctypes.c_void_p, ctypes.c_void_p, ctypes.c_int]
+        lib.ibm2double.restype = None
 
 
 def _declare_libc(lib):

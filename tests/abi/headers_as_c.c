@@ -19,7 +19,9 @@ static int collect(int c) {
 int main(void) {
     const int32_t samples[2] = {1000, -1};
     uint32_t word = 0x41100000u; /* 1.0 */
+    uint32_t back;
     float value;
+    double exact = 0.0;
 
     if (compress_6b_buffer(samples, 2, collect) != 0 || n_written != 4 ||
         memcmp(written, "Uz6F", 4) != 0) {
@@ -30,6 +32,17 @@ int main(void) {
     memcpy(&value, &word, sizeof value);
     if (value != 1.0f) {
         puts("ibm2ieee through the C header failed");
+        return 1;
+    }
+    value = -100.0f;
+    memcpy(&back, &value, sizeof back);
+    if (ieee2ibm(&back, 1) != 0 || back != 0xC2640000u) {
+        puts("ieee2ibm through the C header failed");
+        return 1;
+    }
+    ibm2double(&back, &exact, 1);
+    if (exact != -100.0) {
+        puts("ibm2double through the C header failed");
         return 1;
     }
     return 0;

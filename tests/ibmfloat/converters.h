@@ -1,5 +1,6 @@
-// Every way of converting an array that this build and processor offer: each kernel the CPU can
-// run, called directly, and the public entry with its own choice of kernel.
+// Every way of converting an array that this build and processor offer, for each of the three
+// conversions: each kernel the CPU can run, called directly, and the public entry with its own
+// choice of kernel.
 #ifndef IBMFLOAT_TEST_CONVERTERS_H
 #define IBMFLOAT_TEST_CONVERTERS_H
 
@@ -38,7 +39,66 @@ inline std::vector<Converter> available_converters() {
     return found;
 }
 
+struct ToIbmConverter {
+    std::string name;
+    ibmfloat::ToIbmKernel run;
+};
+
+struct ToDoubleConverter {
+    std::string name;
+    ibmfloat::ToDoubleKernel run;
+};
+
+inline void PrintTo(const ToIbmConverter &converter, std::ostream *out) {
+    *out << converter.name;
+}
+
+inline void PrintTo(const ToDoubleConverter &converter, std::ostream *out) {
+    *out << converter.name;
+}
+
+inline size_t run_public_to_ibm(uint32_t *words, size_t count) {
+    return static_cast<size_t>(ieee2ibm(words, static_cast<int>(count)));
+}
+
+inline void run_public_to_double(const uint32_t *words, double *out, size_t count) {
+    ibm2double(words, out, static_cast<int>(count));
+}
+
+// The paths this build has a kernel of (given by `lookup`) and the processor can run.
+template <typename Converter, typename Lookup>
+std::vector<Converter> runnable(Lookup lookup) {
+    std::vector<Converter> found;
+    for (ibmfloat::Path path : ibmfloat::kAllPaths) {
+        if (lookup(path) != nullptr && ibmfloat::cpu_supports(path)) {
+            found.push_back({ibmfloat::path_name(path), lookup(path)});
+        }
+    }
+    return found;
+}
+
+inline std::vector<ToIbmConverter> available_to_ibm_converters() {
+    std::vector<ToIbmConverter> found = runnable<ToIbmConverter>(ibmfloat::to_ibm_kernel_for);
+    found.push_back({"ieee2ibm", run_public_to_ibm});
+    return found;
+}
+
+inline std::vector<ToDoubleConverter> available_to_double_converters() {
+    std::vector<ToDoubleConverter> found =
+        runnable<ToDoubleConverter>(ibmfloat::to_double_kernel_for);
+    found.push_back({"ibm2double", run_public_to_double});
+    return found;
+}
+
 inline std::string converter_name(const testing::TestParamInfo<Converter> &info) {
+    return info.param.name;
+}
+
+inline std::string to_ibm_name(const testing::TestParamInfo<ToIbmConverter> &info) {
+    return info.param.name;
+}
+
+inline std::string to_double_name(const testing::TestParamInfo<ToDoubleConverter> &info) {
     return info.param.name;
 }
 

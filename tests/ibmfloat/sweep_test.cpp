@@ -1,9 +1,7 @@
 // Every 32-bit word through every converter, compared bit for bit with the integer model.
 // IBMFLOAT_SWEEP_STRIDE=N checks only every N-th word (for valgrind or emulated runs).
 #include <atomic>
-#include <cerrno>
 #include <cstdint>
-#include <cstdlib>
 #include <cstring>
 #include <iostream>
 #include <mutex>
@@ -16,32 +14,15 @@
 
 #include "converters.h"
 #include "reference_model.h"
+#include "sweep_stride.h"
 
 namespace {
 
-constexpr uint64_t kWordCount = uint64_t{1} << 32;
 constexpr size_t kChunk = size_t{1} << 16;
 constexpr unsigned kThreads = 2;
 constexpr int kMaxReports = 10;
 constexpr uint32_t kTiny = 0x00000001u;  // 2^-280, far below the smallest subnormal
 constexpr uint32_t kTinyResult = 0x00000000u;
-
-// The stride from the environment; 0 (with a message) when it is set but not a positive integer.
-uint64_t sweep_stride(std::string &error) {
-    const char *text = std::getenv("IBMFLOAT_SWEEP_STRIDE");
-    if (text == nullptr || *text == '\0') {
-        return 1;
-    }
-    errno = 0;
-    char *end = nullptr;
-    const unsigned long long value = std::strtoull(text, &end, 10);
-    if (errno != 0 || *end != '\0' || text[0] == '-' || value == 0 || value >= kWordCount) {
-        error = std::string("IBMFLOAT_SWEEP_STRIDE must be an integer from 1 to 2^32 - 1, not '") +
-                text + "'";
-        return 0;
-    }
-    return value;
-}
 
 class Sweep {
   public:
