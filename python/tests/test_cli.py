@@ -153,6 +153,10 @@ class Cli(TempDirCase):
         self.fails(base + ['--station', 'TOOLONG'], 'station', status=1)
         self.fails(base + ['--format', 'CM8'], 'invalid choice', status=2)
         self.fails(base[:-2], 'rate', status=2)
+        # The closing line shows the start as written, carried into the next year.
+        out = self.ok(*(base[:6] + ['--start', '2020-12-31T23:59:59.9996', '--rate', '10',
+                                    '--clamp']))
+        self.assertIn('A B 2021/01/01 00:00:00.000, 3 samples', out)
 
     def test_ibm2ieee(self):
         words = [0x41100000, 0xC276A000, 0x00000000, 0x7FFFFFFF, 0x3F123456]

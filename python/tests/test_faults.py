@@ -55,13 +55,26 @@ class KeywordLines(TempDirCase):
         self.assertEqual(out.text, '')
         self.assertEqual(len(back), 2)
         self.assertIn('truncated', back[0].error)
-        # Samples kept from a cut section (none when it ends inside a sample) are the
-        # original's.
+        # Samples kept from a cut section are the original's.
         kept = len(back[0].samples)
         self.assertLess(kept, 400)
         self.assertEqual(list(back[0].samples), self.samples[:kept])
         self.assertEqual(list(back[1].samples), self.samples)
         self.assertEqual(back[1].error, None)
+
+    def test_cut_inside_a_sample_keeps_the_whole_samples_before_it(self):
+        alphabet = b'+-0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz'
+        code_start = self.data.index(b'DAT2\n') + 5
+        first_chk = self.data.index(b'CHK2 ')
+        rest = self.data[self.data.index(b'WID2', first_chk):]
+        for cut in range(first_chk - 170, first_chk - 1, 7):
+            # A sample ends at each character without the continuation flag (value < 32).
+            whole = sum(1 for c in bytearray(self.data[code_start:cut])
+                        if c != 10 and alphabet.index(bytes(bytearray([c]))) < 32)
+            back = wavecodec.read(self.data[:cut] + b'\n' + rest, strict=False)
+            self.assertIn('ends after %d of the 400' % whole, back[0].error)
+            self.assertEqual(list(back[0].samples), self.samples[:whole])
+            self.assertEqual(list(back[1].samples), self.samples)
 
     def test_code_after_the_last_sample(self):
         chk = self.data.index(b'\nCHK2 ')

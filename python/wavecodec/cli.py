@@ -17,7 +17,7 @@ import sys
 from . import svgplot, verify_many
 from .compat import array_from_bytes, array_to_bytes, native_str
 from .errors import FormatError, LibraryNotFoundError, WaveformError
-from .header import describe
+from .header import complete, describe
 from .ibm import ibm_to_float32
 from .inputs import STDIO, display, read_bytes, read_quietly
 from .safeio import check_output, write_bytes
@@ -217,7 +217,9 @@ def cmd_encode(args):
     check_output(args.output, [args.samples])
     wave = Waveform(header, _parse_samples(args.samples, args.input))
     write(args.output, [wave], data_format=args.format, clamp=args.clamp)
-    _done(args.output, '%s, %d samples, %s' % (describe(header), len(wave.samples), args.format))
+    # As written: seconds that print as 60.000 have carried into the minute.
+    _done(args.output, '%s, %d samples, %s' % (describe(complete(header)), len(wave.samples),
+                                                args.format))
     return 0
 
 

@@ -279,6 +279,11 @@ class _Reader(object):
             # where they end.
             samples, exact, used = datasection.decode_cm6(self.lib, self.src, start, end,
                                                           count)
+            if exact < 0:
+                # The text ends inside a sample: keep the whole samples before it.
+                exact = self._whole_samples(start, end, count)
+                samples, exact, used = datasection.decode_cm6(self.lib, self.src, start, end,
+                                                              exact)
             stored = count + 1 if exact == count else exact
         kept = max(0, min(stored, count))
         datasection.restore(self.lib, samples, kept)
@@ -307,6 +312,19 @@ class _Reader(object):
         else:
             self.fail(wave, index, 'no CHK2 line before the next WID2 line', pos=at)
         return end
+
+    def _whole_samples(self, start, end, count):
+        """How many whole samples the section's text holds when it ends inside sample `count` or
+        before: the largest k whose decoding succeeds, found by bisection (a fault path only)."""
+        low, high = 0, count - 1
+        while low < high:
+            mid = (low + high + 1) // 2
+            got = datasection.decode_cm6(self.lib, self.src, start, end, mid)[1]
+            if got == mid:
+                low = mid
+            else:
+                high = mid - 1
+        return low
 
     def _checksum(self, wave, index, line, at):
         samples = wave.samples
