@@ -154,7 +154,7 @@ class Cli(TempDirCase):
         self.fails(base + ['--format', 'CM8'], 'invalid choice', status=2)
         self.fails(base[:-2], 'rate', status=2)
         # The closing line shows the start as written, carried into the next year.
-        out = self.ok(*(base[:6] + ['--start', '2020-12-31T23:59:59.9996', '--rate', '10',
+        out = self.ok(*(base[:8] + ['--start', '2020-12-31T23:59:59.9996', '--rate', '10',
                                     '--clamp']))
         self.assertIn('A B 2021/01/01 00:00:00.000, 3 samples', out)
 
