@@ -148,7 +148,7 @@ size_t format_missing(Features wanted, char *out, size_t size) {
 size_t format_model(char *out, size_t size) {
 #ifdef WAVELIBS_CPU_X86
     unsigned brand[13] = {};
-    if (__get_cpuid_max(0x80000000u, nullptr) >= 0x80000004u) {
+    if (static_cast<unsigned>(__get_cpuid_max(0x80000000u, nullptr)) >= 0x80000004u) {
         for (unsigned leaf = 0; leaf < 3; ++leaf) {
             __cpuid(0x80000002u + leaf, brand[4 * leaf], brand[4 * leaf + 1], brand[4 * leaf + 2],
                     brand[4 * leaf + 3]);
