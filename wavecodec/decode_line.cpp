@@ -168,6 +168,7 @@ int decode_line_portable(const char *line, int32_t *out, int room, OpenSample &o
     LineValues values;
     std::memset(values.value() + kColumns, 0, sizeof values.bytes - 8 - kColumns);
     line_values_portable(line, values);
+    open.text_length = values.length;
     return assemble_samples(values, out, room, open);
 }
 

@@ -199,6 +199,7 @@ WAVECODEC_AVX2 int assemble_avx2(const LineValues &values, int32_t *out, int roo
 int decode_line_avx2(const char *line, int32_t *out, int room, OpenSample &open) {
     LineValues values;
     line_values_avx2(line, values);
+    open.text_length = values.length;
     return assemble_avx2(values, out, room, open);
 }
 

@@ -189,6 +189,7 @@ WAVECODEC_AVX512 int decode_line_avx512(const char *line, int32_t *out, int room
     LineValues values;
     __m512i low, high;
     line_values_avx512(line, values, low, high);
+    open.text_length = values.length;
     return assemble_avx512(values, low, high, out, room, open);
 }
 
