@@ -43,7 +43,8 @@ void decode_lines(benchmark::State &state) {
     const int count = static_cast<int>(out.size());
     for (auto _ : state) {
         bench::MemoryLines lines{text.data(), text.data() + text.size()};
-        benchmark::DoNotOptimize(decomp_6b_buffer(count, out.data(), bench::read_memory_line, &lines));
+        benchmark::DoNotOptimize(
+            decomp_6b_buffer(count, out.data(), bench::read_memory_line, &lines));
         benchmark::ClobberMemory();
     }
     if (out != samples()) {
@@ -58,7 +59,8 @@ void decode_chars(benchmark::State &state) {
     const int count = static_cast<int>(out.size());
     size_t used = 0;
     for (auto _ : state) {
-        benchmark::DoNotOptimize(decomp_6b_chars(text.data(), text.size(), count, out.data(), &used));
+        benchmark::DoNotOptimize(
+            decomp_6b_chars(text.data(), text.size(), count, out.data(), &used));
         benchmark::ClobberMemory();
     }
     if (out != samples() || text.compare(used, 5, "CHK2 ") != 0) {

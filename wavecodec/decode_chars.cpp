@@ -22,9 +22,8 @@ size_t next_line(const char *text, size_t length, size_t at, size_t columns) {
     }
     from = from < length ? from : length;
     const void *newline = std::memchr(text + from, '\n', length - from);
-    return newline != nullptr
-               ? static_cast<size_t>(static_cast<const char *>(newline) - text) + 1
-               : length;
+    return newline != nullptr ? static_cast<size_t>(static_cast<const char *>(newline) - text) + 1
+                              : length;
 }
 
 }  // namespace

@@ -37,8 +37,12 @@ struct ShortSample {
 };
 inline constexpr ShortSample kShort[7] = {
     {0, 0},
-    {0x000000000000000full, 4},  {0x0000000000000f1full, 12}, {0x00000000000f1f1full, 20},
-    {0x000000000f1f1f1full, 28}, {0x0000000f1f1f1f1full, 36}, {0x00000f1f1f1f1f1full, 44},
+    {0x000000000000000full, 4},
+    {0x0000000000000f1full, 12},
+    {0x00000000000f1f1full, 20},
+    {0x000000000f1f1f1full, 28},
+    {0x0000000f1f1f1f1full, 36},
+    {0x00000f1f1f1f1f1full, 44},
 };
 
 // The sample of the n (1 to 6) code values that end at v[0], without a branch: the eight values
