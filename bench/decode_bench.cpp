@@ -1,15 +1,10 @@
-// The decoders, decomp_6b_buffer (lines from memory through the reader) and decomp_6b_chars (the
-// text at once), with each line kernel this CPU runs, beside the plain reference and the reader
-// alone, all on the same 1 Mi samples of code in 80-column lines. Items are samples; bytes are the
-// characters of the text. The context lines name the CPU's vector features and the kernel the
-// decoders choose on their own.
-//
-// Built from the library's code as a static library, so that it can force each kernel; the shared
-// library's decoders are the same code.
+// The decoders with each line kernel forced: decomp_6b_buffer (lines from memory through the
+// reader, as code_bench.cpp's library and reference entries) and decomp_6b_chars (the code lines
+// at once, as a host holding the file in memory calls it), on the same 1 Mi samples of code in
+// 80-column lines. Items are samples; bytes are the characters of the text. The run's context
+// names the kernel the decoders choose by themselves ("kernel.decode_line").
 #include "bench_data.h"
-#include "cpu_features.h"
-#include "kernels.h"
-#include "reference_codec.h"
+#include "forced_kernels.h"
 #include "wavecodec.h"
 
 #include <benchmark/benchmark.h>
@@ -30,7 +25,7 @@ const std::string &section() {
     return text;
 }
 
-// The code lines alone: what a host hands to decomp_6b_chars.
+// The code lines and the checksum line: what a host hands to decomp_6b_chars.
 const std::string &code_lines() {
     static const std::string text = section().substr(section().find('\n') + 1);
     return text;
@@ -42,27 +37,14 @@ void set_rates(benchmark::State &state, size_t bytes) {
     state.SetBytesProcessed(n * static_cast<int64_t>(bytes));
 }
 
-using DecodeKernel = wavecodec::Kernel<wavecodec::DecodeLineFn>;
-
-// Forces `kernel` (null: the automatic choice) for the benchmark's run.
-struct ForcedKernel {
-    explicit ForcedKernel(const DecodeKernel *kernel) {
-        if (kernel != nullptr) {
-            wavecodec::decode_line_family.force(*kernel);
-        }
-    }
-    ~ForcedKernel() { wavecodec::decode_line_family.reset(); }
-};
-
-template <int (*Decode)(int, int32_t *, line_reader, void *)>
-void decode_lines(benchmark::State &state, const DecodeKernel *kernel) {
-    const ForcedKernel forced(kernel);
+void decode_lines(benchmark::State &state) {
     const std::string &text = section();
     std::vector<int32_t> out(samples().size(), 0);
     const int count = static_cast<int>(out.size());
     for (auto _ : state) {
         bench::MemoryLines lines{text.data(), text.data() + text.size()};
-        benchmark::DoNotOptimize(Decode(count, out.data(), bench::read_memory_line, &lines));
+        benchmark::DoNotOptimize(
+            decomp_6b_buffer(count, out.data(), bench::read_memory_line, &lines));
         benchmark::ClobberMemory();
     }
     if (out != samples()) {
@@ -71,14 +53,14 @@ void decode_lines(benchmark::State &state, const DecodeKernel *kernel) {
     set_rates(state, text.size());
 }
 
-void decode_chars(benchmark::State &state, const DecodeKernel *kernel) {
-    const ForcedKernel forced(kernel);
+void decode_chars(benchmark::State &state) {
     const std::string &text = code_lines();
     std::vector<int32_t> out(samples().size(), 0);
     const int count = static_cast<int>(out.size());
     size_t used = 0;
     for (auto _ : state) {
-        benchmark::DoNotOptimize(decomp_6b_chars(text.data(), text.size(), count, out.data(), &used));
+        benchmark::DoNotOptimize(
+            decomp_6b_chars(text.data(), text.size(), count, out.data(), &used));
         benchmark::ClobberMemory();
     }
     if (out != samples() || text.compare(used, 5, "CHK2 ") != 0) {
@@ -87,52 +69,13 @@ void decode_chars(benchmark::State &state, const DecodeKernel *kernel) {
     set_rates(state, text.size());
 }
 
-// The floor of decomp_6b_buffer's input: the reader alone going through every line.
-void reader_calls(benchmark::State &state) {
-    const std::string &text = section();
-    char line[WAVECODEC_LINE_BUFFER];
-    for (auto _ : state) {
-        bench::MemoryLines lines{text.data(), text.data() + text.size()};
-        while (bench::read_memory_line(line, &lines) != nullptr) {
-            benchmark::DoNotOptimize(line);
-        }
-    }
-    set_rates(state, text.size());
-}
-
-std::string text_of(size_t (*format)(char *, size_t)) {
-    char text[256];
-    format(text, sizeof text);
-    return text;
-}
-
-bool register_all() {
-    benchmark::AddCustomContext("cpu_model", text_of(cpu::format_model));
-    benchmark::AddCustomContext("cpu_features", text_of([](char *out, size_t size) {
-                                    return cpu::format_features(cpu::detected(), out, size);
-                                }));
-    benchmark::AddCustomContext("decode_line_kernel",
-                                wavecodec::decode_line_family.chosen_name());
-    for (const DecodeKernel &kernel : wavecodec::decode_line_family.kernels()) {
-        if (!wavecodec::usable(kernel)) {
-            continue;
-        }
-        const std::string name = kernel.name;
-        benchmark::RegisterBenchmark(("decomp_6b_buffer/" + name).c_str(),
-                                     decode_lines<decomp_6b_buffer>, &kernel)
-            ->Unit(benchmark::kMillisecond);
-        benchmark::RegisterBenchmark(("decomp_6b_chars/" + name).c_str(), decode_chars, &kernel)
-            ->Unit(benchmark::kMillisecond);
-    }
-    benchmark::RegisterBenchmark("decomp_6b_buffer/reference",
-                                 decode_lines<reference::decomp_6b_buffer>,
-                                 static_cast<const DecodeKernel *>(nullptr))
-        ->Unit(benchmark::kMillisecond);
-    benchmark::RegisterBenchmark("decomp_6b_buffer/reader_calls", reader_calls)
+const bool registered = [] {
+    bench::add_choice(wavecodec::decode_line_family);
+    bench::register_forced(wavecodec::decode_line_family, "decomp_6b_buffer", decode_lines);
+    bench::register_forced(wavecodec::decode_line_family, "decomp_6b_chars", decode_chars);
+    benchmark::RegisterBenchmark("decomp_6b_chars/library", decode_chars)
         ->Unit(benchmark::kMillisecond);
     return true;
-}
-
-const bool registered = register_all();
+}();
 
 }  // namespace

@@ -13,6 +13,19 @@ bool is_checksum_line(const char *line, size_t available) {
            (std::memcmp(line, "CHK2 ", 5) == 0 || std::memcmp(line, "CHK1 ", 5) == 0);
 }
 
+// Offset of the line after the one at `at`, whose first `text` columns hold no LF (they are its
+// text, which ends at the LF when there is one): the text's end is the usual place to look.
+size_t next_line(const char *text, size_t length, size_t at, size_t columns) {
+    size_t from = at + columns;
+    if (from < length && text[from] == '\n') {
+        return from + 1;
+    }
+    from = from < length ? from : length;
+    const void *newline = std::memchr(text + from, '\n', length - from);
+    return newline != nullptr ? static_cast<size_t>(static_cast<const char *>(newline) - text) + 1
+                              : length;
+}
+
 }  // namespace
 
 int decomp_6b_chars(const char *text, size_t length, int count, int32_t *samples, size_t *used) {
@@ -37,28 +50,25 @@ int decomp_6b_chars(const char *text, size_t length, int count, int32_t *samples
             }
             const char *line = text + at;
             const size_t available = length - at;
-            const void *newline = std::memchr(line, '\n', available);
-            const size_t next = newline != nullptr
-                                    ? static_cast<size_t>(static_cast<const char *>(newline) - text) + 1
-                                    : length;
             // Where a new sample is due, every line is first tested for the checksum line.
             if (!open.open && is_checksum_line(line, available)) {
                 consumed = at;
                 result = stored;
                 break;
             }
-            at = next;
             if (available < wavecodec::kLineRead) {
                 std::memset(padded, 0, sizeof padded);
                 std::memcpy(padded, line, available);
                 line = padded;
             }
             if (wavecodec::is_empty_text(line)) {
-                continue;  // no code
+                at = next_line(text, length, at, 0);  // no code
+                continue;
             }
             stored += decode_line(line, samples + stored, count - stored, open);
+            at = next_line(text, length, at, static_cast<size_t>(open.text_length));
             if (stored == count) {
-                consumed = next;
+                consumed = at;
                 result = count;
                 break;
             }

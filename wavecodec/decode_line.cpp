@@ -37,8 +37,12 @@ struct ShortSample {
 };
 inline constexpr ShortSample kShort[7] = {
     {0, 0},
-    {0x000000000000000full, 4},  {0x0000000000000f1full, 12}, {0x00000000000f1f1full, 20},
-    {0x000000000f1f1f1full, 28}, {0x0000000f1f1f1f1full, 36}, {0x00000f1f1f1f1f1full, 44},
+    {0x000000000000000full, 4},
+    {0x0000000000000f1full, 12},
+    {0x00000000000f1f1full, 20},
+    {0x000000000f1f1f1full, 28},
+    {0x0000000f1f1f1f1full, 36},
+    {0x00000f1f1f1f1f1full, 44},
 };
 
 // The sample of the n (1 to 6) code values that end at v[0], without a branch: the eight values
@@ -168,6 +172,7 @@ int decode_line_portable(const char *line, int32_t *out, int room, OpenSample &o
     LineValues values;
     std::memset(values.value() + kColumns, 0, sizeof values.bytes - 8 - kColumns);
     line_values_portable(line, values);
+    open.text_length = values.length;
     return assemble_samples(values, out, room, open);
 }
 

@@ -48,11 +48,14 @@ inline bool is_empty_text(const char *line) {
     return ends_text(line[0]);
 }
 
-// A sample whose characters go on in the next line that holds code.
+// A sample whose characters go on in the next line that holds code; and, set by every line
+// kernel, the columns of text of the line it decoded (so that a caller holding the text finds the
+// line's end without searching the text again).
 struct OpenSample {
     bool open = false;
     bool negative = false;
     uint32_t magnitude = 0;
+    int text_length = 0;
 };
 
 // The line kernels (kernels.h, family decode_line_family) decode the text of the line at `line`

@@ -20,8 +20,8 @@ WAVECODEC_AVX2 inline __m256i table16(int8_t e0, int8_t e1, int8_t e2, int8_t e3
                                       int8_t e5, int8_t e6, int8_t e7, int8_t e8, int8_t e9,
                                       int8_t e10, int8_t e11, int8_t e12, int8_t e13, int8_t e14,
                                       int8_t e15) {
-    const __m128i t = _mm_setr_epi8(e0, e1, e2, e3, e4, e5, e6, e7, e8, e9, e10, e11, e12, e13,
-                                    e14, e15);
+    const __m128i t =
+        _mm_setr_epi8(e0, e1, e2, e3, e4, e5, e6, e7, e8, e9, e10, e11, e12, e13, e14, e15);
     return _mm256_broadcastsi128_si256(t);
 }
 
@@ -51,11 +51,11 @@ WAVECODEC_AVX2 inline Columns translate(const Alphabet &a, const char *line, uin
     const __m256i c = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(line));
     // NUL, blank, and \t \n \v \f \r (9 to 13).
     const __m256i from_tab = _mm256_sub_epi8(c, _mm256_set1_epi8(9));
-    const __m256i control = _mm256_cmpeq_epi8(_mm256_min_epu8(from_tab, _mm256_set1_epi8(4)),
-                                              from_tab);
-    const __m256i end = _mm256_or_si256(
-        control, _mm256_or_si256(_mm256_cmpeq_epi8(c, _mm256_setzero_si256()),
-                                 _mm256_cmpeq_epi8(c, _mm256_set1_epi8(' '))));
+    const __m256i control =
+        _mm256_cmpeq_epi8(_mm256_min_epu8(from_tab, _mm256_set1_epi8(4)), from_tab);
+    const __m256i end =
+        _mm256_or_si256(control, _mm256_or_si256(_mm256_cmpeq_epi8(c, _mm256_setzero_si256()),
+                                                 _mm256_cmpeq_epi8(c, _mm256_set1_epi8(' '))));
 
     const __m256i low7 = _mm256_and_si256(c, _mm256_set1_epi8(0x7f));
     const __m256i nibble = _mm256_set1_epi8(0x0f);
@@ -120,7 +120,8 @@ WAVECODEC_AVX2 int assemble_avx2(const LineValues &values, int32_t *out, int roo
     // vectors are built from registers (a list in memory would be read back before its stores
     // could be forwarded).
     uint64_t ends0 = column < 64 ? values.ends[0] & (~uint64_t{0} << column) : 0;
-    uint64_t ends1 = column <= 64 ? values.ends[1] : values.ends[1] & (~uint64_t{0} << (column - 64));
+    uint64_t ends1 =
+        column <= 64 ? values.ends[1] : values.ends[1] & (~uint64_t{0} << (column - 64));
     const int total = std::popcount(ends0) + std::popcount(ends1);
     const int wanted = total < room - stored ? total : room - stored;
     auto next_end = [&](int previous) {
@@ -142,8 +143,8 @@ WAVECODEC_AVX2 int assemble_avx2(const LineValues &values, int32_t *out, int roo
     const __m256i ones = _mm256_set1_epi64x(-1);
     const __m256i sign_bit = _mm256_set1_epi64x(0x10);
     const __m256i digits = _mm256_set1_epi64x(0x1f1f1f1f1f1f1f1f);
-    const __m256i pair = _mm256_set1_epi16(0x0120);        // bytes 32, 1
-    const __m256i quad = _mm256_set1_epi32(0x00010400);    // words 1024, 1
+    const __m256i pair = _mm256_set1_epi16(0x0120);      // bytes 32, 1
+    const __m256i quad = _mm256_set1_epi32(0x00010400);  // words 1024, 1
     const __m256i low_dwords = _mm256_setr_epi32(0, 2, 4, 6, 0, 2, 4, 6);
     for (int k = 0; k < wanted; k += 4) {
         const int e0 = next_end(last);
@@ -154,14 +155,14 @@ WAVECODEC_AVX2 int assemble_avx2(const LineValues &values, int32_t *out, int roo
         const __m128i n = _mm_sub_epi32(end, _mm_setr_epi32(last, e0, e1, e2));
         const __m256i shift =
             _mm256_cvtepi32_epi64(_mm_sub_epi32(_mm_set1_epi32(64), _mm_slli_epi32(n, 3)));
-        const __m256i w = _mm256_set_epi64x(load8(v + e3 - 7), load8(v + e2 - 7),
-                                            load8(v + e1 - 7), load8(v + e0 - 7));
-        const __m256i negative = _mm256_and_si256(
-            _mm256_srlv_epi64(w, _mm256_add_epi64(shift, _mm256_set1_epi64x(4))),
-            _mm256_set1_epi64x(1));
-        const __m256i mask = _mm256_and_si256(
-            _mm256_sllv_epi64(ones, shift),
-            _mm256_andnot_si256(_mm256_sllv_epi64(sign_bit, shift), digits));
+        const __m256i w = _mm256_set_epi64x(load8(v + e3 - 7), load8(v + e2 - 7), load8(v + e1 - 7),
+                                            load8(v + e0 - 7));
+        const __m256i negative =
+            _mm256_and_si256(_mm256_srlv_epi64(w, _mm256_add_epi64(shift, _mm256_set1_epi64x(4))),
+                             _mm256_set1_epi64x(1));
+        const __m256i mask =
+            _mm256_and_si256(_mm256_sllv_epi64(ones, shift),
+                             _mm256_andnot_si256(_mm256_sllv_epi64(sign_bit, shift), digits));
         __m256i x = _mm256_maddubs_epi16(_mm256_and_si256(w, mask), pair);
         x = _mm256_madd_epi16(x, quad);
         x = _mm256_add_epi64(_mm256_slli_epi64(x, 20), _mm256_srli_epi64(x, 32));
@@ -199,6 +200,7 @@ WAVECODEC_AVX2 int assemble_avx2(const LineValues &values, int32_t *out, int roo
 int decode_line_avx2(const char *line, int32_t *out, int room, OpenSample &open) {
     LineValues values;
     line_values_avx2(line, values);
+    open.text_length = values.length;
     return assemble_avx2(values, out, room, open);
 }
 

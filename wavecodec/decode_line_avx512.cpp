@@ -58,8 +58,8 @@ WAVECODEC_AVX512 void line_values_avx512(const char *line, LineValues &values, _
     std::memset(values.bytes, 0, 8);
     const Columns c0 = translate(_mm512_loadu_si512(line), table_low, table_high, low);
     // Columns 64 to 95 (kLineRead bytes are readable), zeros above.
-    const Columns c1 = translate(_mm512_maskz_loadu_epi8(0xffffffffu, line + 64), table_low,
-                                 table_high, high);
+    const Columns c1 =
+        translate(_mm512_maskz_loadu_epi8(0xffffffffu, line + 64), table_low, table_high, high);
     _mm512_storeu_si512(values.value(), low);
     _mm512_storeu_si512(values.value() + 64, high);
     const uint64_t end_high = (c1.text_end & 0xffffu) | 0x10000u;  // column 80 ends the text
@@ -113,10 +113,9 @@ WAVECODEC_AVX512 int assemble_avx512(const LineValues &values, __m512i low, __m5
     const int total = count0 + std::popcount(ends1);
     const int wanted = total < room - stored ? total : room - stored;
 
-    const __m512i iota = _mm512_set_epi64(0x3f3e3d3c3b3a3938, 0x3736353433323130,
-                                          0x2f2e2d2c2b2a2928, 0x2726252423222120,
-                                          0x1f1e1d1c1b1a1918, 0x1716151413121110,
-                                          0x0f0e0d0c0b0a0908, 0x0706050403020100);
+    const __m512i iota = _mm512_set_epi64(
+        0x3f3e3d3c3b3a3938, 0x3736353433323130, 0x2f2e2d2c2b2a2928, 0x2726252423222120,
+        0x1f1e1d1c1b1a1918, 0x1716151413121110, 0x0f0e0d0c0b0a0908, 0x0706050403020100);
     // End columns of the samples: entries 0-63 in `first`, 64-79 in `second`; `first_before`
     // and `second_before` hold the entry before each (for entry 0, the column before `column`).
     const __m512i list0 = _mm512_maskz_compress_epi8(ends0, iota);
@@ -125,22 +124,22 @@ WAVECODEC_AVX512 int assemble_avx512(const LineValues &values, __m512i low, __m5
     const __mmask64 from_second = count0 == 64 ? 0 : ~uint64_t{0} << count0;
     const __m512i first = _mm512_permutex2var_epi8(
         list0,
-        _mm512_mask_add_epi8(iota, from_second, iota, _mm512_set1_epi8(static_cast<char>(64 - count0))),
+        _mm512_mask_add_epi8(iota, from_second, iota,
+                             _mm512_set1_epi8(static_cast<char>(64 - count0))),
         list1);
-    const __m512i second =
-        _mm512_permutexvar_epi8(_mm512_add_epi8(iota, _mm512_set1_epi8(static_cast<char>(64 - count0))), list1);
+    const __m512i second = _mm512_permutexvar_epi8(
+        _mm512_add_epi8(iota, _mm512_set1_epi8(static_cast<char>(64 - count0))), list1);
     const __m512i up_one = _mm512_sub_epi8(iota, _mm512_set1_epi8(1));  // entry i - 1
-    const __m512i first_before = _mm512_mask_set1_epi8(
-        _mm512_permutexvar_epi8(up_one, first), 1, static_cast<char>(column - 1));
+    const __m512i first_before = _mm512_mask_set1_epi8(_mm512_permutexvar_epi8(up_one, first), 1,
+                                                       static_cast<char>(column - 1));
     // Entry 0 of `second` follows entry 63 of `first` (index 127 of the pair).
-    const __m512i second_before = _mm512_permutex2var_epi8(
-        second, _mm512_mask_set1_epi8(up_one, 1, 127), first);
+    const __m512i second_before =
+        _mm512_permutex2var_epi8(second, _mm512_mask_set1_epi8(up_one, 1, 127), first);
 
     // Byte i of lane j: j, and i.
-    const __m512i lane_of_byte = _mm512_set_epi64(0x0707070707070707, 0x0606060606060606,
-                                                  0x0505050505050505, 0x0404040404040404,
-                                                  0x0303030303030303, 0x0202020202020202,
-                                                  0x0101010101010101, 0x0000000000000000);
+    const __m512i lane_of_byte = _mm512_set_epi64(
+        0x0707070707070707, 0x0606060606060606, 0x0505050505050505, 0x0404040404040404,
+        0x0303030303030303, 0x0202020202020202, 0x0101010101010101, 0x0000000000000000);
     const __m512i byte_in_lane = _mm512_set1_epi64(0x0706050403020100);
     const __m512i eight = _mm512_set1_epi8(8);
     const __m512i pair = _mm512_set1_epi16(0x0120);      // bytes 32, 1
@@ -149,7 +148,8 @@ WAVECODEC_AVX512 int assemble_avx512(const LineValues &values, __m512i low, __m5
     for (int k = 0; k < wanted; k += 8) {
         const __mmask8 lanes =
             k + 8 <= wanted ? __mmask8{0xff} : static_cast<__mmask8>((1u << (wanted - k)) - 1u);
-        const __m512i pick = _mm512_add_epi8(lane_of_byte, _mm512_set1_epi8(static_cast<char>(k & 63)));
+        const __m512i pick =
+            _mm512_add_epi8(lane_of_byte, _mm512_set1_epi8(static_cast<char>(k & 63)));
         const __m512i end = _mm512_permutexvar_epi8(pick, k < 64 ? first : second);
         const __m512i before = _mm512_permutexvar_epi8(pick, k < 64 ? first_before : second_before);
         // n + i: byte i holds the sample's value from 8 - n on, its first at 8 - n exactly.
@@ -173,7 +173,7 @@ WAVECODEC_AVX512 int assemble_avx512(const LineValues &values, __m512i low, __m5
     }
     stored += wanted;
     if (wanted == total) {
-        const int next = total == 0 ? column
+        const int next = total == 0   ? column
                          : ends1 != 0 ? 64 + 64 - std::countl_zero(ends1)
                                       : 64 - std::countl_zero(ends0);
         if (next < values.length) {
@@ -185,10 +185,12 @@ WAVECODEC_AVX512 int assemble_avx512(const LineValues &values, __m512i low, __m5
 
 }  // namespace
 
-WAVECODEC_AVX512 int decode_line_avx512(const char *line, int32_t *out, int room, OpenSample &open) {
+WAVECODEC_AVX512 int decode_line_avx512(const char *line, int32_t *out, int room,
+                                        OpenSample &open) {
     LineValues values;
     __m512i low, high;
     line_values_avx512(line, values, low, high);
+    open.text_length = values.length;
     return assemble_avx512(values, low, high, out, room, open);
 }
 

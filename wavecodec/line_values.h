@@ -42,7 +42,6 @@ int32_t long_sample(const uint8_t *values, int first, int end);
 // The first step without vector instructions: `values` must hold zeros beyond column 80.
 void line_values_portable(const char *line, LineValues &values);
 
-
 }  // namespace wavecodec
 
 #endif

@@ -88,12 +88,13 @@ WAVECODEC_API int compress_6b_chars(const int32_t *samples, int count, char *out
 
 /*
  * Decodes one data section: skips lines up to one beginning "DAT2" or "DAT1", then decodes `count`
- * samples of six-bit code from the lines after it (columns 0 to 79; a line's text ends at white
- * space or its NUL; lines holding no code are passed over) into `samples`, and leaves the "CHK2 "
- * line unread. Returns `count`; the number stored so far when a "CHK2 "/"CHK1 " line comes where a
- * new sample is due; 0 for a count of zero or below; -1 when the input ends too soon or `reader`
- * is null (or `samples` is null with a positive count). Diagnostics, one line each, go to standard
- * output prefixed "decomp_6b: ". Entries past the returned number are untouched.
+ * samples of six-bit code from the lines after it (columns 0 to 79; a line's text ends at its
+ * NUL or the C locale's white space, whatever the host's locale; lines holding no code are passed
+ * over) into `samples`, and leaves the "CHK2 " line unread. Returns `count`; the number stored so
+ * far when a "CHK2 "/"CHK1 " line comes where a new sample is due; 0 for a count of zero or below;
+ * -1 when the input ends too soon or `reader` is null (or `samples` is null with a positive
+ * count). Diagnostics, one line each, go to standard output prefixed "decomp_6b: ". Entries past
+ * the returned number are untouched.
  */
 WAVECODEC_API int decomp_6b_buffer(int count, int32_t *samples, line_reader reader,
                                    void *stream);
@@ -148,13 +149,17 @@ WAVECODEC_API int check_sum(const int32_t *samples, int count, int initial);
 /*
  * Skips lines up to the next one beginning "WID2", parses it into `*header` and leaves the stream
  * after that line. Returns 0, or -1 when the stream ends first (the record is untouched) or an
- * argument is null. Numeric fields that do not convert keep their previous values.
+ * argument is null. Numbers are read with "." decimals whatever the host's locale. Numeric fields
+ * that do not convert keep their previous values; a numeric field whose columns are all blank
+ * does not convert, and the numeric fields after it in the same group (date and time; count,
+ * rate, calibration, period and angles) then keep theirs too.
  */
 WAVECODEC_API int read_header(FILE *stream, wid2_header *header);
 
 /*
- * Prints `*header` as one WID2 line (newline included) at the stream's position. Text fields are
- * printed to at most their widths. Returns the number of characters written, negative on an
+ * Prints `*header` as one WID2 line (newline included) at the stream's position, with "."
+ * decimals whatever the host's locale (which is left unchanged). Text fields are printed to at
+ * most their widths. Returns the number of characters written, negative on an
  * output error, -1 for a null argument.
  */
 WAVECODEC_API int write_header(FILE *stream, const wid2_header *header);
