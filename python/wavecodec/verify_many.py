@@ -106,27 +106,33 @@ def run(paths, jobs=1, pattern=None, out=None, err=None, prog='wavecodec'):
         if progress:
             err.write('\r\033[K')
 
-    for done, (path, count, faults, error, notes) in enumerate(_results(files, jobs), 1):
-        if isinstance(error, LibraryNotFoundError):
-            # The same for every file: one message, and no verdict on the files.
-            clear()
-            raise error
-        total += count
-        if notes or error or faults:
-            clear()
-        for note in notes:
-            print('%s: %s' % (prog, note), file=err)
-        if error is not None:
-            err.flush()
-            print('%s: error: %s' % (prog, error), file=err)
-            bad += 1
-        for fault in faults:
-            print('BAD %s' % fault, file=out)
-            bad += 1
-        if progress:
-            out.flush()
-            err.write('\rverifying %d/%d files' % (done, len(files)))
-            err.flush()
+    results = _results(files, jobs)
+    try:
+        for done, (path, count, faults, error, notes) in enumerate(results, 1):
+            if isinstance(error, LibraryNotFoundError):
+                # The same for every file: one message, and no verdict on the files.
+                clear()
+                raise error
+            total += count
+            if notes or error or faults:
+                clear()
+            for note in notes:
+                print('%s: %s' % (prog, note), file=err)
+            if error is not None:
+                err.flush()
+                print('%s: error: %s' % (prog, error), file=err)
+                bad += 1
+            for fault in faults:
+                print('BAD %s' % fault, file=out)
+                bad += 1
+            if progress:
+                out.flush()
+                err.write('\rverifying %d/%d files' % (done, len(files)))
+                err.flush()
+    finally:
+        # Ends the worker processes now rather than when the generator is collected, which may
+        # be during interpreter shutdown, where stopping a pool can hang.
+        results.close()
     clear()
     print('%d waveform(s) in %d file(s): %s'
           % (total, len(files), 'all sound' if bad == 0 else '%d bad' % bad), file=out)
