@@ -2,6 +2,7 @@
 // reference loops and memcpy of the same buffer. Bytes per second count the buffer once (64 MiB
 // per pass) for every entry, memcpy included, so the ratios compare times over the same buffer.
 #include "bench_data.h"
+#include "forced_kernels.h"
 #include "reference_codec.h"
 #include "wavecodec.h"
 
@@ -92,6 +93,14 @@ void rem_2nd_diff_library(benchmark::State &state) {
 void rem_2nd_diff_reference(benchmark::State &state) {
     in_place(state, reference::rem_2nd_diff);
 }
+
+const bool registered = [] {
+    bench::add_choice(wavecodec::diff_family);
+    bench::add_choice(wavecodec::prefix_sums_family);
+    bench::register_forced(wavecodec::diff_family, "diff_2nd", diff_2nd_library);
+    bench::register_forced(wavecodec::prefix_sums_family, "rem_2nd_diff", rem_2nd_diff_library);
+    return true;
+}();
 
 }  // namespace
 

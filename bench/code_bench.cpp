@@ -2,6 +2,7 @@
 // code in 80-column lines held in memory, each beside its plain reference. Items are samples;
 // bytes are the characters written (encoders) or the text read (decoder).
 #include "bench_data.h"
+#include "forced_kernels.h"
 #include "reference_codec.h"
 #include "wavecodec.h"
 
@@ -123,6 +124,15 @@ void reader_calls(benchmark::State &state) {
     }
     set_rates(state, samples().size(), text.size());
 }
+
+// Each block encoder forced under both encoders.
+const bool registered = [] {
+    bench::add_choice(wavecodec::encode_block_family);
+    bench::register_forced(wavecodec::encode_block_family, "compress_6b_buffer",
+                           encode_to_writer<compress_6b_buffer>);
+    bench::register_forced(wavecodec::encode_block_family, "compress_6b_chars", encode_to_chars);
+    return true;
+}();
 
 }  // namespace
 

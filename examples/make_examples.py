@@ -3,9 +3,12 @@
   event.gse   three components (HHZ, HHN, HHE) of a synthetic 3-minute recording at 100 Hz:
               background noise, a P arrival at 60 s and a stronger S arrival at 68 s;
   event.ibm   the first 2000 samples of HHZ around the P arrival, scaled to ground velocity
-              in nm/s, as big-endian IBM single-precision words.
+              in nm/s, as big-endian IBM single-precision words;
+  shot.sgy    a synthetic shot gather as SEG-Y (IBM floats, big-endian, EBCDIC text header):
+              48 traces of 1 s at 2 ms, offsets 50 to 2400 m, a direct wave, two reflections
+              (hyperbolas) and noise.
 
-Usage: python examples/make_examples.py [OUTDIR]   (needs the built libwavecodec)
+Usage: python examples/make_examples.py [OUTDIR]   (needs the built libraries)
 """
 import math
 import os
@@ -82,6 +85,49 @@ def ibm_word(value):
     return sign | (exponent << 24) | int(magnitude * (1 << 24))
 
 
+def ricker(t, freq):
+    a = (math.pi * freq * t) ** 2
+    return (1.0 - 2.0 * a) * math.exp(-a)
+
+
+def shot_gather(traces=48, samples=501, interval=0.002):
+    """Traces and trace headers of a shot gather: direct wave at 1800 m/s, reflections at
+    0.35 s and 0.62 s two-way time (stacking velocities 2000 and 2600 m/s)."""
+    noise = Noise(99)
+    data, headers = [], []
+    for k in range(traces):
+        offset = 50 * (k + 1)
+        events = [(offset / 1800.0, 0.6), (math.sqrt(0.35 ** 2 + (offset / 2000.0) ** 2), 1.0),
+                  (math.sqrt(0.62 ** 2 + (offset / 2600.0) ** 2), -0.7)]
+        spread = 1.0 / (1.0 + offset / 1000.0)
+        trace = []
+        for i in range(samples):
+            t = i * interval
+            value = sum(amp * ricker(t - t0, 25.0) for t0, amp in events) * spread
+            trace.append(1000.0 * (value + 0.02 * noise.normal()))
+        data.append(trace)
+        headers.append(dict(field_record=1, trace_number=k + 1, cdp=k + 1, offset=offset,
+                            source_x=0, group_x=offset, cdp_x=offset // 2, coordinate_scalar=1,
+                            trace_identification=1))
+    return data, headers
+
+
+def write_shot(path):
+    from wavecodec import segy
+    data, headers = shot_gather()
+    lines = ['SYNTHETIC SHOT GATHER WRITTEN BY WAVECODEC EXAMPLES/MAKE_EXAMPLES.PY',
+             'LINE DEMO-1  SHOT 1  48 CHANNELS  OFFSETS 50-2400 M (50 M STEP)',
+             'SAMPLE INTERVAL 2 MS  501 SAMPLES  RECORD LENGTH 1 S',
+             'EVENTS: DIRECT WAVE 1800 M/S, REFLECTIONS AT 0.35 S AND 0.62 S',
+             'SAMPLE FORMAT 1 (IBM FLOAT)  BIG-ENDIAN',
+             'SEG Y REV1']
+    segy.write(path, data, 2000, format=1, text_header=segy.text.default(lines),
+               binary_header=dict(job_id=1, line_number=1, traces_per_ensemble=len(data),
+                                  trace_sorting=1, measurement_system=1),
+               trace_headers=headers)
+    return len(data)
+
+
 def main(outdir):
     header = dict(station='DEMO', channel='HHZ', year=2024, month=5, day=17, hour=12,
                   minute=0, second=0.0, sample_rate=RATE, calibration=0.5,
@@ -102,7 +148,10 @@ def main(outdir):
     with open(ibm + '.part', 'wb') as f:
         f.write(struct.pack('>%dI' % len(velocity), *[ibm_word(v) for v in velocity]))
     os.rename(ibm + '.part', ibm)
-    print('wrote %s (%d waveforms) and %s (%d words)' % (gse, len(waves), ibm, len(velocity)))
+    shot = os.path.join(outdir, 'shot.sgy')
+    count = write_shot(shot)
+    print('wrote %s (%d waveforms), %s (%d words) and %s (%d traces)'
+          % (gse, len(waves), ibm, len(velocity), shot, count))
 
 
 if __name__ == '__main__':

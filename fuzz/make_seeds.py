@@ -48,6 +48,28 @@ decode_seed("blank_in_line", 4, b"DAT2\n+- ignored\n\nFD\nCHK2 0\n")
 decode_seed("long_line", 100, b"DAT2\n" + b"U" * 100 + b"+\n" + b"-" * 90 + b"\nCHK2 1\n", mode=1)
 decode_seed("no_newline", 40, b"DAT2\nXzzzzTnzzzzT\nFFF", mode=1)
 decode_seed("negative_count", -3, b"DAT2\n+-F\n", mode=2)
+
+
+# decode_chars: the same head as decode (mode 4 = null array), then the text after the heading.
+def chars_seed(name, count, text, mode=0):
+    head = bytes([mode])
+    if mode & 3 == 0:
+        head += bytes([count])
+    else:
+        head += struct.pack("<H", count)
+    write("decode_chars", name, head + text)
+
+
+chars_seed("simple", 5, b"Uz6kz6+-F\nCHK2 123\n")
+chars_seed("continued_sample", 2, b"Uz\r\n\n6D\r\nCHK2 0\r\n")
+chars_seed("premature_checksum", 9, b"+-F\n\nCHK1 3\n")
+chars_seed("blank_and_nul", 5, b"+- ignored\n\n\t\nF\x00D\nDD\nCHK2 0\n")
+chars_seed("long_line", 200, b"U" * 100 + b"+\n" + b"-" * 90 + b"\nCHK2 1\n", mode=1)
+chars_seed("ends_in_sample", 40, b"XzzzzTnzzzzT\nFFU", mode=1)
+chars_seed("ends_between_samples", 40, b"-0123\n456", mode=1)
+chars_seed("null_array", 3, b"+-F\n", mode=4)
+chars_seed("zero_count", 0, b"+-F\n")
+chars_seed("any_bytes", 30, bytes(range(256)) + b"\n" + bytes(range(255, -1, -1)))
 decode_seed("any_count", 2147483647, b"junk\nDAT2\nzzzzzzzz\n", mode=3)
 decode_seed("count_zero", 0, b"DAT2\n+\n")
 decode_seed("null_array", 3, b"DAT2\n+-F\n", mode=1 << 2)

@@ -1,8 +1,11 @@
 #!/usr/bin/env bash
 # bench.sh [BENCHMARK OPTION...]: builds the benchmarks in build/bench (Release), runs
 # wavecodec_bench and ibmfloat_bench with repetitions (BENCH_REPETITIONS, default 5) and prints
-# the results tables in Markdown; the tables in docs/performance.md are replaced by them. Options
-# go to both programs, e.g. --benchmark_filter=check_sum (the tables then hold only those entries).
+# the results in Markdown; in docs/performance.md they replace the section of this CPU's kind
+# (x86-64 with AVX-512, with AVX2 only, ...), or are added as a new one. Repetitions are
+# interleaved at random, so that a busy spell of a shared machine spreads over every entry.
+# Options go to both programs, e.g. --benchmark_filter=check_sum (the section then holds only
+# those entries).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh build bench
@@ -15,7 +18,8 @@ results=()
 for program in wavecodec_bench ibmfloat_bench; do
   json=build/bench/$program.json
   "build/bench/bench/$program" --benchmark_repetitions="${BENCH_REPETITIONS:-5}" \
-    --benchmark_report_aggregates_only=true --benchmark_out="$json.tmp" \
+    --benchmark_report_aggregates_only=true --benchmark_enable_random_interleaving=true \
+    --benchmark_out="$json.tmp" \
     --benchmark_out_format=json "$@" >&2
   mv "$json.tmp" "$json"
   results+=("$json")

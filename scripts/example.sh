@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # example.sh: the main job. Builds the libraries when needed, then runs the Python host on the
 # bundled example: info, verify, a write-read round trip in CM6 and INT, the IBM float file, and
-# an SVG plot (written to build/example/event.svg).
+# an SVG plot (written to build/example/event.svg); then the SEG-Y example: segy-info, a
+# conversion to IEEE and back, and segy-plot (build/example/shot.svg).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -49,4 +50,11 @@ echo "--- IBM floats"
 host ibm2ieee examples/event.ibm "$out/event.f32"
 echo "--- plot"
 host plot examples/event.gse -o "$out/event.svg"
-echo "example done; outputs in $root/$out (plot: $root/$out/event.svg)"
+echo "--- SEG-Y: info, IBM to IEEE and back (byte-identical), plots"
+host segy-info examples/shot.sgy
+host segy-convert examples/shot.sgy "$out/shot-ieee.sgy" --format ieee
+host segy-convert "$out/shot-ieee.sgy" "$out/shot-ibm.sgy" --format ibm
+cmp examples/shot.sgy "$out/shot-ibm.sgy" && echo "IBM -> IEEE -> IBM: byte-identical to the original"
+host segy-plot examples/shot.sgy -o "$out/shot.svg"
+host segy-plot examples/shot.sgy -o "$out/shot-density.svg" --style density
+echo "example done; outputs in $root/$out (plots: $root/$out/event.svg, $root/$out/shot.svg)"

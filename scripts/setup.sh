@@ -1,13 +1,13 @@
 #!/usr/bin/env bash
 # setup.sh GROUP...: installs the Debian packages that the named groups of work need, if any are
 # missing (apt-get as root). Groups: build (libraries and the example), test (unit tests),
-# check (sanitizers, fuzzing, valgrind, big-endian run), bench (benchmarks). Safe to run again.
+# check (sanitizers, fuzzing, valgrind, big-endian and ARM runs), bench (benchmarks). Safe to run again.
 set -euo pipefail
 
 declare -A group=(
   [build]="cmake ninja-build g++ make python3"
-  [test]="libgtest-dev libgmock-dev pkg-config python3-venv"
-  [check]="clang-14 libclang-rt-14-dev valgrind g++-s390x-linux-gnu qemu-user googletest"
+  [test]="libgtest-dev libgmock-dev pkg-config python3-venv locales python3-segyio python3-numpy"
+  [check]="clang-14 libclang-rt-14-dev valgrind g++-s390x-linux-gnu g++-aarch64-linux-gnu qemu-user googletest"
   [bench]="libbenchmark-dev libsegyio-dev"
 )
 

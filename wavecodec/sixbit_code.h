@@ -72,32 +72,65 @@ inline constexpr int kBlock = 64;
 // last store (8 bytes per sample, or 64 per vector of samples).
 inline constexpr size_t kBlockBuffer = kMaxChars * kBlock + 64;
 
+// The characters of a 10-bit group of a magnitude (two digits), the first in the low byte:
+// `more` has "another follows" on both (a group before the last), `last` on the first only.
+struct PairTable {
+    uint16_t more[1024];
+    uint16_t last[1024];
+};
+
+inline constexpr PairTable kPairs = [] {
+    PairTable t{};
+    for (unsigned g = 0; g < 1024; ++g) {
+        const auto high = static_cast<unsigned char>(kCode[(g >> 5) + 32]);
+        t.more[g] = static_cast<uint16_t>(high | static_cast<unsigned char>(kCode[(g & 31) + 32]) << 8);
+        t.last[g] = static_cast<uint16_t>(high | static_cast<unsigned char>(kCode[g & 31]) << 8);
+    }
+    return t;
+}();
+
+// By the index of a magnitude's highest set bit (0 to 26; 0 also for zero): the characters after
+// the first (bit length / 5), the shift that drops the unused leading characters of six, and the
+// shift that brings the first digit down. Look-ups are cheaper than the arithmetic here.
+struct WidthTable {
+    uint8_t rest[32];
+    uint8_t drop[32];
+    uint8_t first[32];
+};
+
+inline constexpr WidthTable kWidth = [] {
+    WidthTable t{};
+    for (unsigned top = 0; top < 32; ++top) {
+        const unsigned rest = (top + 1) / 5 < 5 ? (top + 1) / 5 : 5;
+        t.rest[top] = static_cast<uint8_t>(rest);
+        t.drop[top] = static_cast<uint8_t>(8 * (5 - rest));
+        t.first[top] = static_cast<uint8_t>(5 * rest);
+    }
+    return t;
+}();
+
 // Writes the code of one sample, which must not be -2147483648, to out[0..7]: its 1 to 6
 // characters, then filler that the next sample overwrites. Returns the number of characters.
-// No branch depends on the value: the characters are built in one 64-bit word, one per byte.
+// No branch depends on the value: the characters of all six digits come from three look-ups of
+// two characters each, those before the sample's first are shifted out, and the first, which
+// carries the sign, is looked up on its own.
 inline unsigned encode_sample_wide(int32_t sample, char *out) {
     const uint32_t x = static_cast<uint32_t>(sample);
     const uint32_t negative = x >> 31;
     uint32_t magnitude = (x ^ (0u - negative)) + negative;
     magnitude = magnitude < kMaxMagnitude ? magnitude : kMaxMagnitude;
-    // bit length / 5, for bit lengths 0 to 27
-    const unsigned rest = (static_cast<unsigned>(std::bit_width(magnitude)) * 13u) >> 6;
+    // | 1: no special case for zero
+    const unsigned top = static_cast<unsigned>(std::bit_width(magnitude | 1u)) - 1u;
+    const unsigned rest = kWidth.rest[top];
 
-    // The six five-bit digits, least significant in byte 0: first split into 10-bit groups in
-    // 16-bit fields, then each group into two bytes.
-    const uint64_t m = magnitude;
-    const uint64_t groups = (m & 0x3ffu) | ((m & 0xffc00u) << 6) | ((m & 0x3ff00000u) << 12);
-    const uint64_t digits = (groups & 0x001f001f001full) | ((groups << 3) & 0x1f001f001f00ull);
-    // Most significant digit first: byte i holds digit rest - i; bytes past rest are 0.
-    uint64_t w = __builtin_bswap64(digits) >> (8u * (7u - rest));
-    w |= 0x202020202020ull >> (8u * (6u - rest));  // "another follows" on all but the last
-    w |= static_cast<uint64_t>(negative) << 4;     // sign in the first
-
-    // Code value to character in every byte at once; values are below 64, so no byte carries.
-    // The alphabet runs "+", "-", "0".."9", "A".."Z", "a".."z": offsets 43, 44, 46, 53, 59.
-    constexpr uint64_t ones = 0x0101010101010101ull;
-    auto at_least = [w](uint64_t c) { return ((w + (128u - c) * ones) >> 7) & ones; };
-    w += 43u * ones + at_least(1) + 2u * at_least(2) + 7u * at_least(12) + 6u * at_least(38);
+    uint64_t w = uint64_t{kPairs.more[magnitude >> 20]} |
+                 uint64_t{kPairs.more[(magnitude >> 10) & 1023u]} << 16 |
+                 uint64_t{kPairs.last[magnitude & 1023u]} << 32;
+    w >>= kWidth.drop[top];
+    // "Another follows" (32) on the first unless it is the only one: rest + 31 has bit 5 set
+    // exactly for rest 1 to 5.
+    const uint32_t first = (magnitude >> kWidth.first[top]) + 16u * negative + ((rest + 31u) & 32u);
+    w = (w & ~uint64_t{0xff}) | static_cast<unsigned char>(kCode[first]);
 
     if constexpr (std::endian::native == std::endian::big) {
         w = __builtin_bswap64(w);

@@ -3,7 +3,8 @@
  *
  *   - the WID2 header line: read_header, write_header;
  *   - the six-bit sample code (CM6): compress_6b_buffer (one character per writer call),
- *     compress_6b_chars (into a caller's buffer), decomp_6b_buffer (a whole data section);
+ *     compress_6b_chars (into a caller's buffer), decomp_6b_buffer (a whole data section),
+ *     decomp_6b_chars (the code lines of a data section held in memory);
  *   - second differences: diff_2nd, rem_2nd_diff;
  *   - the CHK2 checksum: check_sum.
  *
@@ -96,6 +97,31 @@ WAVECODEC_API int compress_6b_chars(const int32_t *samples, int count, char *out
  */
 WAVECODEC_API int decomp_6b_buffer(int count, int32_t *samples, line_reader reader,
                                    void *stream);
+
+/*
+ * Addition for hosts that hold a data section in memory: decodes `count` samples from the code
+ * lines at `text` (the lines after the "DAT2" line), by decomp_6b_buffer's rules, and prints
+ * nothing. `length` is the text's hard end: nothing at or past text + length is read, and no NUL
+ * is needed. A line ends after its LF (or at the text's end); CR LF endings work, as CR is white
+ * space. Only columns 0 to 79 hold code, a line's text ends at its first NUL or white space,
+ * lines without code are passed over (a line longer than 80 columns is still one line), and
+ * where a new sample is due a line beginning "CHK2 " or "CHK1 " ends the call early.
+ * Returns:
+ *   count  every sample was decoded; *used is the offset just past the line ending of the line
+ *          that completed the last sample, so the checksum line (after any blank lines) follows
+ *          there;
+ *   n      fewer (n >= 0) when a "CHK2 "/"CHK1 " line came where a new sample was due (*used is
+ *          that line's offset: text + *used starts with "CHK"), or when the text ended where a
+ *          new sample was due (*used is `length`);
+ *   -1     the text ended inside a sample (*used is `length`; the complete samples before it are
+ *          stored), or `samples` is null, or `text` is null with a non-zero length, with a
+ *          positive count (*used is 0; nothing is read or stored).
+ * A count of zero or below reads nothing and returns 0 with *used 0. `used` may be null. Entries
+ * past the stored ones are untouched. Unlike decomp_6b_buffer, text ending where a new sample is
+ * due is not a failure here: the caller sees how many samples the text held.
+ */
+WAVECODEC_API int decomp_6b_chars(const char *text, size_t length, int count, int32_t *samples,
+                                  size_t *used);
 
 /*
  * Replaces `count` samples by their second differences, in place, in wrapping 32-bit arithmetic.

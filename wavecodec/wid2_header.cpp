@@ -1,6 +1,8 @@
 // read_header and write_header: the WID2 line of a waveform on a stdio stream.
 #include "exported.h"
 
+#include <locale.h>
+
 #include <cstddef>
 #include <cstdio>
 #include <cstring>
@@ -60,6 +62,65 @@ void copy_field(char (&field)[N], const char (&line)[kLineBuffer], size_t offset
     field[N - 1] = '\0';
 }
 
+// Makes the calling thread use the C locale until the end of the scope, so that the line is read
+// and printed with "." decimals whatever locale the host has set; the host's locale (global or
+// per thread) is restored afterwards and never changes for other threads. glibc hands out its
+// built-in C locale object for this request, so nothing is allocated. Should the locale not be
+// had, the thread's own locale stays in use.
+class CLocaleScope {
+public:
+    CLocaleScope()
+        : c_(newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(nullptr))),
+          previous_(c_ != nullptr ? uselocale(c_) : nullptr) {}
+    ~CLocaleScope() {
+        if (c_ != nullptr) {
+            uselocale(previous_);
+            freelocale(c_);
+        }
+    }
+    CLocaleScope(const CLocaleScope &) = delete;
+    CLocaleScope &operator=(const CLocaleScope &) = delete;
+
+private:
+    locale_t c_;
+    locale_t previous_;
+};
+
+// The columns of a numeric field.
+struct Columns {
+    size_t offset;
+    size_t width;
+};
+
+// The numeric fields of each scan, in scan order: the date and time, then the numbers after the
+// text fields.
+constexpr Columns kTimeFields[] = {{5, 4}, {10, 2}, {13, 2}, {16, 2}, {19, 2}, {22, 6}};
+constexpr Columns kValueFields[] = {{48, 8}, {57, 11}, {69, 10}, {80, 7}, {95, 5}, {101, 4}};
+
+bool is_blank(char c) {
+    return c == ' ' || c == '\t' || c == '\v' || c == '\f' || c == '\0';
+}
+
+// The line as one scan should see it: cut at its first numeric field whose columns are all blank
+// (or NUL), so that that field and the scan's later ones do not convert and keep the record's
+// values (a width-limited conversion would skip the blanks and take the next field's digits).
+// A line whose fields are all present is left whole.
+template <size_t N>
+void cut_at_blank_field(char (&scan)[kLineBuffer], const char (&line)[kLineBuffer],
+                        const Columns (&fields)[N]) {
+    std::memcpy(scan, line, kLineBuffer);
+    for (const Columns &f : fields) {
+        bool blank = true;
+        for (size_t i = f.offset; i < f.offset + f.width; ++i) {
+            blank = blank && is_blank(line[i]);
+        }
+        if (blank) {
+            scan[f.offset] = '\0';
+            return;
+        }
+    }
+}
+
 }  // namespace
 
 int read_header(FILE *stream, wid2_header *header) {
@@ -73,8 +134,11 @@ int read_header(FILE *stream, wid2_header *header) {
         }
     } while (std::strncmp(line, "WID2", 4) != 0);
 
+    const CLocaleScope c_locale;
+    char scan[kLineBuffer];
     // Date and time. Fields that do not convert keep their previous values.
-    std::sscanf(line, "%*s%4d%*1c%2d%*1c%2d%*1c%2d%*1c%2d%*1c%6f", &header->year,
+    cut_at_blank_field(scan, line, kTimeFields);
+    std::sscanf(scan, "%*s%4d%*1c%2d%*1c%2d%*1c%2d%*1c%2d%*1c%6f", &header->year,
                 &header->month, &header->day, &header->hour, &header->minute, &header->second);
 
     copy_field(header->station, line, 29);
@@ -83,7 +147,8 @@ int read_header(FILE *stream, wid2_header *header) {
     copy_field(header->data_format, line, 44);
     copy_field(header->instrument_type, line, 88);
 
-    std::sscanf(line, "%*48c%8d%*1c%11f%*1c%10f%*1c%7f%*8c%5f%*1c%4f", &header->sample_count,
+    cut_at_blank_field(scan, line, kValueFields);
+    std::sscanf(scan, "%*48c%8d%*1c%11f%*1c%10f%*1c%7f%*8c%5f%*1c%4f", &header->sample_count,
                 &header->sample_rate, &header->calibration, &header->calibration_period,
                 &header->horizontal_angle, &header->vertical_angle);
     return 0;
@@ -93,6 +158,7 @@ int write_header(FILE *stream, const wid2_header *header) {
     if (stream == nullptr || header == nullptr) {
         return -1;
     }
+    const CLocaleScope c_locale;
     // Text fields are printed to at most their widths, so a field without its NUL is never read
     // past its end.
     return std::fprintf(stream,

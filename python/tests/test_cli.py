@@ -39,11 +39,32 @@ class Cli(TempDirCase):
     def test_info(self):
         out = self.ok('info', self.path('good.gse'))
         rows = out.strip().splitlines()
-        self.assertEqual(rows[0].split(), ['FILE', 'STATION', 'CHAN', 'START', 'RATE', 'SAMPLES',
-                                           'FORMAT', 'CHECKSUM'])
-        self.assertEqual(rows[1].split()[1:], ['ABC', 'BHZ', '2024-03-05T06:07:08.500', '40',
-                                               '1500', 'CM6', 'ok'])
-        self.assertEqual(rows[2].split()[2], 'BHN')
+        self.assertEqual(rows[0].split(), ['FILE', 'STATION', 'NET', 'CHAN', 'START', 'RATE',
+                                           'SAMPLES', 'FORMAT', 'LAT', 'LON', 'STATUS'])
+        self.assertEqual(rows[1].split()[1:], ['ABC', '-', 'BHZ', '2024-03-05T06:07:08.500',
+                                               '40', '1500', 'CM6', '-', '-', 'unverified'])
+        self.assertEqual(rows[2].split()[3], 'BHN')
+        out = self.ok('info', '--verify', self.path('good.gse'))
+        self.assertEqual(out.strip().splitlines()[1].split()[-1], 'ok')
+
+    def test_info_station_and_faults(self):
+        sta2 = b'STA2 IU         34.94591 -106.45723 WGS-84       1.850 0.100\n'
+        data = self.read_bytes('good.gse').replace(b'DAT2\n', sta2 + b'DAT2\n', 1)
+        row = self.ok('info', self.write_bytes('sta.gse', data)).splitlines()[1].split()
+        self.assertEqual((row[2], row[8], row[9]), ('IU', '34.94591', '-106.45723'))
+        # A blank before the first WID2 leaves a data section without WID2: named by its line.
+        self.write_bytes('lead.gse', b' ' + data)
+        for command in ('info', 'verify'):
+            status, out, err = run_cli([command, self.path('lead.gse')])
+            self.assertEqual(status, 1)
+            self.assertIn('line 3: a data section (DAT2) that no WID2 line introduces', out)
+        # A rate of zero: one line naming the field, no traceback, for every command.
+        zero = data.replace(b'   40.000000 ', b'    0.000000 ')
+        self.write_bytes('zero.gse', zero)
+        self.fails(['plot', self.path('zero.gse'), '-o', self.path('z.svg')], 'sample_rate')
+        status, out, err = run_cli(['info', self.path('zero.gse')])
+        self.assertEqual(status, 1)
+        self.assertIn('WID2 field sample_rate 0.0 must be finite and above zero', out)
 
     def test_verify(self):
         self.assertIn('2 waveform(s) in 1 file(s): all sound',
@@ -56,7 +77,7 @@ class Cli(TempDirCase):
         self.assertEqual(status, 1)
         self.assertIn('BAD %s: waveform 1 (ABC BHZ' % self.path('bad.gse'), out)
         self.assertIn('1 bad', out)
-        status, out, err = run_cli(['info', self.path('bad.gse')])
+        status, out, err = run_cli(['info', '--verify', self.path('bad.gse')])
         self.assertEqual(status, 1)
         self.assertIn('MISMATCH', out)
 
@@ -132,6 +153,10 @@ class Cli(TempDirCase):
         self.fails(base + ['--station', 'TOOLONG'], 'station', status=1)
         self.fails(base + ['--format', 'CM8'], 'invalid choice', status=2)
         self.fails(base[:-2], 'rate', status=2)
+        # The closing line shows the start as written, carried into the next year.
+        out = self.ok(*(base[:8] + ['--start', '2020-12-31T23:59:59.9996', '--rate', '10',
+                                    '--clamp']))
+        self.assertIn('A B 2021/01/01 00:00:00.000, 3 samples', out)
 
     def test_ibm2ieee(self):
         words = [0x41100000, 0xC276A000, 0x00000000, 0x7FFFFFFF, 0x3F123456]
@@ -166,9 +191,12 @@ class Cli(TempDirCase):
                    'not a GSE2.0 file')
         data = self.read_bytes('good.gse')
         self.write_bytes('cut.gse', data[:len(data) // 3])
-        out, err = self.fails(['plot', self.path('cut.gse'), '-o', self.path('x.svg')],
-                              'truncated')
-        self.assertIn('decomp_6b', out)
+        # Standard output stays clean, and the file's name and cause are on standard error.
+        status, out, err = run_cli(['plot', self.path('cut.gse'), '-o', self.path('x.svg')])
+        self.assertEqual((status, out), (1, ''))
+        self.assertIn('truncated', err.strip().splitlines()[-1])
+        self.assertNotIn('decomp_6b', out + err)
+        self.assertNotIn('x.svg', self.leftovers())
         self.write_bytes('sum.gse', data.replace(b'CHK2 ', b'CHK2 1', 1))
         self.fails(['decode', self.path('sum.gse'), '-o', self.path('x.txt')],
                    'checksum mismatch')

@@ -72,8 +72,9 @@ class Declarations(unittest.TestCase):
 
     def test_every_export_declared(self):
         lib = native.wavecodec()
-        for name in ('compress_6b_buffer', 'compress_6b_chars', 'decomp_6b_buffer', 'diff_2nd',
-                     'rem_2nd_diff', 'check_sum', 'read_header', 'write_header'):
+        for name in ('compress_6b_buffer', 'compress_6b_chars', 'decomp_6b_buffer',
+                     'decomp_6b_chars', 'diff_2nd', 'rem_2nd_diff', 'check_sum', 'read_header',
+                     'write_header'):
             self.assertIsNotNone(getattr(lib, name).argtypes, name)
         for name in ('ibm2ieee', 'ieee2ibm', 'ibm2double'):
             self.assertIsNotNone(getattr(native.ibmfloat(), name).argtypes, name)

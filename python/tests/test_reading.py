@@ -64,7 +64,8 @@ class Reading(TempDirCase):
                 wavecodec.read(path)
         self.assertIn('truncated', str(cm.exception))
         self.assertIn('2002 samples', str(cm.exception))
-        self.assertIn('decomp_6b: ', out.text)
+        # The decoder's diagnostics never reach standard output.
+        self.assertEqual(out.text, '')
         # Cut just before the checksum line.
         path = self.write_bytes('t.gse', data[:data.index(b'CHK2')])
         with self.assertRaises(wavecodec.FormatError) as cm:

@@ -1,9 +1,10 @@
-"""GSE2.0 waveforms (WID2 header, CM6 or INT data, CHK2 checksum) and IBM float conversion,
-through the wavecodec and ibmfloat shared libraries.
+"""GSE2.0/GSE2.1/IMS1.0 waveforms (WID2 and STA2 lines, CM6 or INT data, CHK2 checksum) and
+IBM float conversion, through the wavecodec and ibmfloat shared libraries.
 
     import wavecodec
-    for w in wavecodec.read('data.gse'):
-        print(w.header['station'], len(w.samples))
+    for w in wavecodec.read('data.gse'):          # a path, bytes or a binary file object
+        print(w.station, w.channel, w.start, w.sample_rate, len(w.samples))
+    heads = wavecodec.read('big.gse', headers_only=True, station='AB*')
     wavecodec.write('out.gse', [wavecodec.Waveform(header, samples)])
     floats = wavecodec.ibm_to_float32(raw_bytes)          # or ibm_to_float64, exact
     raw_bytes = wavecodec.float32_to_ibm(floats)          # big-endian IBM words

@@ -1,29 +1,31 @@
 """The wavecodec command: info, verify, decode, encode, ibm2ieee and plot.
 
-User errors (bad files, bad options) give one line on standard error and a non-zero exit:
-1 for bad input, 2 for bad usage. Output files are written under a temporary name and renamed
-when complete, so a failed command leaves none behind.
+User errors (bad files, bad options, a missing library) give one line on standard error and a
+non-zero exit: 1 for bad input, 2 for bad usage, 130 after Ctrl-C. '-' is standard input as an
+input and standard output as an output. Outputs go through safeio: complete or not at all, never
+one of the command's inputs.
 """
 from __future__ import print_function
 
 import argparse
+import errno
 import os
 import re
+import signal
 import sys
 
-from . import svgplot
-from .atomic import write_bytes
+from . import svgplot, verify_many
 from .compat import array_from_bytes, array_to_bytes, native_str
 from .errors import FormatError, LibraryNotFoundError, WaveformError
-from .header import describe
+from .header import complete, describe
 from .ibm import ibm_to_float32
-from .reader import read
+from .inputs import STDIO, display, read_bytes, read_quietly
+from .safeio import check_output, write_bytes
+from .segy import commands as segy_commands
 from .waveform import Waveform
 from .writer import write
 
 PROG = 'wavecodec'
-# Files from which verify shows progress on a terminal.
-PROGRESS_FROM = 5
 
 
 class UsageError(Exception):
@@ -46,9 +48,25 @@ def _start_time(text):
     return (int(y), int(mo), int(d), int(h or 0), int(mi or 0), float(s or 0.0))
 
 
-def _read_file(path):
-    with open(path, 'rb') as f:
-        return f.read()
+def _note(line):
+    """A line on standard error: what the decoder printed, with the file it was reading."""
+    sys.stdout.flush()
+    print('%s: %s' % (PROG, line), file=sys.stderr)
+
+
+def _read(path, **options):
+    return read_quietly(path, report=_note, **options)
+
+
+def _done(target, text):
+    """The closing line of a command: none when the output itself is standard output."""
+    if target != STDIO:
+        print('%s: %s' % (target, text))
+
+
+def _one_stdin(paths):
+    if sum(1 for p in paths if p == STDIO) > 1:
+        raise UsageError("'-' (standard input) can be given only once")
 
 
 def _numbered(path, index):
@@ -62,57 +80,80 @@ def _status(wave):
     return 'MISMATCH' if 'checksum mismatch' in wave.error else 'BAD'
 
 
+def _reason(wave, path, index):
+    """A faulty waveform's message without the file and waveform ('FILE: waveform N (...): ')
+    that the row already shows."""
+    text = wave.error
+    prefix = '%s: waveform %d (' % (display(path), index)
+    end = text.find('): ', len(prefix))
+    return text[end + 3:] if text.startswith(prefix) and end >= 0 else text
+
+
+def _iso(when):
+    if when is None:
+        return '-'
+    return '%04d-%02d-%02dT%02d:%02d:%02d.%03d' % (when.year, when.month, when.day, when.hour,
+                                                   when.minute, when.second,
+                                                   when.microsecond // 1000)
+
+
+def _coordinate(sta2, name):
+    value = sta2.get(name) if sta2 else None
+    return '-' if value is None else '%.5f' % value
+
+
 def cmd_info(args):
-    rows = [('FILE', 'STATION', 'CHAN', 'START', 'RATE', 'SAMPLES', 'FORMAT', 'CHECKSUM')]
+    """One row per waveform from the headers (data sections passed over undecoded); with
+    --verify the data are decoded and checked too. Faulty rows end with the reason."""
+    _one_stdin(args.files)
+    rows = [('FILE', 'STATION', 'NET', 'CHAN', 'START', 'RATE', 'SAMPLES', 'FORMAT', 'LAT',
+             'LON', 'STATUS')]
+    reasons = {}
     failed = False
     for path in args.files:
         try:
-            waves = read(path, strict=False)
-        except (WaveformError, IOError, OSError) as e:
+            waves = _read(path, strict=False, headers_only=not args.verify)
+        except LibraryNotFoundError:
+            raise
+        except (WaveformError, EnvironmentError) as e:
             _error(e)
             failed = True
             continue
-        for w in waves:
+        for index, w in enumerate(waves, 1):
             h = w.header
-            start = '%04d-%02d-%02dT%02d:%02d:%06.3f' % (h['year'], h['month'], h['day'],
-                                                         h['hour'], h['minute'], h['second'])
-            rows.append((path, h['station'], h['channel'], start, '%g' % h['sample_rate'],
-                         str(h['sample_count']), h['data_format'], _status(w)))
-            failed = failed or w.error is not None
+            sta2 = w.sta2 or {}
+            rows.append((display(path), h.get('station') or '-', sta2.get('network') or '-',
+                         h.get('channel') or '-', _iso(w.start),
+                         '%g' % h['sample_rate'] if h.get('sample_rate') is not None else '-',
+                         str(w.npts if h.get('sample_count') is not None else '-'),
+                         h.get('data_format') or '-', _coordinate(sta2, 'latitude'),
+                         _coordinate(sta2, 'longitude'),
+                         _status(w) if args.verify or w.error else 'unverified'))
+            if w.error is not None:
+                reasons[len(rows) - 1] = _reason(w, path, index)
+                failed = True
     widths = [max(len(r[i]) for r in rows) for i in range(len(rows[0]))]
-    for r in rows:
-        print('  '.join(c.ljust(wd) for c, wd in zip(r, widths)).rstrip())
+    for k, r in enumerate(rows if len(rows) > 1 else ()):
+        line = '  '.join(c.ljust(wd) for c, wd in zip(r, widths)).rstrip()
+        print(line + ('  ' + reasons[k] if k in reasons else ''))
     return 1 if failed else 0
 
 
 def cmd_verify(args):
-    bad = 0
-    total = 0
-    progress = len(args.files) >= PROGRESS_FROM and sys.stderr.isatty()
-    for k, path in enumerate(args.files, 1):
-        if progress:
-            sys.stderr.write('\rverifying %d/%d files' % (k, len(args.files)))
-            sys.stderr.flush()
-        try:
-            waves = read(path, strict=False)
-        except (WaveformError, IOError, OSError) as e:
-            if progress:
-                sys.stderr.write('\r\033[K')
-            _error(e)
-            bad += 1
-            continue
-        for w in waves:
-            total += 1
-            if w.error is not None:
-                bad += 1
-                if progress:
-                    sys.stderr.write('\r\033[K')
-                print('BAD %s' % w.error)
-    if progress:
-        sys.stderr.write('\r\033[K')
-    print('%d waveform(s) in %d file(s): %s' % (total, len(args.files),
-                                                 'all sound' if bad == 0 else '%d bad' % bad))
-    return 1 if bad else 0
+    _one_stdin(args.files)
+    if args.jobs < 0:
+        raise UsageError('--jobs %d: give 1 or more (0: one per processor)' % args.jobs)
+    jobs = args.jobs or _processors()
+    sys.stdout.flush()
+    return verify_many.run(args.files, jobs, args.glob, prog=PROG)
+
+
+def _processors():
+    try:
+        import multiprocessing
+        return multiprocessing.cpu_count()
+    except (ImportError, NotImplementedError):
+        return 1
 
 
 def _sample_bytes(samples, fmt):
@@ -125,21 +166,31 @@ def _sample_bytes(samples, fmt):
 
 
 def cmd_decode(args):
-    waves = read(args.file)
+    inputs = [args.file]
+    check_output(args.output, inputs)
+    waves = _read(args.file)
     if args.waveform is not None:
         if not 1 <= args.waveform <= len(waves):
             raise UsageError('--waveform %d: %s holds waveforms 1 to %d'
-                             % (args.waveform, args.file, len(waves)))
+                             % (args.waveform, display(args.file), len(waves)))
         waves = [waves[args.waveform - 1]]
-    for k, w in enumerate(waves, 1):
-        target = args.output if len(waves) == 1 else _numbered(args.output, k)
-        write_bytes(target, _sample_bytes(w.samples, args.format))
-        print('%s: %s, %d samples' % (target, describe(w.header), len(w.samples)))
+    if len(waves) > 1 and args.output == STDIO:
+        raise UsageError('%s holds %d waveforms: choose one with --waveform N to write it to '
+                         'standard output' % (display(args.file), len(waves)))
+    targets = [args.output] if len(waves) == 1 else \
+        [_numbered(args.output, k) for k in range(1, len(waves) + 1)]
+    # Every output is checked before the first is written.
+    for target in targets:
+        check_output(target, inputs)
+    for target, w in zip(targets, waves):
+        write_bytes(target, _sample_bytes(w.samples, args.format), inputs)
+        _done(target, '%s, %d samples' % (describe(w.header), len(w.samples)))
     return 0
 
 
 def _parse_samples(path, fmt):
-    data = _read_file(path)
+    data = read_bytes(path)
+    path = display(path)
     if fmt == 'int32':
         if len(data) % 4:
             raise FormatError('%s: %d bytes is not a whole number of int32 samples'
@@ -163,27 +214,31 @@ def cmd_encode(args):
                   sample_rate=args.rate, calibration=args.calib,
                   calibration_period=args.calper, instrument_type=args.instrument,
                   horizontal_angle=args.hang, vertical_angle=args.vang)
+    check_output(args.output, [args.samples])
     wave = Waveform(header, _parse_samples(args.samples, args.input))
     write(args.output, [wave], data_format=args.format, clamp=args.clamp)
-    print('%s: %s, %d samples, %s' % (args.output, describe(header), len(wave.samples),
-                                      args.format))
+    # As written: seconds that print as 60.000 have carried into the minute.
+    _done(args.output, '%s, %d samples, %s' % (describe(complete(header)), len(wave.samples),
+                                                args.format))
     return 0
 
 
 def cmd_ibm2ieee(args):
-    values = ibm_to_float32(_read_file(args.input))
+    check_output(args.output, [args.input])
+    values = ibm_to_float32(read_bytes(args.input))
     if sys.byteorder == 'big':
         values.byteswap()
-    write_bytes(args.output, array_to_bytes(values))
-    print('%s: %d float32 values' % (args.output, len(values)))
+    write_bytes(args.output, array_to_bytes(values), [args.input])
+    _done(args.output, '%d float32 values' % len(values))
     return 0
 
 
 def cmd_plot(args):
-    waves = read(args.file)
-    title = args.title if args.title is not None else os.path.basename(args.file)
-    write_bytes(args.output, svgplot.render(waves, title).encode('utf-8'))
-    print('%s: %d waveform(s) drawn' % (args.output, len(waves)))
+    check_output(args.output, [args.file])
+    waves = _read(args.file)
+    title = args.title if args.title is not None else os.path.basename(display(args.file))
+    write_bytes(args.output, svgplot.render(waves, title).encode('utf-8'), [args.file])
+    _done(args.output, '%d waveform(s) drawn' % len(waves))
     return 0
 
 
@@ -191,13 +246,21 @@ def build_parser():
     p = _Parser(prog=PROG, description='GSE2.0 waveform files (CM6 and INT) and IBM floats.')
     sub = p.add_subparsers(dest='command', metavar='COMMAND')
 
-    s = sub.add_parser('info', help='one row per waveform: station, channel, start, rate, '
-                       'samples, sub-format, checksum status')
+    s = sub.add_parser('info', help='one row per waveform from the headers: station, '
+                       'network, channel, start, rate, samples, sub-format, coordinates, '
+                       'status')
     s.add_argument('files', nargs='+', metavar='FILE')
+    s.add_argument('--verify', action='store_true',
+                   help='also decode the data and check the checksums')
     s.set_defaults(run=cmd_info)
 
-    s = sub.add_parser('verify', help='check every waveform; exit 0 only when all are sound')
-    s.add_argument('files', nargs='+', metavar='FILE')
+    s = sub.add_parser('verify', help='check every waveform of the files and folders given '
+                       '(folders recursively); exit 0 only when all are sound')
+    s.add_argument('files', nargs='+', metavar='PATH')
+    s.add_argument('-j', '--jobs', type=int, default=1, metavar='N',
+                   help='check files in N processes (0: one per processor; default 1)')
+    s.add_argument('--glob', metavar='PATTERN',
+                   help="in folders, only files whose name matches PATTERN (e.g. '*.gse')")
     s.set_defaults(run=cmd_verify)
 
     s = sub.add_parser('decode', help='samples as text (one per line) or raw little-endian '
@@ -241,6 +304,8 @@ def build_parser():
     s.add_argument('-o', '--output', required=True, metavar='OUT.svg')
     s.add_argument('--title')
     s.set_defaults(run=cmd_plot)
+
+    segy_commands.register(sub)
     return p
 
 
@@ -250,10 +315,37 @@ def _error(e):
         text = '%s: %s' % (where, e.strerror) if where else e.strerror
     else:
         text = str(e)
+    # One line whatever the message holds.
+    text = ' '.join(text.split()) or type(e).__name__
+    try:
+        sys.stdout.flush()
+    except (IOError, OSError):
+        pass
     print('%s: error: %s' % (PROG, text), file=sys.stderr)
 
 
+def _quiet_broken_pipe():
+    """After the reader of standard output has gone: nothing more is written there, not even by
+    the interpreter's final flush."""
+    try:
+        devnull = os.open(os.devnull, os.O_WRONLY)
+        os.dup2(devnull, 1)
+        os.close(devnull)
+    except OSError:
+        pass
+
+
+def _terminated(signum, frame):
+    # Unwinds like Ctrl-C, so that every output staged so far is removed.
+    raise SystemExit(128 + signum)
+
+
 def main(argv=None):
+    try:
+        if signal.getsignal(signal.SIGTERM) == signal.SIG_DFL:
+            signal.signal(signal.SIGTERM, _terminated)
+    except ValueError:  # not the main thread: signals stay as they are
+        pass
     parser = build_parser()
     argv = sys.argv[1:] if argv is None else list(argv)
     try:
@@ -266,10 +358,16 @@ def main(argv=None):
         print('%s: usage error: %s (see %s --help)' % (PROG, e, PROG), file=sys.stderr)
         return 2
     except (WaveformError, LibraryNotFoundError, EnvironmentError) as e:
+        if isinstance(e, EnvironmentError) and e.errno == errno.EPIPE:
+            _quiet_broken_pipe()
+            return 1
         _error(e)
         return 1
     except KeyboardInterrupt:
         return 130
+    except Exception as e:  # noqa: B902 - the command line never ends in a traceback
+        _error(Exception('unexpected %s: %s' % (type(e).__name__, e)))
+        return 1
 
 
 if __name__ == '__main__':

@@ -14,4 +14,5 @@ class ChecksumError(WaveformError):
 
 
 class LibraryNotFoundError(OSError):
-    """A shared library could not be loaded; the message lists every place tried."""
+    """A shared library could not be loaded, or lacks one of its functions; the message lists
+    every place tried, or names the file and the missing symbol (`.path`, `.symbol`)."""

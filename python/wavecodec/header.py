@@ -1,21 +1,50 @@
-"""The WID2 header as a dict of the C record's fields: defaults, checks and conversions."""
-import ctypes
+"""The WID2 and STA2 lines: field tables, parsing from the line's own text, checks, printing.
 
-from .compat import integer_types, native_str, string_types, to_bytes
+Values are read from the characters of the line (never through single-precision floats), so a
+rate written 1234.567891 reads 1234.567891 and seconds 12.345 read 12.345.
+"""
+import datetime
+import math
+
+from .compat import PY2, integer_types, string_types, text_type
 from .errors import FormatError
-from .native import Wid2Header
 
-# Text fields and their widths on the WID2 line.
-TEXT_FIELDS = (('station', 5), ('channel', 3), ('aux_id', 4), ('data_format', 3),
-               ('instrument_type', 6))
-INT_FIELDS = ('year', 'month', 'day', 'hour', 'minute', 'sample_count')
-# Float fields, their printf formats on the WID2 line and their column widths.
-FLOAT_FIELDS = (('second', '%06.3f', 6), ('sample_rate', '%11.6f', 11),
-                ('calibration', '%10.4e', 10), ('calibration_period', '%7.3f', 7),
-                ('horizontal_angle', '%5.1f', 5), ('vertical_angle', '%4.1f', 4))
-FIELDS = tuple(name for name, _ in Wid2Header._fields_)
+# WID2 fields: name, first and last column (1-based, inclusive), kind, print format, the
+# character printed before the field.
+WID2_TABLE = (
+    ('year', 6, 9, 'int', '%04d', ' '),
+    ('month', 11, 12, 'int', '%02d', '/'),
+    ('day', 14, 15, 'int', '%02d', '/'),
+    ('hour', 17, 18, 'int', '%02d', ' '),
+    ('minute', 20, 21, 'int', '%02d', ':'),
+    ('second', 23, 28, 'float', '%06.3f', ':'),
+    ('station', 30, 34, 'text', '%-5s', ' '),
+    ('channel', 36, 38, 'text', '%-3s', ' '),
+    ('aux_id', 40, 43, 'text', '%-4s', ' '),
+    ('data_format', 45, 47, 'text', '%-3s', ' '),
+    ('sample_count', 49, 56, 'int', '%8d', ' '),
+    ('sample_rate', 58, 68, 'float', '%11.6f', ' '),
+    ('calibration', 70, 79, 'float', '%10.4e', ' '),
+    ('calibration_period', 81, 87, 'float', '%7.3f', ' '),
+    ('instrument_type', 89, 94, 'text', '%-6s', ' '),
+    ('horizontal_angle', 96, 100, 'float', '%5.1f', ' '),
+    ('vertical_angle', 102, 105, 'float', '%4.1f', ' '),
+)
+FIELDS = tuple(row[0] for row in WID2_TABLE)
 
-# Fields a header to be written must give; the rest default to DEFAULTS.
+# STA2 fields (IMS1.0): name, first and last column, kind, decimals of a number.
+STA2_TABLE = (
+    ('network', 6, 14, 'text', None),
+    ('latitude', 16, 24, 'float', 5),
+    ('longitude', 26, 35, 'float', 5),
+    ('coordinate_system', 37, 48, 'text', None),
+    ('elevation', 50, 54, 'float', 3),
+    ('emplacement_depth', 56, 60, 'float', 3),
+)
+STA2_FIELDS = tuple(row[0] for row in STA2_TABLE)
+
+# Fields a header to be written must give (the date may come as `start` instead); the rest
+# default to DEFAULTS.
 REQUIRED = ('station', 'channel', 'year', 'month', 'day', 'sample_rate')
 DEFAULTS = {
     'hour': 0, 'minute': 0, 'second': 0.0,
@@ -26,108 +55,288 @@ DEFAULTS = {
 }
 # Set by the writer from the samples and the chosen sub-format; ignored in a header given.
 DERIVED = ('sample_count', 'data_format')
+DATE_FIELDS = ('year', 'month', 'day', 'hour', 'minute', 'second')
 
-_RANGES = {'year': (0, 9999), 'month': (1, 12), 'day': (1, 31), 'hour': (0, 23),
-           'minute': (0, 59)}
-
-
-def from_struct(h):
-    """The fields of a Wid2Header as a dict; text without its padding."""
-    d = {}
-    for name, _ in TEXT_FIELDS:
-        # A char array field reads up to its first NUL; the padding blanks are dropped.
-        d[name] = native_str(getattr(h, name)).strip()
-    for name in INT_FIELDS:
-        d[name] = int(getattr(h, name))
-    for name, _, _ in FLOAT_FIELDS:
-        d[name] = float(getattr(h, name))
-    return d
+# The characters of decimal numbers: a text with any other (nan, inf, 1_000, ...) is refused
+# before int() and float() see it; they refuse wrong arrangements of these.
+_INT_CHARS = b'0123456789+- '
+_FLOAT_CHARS = b'0123456789+-.eE '
 
 
-def blank_struct():
-    """A record for read_header: numeric fields the line does not give stay recognisably unset."""
-    h = Wid2Header()
-    h.sample_count = -1
-    h.sample_rate = -1.0
-    return h
+def _number(text, kind):
+    """The value of a numeric field's text (blanks around it allowed), or None."""
+    text = bytes(text)
+    try:
+        if kind == 'int':
+            return int(text) if not text.translate(None, _INT_CHARS) else None
+        value = float(text) if not text.translate(None, _FLOAT_CHARS) else None
+    except ValueError:
+        return None
+    return value if value is None or not math.isinf(value) else None
+
+
+def _text(raw):
+    return raw.decode('latin-1').strip() if not isinstance(raw, str) else raw.strip()
+
+
+_WID2_TEXT = tuple((name, first - 1, last) for name, first, last, kind, _, _ in WID2_TABLE
+                   if kind == 'text')
+_WID2_NUMBERS = tuple((name, first - 1, last, int if kind == 'int' else float)
+                      for name, first, last, kind, _, _ in WID2_TABLE if kind != 'text')
+
+
+def parse_wid2(line):
+    """(header dict, first fault or None) from a WID2 line (bytes, without its end of line).
+
+    Every field of the table is in the dict; a numeric field that does not convert is None and
+    makes the fault, which names the field. The values are then checked (see check_read)."""
+    line = bytes(line)
+    shown = line if PY2 else line.decode('latin-1')
+    header = dict((name, shown[a:b].strip()) for name, a, b in _WID2_TEXT)
+    texts = [line[a:b] for _, a, b, _ in _WID2_NUMBERS]
+    try:
+        # Fast road: every character is one of a number's, and each field converts.
+        joined = b''.join(texts)
+        if joined.translate(None, _FLOAT_CHARS):
+            raise ValueError
+        values = [convert(text) for (_, _, _, convert), text in zip(_WID2_NUMBERS, texts)]
+        # Only an exponent makes a value too large for a float.
+        if (b'e' in joined or b'E' in joined) and any(math.isinf(v) for v in values):
+            raise ValueError
+    except ValueError:
+        values = [_number(text, 'int' if convert is int else 'float')
+                  for (_, _, _, convert), text in zip(_WID2_NUMBERS, texts)]
+    fault = None
+    for (name, _, _, _), value, text in zip(_WID2_NUMBERS, values, texts):
+        header[name] = value
+        if value is None and fault is None:
+            fault = 'WID2 field %s %r is not a number' % (name, _text(text))
+    return header, fault or check_read(header)
+
+
+def start_of(header):
+    """The start time of a header as a naive datetime meaning UTC, to the millisecond, or None
+    when the fields give no existing time. Seconds are rounded to the millisecond; 59.9996
+    carries into the next minute."""
+    try:
+        base = datetime.datetime(*[int(header[k]) for k in DATE_FIELDS[:5]])
+        millis = int(round(float(header['second']) * 1000.0))
+    except (KeyError, TypeError, ValueError, OverflowError):
+        return None
+    if not 0 <= millis < 61000:
+        return None
+    try:
+        return base + datetime.timedelta(milliseconds=millis)
+    except OverflowError:
+        return None
+
+
+def _check_date(header):
+    """The fault of the date and time fields, or None."""
+    limits = (('month', 1, 12), ('hour', 0, 23), ('minute', 0, 59))
+    for name, low, high in (('year', 1, 9999),) + limits:
+        if not low <= header[name] <= high:
+            return 'WID2 field %s %d is outside %d..%d' % (name, header[name], low, high)
+    try:
+        datetime.date(header['year'], header['month'], header['day'])
+    except ValueError:
+        return 'WID2 field day: %04d/%02d/%02d does not exist' % (
+            header['year'], header['month'], header['day'])
+    if not 0.0 <= header['second'] < 60.0:
+        return 'WID2 field second %r is outside 0 <= second < 60' % header['second']
+    return None
+
+
+def check_read(header):
+    """The first fault of a parsed header's values, naming the field, or None."""
+    fault = _check_date(header)
+    if fault:
+        return fault
+    rate = header['sample_rate']
+    if not (rate > 0 and not math.isinf(rate)):
+        return 'WID2 field sample_rate %r must be finite and above zero' % rate
+    if header['sample_count'] < 0:
+        return 'WID2 field sample_count %d is below zero' % header['sample_count']
+    return None
+
+
+def _shown(value):
+    """A text field for a message: under Python 2 as a plain str (non-ASCII escaped)."""
+    if PY2 and isinstance(value, text_type):
+        return value.encode('ascii', 'backslashreplace')
+    return value
 
 
 def describe(header):
     """Station, channel and start time of a header dict, for messages."""
     try:
         return '%s %s %04d/%02d/%02d %02d:%02d:%06.3f' % (
-            header.get('station', '?'), header.get('channel', '?'), header.get('year', 0),
+            _shown(header.get('station', '?')), _shown(header.get('channel', '?')),
+            header.get('year', 0),
             header.get('month', 0), header.get('day', 0), header.get('hour', 0),
             header.get('minute', 0), header.get('second', 0.0))
     except (TypeError, ValueError):
-        return '%s %s' % (header.get('station', '?'), header.get('channel', '?'))
+        return '%s %s' % (_shown(header.get('station', '?')), _shown(header.get('channel', '?')))
+
+
+def _check_text(name, value, width, line='WID2'):
+    if not isinstance(value, string_types):
+        raise FormatError('%s field %s must be text, not %r' % (line, name, value))
+    if len(value) > width:
+        raise FormatError('%s field %s %r is longer than its %d columns'
+                          % (line, name, value, width))
+    if any(not (' ' <= ch <= '~') for ch in value) or value != value.lstrip():
+        raise FormatError('%s field %s %r holds characters other than printable ASCII, or '
+                          'begins with a blank' % (line, name, value))
+
+
+def _check_number(name, value, line='WID2'):
+    if isinstance(value, bool) or not isinstance(value, integer_types + (float,)):
+        raise FormatError('%s field %s must be a number, not %r' % (line, name, value))
+    if isinstance(value, float) and (math.isnan(value) or math.isinf(value)):
+        raise FormatError('%s field %s %r is not finite' % (line, name, value))
 
 
 def complete(header):
-    """A full header dict: `header` checked, with defaults for the optional fields.
+    """A full header dict ready to print: `header` checked, with defaults for the optional fields
+    and the time rounded to the millisecond (seconds that would print as 60.000 carry into the
+    minute). A `start` datetime may stand for the six date and time fields.
 
-    Raises FormatError naming the field for unknown or missing fields, wrong types, values out of
-    range and values that would not fit their columns of the WID2 line.
-    """
+    Raises FormatError naming the field for unknown or missing fields, wrong types, dates that do
+    not exist and values that would not survive printing in their columns of the WID2 line."""
     if not isinstance(header, dict):
         raise FormatError('header must be a dict of WID2 fields, not %s' % type(header).__name__)
+    header = dict((k, v) for k, v in header.items() if k not in DERIVED)
+    start = header.pop('start', None)
     unknown = sorted(set(header) - set(FIELDS))
     if unknown:
-        raise FormatError('unknown header field(s): %s (known: %s)'
+        raise FormatError('unknown header field(s): %s (known: %s, start)'
                           % (', '.join(map(str, unknown)), ', '.join(FIELDS)))
+    if start is not None:
+        if not isinstance(start, datetime.datetime):
+            raise FormatError('header field start must be a datetime, not %r' % (start,))
+        if start.tzinfo is not None and start.utcoffset() is not None:
+            start = start.replace(tzinfo=None) - start.utcoffset()
+        header.update(year=start.year, month=start.month, day=start.day, hour=start.hour,
+                      minute=start.minute, second=start.second + start.microsecond / 1e6)
     missing = [name for name in REQUIRED if name not in header]
     if missing:
         raise FormatError('header lacks required field(s): %s' % ', '.join(missing))
     full = dict(DEFAULTS)
     full.update(header)
-    for name, width in TEXT_FIELDS:
+    for name, first, last, kind, fmt, _ in WID2_TABLE:
         if name in DERIVED:
             continue
-        value = full[name]
-        if not isinstance(value, string_types):
-            raise FormatError('header field %s must be text, not %r' % (name, value))
-        if len(value) > width:
-            raise FormatError('header field %s %r is longer than its %d columns'
-                              % (name, value, width))
-        if any(not (' ' <= ch <= '~') for ch in value):
-            raise FormatError('header field %s %r holds characters other than printable ASCII'
-                              % (name, value))
-    for name in INT_FIELDS:
-        if name in DERIVED:
+        if kind == 'text':
+            _check_text(name, full[name], last - first + 1)
             continue
-        value = full[name]
-        if isinstance(value, bool) or not isinstance(value, integer_types):
-            raise FormatError('header field %s must be an integer, not %r' % (name, value))
-        low, high = _RANGES[name]
-        if not low <= value <= high:
-            raise FormatError('header field %s %d is outside %d..%d' % (name, value, low, high))
-    for name, fmt, width in FLOAT_FIELDS:
-        value = full[name]
-        if isinstance(value, bool) or not isinstance(value, integer_types + (float,)):
-            raise FormatError('header field %s must be a number, not %r' % (name, value))
-        # The value as the C record stores it (single precision), printed as write_header does.
-        stored = ctypes.c_float(value).value
-        if stored != stored:
-            raise FormatError('header field %s is not a number' % name)
-        if len(fmt % stored) > width:
-            raise FormatError('header field %s %r does not fit its %d columns (%s)'
-                              % (name, value, width, fmt))
-    # 59.9996 would print as 60.000: refused like 60 itself.
-    if not 0.0 <= full['second'] < 60.0 or \
-            ('%06.3f' % ctypes.c_float(full['second']).value).startswith('60'):
-        raise FormatError('header field second %r is outside 0 <= second < 60' % full['second'])
-    if not full['sample_rate'] > 0:
-        raise FormatError('header field sample_rate %r must be positive' % full['sample_rate'])
+        _check_number(name, full[name])
+        if kind == 'int' and not isinstance(full[name], integer_types):
+            raise FormatError('WID2 field %s must be an integer, not %r' % (name, full[name]))
+    fault = _check_date(full)
+    if fault:
+        raise FormatError(fault)
+    when = start_of(full)
+    if when is None or when.year > 9999:
+        raise FormatError('WID2 field second %r carries the time past year 9999'
+                          % full['second'])
+    full.update(year=when.year, month=when.month, day=when.day, hour=when.hour,
+                minute=when.minute, second=when.second + when.microsecond // 1000 / 1000.0)
+    for name, first, last, kind, fmt, _ in WID2_TABLE:
+        if kind != 'float' or name == 'second':
+            continue
+        text = fmt % full[name]
+        if len(text) > last - first + 1:
+            raise FormatError('WID2 field %s %r does not fit its %d columns (%s)'
+                              % (name, full[name], last - first + 1, fmt))
+    rate = full['sample_rate']
+    if not rate > 0 or float('%11.6f' % rate) == 0.0:
+        raise FormatError('WID2 field sample_rate %r must be positive and print as a '
+                          'positive number (%%11.6f)' % rate)
     return full
 
 
-def to_struct(header, sample_count, data_format):
-    """A Wid2Header from a header dict already passed through complete()."""
-    h = Wid2Header()
-    for name, _ in TEXT_FIELDS:
-        setattr(h, name, to_bytes(data_format if name == 'data_format' else header[name]))
-    for name in INT_FIELDS:
-        setattr(h, name, sample_count if name == 'sample_count' else header[name])
-    for name, _, _ in FLOAT_FIELDS:
-        setattr(h, name, float(header[name]))
-    return h
+def format_wid2(full, sample_count, data_format):
+    """The WID2 line (with its newline) of a header from complete()."""
+    values = dict(full, sample_count=sample_count, data_format=data_format)
+    parts = ['WID2']
+    for name, first, _, _, fmt, before in WID2_TABLE:
+        parts.append(before)
+        parts.append(fmt % values[name])
+    return (''.join(parts) + '\n').encode('ascii')
+
+
+def _sta2_columns(line):
+    """STA2 values read by their columns, or None when the line is not aligned with them."""
+    values = {}
+    for name, first, last, kind, _ in STA2_TABLE:
+        raw = line[first - 1:last]
+        if first > 1 and line[first - 2:first - 1].strip():
+            return None
+        if kind == 'text':
+            values[name] = _text(raw) or None
+            continue
+        if not raw.strip():
+            values[name] = None
+            continue
+        values[name] = _number(raw, 'float')
+        if values[name] is None:
+            return None
+    return values
+
+
+def _sta2_tokens(line):
+    """STA2 values from the line's words, for lines whose columns are shifted: words that are
+    numbers fill latitude, longitude, elevation and depth in order; a word before the
+    latitude is the network, a word after the longitude the coordinate system."""
+    values = dict((name, None) for name in STA2_FIELDS)
+    numbers = ['latitude', 'longitude', 'elevation', 'emplacement_depth']
+    for word in line[5:].split():
+        value = _number(word, 'float')
+        if value is not None and numbers:
+            values[numbers.pop(0)] = value
+        elif len(numbers) == 4 and values['network'] is None:
+            values['network'] = _text(word)
+        elif len(numbers) == 2 and values['coordinate_system'] is None:
+            values['coordinate_system'] = _text(word)
+    return values
+
+
+def parse_sta2(line):
+    """The STA2 line's values as a dict of STA2_FIELDS; a value that is absent or does not
+    read is None. Parsed tolerantly: by the IMS1.0 columns when the line keeps them, else by
+    its words."""
+    return _sta2_columns(line) or _sta2_tokens(line)
+
+
+def _fit(name, value, width, decimals):
+    """`value` printed in `width` columns, with fewer decimals when needed."""
+    _check_number(name, value, 'STA2')
+    for places in range(decimals, -1, -1):
+        text = '%*.*f' % (width, places, value)
+        if len(text) <= width:
+            return text
+    raise FormatError('STA2 field %s %r does not fit its %d columns' % (name, value, width))
+
+
+def format_sta2(sta2):
+    """The STA2 line (with its newline) of a dict of STA2_FIELDS (missing values are blank)."""
+    if not isinstance(sta2, dict):
+        raise FormatError('sta2 must be a dict of STA2 fields, not %s' % type(sta2).__name__)
+    unknown = sorted(set(sta2) - set(STA2_FIELDS))
+    if unknown:
+        raise FormatError('unknown STA2 field(s): %s (known: %s)'
+                          % (', '.join(map(str, unknown)), ', '.join(STA2_FIELDS)))
+    parts = ['STA2']
+    for name, first, last, kind, decimals in STA2_TABLE:
+        width = last - first + 1
+        value = sta2.get(name)
+        if value is None:
+            text = ' ' * width
+        elif kind == 'text':
+            _check_text(name, value, width, 'STA2')
+            text = value.ljust(width)
+        else:
+            text = _fit(name, value, width, decimals)
+        parts.append(' ' + text)
+    return (''.join(parts).rstrip() + '\n').encode('ascii')

@@ -64,6 +64,9 @@ def _declare_wavecodec(lib):
     lib.compress_6b_chars.restype = ctypes.c_int
     lib.decomp_6b_buffer.argtypes = [ctypes.c_int, _c_int_p, LINE_READER, ctypes.c_void_p]
     lib.decomp_6b_buffer.restype = ctypes.c_int
+    lib.decomp_6b_chars.argtypes = [ctypes.c_void_p, ctypes.c_size_t, ctypes.c_int, _c_int_p,
+                                    ctypes.POINTER(ctypes.c_size_t)]
+    lib.decomp_6b_chars.restype = ctypes.c_int
     lib.diff_2nd.argtypes = [_c_int_p, ctypes.c_int, ctypes.c_int]
     lib.diff_2nd.restype = None
     lib.rem_2nd_diff.argtypes = [_c_int_p, ctypes.c_int]
@@ -108,6 +111,8 @@ def _declare_libc(lib):
     lib.ftell.restype = ctypes.c_long
     lib.fseek.argtypes = [ctypes.c_void_p, ctypes.c_long, ctypes.c_int]
     lib.fseek.restype = ctypes.c_int
+    lib.memmem.argtypes = [ctypes.c_void_p, ctypes.c_size_t, ctypes.c_char_p, ctypes.c_size_t]
+    lib.memmem.restype = ctypes.c_void_p
 
 
 _LIBRARIES = {
@@ -155,6 +160,19 @@ def candidates(key, path=None):
     return places
 
 
+def _missing_symbol(key, place, error):
+    """LibraryNotFoundError for a library that loads but lacks one of lib`key`'s functions."""
+    text = str(error)
+    symbol = text.rsplit('undefined symbol:', 1)[-1].strip() if 'undefined symbol:' in text \
+        else text.strip("'")
+    e = LibraryNotFoundError(
+        '%s loads but has no symbol %s: it is not lib%s. Set %s to the path of lib%s'
+        % (place, symbol, key, _LIBRARIES[key][0], key))
+    e.path = place
+    e.symbol = symbol
+    return e
+
+
 def _load(key, path=None):
     tried = []
     for how, place in candidates(key, path):
@@ -166,7 +184,10 @@ def _load(key, path=None):
         except OSError as e:
             tried.append('%s (%s: %s)' % (place, how, e))
             continue
-        _LIBRARIES[key][3](lib)
+        try:
+            _LIBRARIES[key][3](lib)
+        except AttributeError as e:
+            raise _missing_symbol(key, place, e)
         return lib
     raise LibraryNotFoundError(
         'cannot load lib%s; tried: %s. Build it (cmake -S . -B build/release -G Ninja && '

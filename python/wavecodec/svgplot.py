@@ -51,7 +51,9 @@ def column_envelope(samples, columns):
 def _panel(wave, top):
     samples = wave.samples
     h = wave.header
-    rate = float(h.get('sample_rate') or 1.0)
+    # Without a usable rate (zero, negative, not finite) the axis counts samples.
+    delta = getattr(wave, 'delta', None)
+    rate = 1.0 / delta if delta else 1.0
     plot_w = WIDTH - LEFT - RIGHT
     plot_h = PANEL_HEIGHT - TOP - BOTTOM
     n = len(samples)
@@ -69,8 +71,8 @@ def _panel(wave, top):
         return top + TOP + plot_h * (high - v) / (high - low)
 
     out = ['<g>']
-    out.append('<text x="%d" y="%d" font-size="14" font-weight="bold">%s  (%g Hz, %d samples)'
-               '</text>' % (LEFT, top + 20, escape(describe(h)), rate, n))
+    out.append('<text x="%d" y="%d" font-size="14" font-weight="bold">%s  (%s Hz, %d samples)'
+               '</text>' % (LEFT, top + 20, escape(describe(h)), h.get('sample_rate'), n))
     out.append('<rect x="%d" y="%d" width="%d" height="%d" fill="none" stroke="#444"/>'
                % (LEFT, top + TOP, plot_w, plot_h))
     for t in nice_ticks(0.0, duration):
@@ -85,8 +87,9 @@ def _panel(wave, top):
                    % (LEFT, py, LEFT + plot_w, py))
         out.append('<text x="%d" y="%.1f" font-size="11" text-anchor="end">%s</text>'
                    % (LEFT - 4, py + 4, _label(v)))
-    out.append('<text x="%d" y="%d" font-size="11" text-anchor="middle">time since start (s)'
-               '</text>' % (LEFT + plot_w // 2, top + TOP + plot_h + 30))
+    out.append('<text x="%d" y="%d" font-size="11" text-anchor="middle">%s</text>'
+               % (LEFT + plot_w // 2, top + TOP + plot_h + 30,
+                  'time since start (s)' if delta else 'sample number (no valid rate)'))
     out.append('<text x="14" y="%d" font-size="11" text-anchor="middle" '
                'transform="rotate(-90 14 %d)">counts</text>'
                % (top + TOP + plot_h // 2, top + TOP + plot_h // 2))

@@ -1,10 +1,12 @@
-"""The Waveform record: a WID2 header dict and its samples as array('i')."""
+"""The Waveform record: a WID2 header dict, its samples as array('i'), time and station."""
+import datetime
+import math
 import sys
 from array import array
 
 from .compat import array_from_bytes
 from .errors import FormatError
-from .header import describe
+from .header import describe, start_of
 
 INT32_MIN = -2147483648
 INT32_MAX = 2147483647
@@ -41,30 +43,117 @@ def as_int32_array(samples):
 
 
 class Waveform(object):
-    """One waveform. `header` is a dict of WID2 fields by their C names, `samples` an
-    array('i') (numpy can view it without a copy: numpy.frombuffer(w.samples, 'i4')).
+    """One waveform: `header`, a dict of WID2 fields by their C names (text without padding,
+    numbers as written in the file), and `samples`, an array('i').
+
+    Time: `start` is a naive datetime.datetime meaning UTC, exact to the millisecond (the WID2
+    line's resolution); `end` is the time of the last sample, start + (n - 1) * delta.
+    `sample_rate` is the rate as written, `delta` its inverse (None when the rate is not a
+    positive number). Setting `start` sets the header's date and time fields.
+
+    `sta2` is None or a dict of the STA2 line's values (network, latitude, longitude,
+    coordinate_system, elevation, emplacement_depth; a value absent from the line is None).
 
     Waveforms returned by read() also carry `checksum` (the CHK2 value of the file, or None),
-    `computed_checksum` (over the samples) and `error` (None, or the message of the fault found
-    when reading with strict=False).
+    `computed_checksum` (over the samples), `error` (None, or the message of the fault found
+    when reading with strict=False), `message` (None, or a dict of the message envelope: version,
+    msg_type, msg_id, ref_id, data_type) and `headers_only` (true when the data section was skipped: `samples` is empty and the count
+    is the header's sample_count).
     """
 
-    def __init__(self, header, samples=()):
+    def __init__(self, header, samples=(), start=None, sta2=None):
         if not isinstance(header, dict):
             raise FormatError('header must be a dict of WID2 fields')
         self.header = dict(header)
+        when = self.header.pop('start', None)
+        if start is not None or when is not None:
+            self.start = start if start is not None else when
         self.samples = as_int32_array(samples)
+        self.sta2 = dict(sta2) if sta2 is not None else None
         self.checksum = None
         self.computed_checksum = None
         self.error = None
+        self.message = None
+        self.headers_only = False
+
+    @classmethod
+    def _from_file(cls, header):
+        """A waveform for the reader: the header dict taken as it is, no samples yet."""
+        wave = cls.__new__(cls)
+        wave.header = header
+        wave.samples = array('i')
+        wave.sta2 = None
+        wave.checksum = None
+        wave.computed_checksum = None
+        wave.error = None
+        wave.message = None
+        wave.headers_only = False
+        return wave
 
     @property
     def ok(self):
         return self.error is None
 
+    @property
+    def station(self):
+        return self.header.get('station')
+
+    @property
+    def channel(self):
+        return self.header.get('channel')
+
+    @property
+    def start(self):
+        return start_of(self.header)
+
+    @start.setter
+    def start(self, when):
+        if not isinstance(when, datetime.datetime):
+            raise FormatError('start must be a datetime.datetime, not %r' % (when,))
+        if when.tzinfo is not None and when.utcoffset() is not None:
+            when = when.replace(tzinfo=None) - when.utcoffset()
+        self.header.update(year=when.year, month=when.month, day=when.day, hour=when.hour,
+                           minute=when.minute,
+                           second=when.second + when.microsecond / 1000000.0)
+
+    @property
+    def sample_rate(self):
+        return self.header.get('sample_rate')
+
+    @property
+    def delta(self):
+        rate = self.sample_rate
+        try:
+            if rate > 0 and not math.isinf(rate):
+                return 1.0 / rate
+        except TypeError:
+            pass
+        return None
+
+    @property
+    def npts(self):
+        """The number of samples: those held, or the header's count after headers_only."""
+        if self.headers_only:
+            return self.header.get('sample_count') or 0
+        return len(self.samples)
+
+    @property
+    def end(self):
+        start, delta, n = self.start, self.delta, self.npts
+        if start is None or delta is None or n == 0:
+            return None
+        return start + datetime.timedelta(seconds=(n - 1) * delta)
+
+    def to_numpy(self):
+        """The samples as a numpy int32 array sharing the storage of `samples` (no copy)."""
+        import numpy
+        if not len(self.samples):
+            return numpy.zeros(0, dtype=numpy.int32)
+        return numpy.frombuffer(self.samples, dtype=numpy.int32)
+
     def __len__(self):
         return len(self.samples)
 
     def __repr__(self):
-        return '<Waveform %s, %d samples%s>' % (describe(self.header), len(self.samples),
+        return '<Waveform %s, %d samples%s>' % (describe(self.header), self.npts,
                                                 '' if self.error is None else ', bad')

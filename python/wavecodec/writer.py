@@ -1,13 +1,13 @@
-"""Writing GSE2.0 files: WID2 line (by the library), DAT2, CM6 or INT data, CHK2 line."""
+"""Writing GSE2 files and messages: WID2 and STA2 lines, DAT2, CM6 or INT data, CHK2 line."""
 import ctypes
 import threading
 from array import array
 
 from . import header as hdr
 from . import native
-from .atomic import AtomicOutput
+from .atomic import write_bytes
+from .compat import string_types
 from .errors import FormatError
-from .stdio import CFile
 from .waveform import Waveform, as_int32_array
 
 # Largest magnitude of a second difference that the six-bit code carries.
@@ -16,9 +16,6 @@ CM6_MAX = 134217727
 LINE_WIDTH = 80
 # Samples per waveform: the WID2 line gives the count in eight columns.
 MAX_SAMPLES = 99999999
-# Length of the WID2 line write_header prints, newline included.
-WID2_LENGTH = 106
-
 # diff_2nd keeps its state process-wide: one series at a time.
 _diff_lock = threading.Lock()
 
@@ -85,53 +82,96 @@ def _int_data(samples):
     return ('\n'.join(lines) + '\n').encode('ascii')
 
 
-def _write_one(stream, lib, wave, data_format, clamp, index, path):
-    if not isinstance(wave, Waveform):
-        raise FormatError('%s: item %d is not a Waveform' % (path, index))
-    where = '%s: waveform %d (%s)' % (path, index, hdr.describe(wave.header))
-    try:
-        header = hdr.complete({k: v for k, v in wave.header.items() if k not in hdr.DERIVED})
-    except FormatError as e:
-        raise FormatError('%s: %s' % (where, e))
+def _message_lines(message_id):
+    """The lines that open a message, and the line that closes it."""
+    if not isinstance(message_id, string_types) or not message_id.strip():
+        raise FormatError('message_id must be non-empty text, not %r' % (message_id,))
+    words = message_id.split()
+    if len(words) > 2 or len(words[0]) > 20 or \
+            any(not ('!' <= ch <= '~') for ch in ''.join(words)):
+        raise FormatError('message_id %r must be an identifier of at most 20 printable ASCII '
+                          'characters, optionally followed by a source' % (message_id,))
+    head = ('BEGIN GSE2.1\nMSG_TYPE DATA\nMSG_ID %s\nDATA_TYPE WAVEFORM GSE2.1\n'
+            % ' '.join(words))
+    return head.encode('ascii'), b'STOP\n'
+
+
+def _waveform_bytes(lib, wave, data_format, clamp, allow_errors, where):
+    """WID2, STA2, DAT2, the data lines and CHK2 of one waveform."""
+    if wave.error is not None and not allow_errors:
+        raise FormatError('%s was read with a fault (%s); write(..., allow_errors=True) writes '
+                          'it anyway' % (where, wave.error))
+    if getattr(wave, 'headers_only', False):
+        raise FormatError('%s was read with headers_only=True and holds no samples' % where)
+    header = hdr.complete(wave.header)
     samples = wave.samples
     if not (isinstance(samples, array) and samples.typecode == 'i'):
         # The caller may have replaced the array by another sequence.
-        try:
-            samples = as_int32_array(samples)
-        except FormatError as e:
-            raise FormatError('%s: %s' % (where, e))
+        samples = as_int32_array(samples)
     if len(samples) > MAX_SAMPLES:
-        raise FormatError('%s: %d samples do not fit the WID2 line (at most %d per waveform)'
-                          % (where, len(samples), MAX_SAMPLES))
+        raise FormatError('%d samples do not fit the WID2 line (at most %d per waveform)'
+                          % (len(samples), MAX_SAMPLES))
     if data_format == 'CM6':
         data, checksum = _cm6_data(lib, samples, clamp, where)
     else:
         data = _int_data(samples)
         checksum = lib.check_sum(native.int_pointer(samples), len(samples), 0)
-    record = hdr.to_struct(header, len(samples), data_format)
-    written = lib.write_header(stream.fp, ctypes.byref(record))
-    if written != WID2_LENGTH:
-        raise FormatError('%s: the WID2 line came out %d characters long, not %d'
-                          % (where, written, WID2_LENGTH))
-    stream.write(b'DAT2\n' + data + ('CHK2 %8d\n' % checksum).encode('ascii'))
+    parts = [hdr.format_wid2(header, len(samples), data_format)]
+    if wave.sta2 is not None:
+        parts.append(hdr.format_sta2(wave.sta2))
+    parts.append(b'DAT2\n' + data + ('CHK2 %8d\n' % checksum).encode('ascii'))
+    return b''.join(parts)
 
 
-def write(path, waveforms, data_format='CM6', clamp=False):
-    """Writes `waveforms` (Waveform objects) to GSE2.0 file `path` in sub-format `data_format`
-    ('CM6' or 'INT'). The file appears complete or not at all: it is written under a temporary
-    name in the same directory and renamed at the end.
-
-    Each header's sample_count and data_format are set from the samples and `data_format`.
-    In CM6 a second difference beyond +-134217727 raises FormatError unless `clamp` is true.
-    """
+def to_bytes(waveforms, data_format='CM6', clamp=False, message_id=None, allow_errors=False,
+             name='<bytes>'):
+    """The text of a GSE2 file holding `waveforms` (see write), as bytes."""
     data_format = str(data_format).upper()
     if data_format not in ('CM6', 'INT'):
         raise FormatError('%s: unsupported sub-format %r (supported: CM6, INT)'
-                          % (path, data_format))
+                          % (name, data_format))
     if isinstance(waveforms, Waveform):
         waveforms = [waveforms]
     lib = native.wavecodec()
-    with AtomicOutput(path) as out:
-        with CFile(out.temp, 'wb', fd=out.detach()) as stream:
-            for index, wave in enumerate(waveforms, 1):
-                _write_one(stream, lib, wave, data_format, clamp, index, path)
+    parts = []
+    if message_id is not None:
+        head, tail = _message_lines(message_id)
+        parts.append(head)
+    for index, wave in enumerate(waveforms, 1):
+        if not isinstance(wave, Waveform):
+            raise FormatError('%s: item %d is not a Waveform' % (name, index))
+        where = '%s: waveform %d (%s)' % (name, index, hdr.describe(wave.header))
+        try:
+            parts.append(_waveform_bytes(lib, wave, data_format, clamp, allow_errors, where))
+        except FormatError as e:
+            text = str(e)
+            raise FormatError(text if text.startswith(where) else '%s: %s' % (where, text))
+    if message_id is not None:
+        parts.append(tail)
+    return b''.join(parts)
+
+
+def write(target, waveforms, data_format='CM6', clamp=False, message_id=None,
+          allow_errors=False):
+    """Writes `waveforms` (Waveform objects) in sub-format `data_format` ('CM6' or 'INT') to
+    `target`: a path, or a binary file object (written with one write call).
+
+    A path gets the file complete or not at all: nothing is written until every waveform has
+    been converted, and the file is written under a temporary name and renamed at the end.
+
+    Each header's sample_count and data_format are set from the samples and `data_format`; the
+    start may be given as the six date and time fields or as `start` (a datetime). Every value
+    is checked to survive printing in its columns (FormatError naming the field otherwise).
+    A waveform with `sta2` gets its STA2 line after the WID2 line. In CM6 a second difference
+    beyond +-134217727 raises FormatError unless `clamp` is true.
+    message_id: when given, the waveforms are wrapped in a complete message (BEGIN GSE2.1,
+    MSG_TYPE DATA, MSG_ID, DATA_TYPE WAVEFORM GSE2.1, ..., STOP).
+    allow_errors: write waveforms whose `.error` is set (read with strict=False); refused
+    otherwise, so that a faulty waveform is never re-saved as a clean file.
+    """
+    name = getattr(target, 'name', '<stream>') if hasattr(target, 'write') else target
+    data = to_bytes(waveforms, data_format, clamp, message_id, allow_errors, name)
+    if hasattr(target, 'write'):
+        target.write(data)
+    else:
+        write_bytes(target, data)

@@ -41,8 +41,20 @@ else
   echo "--- Python 2.7 is absent ($py27 not found): its run is SKIPPED"
 fi
 
-if [[ $status3 -ne 0 || $status27 -ne 0 ]]; then
-  echo "python.sh: FAILED (Python 3 status $status3, Python 2.7 status $status27)" >&2
+# The cross-checks against segyio need Debian's own python3, where python3-segyio and
+# python3-numpy are installed (setup.sh group "test"); the module says so and skips without them.
+debian_py=/usr/bin/python3
+status_segyio=0
+if [[ -x $debian_py ]]; then
+  echo "--- segyio cross-checks: $("$debian_py" --version 2>&1): $debian_py"
+  (cd python && "$debian_py" -m unittest -v tests.test_segy_segyio 2>&1) || status_segyio=$?
+else
+  echo "--- segyio cross-checks SKIPPED: $debian_py is absent"
+fi
+
+if [[ $status3 -ne 0 || $status27 -ne 0 || $status_segyio -ne 0 ]]; then
+  echo "python.sh: FAILED (Python 3 status $status3, Python 2.7 status $status27, segyio" \
+    "cross-checks status $status_segyio)" >&2
   exit 1
 fi
 

@@ -170,6 +170,71 @@ TEST(Wid2Header, UnconvertibleNumberKeepsItAndTheRestOfItsScan) {
     EXPECT_EQ(h.year, 2026);  // the date and time are a scan of their own
 }
 
+TEST(Wid2Header, BlankNumericFieldKeepsItAndTheRestOfItsScan) {
+    wid2_header before = sample_record();
+    before.sample_count = 7;
+    before.sample_rate = 3.0f;
+    before.calibration = 2.5f;
+    before.calibration_period = 0.5f;
+    before.horizontal_angle = 11.0f;
+    before.vertical_angle = 1.5f;
+    before.second = 59.5f;
+    before.minute = 33;
+    const std::string full = written(sample_record());
+
+    // A blank count: it and everything after it keep the record's values (the count's scan used
+    // to skip the blanks and take the rate's digits, and the rate then read 0).
+    std::string line = full;
+    line.replace(48, 8, std::string(8, ' '));
+    wid2_header h = before;
+    ASSERT_EQ(read_from(line, &h), 0);
+    EXPECT_EQ(h.sample_count, 7);
+    EXPECT_FLOAT_EQ(h.sample_rate, 3.0f);
+    EXPECT_FLOAT_EQ(h.calibration, 2.5f);
+    EXPECT_FLOAT_EQ(h.vertical_angle, 1.5f);
+    EXPECT_EQ(h.minute, 4);  // the date and time are a scan of their own
+    EXPECT_STREQ(h.data_format, "CM6");
+
+    // A blank calibration: the fields before it convert; it, the period and the angles keep
+    // theirs (it used to take the period's value).
+    line = full;
+    line.replace(69, 10, std::string(10, ' '));
+    h = before;
+    ASSERT_EQ(read_from(line, &h), 0);
+    EXPECT_EQ(h.sample_count, 18000);
+    EXPECT_FLOAT_EQ(h.sample_rate, 100.0f);
+    EXPECT_FLOAT_EQ(h.calibration, 2.5f);
+    EXPECT_FLOAT_EQ(h.calibration_period, 0.5f);
+    EXPECT_FLOAT_EQ(h.horizontal_angle, 11.0f);
+
+    // Blank seconds before a numeric station code: the code is not taken for the seconds.
+    line = full;
+    line.replace(22, 6, std::string(6, ' '));
+    line.replace(29, 5, "12345");
+    h = before;
+    ASSERT_EQ(read_from(line, &h), 0);
+    EXPECT_EQ(h.minute, 4);
+    EXPECT_FLOAT_EQ(h.second, 59.5f);
+    EXPECT_EQ(field(h.station, 5), "12345");
+
+    // Blank minutes: they and the seconds keep their values.
+    line = full;
+    line.replace(19, 2, "  ");
+    h = before;
+    ASSERT_EQ(read_from(line, &h), 0);
+    EXPECT_EQ(h.hour, 15);
+    EXPECT_EQ(h.minute, 33);
+    EXPECT_FLOAT_EQ(h.second, 59.5f);
+
+    // A field with some digits is not blank: " 5" still reads 5.
+    line = full;
+    line.replace(16, 2, " 5");
+    h = before;
+    ASSERT_EQ(read_from(line, &h), 0);
+    EXPECT_EQ(h.hour, 5);
+    EXPECT_EQ(h.minute, 4);
+}
+
 TEST(Wid2Header, OverlongLineIsReadWhole) {
     // A line longer than the read buffer: the stream still stands after the whole line, so its
     // tail is never taken for the next line.

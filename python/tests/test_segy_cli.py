@@ -1,0 +1,144 @@
+"""segy-info, segy-convert and segy-plot run as subprocesses on the example and on files
+written here: output, byte-for-byte conversion, one-line refusals, bounded pictures."""
+import os
+import struct
+import subprocess
+import sys
+import xml.etree.ElementTree as ET
+
+from .helpers import PYTHON_DIR, TempDirCase, run_cli
+from .segy_model import to_float32
+from .test_segy_bad import EXAMPLE
+from wavecodec import segy
+
+SVG = '{http://www.w3.org/2000/svg}'
+
+
+class SegyCommands(TempDirCase):
+    def ok(self, *args):
+        status, out, err = run_cli(args)
+        self.assertEqual((status, err), (0, ''), out)
+        return out
+
+    def fails(self, args, text):
+        before = self.leftovers()
+        status, out, err = run_cli(args)
+        self.assertEqual(status, 1, (out, err))
+        self.assertNotIn('Traceback', err)
+        self.assertEqual(len(err.strip().splitlines()), 1, err)
+        self.assertIn(text, err)
+        self.assertEqual(self.leftovers(), before)
+
+    def test_info(self):
+        out = self.ok('segy-info', EXAMPLE)
+        rows = dict(line.split(':', 1) for line in out.splitlines() if not line.startswith(' '))
+        self.assertEqual(rows['traces'].strip(), '48')
+        self.assertEqual(rows['samples per trace'].strip(), '501')
+        self.assertEqual(rows['sample interval'].strip(), '2000 us')
+        self.assertEqual(rows['format'].strip(), '1 (IBM float32)')
+        self.assertIn('big-endian', rows['kind'])
+        self.assertIn('EBCDIC', rows['kind'])
+        low, high = rows['sample range'].split(' to ')
+        with segy.open(EXAMPLE) as f:
+            values = [v for t in f.traces() for v in t]
+        # Nine digits: enough to give back the float32 values.
+        self.assertEqual((to_float32(float(low)), to_float32(float(high))),
+                         (min(values), max(values)))
+        self.assertIn('  C 1 SYNTHETIC SHOT GATHER', out)
+
+    def test_garbage_gives_one_line(self):
+        self.write_bytes('junk.sgy', b'\x07' * 5000)
+        self.fails(['segy-info', self.path('junk.sgy')], "'format' (bytes 3225-3226)")
+        self.write_bytes('short.sgy', b'C' * 100)
+        self.fails(['segy-info', self.path('short.sgy')], 'too short')
+        self.fails(['segy-plot', self.path('short.sgy'), '-o', self.path('p.svg')], 'too short')
+        self.fails(['segy-info', self.path('absent.sgy')], 'absent.sgy')
+
+    def test_convert_keeps_every_other_byte(self):
+        with open(EXAMPLE, 'rb') as f:
+            original = f.read()
+        self.ok('segy-convert', EXAMPLE, self.path('ieee.sgy'), '--format', 'ieee')
+        ieee = self.read_bytes('ieee.sgy')
+        self.assertEqual(len(ieee), len(original))
+        self.assertEqual(struct.unpack('>h', ieee[3224:3226])[0], 5)
+        self.assertEqual(ieee[:3224] + ieee[3226:3600], original[:3224] + original[3226:3600])
+        trace = 240 + 501 * 4
+        with segy.open(EXAMPLE) as f:
+            for i in range(48):
+                at = 3600 + i * trace
+                self.assertEqual(ieee[at:at + 240], original[at:at + 240])
+                self.assertEqual(struct.unpack('>501f', ieee[at + 240:at + trace]),
+                                 tuple(f.trace(i)))
+        # Back to IBM: the words the writer made are the nearest ones, so the file returns.
+        self.ok('segy-convert', self.path('ieee.sgy'), self.path('back.sgy'), '--format', 'ibm')
+        self.assertEqual(self.read_bytes('back.sgy'), original)
+
+    def test_convert_rounding_reported_or_refused(self):
+        values = [1.0 + 2.0 ** -23, 0.5, 3.0]
+        segy.write(self.path('f.sgy'), [values], 1000, format=5)
+        out = self.ok('segy-convert', self.path('f.sgy'), self.path('i.sgy'), '--format', 'ibm')
+        self.assertIn('1 samples rounded', out)
+        self.fails(['segy-convert', self.path('f.sgy'), self.path('j.sgy'), '--format', 'ibm',
+                    '--exact'], 'trace 0 sample 0')
+        segy.write(self.path('n.sgy'), [[float('nan'), 1.0]], 1000, format=5)
+        self.fails(['segy-convert', self.path('n.sgy'), self.path('j.sgy'), '--format', 'ibm'],
+                   'saturate')
+        out = self.ok('segy-convert', self.path('n.sgy'), self.path('j.sgy'), '--format', 'ibm',
+                      '--saturate')
+        self.assertIn('1 NaN or infinite samples saturated', out)
+        self.fails(['segy-convert', self.path('f.sgy'), self.path('f.sgy'), '--format', 'ibm'],
+                   'f.sgy')
+
+    def test_ibm_beyond_float32_refused(self):
+        with open(EXAMPLE, 'rb') as f:
+            raw = bytearray(f.read())
+        raw[3600 + 240 + 8:3600 + 240 + 12] = struct.pack('>I', 0x7f123456)
+        self.write_bytes('big.sgy', bytes(raw))
+        self.fails(['segy-convert', self.path('big.sgy'), self.path('o.sgy'), '--format',
+                    'ieee'], 'trace 0 sample 2')
+
+    def test_plot_styles_bounded(self):
+        for style, mark in (('wiggle', SVG + 'path'), ('density', SVG + 'image')):
+            out = self.ok('segy-plot', EXAMPLE, '-o', self.path('%s.svg' % style),
+                          '--style', style)
+            self.assertIn('drawn as %s' % style, out)
+            data = self.read_bytes('%s.svg' % style)
+            self.assertLess(len(data), 400000)
+            root = ET.fromstring(data)
+            self.assertEqual(len(root.findall('.//' + mark)), 48 if style == 'wiggle' else 1)
+        # Many traces: auto picks density and the picture stays bounded.
+        segy.write(self.path('many.sgy'), [[float(i % 17 - 8)] * 3000 for i in range(900)],
+                   1000, format=5)
+        out = self.ok('segy-plot', self.path('many.sgy'), '-o', self.path('many.svg'))
+        self.assertIn('900 traces, drawn as density', out)
+        self.assertLess(len(self.read_bytes('many.svg')), 400000)
+        segy.write_su(self.path('s.su'), [[1.0, -1.0, 0.5]] * 5, 4000)
+        self.ok('segy-plot', '--su', self.path('s.su'), '-o', self.path('s.svg'))
+        ET.fromstring(self.read_bytes('s.svg'))
+
+    def test_standard_input_and_output(self):
+        env = dict(os.environ, PYTHONPATH=PYTHON_DIR)
+        with open(EXAMPLE, 'rb') as f:
+            p = subprocess.Popen([sys.executable, '-m', 'wavecodec', 'segy-convert', '-', '-',
+                                  '--format', 'ieee'], stdin=f, stdout=subprocess.PIPE,
+                                 stderr=subprocess.PIPE, env=env)
+            out, err = p.communicate()
+        self.assertEqual((p.returncode, err), (0, b''))
+        self.ok('segy-convert', EXAMPLE, self.path('ieee.sgy'), '--format', 'ieee')
+        self.assertEqual(out, self.read_bytes('ieee.sgy'))
+        with open(EXAMPLE, 'rb') as f:
+            info = subprocess.Popen([sys.executable, '-m', 'wavecodec', 'segy-info', '-'],
+                                    stdin=f, stdout=subprocess.PIPE, env=env).communicate()[0]
+        self.assertIn(b'traces:                48', info)
+
+    def test_wiggle_reduction_keeps_the_outline(self):
+        from wavecodec.segy.plot import reduce_trace
+        values = [((i * 7919) % 1000) - 500 + (3000 if i == 4321 else 0) for i in range(10000)]
+        reduced = reduce_trace(values, 200)
+        self.assertLessEqual(len(reduced), 200)
+        indices = [i for i, _ in reduced]
+        self.assertEqual(indices, sorted(set(indices)))
+        self.assertTrue(all(values[i] == v for i, v in reduced))
+        self.assertIn((4321, max(values)), reduced)
+        self.assertIn(min(values), [v for _, v in reduced])
+        self.assertEqual(reduce_trace(values[:150], 200), list(enumerate(values[:150])))

@@ -1,0 +1,110 @@
+"""Inputs of the readers: a path, a bytes-like object or a binary file object, held in memory.
+
+Every source is read once, in one piece: a path with one read of the whole file, a file object
+(an open file, io.BytesIO, sys.stdin.buffer, gzip.open(...)) with read(). bytes, bytearray and
+mmap objects are scanned where they are; other buffers (memoryview, array) are taken by their
+bytes. The whole text in memory lets the readers find section ends with one search and hand a
+data section to the library in one call.
+"""
+import ctypes
+import mmap
+import os
+from array import array
+
+from . import native
+from .compat import PY2, array_to_bytes, string_types, text_type
+
+
+class Source(object):
+    """A file's bytes: `data` (bytes, bytearray or mmap), `name` for messages, and `address`
+    (the C address of data[0]) for the library calls."""
+
+    def __init__(self, data, name):
+        self.data = data
+        self.name = name
+        self._view = None
+        self._address = None
+        self._memmem = None
+
+    @property
+    def address(self):
+        if self._address is None:
+            if isinstance(self.data, bytes):
+                # A c_char_p made from bytes points at the object's own storage: no copy.
+                self._view = ctypes.c_char_p(self.data)
+                self._address = ctypes.cast(self._view, ctypes.c_void_p).value or 0
+            else:
+                self._view = (ctypes.c_char * len(self.data)).from_buffer(self.data)
+                self._address = ctypes.addressof(self._view)
+        return self._address
+
+    def find(self, needle, start, end):
+        """The index of the first `needle` (bytes) in data[start:end], or -1. libc's memmem
+        scans several times faster than bytes.find on code text."""
+        if end - start < len(needle):
+            return -1
+        if self._memmem is None:
+            self._memmem = native.libc().memmem
+        found = self._memmem(self.address + start, end - start, needle, len(needle))
+        return found - self.address if found else -1
+
+
+def _buffer_bytes(source):
+    """The bytes of a buffer object other than bytes/bytearray, using its storage when that is
+    a bytes object already."""
+    view = memoryview(source)
+    if not PY2:
+        whole = isinstance(view.obj, bytes) and view.nbytes == len(view.obj) and view.contiguous
+        if whole:
+            return view.obj
+    return view.tobytes()
+
+
+def load(source):
+    """A Source for `source`: a path (text, or an os.PathLike), a bytes-like object, or a binary
+    file object. Raises EnvironmentError for files that cannot be read and TypeError for other
+    objects."""
+    if isinstance(source, text_type) or hasattr(source, '__fspath__') or \
+            (PY2 and isinstance(source, bytes) and _looks_like_path(source)):
+        return _load_path(source)
+    if isinstance(source, (bytes, bytearray)):
+        return Source(source, '<bytes>')
+    if isinstance(source, mmap.mmap):
+        try:
+            (ctypes.c_char * 1).from_buffer(source)
+            return Source(source, '<mmap>')
+        except TypeError:  # a read-only map has no writable buffer for ctypes
+            return Source(source[:], '<mmap>')
+    if isinstance(source, array):
+        return Source(array_to_bytes(source), '<array>')
+    if hasattr(source, 'read'):
+        data = source.read()
+        if not isinstance(data, (bytes, bytearray)):
+            raise TypeError('%s is opened in text mode; open it in binary mode (rb)'
+                            % _stream_name(source))
+        return Source(data, _stream_name(source))
+    try:
+        return Source(_buffer_bytes(source), '<bytes>')
+    except TypeError:
+        raise TypeError('cannot read waveforms from %s: give a path, a bytes-like object or '
+                        'a binary file object' % type(source).__name__)
+
+
+def _looks_like_path(data):
+    """Under Python 2 a str is both a name and bytes: one that is not empty, holds no line end
+    and no NUL is a name. (bytearray, memoryview and file objects are always contents.)"""
+    return 0 < len(data) < 4096 and b'\n' not in data and b'\0' not in data
+
+
+def _stream_name(stream):
+    name = getattr(stream, 'name', None)
+    if isinstance(name, bytes) and not PY2:
+        name = name.decode('utf-8', 'replace')
+    return name if isinstance(name, string_types) else '<stream>'
+
+
+def _load_path(path):
+    if hasattr(os, 'fspath'):
+        path = os.fspath(path)
+    with open(path, 'rb') as f:
+        return Source(f.read(), path if isinstance(path, string_types) else _stream_name(f))

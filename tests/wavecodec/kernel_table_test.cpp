@@ -1,0 +1,401 @@
+// Every kernel of the kernel table against the plain per-sample code, called directly and forced
+// under the public functions: lengths 0 to 300 and large ones, every start near the vector and
+// block edges, wrapping values, the -2147483648 stop and a full output buffer. A kernel this
+// build or CPU cannot run is skipped with the reason. Built from the library's sources (to force
+// kernels), and again with WAVECODEC_NO_SIMD.
+#include "exported.h"
+#include "kernels.h"
+#include "sixbit_code.h"
+
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <cstring>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace {
+
+using wavecodec::Family;
+using wavecodec::Kernel;
+
+// The kernel of `family` named `name`, or null.
+template <typename Fn>
+const Kernel<Fn> *find_kernel(Family<Fn> &family, const std::string &name) {
+    for (const Kernel<Fn> &k : family.kernels()) {
+        if (name == k.name) {
+            return &k;
+        }
+    }
+    return nullptr;
+}
+
+template <typename Fn>
+std::string unusable_reason(const Kernel<Fn> &kernel) {
+    char why[256];
+    wavecodec::format_unusable(kernel, why, sizeof why);
+    return why;
+}
+
+// Forces a kernel under the public functions for one test, then restores the automatic choice.
+template <typename Fn>
+class Forced {
+public:
+    Forced(Family<Fn> &family, const Kernel<Fn> &kernel) : family_(family) {
+        family_.force(kernel);
+    }
+    ~Forced() {
+        family_.reset();
+    }
+    Forced(const Forced &) = delete;
+    Forced &operator=(const Forced &) = delete;
+
+private:
+    Family<Fn> &family_;
+};
+
+// Looks the parameter's kernel up in `family` into `kernel`; skips the test when it cannot run.
+#define KERNEL_OR_SKIP(kernel, family)                                           \
+    const auto *kernel = find_kernel(family, GetParam());                        \
+    ASSERT_NE(kernel, nullptr) << (family).name() << " has no " << GetParam();   \
+    if (!wavecodec::usable(*kernel)) {                                           \
+        GTEST_SKIP() << (family).name() << " " << kernel->name << ": "          \
+                     << unusable_reason(*kernel);                                \
+    }
+
+// ---- plain models
+
+uint32_t draw(std::mt19937 &gen) {
+    return static_cast<uint32_t>(gen());
+}
+
+std::string model_code(int32_t sample) {
+    static const char alphabet[] =
+        "+-0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz";
+    int64_t v = sample;
+    const int sign = v < 0 ? 16 : 0;
+    v = std::min<int64_t>(v < 0 ? -v : v, 134217727);
+    int rest = 0;
+    while ((v >> (5 * rest)) >= 16) {
+        ++rest;
+    }
+    std::string out;
+    for (int k = rest; k >= 0; --k) {
+        const int digit = static_cast<int>((v >> (5 * k)) & (k == rest ? 15 : 31));
+        out += alphabet[digit + (k == rest ? sign : 0) + (k > 0 ? 32 : 0)];
+    }
+    return out;
+}
+
+std::string model_codes(const int32_t *v, size_t count) {
+    std::string out;
+    for (size_t i = 0; i < count; ++i) {
+        out += model_code(v[i]);
+    }
+    return out;
+}
+
+// Second differences continuing from the two inputs before the first (a, b).
+void model_diff(int32_t *v, size_t count, uint32_t &a, uint32_t &b) {
+    for (size_t i = 0; i < count; ++i) {
+        const uint32_t x = static_cast<uint32_t>(v[i]);
+        v[i] = static_cast<int32_t>(x - 2u * b + a);
+        a = b;
+        b = x;
+    }
+}
+
+void model_restore(int32_t *v, size_t count, uint32_t &first, uint32_t &second) {
+    for (size_t i = 0; i < count; ++i) {
+        first += static_cast<uint32_t>(v[i]);
+        second += first;
+        v[i] = static_cast<int32_t>(second);
+    }
+}
+
+// Samples of every code length mixed: a random bit length 0..31 each, then a random value of
+// that length and sign, so that neighbours in a vector differ in length. Never -2147483648.
+std::vector<int32_t> mixed_values(size_t n, uint32_t seed) {
+    std::mt19937 gen(seed);
+    std::vector<int32_t> v(n);
+    for (int32_t &x : v) {
+        const unsigned bits = draw(gen) % 32u;
+        const uint32_t magnitude = bits == 0 ? 0u : (draw(gen) >> (32u - bits)) | (1u << (bits - 1));
+        const int32_t value = static_cast<int32_t>(magnitude & 0x7fffffffu);
+        x = (draw(gen) & 1u) != 0 ? -value : value;
+    }
+    return v;
+}
+
+std::vector<int32_t> full_range(size_t n, uint32_t seed) {
+    std::mt19937 gen(seed);
+    std::vector<int32_t> v(n);
+    for (int32_t &x : v) {
+        x = static_cast<int32_t>(draw(gen));
+    }
+    return v;
+}
+
+// Values at the edges of each code length and of the clamp, both signs.
+std::vector<int32_t> edge_values() {
+    std::vector<int32_t> v{0, 1, -1, INT32_MAX, INT32_MIN + 1, 134217727, -134217727, 134217728};
+    for (int bits : {4, 9, 14, 19, 24, 27}) {
+        const int32_t p = static_cast<int32_t>(1u << bits);
+        for (int32_t x : {p - 1, p, p + 1}) {
+            v.push_back(x);
+            v.push_back(-x);
+        }
+    }
+    return v;
+}
+
+std::string &writer_sink() {
+    static std::string chars;
+    return chars;
+}
+
+int collect(int c) {
+    writer_sink().push_back(static_cast<char>(c));
+    return c;
+}
+
+const char *const kKernelNames[] = {"avx512", "avx2", "portable"};
+
+std::string param_name(const testing::TestParamInfo<const char *> &info) {
+    return info.param;
+}
+
+// ---- block encoder
+
+class EncodeBlockKernel : public testing::TestWithParam<const char *> {};
+
+TEST_P(EncodeBlockKernel, EveryCountAndStartMatchesModelWithinTheBuffer) {
+    KERNEL_OR_SKIP(kernel, wavecodec::encode_block_family);
+    const std::vector<int32_t> edges = edge_values();
+    std::vector<int32_t> pool = mixed_values(400, 1);
+    pool.insert(pool.end(), edges.begin(), edges.end());
+    constexpr size_t kGuard = 32;
+    for (int count = 0; count <= wavecodec::kBlock; ++count) {
+        for (size_t start = 0; start + static_cast<size_t>(count) <= pool.size(); start += 13) {
+            std::string out(wavecodec::kBlockBuffer + kGuard, '#');
+            const size_t n = kernel->run(pool.data() + start, count, out.data());
+            const std::string want = model_codes(pool.data() + start, static_cast<size_t>(count));
+            ASSERT_EQ(out.substr(0, n), want) << "count " << count << ", start " << start;
+            ASSERT_EQ(out.find_first_not_of('#', wavecodec::kBlockBuffer), std::string::npos)
+                << "wrote past the block buffer: count " << count << ", start " << start;
+        }
+    }
+}
+
+TEST_P(EncodeBlockKernel, PublicEncodersMatchModelForEveryLength) {
+    KERNEL_OR_SKIP(kernel, wavecodec::encode_block_family);
+    Forced<wavecodec::EncodeBlockFn> forced(wavecodec::encode_block_family, *kernel);
+    ASSERT_STREQ(wavecodec::encode_block_family.chosen_name(), kernel->name);
+    const std::vector<int32_t> mixed = mixed_values(300 + 16, 2);
+    const std::vector<int32_t> wrapping = full_range(300 + 16, 3);
+    for (const std::vector<int32_t> *pool : {&mixed, &wrapping}) {
+        for (int count = 0; count <= 300; ++count) {
+            const size_t start = static_cast<size_t>(count) % 16;  // misaligned starts too
+            const int32_t *v = pool->data() + start;
+            const std::string want = model_codes(v, static_cast<size_t>(count));
+            std::string out(want.size() + 64, '#');
+            size_t length = 0;
+            ASSERT_EQ(compress_6b_chars(v, count, out.data(), out.size(), &length), 0);
+            ASSERT_EQ(out.substr(0, length), want) << "count " << count;
+            writer_sink().clear();
+            ASSERT_EQ(compress_6b_buffer(v, count, collect), 0);
+            ASSERT_EQ(writer_sink(), want) << "count " << count;
+        }
+    }
+    const std::vector<int32_t> large = mixed_values(200003, 4);
+    const std::string want = model_codes(large.data(), large.size());
+    std::string out(want.size(), '#');
+    size_t length = 0;
+    ASSERT_EQ(compress_6b_chars(large.data(), static_cast<int>(large.size()), out.data(),
+                                out.size(), &length),
+              0);
+    EXPECT_EQ(length, want.size());
+    EXPECT_TRUE(out == want) << "large array differs";
+}
+
+TEST_P(EncodeBlockKernel, UnencodableSampleStopsAtItsPlace) {
+    KERNEL_OR_SKIP(kernel, wavecodec::encode_block_family);
+    Forced<wavecodec::EncodeBlockFn> forced(wavecodec::encode_block_family, *kernel);
+    const std::vector<int32_t> base = mixed_values(200, 5);
+    // Every place in the first three blocks: each vector lane, group and block edge.
+    for (size_t at = 0; at < 200; ++at) {
+        std::vector<int32_t> v = base;
+        v[at] = INT32_MIN;
+        const std::string want = model_codes(v.data(), at);
+        std::string out(6 * v.size(), '#');
+        size_t length = 99;
+        ASSERT_EQ(compress_6b_chars(v.data(), 200, out.data(), out.size(), &length), -1);
+        ASSERT_EQ(out.substr(0, length), want) << "at " << at;
+        ASSERT_EQ(out.find_first_not_of('#', length), std::string::npos) << "at " << at;
+        writer_sink().clear();
+        ASSERT_EQ(compress_6b_buffer(v.data(), 200, collect), -1);
+        ASSERT_EQ(writer_sink(), want) << "at " << at;
+    }
+}
+
+TEST_P(EncodeBlockKernel, FullBufferKeepsWholeSamplesAtEveryCapacity) {
+    KERNEL_OR_SKIP(kernel, wavecodec::encode_block_family);
+    Forced<wavecodec::EncodeBlockFn> forced(wavecodec::encode_block_family, *kernel);
+    const std::vector<int32_t> v = mixed_values(150, 6);
+    std::vector<size_t> ends{0};  // characters after each whole sample
+    for (int32_t x : v) {
+        ends.push_back(ends.back() + model_code(x).size());
+    }
+    const std::string all = model_codes(v.data(), v.size());
+    for (size_t capacity = 0; capacity <= all.size() + 1; ++capacity) {
+        std::string out(all.size() + 8, '#');
+        size_t length = 99;
+        const int result = compress_6b_chars(v.data(), 150, out.data(), capacity, &length);
+        size_t samples = 0;
+        while (samples < v.size() && ends[samples + 1] <= capacity) {
+            ++samples;
+        }
+        ASSERT_EQ(result, samples == v.size() ? 0 : -2) << "capacity " << capacity;
+        ASSERT_EQ(length, ends[samples]) << "capacity " << capacity;
+        ASSERT_EQ(out.substr(0, length), all.substr(0, length)) << "capacity " << capacity;
+        ASSERT_EQ(out.find_first_not_of('#', length), std::string::npos)
+            << "capacity " << capacity;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Kernels, EncodeBlockKernel, testing::ValuesIn(kKernelNames), param_name);
+
+// ---- second differences
+
+class DiffKernel : public testing::TestWithParam<const char *> {};
+
+TEST_P(DiffKernel, EveryLengthAndStateMatchesModel) {
+    KERNEL_OR_SKIP(kernel, wavecodec::diff_family);
+    const std::vector<int32_t> pool = full_range(300 + 16, 7);
+    std::mt19937 gen(8);
+    for (size_t count = 0; count <= 300; ++count) {
+        const size_t start = count % 16;
+        std::vector<int32_t> got(pool.begin() + static_cast<ptrdiff_t>(start),
+                                 pool.begin() + static_cast<ptrdiff_t>(start + count));
+        std::vector<int32_t> want = got;
+        uint32_t a = draw(gen), b = draw(gen);  // the two inputs before the first
+        uint32_t last = b, carry = a - 2u * b;
+        kernel->run(got.data(), count, last, carry);
+        model_diff(want.data(), count, a, b);
+        ASSERT_EQ(got, want) << "count " << count;
+        ASSERT_EQ(last, b) << "count " << count;
+        ASSERT_EQ(carry, a - 2u * b) << "count " << count;
+    }
+}
+
+TEST_P(DiffKernel, PublicSeriesSplitAnywhereMatchesModel) {
+    KERNEL_OR_SKIP(kernel, wavecodec::diff_family);
+    Forced<wavecodec::DiffFn> forced(wavecodec::diff_family, *kernel);
+    const std::vector<int32_t> series = full_range(100000, 9);
+    std::vector<int32_t> want = series;
+    uint32_t a = 0, b = 0;
+    model_diff(want.data(), want.size(), a, b);
+    std::mt19937 gen(10);
+    for (int trial = 0; trial < 8; ++trial) {
+        std::vector<int32_t> v = series;
+        size_t at = 0;
+        for (int piece = 0; at < v.size(); ++piece) {
+            const size_t n = std::min<size_t>(v.size() - at, trial == 0 ? v.size() : draw(gen) % 300);
+            diff_2nd(v.data() + at, static_cast<int>(n), piece == 0 ? 0 : 1);
+            at += n;
+        }
+        ASSERT_EQ(v, want) << "trial " << trial;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Kernels, DiffKernel, testing::ValuesIn(kKernelNames), param_name);
+
+// ---- restoring from second differences
+
+class PrefixSumsKernel : public testing::TestWithParam<const char *> {};
+
+TEST_P(PrefixSumsKernel, EveryLengthAndStateMatchesModel) {
+    KERNEL_OR_SKIP(kernel, wavecodec::prefix_sums_family);
+    const std::vector<int32_t> pool = full_range(300 + 16, 11);
+    std::mt19937 gen(12);
+    for (size_t count = 0; count <= 300; ++count) {
+        const size_t start = count % 16;
+        std::vector<int32_t> got(pool.begin() + static_cast<ptrdiff_t>(start),
+                                 pool.begin() + static_cast<ptrdiff_t>(start + count));
+        std::vector<int32_t> want = got;
+        uint32_t first = draw(gen), second = draw(gen);
+        uint32_t model_first = first, model_second = second;
+        kernel->run(got.data(), count, first, second);
+        model_restore(want.data(), count, model_first, model_second);
+        ASSERT_EQ(got, want) << "count " << count;
+        ASSERT_EQ(first, model_first) << "count " << count;
+        ASSERT_EQ(second, model_second) << "count " << count;
+    }
+}
+
+TEST_P(PrefixSumsKernel, PublicRestoreInvertsDifferences) {
+    KERNEL_OR_SKIP(kernel, wavecodec::prefix_sums_family);
+    Forced<wavecodec::PrefixSumsFn> forced(wavecodec::prefix_sums_family, *kernel);
+    for (size_t n : {size_t{2}, size_t{7}, size_t{8}, size_t{9}, size_t{17}, size_t{100003}}) {
+        const std::vector<int32_t> series = full_range(n, static_cast<uint32_t>(n));
+        std::vector<int32_t> v = series;
+        uint32_t a = 0, b = 0;
+        model_diff(v.data(), n, a, b);
+        rem_2nd_diff(v.data(), static_cast<int>(n));
+        ASSERT_EQ(v, series) << "count " << n;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Kernels, PrefixSumsKernel, testing::ValuesIn(kKernelNames), param_name);
+
+// ---- the table itself
+
+TEST(KernelTable, EveryFamilyEndsWithAPortableKernelAndChoosesAUsableOne) {
+    auto check = [](auto &family) {
+        const auto kernels = family.kernels();
+        ASSERT_FALSE(kernels.empty());
+        EXPECT_STREQ(kernels.back().name, "portable") << family.name();
+        EXPECT_EQ(kernels.back().needs, 0u) << family.name();
+        EXPECT_NE(kernels.back().run, nullptr) << family.name();
+        family.reset();
+        const auto &best = family.best();
+        EXPECT_TRUE(wavecodec::usable(best)) << family.name();
+        // The choice is the first usable kernel of the list.
+        for (const auto &k : kernels) {
+            if (wavecodec::usable(k)) {
+                EXPECT_EQ(&k, &best) << family.name();
+                break;
+            }
+        }
+        EXPECT_STREQ(family.chosen_name(), best.name) << family.name();
+    };
+    check(wavecodec::encode_block_family);
+    check(wavecodec::diff_family);
+    check(wavecodec::prefix_sums_family);
+}
+
+TEST(CpuFeatures, SkipReasonsNameWhatIsMissing) {
+    char text[256];
+    EXPECT_EQ(cpu::format_missing(0, text, sizeof text), 0u);
+    EXPECT_STREQ(text, "");
+    for (cpu::Feature f : cpu::kAllFeatures) {
+        const size_t n = cpu::format_missing(f, text, sizeof text);
+        if (cpu::has(f)) {
+            EXPECT_EQ(n, 0u) << cpu::feature_name(f);
+        } else {
+            EXPECT_GT(n, 0u) << cpu::feature_name(f);
+#if defined(__x86_64__) || defined(__i386__)
+            EXPECT_NE(std::string(text).find(cpu::feature_name(f)), std::string::npos) << text;
+#endif
+        }
+    }
+    // Cut to the buffer, NUL-terminated, full length reported.
+    const size_t full = cpu::format_features(cpu::kAvx2 | cpu::kAvx512vbmi2, text, sizeof text);
+    EXPECT_STREQ(text, "avx2 avx512vbmi2");
+    char small[5];
+    EXPECT_EQ(cpu::format_features(cpu::kAvx2 | cpu::kAvx512vbmi2, small, sizeof small), full);
+    EXPECT_STREQ(small, "avx2");
+}
+
+}  // namespace
