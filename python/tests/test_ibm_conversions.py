@@ -1,7 +1,6 @@
 """IBM words from float32 values and to exact doubles; the byte inputs the IBM readers take."""
 import math
 import struct
-import sys
 import unittest
 from array import array
 
