@@ -189,6 +189,8 @@ TARGETS = [
     ("diff_2nd", "memcpy", 1.0, "at least memcpy's speed"),
     ("check_sum", "memcpy", 1.0, "at least memcpy's speed"),
     ("ibm2ieee", "memcpy", 1.0, "at least memcpy's speed"),
+    ("ieee2ibm", "memcpy", 1.0, "at least memcpy's speed"),
+    ("ibm2double", "memcpy", 0.5, "at least half of memcpy of its output"),
 ]
 
 
@@ -208,7 +210,7 @@ def targets(runs):
                     value = entry.get("bytes_per_second", 0.0)
                     text = rate(value, "characters")
                 elif other == "memcpy":
-                    base = medians.get("memcpy/limit")
+                    base = medians.get(MEMCPY_OF.get(routine, "memcpy/limit"))
                     if base is None:
                         continue
                     value = to_ms(base) / to_ms(entry)

@@ -1,7 +1,7 @@
 // The portable ieee2ibm kernel, for any architecture and byte order. Words go in blocks: a block
-// of normal floats (nearly always, for real data) takes the short form, in a loop without
-// branches; any other block takes the exact per-word form and counts the words without an IBM
-// value.
+// of normal floats (nearly always, for real data) takes the short form; any other block takes the
+// exact form for any float and counts the words without an IBM value. Both are loops without
+// branches that the compiler vectorizes (SSE2 on baseline x86-64).
 #include "kernels.h"
 #include "to_ibm_word.h"
 
@@ -16,6 +16,15 @@ bool block_is_normal(const uint32_t *block) {
         outside |= ((block[j] >> 23) & kFloatExponentMask) - 1u <= 253u ? 0u : 1u;
     }
     return outside == 0;
+}
+
+// Called on a block or the words after the last block: the count fits any integer type.
+size_t count_no_value(const uint32_t *words, size_t count) {
+    uint32_t found = 0;
+    for (size_t j = 0; j < count; ++j) {
+        found += static_cast<uint32_t>(has_no_ibm_value(words[j]));
+    }
+    return found;
 }
 
 // to_ibm_word for a normal float.
@@ -37,14 +46,14 @@ size_t to_ibm_portable(uint32_t *words, size_t count) {
                 block[j] = to_ibm_normal(block[j]);
             }
         } else {
+            no_value += count_no_value(block, kBlock);
             for (size_t j = 0; j < kBlock; ++j) {
-                no_value += has_no_ibm_value(block[j]) ? 1u : 0u;
                 block[j] = to_ibm_word(block[j]);
             }
         }
     }
+    no_value += count_no_value(words + i, count - i);
     for (; i < count; ++i) {
-        no_value += has_no_ibm_value(words[i]) ? 1u : 0u;
         words[i] = to_ibm_word(words[i]);
     }
     return no_value;

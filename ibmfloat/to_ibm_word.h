@@ -36,28 +36,23 @@ inline bool has_no_ibm_value(uint32_t f) {
     return ((f >> 23) & kFloatExponentMask) == kFloatExponentMask;
 }
 
+// Without branches (selections by masks), so that loops over it vectorize.
 inline uint32_t to_ibm_word(uint32_t f) {
-    const uint32_t sign = f & kIbmSignBit;
     const uint32_t exponent = (f >> 23) & kFloatExponentMask;
     const uint32_t mantissa = f & kFloatMantissaMask;
-    if (exponent == kFloatExponentMask) {
-        return sign | kIbmLargest;
-    }
-    uint32_t b = exponent + 33u;
-    uint32_t significand = mantissa | kFloatHiddenBit;
-    if (exponent == 0) {
-        if (mantissa == 0) {
-            return sign;
-        }
-        // A subnormal m * 2^-149: the integer m converts to a float exactly, whose exponent and
-        // mantissa are those of the normalised significand (integer work, so no denormals-are-
-        // zero mode of the caller can interfere).
-        const uint32_t as_float =
-            std::bit_cast<uint32_t>(static_cast<float>(static_cast<int32_t>(mantissa)));
-        b = (as_float >> 23) - 116u;
-        significand = (as_float & kFloatMantissaMask) | kFloatHiddenBit;
-    }
-    return sign | ((25u + (b >> 2)) << 24) | ibm_fraction(significand, b & 3u);
+    // A subnormal m * 2^-149: the integer m converts to a float exactly, whose exponent and
+    // mantissa are those of the normalised significand (integer work, so no denormals-are-zero
+    // mode of the caller can interfere). Zeros are replaced at the end.
+    const uint32_t as_float =
+        std::bit_cast<uint32_t>(static_cast<float>(static_cast<int32_t>(mantissa)));
+    const uint32_t subnormal = 0u - static_cast<uint32_t>(exponent == 0);
+    const uint32_t b = (((as_float >> 23) - 116u) & subnormal) | ((exponent + 33u) & ~subnormal);
+    const uint32_t significand =
+        (as_float & kFloatMantissaMask & subnormal) | (mantissa & ~subnormal) | kFloatHiddenBit;
+    uint32_t magnitude = ((25u + (b >> 2)) << 24) | ibm_fraction(significand, b & 3u);
+    magnitude &= 0u - static_cast<uint32_t>((f & ~kIbmSignBit) != 0);         // zeros
+    magnitude |= 0u - static_cast<uint32_t>(exponent == kFloatExponentMask);  // no value
+    return (f & kIbmSignBit) | (magnitude & kIbmLargest);
 }
 
 }  // namespace

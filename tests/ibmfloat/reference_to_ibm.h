@@ -28,9 +28,9 @@ inline uint32_t reference_float_to_ibm(uint32_t bits) {
     if (shift <= 0) {
         fraction = m << -shift;
     } else {
-        const uint64_t unit = uint64_t{1} << shift;
-        fraction = m / unit;
-        const uint64_t twice_remainder = 2 * (m % unit);
+        const uint64_t unit = uint64_t{1} << shift;  // shift <= 3 for floats
+        fraction = m >> shift;
+        const uint64_t twice_remainder = 2 * (m & (unit - 1));
         if (twice_remainder > unit || (twice_remainder == unit && (fraction & 1) != 0)) {
             fraction += 1;
         }

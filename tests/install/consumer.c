@@ -54,6 +54,7 @@ int main(void) {
     wid2_header header;
     uint32_t word = 0xC276A000u; /* -118.625 */
     float value;
+    double exact = 0.0;
     FILE *stream;
 
     memcpy(work, series, sizeof work);
@@ -96,6 +97,13 @@ int main(void) {
     memcpy(&value, &word, sizeof value);
     if (value != -118.625f) {
         return fail("ibm2ieee gave a wrong value");
+    }
+    if (ieee2ibm(&word, 1) != 0 || word != 0xC276A000u) {
+        return fail("ieee2ibm did not give the IBM word back");
+    }
+    ibm2double(&word, &exact, 1);
+    if (exact != -118.625) {
+        return fail("ibm2double gave a wrong value");
     }
     puts("consumer: both installed libraries work");
     return 0;
