@@ -24,22 +24,20 @@ Kernel kernel_for(Path path) {
     return nullptr;
 }
 
-bool cpu_supports(Path path) {
+cpu::Features needed_features(Path path) {
     switch (path) {
         case Path::portable:
-            return true;
-#if defined(__x86_64__) || defined(__i386__)
+            return 0;
         case Path::avx2:
-            return cpu::has(cpu::kAvx2);
+            return cpu::kAvx2;
         case Path::avx512:
-            return cpu::has(cpu::kAvx512f);
-#else
-        case Path::avx2:
-        case Path::avx512:
-            return false;
-#endif
+            return cpu::kAvx512f;
     }
-    return false;
+    return 0;
+}
+
+bool cpu_supports(Path path) {
+    return kernel_for(path) != nullptr && cpu::has(needed_features(path));
 }
 
 Path best_path() {

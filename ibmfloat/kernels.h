@@ -7,6 +7,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "cpu_features.h"
+
 namespace ibmfloat {
 
 using Kernel = void (*)(uint32_t *words, size_t count);
@@ -37,7 +39,9 @@ void to_double_avx512(const uint32_t *words, double *out, size_t count);
 Kernel kernel_for(Path path);
 ToIbmKernel to_ibm_kernel_for(Path path);
 ToDoubleKernel to_double_kernel_for(Path path);
-// True when this processor and operating system can run the path's kernel.
+// The processor features a path's kernels need (none for the portable path).
+cpu::Features needed_features(Path path);
+// True when this build has the path's kernels and this processor and system can run them.
 bool cpu_supports(Path path);
 // The fastest path this processor can run.
 Path best_path();
