@@ -38,6 +38,8 @@ class BadInput(TempDirCase):
         with self.assertRaises(FormatError) as e:
             read_everything(data, **options)
         self.assertIn(text, str(e.exception))
+        # The message names the file (a stream without a name is '<stream>').
+        self.assertTrue(str(e.exception).startswith('<stream>: '), str(e.exception))
 
     def test_fields_named(self):
         good = m.segy_file('big', 1, [[0x41100000] * 4])

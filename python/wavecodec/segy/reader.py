@@ -51,6 +51,12 @@ class SegyFile(object):
                 self._read_su(endian)
             else:
                 self._read_segy(endian, _format_code(format))
+        except FormatError as e:
+            self.close()
+            # Every message about the file's content names the file.
+            if str(e).startswith('%s: ' % self.name):
+                raise
+            raise FormatError('%s: %s' % (self.name, e))
         except BaseException:
             self.close()
             raise
