@@ -79,20 +79,19 @@ WAVECODEC_AVX2 size_t encode_block_avx2(const int32_t *samples, int count, char 
         const __m256i x = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(samples + i));
         const __m256i magnitude = _mm256_min_epu32(_mm256_abs_epi32(x), max_magnitude);
         const __m256i rest = characters_after_first(magnitude);
-        // The sign as bit 4 of the first character: bit 5 * rest + 4, free since the magnitude
-        // is below 2^(5 * rest + 4).
-        const __m256i sign = _mm256_sllv_epi32(
-            _mm256_and_si256(_mm256_srai_epi32(x, 31), _mm256_set1_epi32(16)),
-            _mm256_mullo_epi16(rest, _mm256_set1_epi32(5)));
-        const __m256i m = _mm256_or_si256(magnitude, sign);
         // Lanes of samples 0, 1, 4, 5 and 2, 3, 6, 7; the first character, at byte 7 - rest,
-        // shifted down to byte 0.
+        // shifted down to byte 0, where the sign is added as its bit 4 (a free bit, as its
+        // digit has four bits of magnitude).
         const __m256i drop = _mm256_sub_epi32(_mm256_set1_epi32(56), _mm256_slli_epi32(rest, 3));
         const __m256i zero = _mm256_setzero_si256();
-        const __m256i first = to_alphabet(_mm256_srlv_epi64(
-            digit_lanes(m, pick_first), _mm256_unpacklo_epi32(drop, zero)));
-        const __m256i second = to_alphabet(_mm256_srlv_epi64(
-            digit_lanes(m, pick_second), _mm256_unpackhi_epi32(drop, zero)));
+        const __m256i sign = _mm256_and_si256(_mm256_srai_epi32(x, 31), _mm256_set1_epi32(16));
+        const __m256i first = to_alphabet(_mm256_or_si256(
+            _mm256_srlv_epi64(digit_lanes(magnitude, pick_first), _mm256_unpacklo_epi32(drop, zero)),
+            _mm256_unpacklo_epi32(sign, zero)));
+        const __m256i second = to_alphabet(_mm256_or_si256(
+            _mm256_srlv_epi64(digit_lanes(magnitude, pick_second),
+                              _mm256_unpackhi_epi32(drop, zero)),
+            _mm256_unpackhi_epi32(sign, zero)));
 
         // The characters after the first of samples 0-3 and 4-7 as bytes of two integers.
         // Multiplying by 0x01010101 sums each byte into the bytes above it (no sum exceeds 20),
