@@ -1,9 +1,10 @@
 // The block encoder with AVX2: eight samples per step, no per-sample arithmetic. Each sample's
-// characters are built in one 64-bit lane: the sign is set as the first character's bit 4 in the
-// magnitude, the six five-bit digits are cut out by one byte shuffle and two 16-bit multiplies,
-// and a variable shift moves the first character to byte 0. A 16-entry shuffle maps code values
-// to the alphabet, and each lane is stored as 8 bytes that the next sample's store overwrites
-// past its characters.
+// characters are built in one 64-bit lane: the six five-bit digits of the magnitude are cut out
+// by one byte shuffle and two 16-bit multiplies, a variable shift moves the first character to
+// byte 0, where the sign goes in as bit 4. A 16-entry shuffle maps code values to the alphabet,
+// and each lane is stored as 8 bytes that the next sample's store overwrites past its
+// characters. The bit lengths come from float exponents, the offsets of the stores from one
+// integer multiply per four samples.
 #include "kernels.h"
 #include "sixbit_code.h"
 
@@ -27,14 +28,14 @@ WAVECODEC_AVX2 inline __m256i characters_after_first(__m256i magnitude) {
     return _mm256_mulhi_epu16(length, _mm256_set1_epi32(13 << 10));
 }
 
-// From 32-bit lanes of magnitudes with the sign bit in place (below 2^30), the 64-bit lanes of
-// two of each 128-bit half's samples (`pick`): bytes 2 to 7 the six digits, most significant
-// first, each with "another follows" except the last. Words 1, 2, 3 of a lane take the
+// From 32-bit lanes of magnitudes (below 2^30), the 64-bit lanes of two of each 128-bit half's
+// samples (`pick`): bytes 2 to 7 the six digits, most significant first, each with "another
+// follows" except the last. Words 1, 2, 3 of a lane take the
 // magnitude's bits 16-31, 8-23 and 0-15, whose digit pairs sit at bits 9 and 4, 7 and 2, 5 and
 // 0; the high product brings the first digit of each pair to bit 0, the low one the second to
 // bit 8.
-WAVECODEC_AVX2 inline __m256i digit_lanes(__m256i signed_magnitude, __m256i pick) {
-    const __m256i words = _mm256_shuffle_epi8(signed_magnitude, pick);
+WAVECODEC_AVX2 inline __m256i digit_lanes(__m256i magnitude, __m256i pick) {
+    const __m256i words = _mm256_shuffle_epi8(magnitude, pick);
     const __m256i high = _mm256_mulhi_epu16(words, _mm256_set1_epi64x(0x0800020000800000));
     const __m256i low = _mm256_mullo_epi16(words, _mm256_set1_epi64x(0x0100004000100000));
     return _mm256_or_si256(
