@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <climits>
 #include <cstring>
 #include <random>
@@ -184,6 +185,32 @@ TEST_P(EncodeBlockKernel, EveryCountAndStartMatchesModelWithinTheBuffer) {
             ASSERT_EQ(out.substr(0, n), want) << "count " << count << ", start " << start;
             ASSERT_EQ(out.find_first_not_of('#', wavecodec::kBlockBuffer), std::string::npos)
                 << "wrote past the block buffer: count " << count << ", start " << start;
+        }
+    }
+}
+
+// The vector kernels take the bit length from float exponents and the length in characters from
+// a multiply: every bit length, each sign, at every lane of a step.
+TEST_P(EncodeBlockKernel, EveryBitLengthAndSignAtEveryLane) {
+    KERNEL_OR_SKIP(kernel, wavecodec::encode_block_family);
+    std::vector<int32_t> values;
+    for (unsigned bits = 0; bits < 31; ++bits) {
+        const uint32_t p = 1u << bits;
+        for (uint32_t m : {p - 1, p, p + 1, 2 * p - 1}) {
+            const auto x = static_cast<int32_t>(m & 0x7fffffffu);
+            values.push_back(x);
+            values.push_back(-x);
+        }
+    }
+    for (size_t shift = 0; shift < 8; ++shift) {
+        std::vector<int32_t> v(shift, 7);
+        v.insert(v.end(), values.begin(), values.end());
+        for (size_t start = 0; start < v.size(); start += wavecodec::kBlock) {
+            const int count = static_cast<int>(std::min<size_t>(wavecodec::kBlock, v.size() - start));
+            std::string out(wavecodec::kBlockBuffer, '#');
+            const size_t n = kernel->run(v.data() + start, count, out.data());
+            ASSERT_EQ(out.substr(0, n), model_codes(v.data() + start, static_cast<size_t>(count)))
+                << "shift " << shift << ", start " << start;
         }
     }
 }
