@@ -7,6 +7,7 @@
 // `length` is caught by the sanitizers.
 #include "../common/check.h"
 #include "../common/input.h"
+#include "../common/whole_lines.h"
 #include "decode_line.h"
 #include "kernels.h"
 #include "wavecodec.h"
@@ -34,30 +35,6 @@ int make_count(FuzzInput &in, uint8_t mode) {
         return static_cast<int>(static_cast<int32_t>(in.u32()));
     }
 }
-
-// Whole lines of a text, as a reader that reads a line entirely delivers them: up to and
-// including the LF, at most 82 bytes kept, then a NUL.
-struct WholeLines {
-    const std::string *text;
-    size_t next = 0;
-    size_t last_start = 0;
-
-    static char *read(char *buffer, void *stream) {
-        auto *self = static_cast<WholeLines *>(stream);
-        const std::string &t = *self->text;
-        if (self->next == t.size()) {
-            return nullptr;
-        }
-        const size_t newline = t.find('\n', self->next);
-        const size_t end = newline == std::string::npos ? t.size() : newline + 1;
-        const size_t n = std::min<size_t>(end - self->next, WAVECODEC_LINE_BUFFER - 1);
-        std::memcpy(buffer, t.data() + self->next, n);
-        buffer[n] = '\0';
-        self->last_start = self->next;
-        self->next = end;
-        return buffer;
-    }
-};
 
 struct Outcome {
     int result;

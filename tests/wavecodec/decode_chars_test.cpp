@@ -3,6 +3,7 @@
 // checksum lines, text ending inside a sample, every fuzz corpus file), plus the offset it
 // reports and its own edges (hard end of the text, null pointers, counts of zero and below).
 #include "wavecodec.h"
+#include "whole_lines.h"
 
 #include <gtest/gtest.h>
 
@@ -18,31 +19,6 @@
 namespace {
 
 constexpr int32_t kGuard = 0x5a5a5a5a;
-
-// Lines of `text` as a reader that reads whole lines delivers them: up to and including the LF,
-// at most 82 bytes kept (the rest of a longer line is dropped), then a NUL. Records where the
-// last line it delivered starts and ends.
-struct WholeLines {
-    const std::string *text;
-    size_t next = 0;
-    size_t last_start = 0;
-
-    static char *read(char *buffer, void *stream) {
-        auto *self = static_cast<WholeLines *>(stream);
-        const std::string &t = *self->text;
-        if (self->next == t.size()) {
-            return nullptr;
-        }
-        const size_t newline = t.find('\n', self->next);
-        const size_t end = newline == std::string::npos ? t.size() : newline + 1;
-        const size_t n = std::min<size_t>(end - self->next, WAVECODEC_LINE_BUFFER - 1);
-        std::memcpy(buffer, t.data() + self->next, n);
-        buffer[n] = '\0';
-        self->last_start = self->next;
-        self->next = end;
-        return buffer;
-    }
-};
 
 struct Outcome {
     int result;
