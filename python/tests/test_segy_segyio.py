@@ -46,13 +46,13 @@ def words_in_file(path, endian, traces, samples):
 @unittest.skipIf(segyio is None, ABSENT)
 class AgainstSegyio(TempDirCase):
     def their_file(self, name, fmt, endian, data):
-        spec = segyio.spec()
-        spec.format = fmt
-        spec.samples = list(range(data.shape[1]))
-        spec.tracecount = data.shape[0]
-        spec.endian = endian
+        layout = segyio.spec()
+        layout.format = fmt
+        layout.samples = list(range(data.shape[1]))
+        layout.tracecount = data.shape[0]
+        layout.endian = endian
         path = self.path(name)
-        with segyio.create(path, spec) as f:
+        with segyio.create(path, layout) as f:
             f.text[0] = segyio.tools.create_text_header({1: 'WRITTEN BY SEGYIO', 2: 'LINE 2'})
             f.bin.update({segyio.BinField.Interval: 4000, segyio.BinField.Samples: data.shape[1],
                           segyio.BinField.Format: fmt, segyio.BinField.JobID: 42})
