@@ -156,6 +156,37 @@ TRACE_FIELDS = (
     ('source_measurement_unit', 231, 2, 'i'),
 )
 
+# Trace header extension 1 (revision 2.1): the first additional 240-byte trace header, where the
+# binary header's additional_trace_headers is at least 1. Its bytes 233-240 hold the name
+# 'SEG00001'.
+EXTENSION1_FIELDS = (
+    ('trace_sequence_line', 1, 8, 'u'),
+    ('trace_sequence_file', 9, 8, 'u'),
+    ('field_record', 17, 8, 'i'),
+    ('ensemble_number', 25, 8, 'i'),
+    ('receiver_elevation', 33, 8, 'f'),
+    ('receiver_depth', 41, 8, 'f'),
+    ('source_surface_elevation', 49, 8, 'f'),
+    ('source_depth', 57, 8, 'f'),
+    ('receiver_datum_elevation', 65, 8, 'f'),
+    ('source_datum_elevation', 73, 8, 'f'),
+    ('source_water_depth', 81, 8, 'f'),
+    ('receiver_water_depth', 89, 8, 'f'),
+    ('source_x', 97, 8, 'f'),
+    ('source_y', 105, 8, 'f'),
+    ('group_x', 113, 8, 'f'),
+    ('group_y', 121, 8, 'f'),
+    ('offset', 129, 8, 'f'),
+    ('sample_count', 137, 4, 'u'),
+    ('nanoseconds', 141, 4, 'i'),
+    ('sample_interval', 145, 8, 'f'),
+    ('cable_number', 153, 4, 'i'),
+    ('additional_trace_headers', 157, 2, 'u'),
+    ('last_trace', 159, 2, 'i'),
+    ('cdp_x', 161, 8, 'f'),
+    ('cdp_y', 169, 8, 'f'),
+)
+
 _CODES = {(1, 'i'): 'b', (1, 'u'): 'B', (2, 'i'): 'h', (2, 'u'): 'H', (4, 'i'): 'i',
           (4, 'u'): 'I', (8, 'i'): 'q', (8, 'u'): 'Q', (4, 'f'): 'f', (8, 'f'): 'd'}
 _ORDER = {'big': '>', 'little': '<'}
@@ -221,3 +252,4 @@ class HeaderLayout(object):
 
 BINARY = HeaderLayout(BINARY_FIELDS, BINARY_HEADER_SIZE, BINARY_HEADER_START, 'binary header')
 TRACE = HeaderLayout(TRACE_FIELDS, TRACE_HEADER_SIZE, 1, 'trace header')
+EXTENSION1 = HeaderLayout(EXTENSION1_FIELDS, TRACE_HEADER_SIZE, 1, 'trace header extension 1')

@@ -60,13 +60,16 @@ IBM, IEEE = 1, 5
 NAMES = {'ibm': IBM, 'ieee': IEEE}
 
 
-def lookup(code, where='format'):
-    """The Format of `code`; a FormatError naming `where` for a code this package cannot read."""
+def lookup(code, where='format', hint=False):
+    """The Format of `code`; a FormatError naming `where` for a code this package cannot read
+    (with `hint`, how to give the right code instead: the header is wrong more often than not)."""
     try:
         return FORMATS[code]
     except (KeyError, TypeError):
-        raise FormatError('%s %r is not a sample format code this reader knows (%s)'
-                          % (where, code, ', '.join(str(c) for c in sorted(FORMATS))))
+        raise FormatError('%s %r is not a sample format code this reader knows (%s)%s'
+                          % (where, code, ', '.join(str(c) for c in sorted(FORMATS)),
+                             '; if you know the samples\' format, give it: format=CODE, or '
+                             '--source-format CODE on the command line' if hint else ''))
 
 
 def _ibm_in_place(values):
