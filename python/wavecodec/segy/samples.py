@@ -13,6 +13,7 @@ from .. import native
 from ..compat import PY2, array_from_bytes, array_to_bytes
 from ..errors import FormatError
 from ..ibm import float32_to_ibm
+from .ibmdouble import NoIbmValue, float64_to_ibm
 
 HOST = sys.byteorder
 # Words per ibmfloat call: keeps each count within a C int.
@@ -141,13 +142,58 @@ def _out_of_range(values, converted):
     return None
 
 
+def is_float32(values):
+    """Whether `values` holds float32 items (array('f'), a numpy float32 array, a buffer of
+    them); anything else is taken as doubles when written as IBM."""
+    if isinstance(values, array):
+        return values.typecode == 'f'
+    dtype = getattr(values, 'dtype', None)
+    if dtype is not None:
+        return getattr(dtype, 'kind', None) == 'f' and dtype.itemsize == 4
+    if isinstance(values, memoryview):
+        return values.format in ('f', '@f', '=f', '<f' if HOST == 'little' else '>f')
+    return False
+
+
+def _ibm(values, endian, saturate, where):
+    """IBM words of `values`: float32 items through the library, anything else as doubles,
+    rounded once to the nearest IBM single."""
+    try:
+        if is_float32(values):
+            converted = _as_array(values, 'f')
+            if saturate:
+                return float32_to_ibm(converted, byteorder=endian, saturate=True)[0]
+            return float32_to_ibm(converted, byteorder=endian)
+        if not isinstance(values, array) and not hasattr(values, 'dtype'):
+            values = array('d', values)
+        return float64_to_ibm(values, byteorder=endian, saturate=saturate)[0]
+    except (OverflowError, TypeError) as e:
+        raise FormatError('%s: a sample cannot be written as IBM float32: %s' % (where, e))
+    except NoIbmValue as e:
+        raise FormatError('%s sample %d: %r is beyond the IBM range (magnitudes up to about '
+                          '7.2e75)' % (where, e.index, values[e.index]) if e.finite else
+                          '%s sample %d: %r has no IBM value (IBM floats hold neither NaN nor '
+                          'infinity; saturate to write the largest IBM magnitude of its sign)'
+                          % (where, e.index, values[e.index]))
+    except ValueError:
+        converted = _as_array(values, 'f')
+        bad = next(i for i, v in enumerate(converted) if math.isinf(v) or math.isnan(v))
+        raise FormatError('%s sample %d: %r has no IBM value (IBM floats hold neither NaN nor '
+                          'infinity; saturate to write the largest IBM magnitude of its sign)'
+                          % (where, bad, converted[bad]))
+
+
 def encode(fmt, values, endian, saturate=False, where='trace'):
     """The file bytes of the sequence `values` in format `fmt`.
 
     Values that the format cannot hold are a FormatError naming `where` and the sample: integers
-    beyond the code's range, finite floats beyond the float32 range, and for IBM NaN and the
-    infinities (or, with `saturate`, these become the largest IBM magnitude of their sign).
+    beyond the code's range, finite floats beyond the float32 range (IEEE) or IBM's range (IBM),
+    and for IBM NaN and the infinities (or, with `saturate`, these become the largest IBM
+    magnitude of their sign). IBM words are the nearest to each value given: float32 items
+    as they are, doubles (Python floats, array('d'), numpy float64) rounded once.
     """
+    if fmt.kind == 'ibm':
+        return _ibm(values, endian, saturate, where)
     try:
         if fmt.kind in ('int', 'int24'):
             converted = array(fmt.typecode, values)
@@ -160,17 +206,6 @@ def encode(fmt, values, endian, saturate=False, where='trace'):
         if bad is not None:
             raise FormatError('%s sample %d: %r is beyond the float32 range'
                               % (where, bad, values[bad]))
-    if fmt.kind == 'ibm':
-        if saturate:
-            data, _count = float32_to_ibm(converted, byteorder=endian, saturate=True)
-            return data
-        try:
-            return float32_to_ibm(converted, byteorder=endian)
-        except ValueError:
-            bad = next(i for i, v in enumerate(converted) if math.isinf(v) or math.isnan(v))
-            raise FormatError('%s sample %d: %r has no IBM value (IBM floats hold neither NaN '
-                              'nor infinity; saturate to write the largest IBM magnitude of its '
-                              'sign)' % (where, bad, converted[bad]))
     if fmt.kind == 'int24':
         return _narrow24(converted, endian, fmt.code == 7, where)
     if endian != HOST and fmt.size > 1:
