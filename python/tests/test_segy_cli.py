@@ -46,6 +46,32 @@ class SegyCommands(TempDirCase):
                          (min(values), max(values)))
         self.assertIn('  C 1 SYNTHETIC SHOT GATHER', out)
 
+    def test_info_nan_range_escapes_and_assumptions(self):
+        nan = struct.unpack('<f', b'\x00\x00\xc0\x7f')[0]
+        segy.write(self.path('n.sgy'), [[nan, 5.0, -3.0], [nan, nan, nan], [0.5, nan, 2.0]],
+                   1000, format=5, text_header='C 1 TITLE \x1b]0;owned\x07 END\nC 2 \x85 X')
+        out = self.ok('segy-info', self.path('n.sgy'))
+        self.assertIn('sample range:          -3 to 5\n', out)
+        self.assertIn('NaN samples:           5\n', out)
+        self.assertNotIn('\x1b', out)
+        self.assertNotIn('\x07', out)
+        self.assertIn('C 1 TITLE \\x1b]0;owned\\x07 END', out)
+        self.assertIn('C 2 \\x85 X', out)
+        # What the reader assumed is said: a revision 0 file with an extended text header.
+        raw = bytearray(self.read_bytes('n.sgy'))
+        raw[3500:3502] = b'\0\0'
+        struct.pack_into('>h', raw, 3504, 1)
+        raw[3600:3600] = b'\x40' * 3200
+        self.write_bytes('r0.sgy', bytes(raw))
+        out = self.ok('segy-info', self.path('r0.sgy'))
+        self.assertIn('extended text headers: 1\n', out)
+        self.assertIn('assumed:', out)
+        self.assertIn('honoured although the revision bytes say 0', out)
+        # An unknown format code points to the way round it.
+        struct.pack_into('>h', raw, 3224, 77)
+        self.write_bytes('u.sgy', bytes(raw))
+        self.fails(['segy-info', self.path('u.sgy')], '--source-format')
+
     def test_garbage_gives_one_line(self):
         self.write_bytes('junk.sgy', b'\x07' * 5000)
         self.fails(['segy-info', self.path('junk.sgy')], "'format' (bytes 3225-3226)")

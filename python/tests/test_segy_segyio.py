@@ -165,6 +165,48 @@ class AgainstSegyio(TempDirCase):
                                  [m.f32_bits(m.to_float32(m.ibm_value(w))) for w in words[i]])
         self.assertTrue(os.path.getsize(self.path('ieee.sgy')) == os.path.getsize(EXAMPLE))
 
+    def test_every_printable_character_both_ways(self):
+        chars = ''.join(chr(c) for c in range(32, 127))
+        rows = [chars[:80], chars[80:]]
+        data = self.data(traces=2, samples=10, seed=5)
+        path = self.their_file('text.sgy', 5, 'big', data)
+        with segyio.open(path, 'r+', ignore_geometry=True) as f:
+            f.text[0] = ''.join(r.ljust(80) for r in rows).ljust(3200).encode('ascii')
+        with segy.open(path) as ours:
+            self.assertEqual(ours.encoding, 'ebcdic')
+            self.assertEqual([ours.text_header[:80], ours.text_header[80:95]], rows)
+        segy.write(self.path('ours.sgy'), data, 1000, format=5, text_header='\n'.join(rows))
+        with segyio.open(self.path('ours.sgy'), ignore_geometry=True) as theirs:
+            text = theirs.text[0]
+            text = bytes(text).decode('ascii') if not isinstance(text, str) else text
+            self.assertEqual([text[:80], text[80:95]], rows)
+
+    def test_their_extended_text_headers(self):
+        data = self.data(traces=3, samples=40, seed=6)
+        layout = segyio.spec()
+        layout.format, layout.samples, layout.tracecount = 5, list(range(40)), 3
+        layout.ext_headers = 2
+        path = self.path('ext.sgy')
+        with segyio.create(path, layout) as f:
+            f.text[1] = segyio.tools.create_text_header({1: 'FIRST EXTENDED'})
+            f.text[2] = segyio.tools.create_text_header({1: 'SECOND EXTENDED'})
+            f.bin.update({segyio.BinField.Interval: 4000})
+            for i in range(3):
+                f.header[i] = {segyio.TraceField.offset: i + 1}
+                f.trace[i] = data[i]
+        with segy.open(path) as ours, segyio.open(path, ignore_geometry=True) as theirs:
+            self.assertEqual(len(ours), theirs.tracecount)
+            self.assertEqual([t[:20] for t in ours.extended_text_headers],
+                             ['C 1 FIRST EXTENDED  ', 'C 1 SECOND EXTENDED '])
+            for i, values in enumerate(ours.traces()):
+                self.assertEqual(float_bits(values), float_bits(data[i]))
+                self.assertEqual(ours.header(i)['offset'], i + 1)
+        self.assertEqual(run_cli(['segy-convert', path, self.path('c.sgy'), '--format',
+                                  'ibm'])[0], 0)
+        with segyio.open(self.path('c.sgy'), ignore_geometry=True) as theirs:
+            self.assertEqual((theirs.ext_headers, theirs.tracecount), (2, 3))
+            self.assertEqual(theirs.text[2], segyio.open(path, ignore_geometry=True).text[2])
+
     def test_seismic_unix_both_ways(self):
         data = self.data(traces=5, samples=64, seed=4)
         for endian in ('little', 'big'):

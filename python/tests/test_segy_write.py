@@ -126,6 +126,44 @@ class Refusals(TempDirCase):
         self.refused('at most 80', [[1.0]], 1000, text_header='x' * 81 + '\n')
         self.refused('cannot encode', [[1.0]], 1000, text_header=u'\u20ac')
 
+    def test_fields_announcing_what_is_not_written(self):
+        two = [[1.0, 2.0]] * 2
+        for field, value in (('extended_text_headers', 1), ('extended_text_headers', -1),
+                             ('extended_samples_per_trace', 3), ('trailer_records', 1),
+                             ('additional_trace_headers', 2), ('byte_order', 0x04030201),
+                             ('fixed_length_traces', 2), ('extended_sample_interval', 250.0)):
+            self.refused("'%s'" % field, two, 1000, binary_header={field: value})
+        self.refused("'trace_count' (bytes 3513-3520)=3", iter(two), 1000, endian='little',
+                     binary_header=dict(trace_count=3))
+        # What the fields announce, written: the reader finds it.
+        segy.write(self.path('ok.sgy'), two, 1000, extended_text_headers=['C 1 MORE'],
+                   binary_header=dict(extended_text_headers=1, extended_samples_per_trace=2,
+                                      revision_major=2, first_trace_offset=8000,
+                                      trace_count=2))
+        with segy.open(self.path('ok.sgy')) as f:
+            self.assertEqual((len(f), f.extended_text_headers[0][:8], f._data_start),
+                             (2, 'C 1 MORE', 8000))
+            self.assertEqual(f.binary_header['trace_count'], 2)
+            self.assertEqual([list(t) for t in f.traces()], two)
+
+    def test_trace_headers_one_per_trace(self):
+        three = [[1.0]] * 3
+        self.refused('trace_headers holds 2 headers for 3 traces', three, 1000,
+                     trace_headers=[{}, {}])
+        self.refused('trace_headers ends at 2 headers', iter(three), 1000,
+                     trace_headers=iter([{}, {}]))
+        self.refused('more headers than the 3 traces', iter(three), 1000,
+                     trace_headers=iter([{}] * 4))
+
+    def test_extended_text_headers_kept_by_convert(self):
+        segy.write(self.path('e.sgy'), [[1.5, -2.0]] * 3, 1000, format=5,
+                   extended_text_headers=['C 1 FIRST', 'C 1 ((SEG: EndText))'],
+                   binary_header=dict(extended_text_headers=-1))
+        segy.convert(self.path('e.sgy'), self.path('c.sgy'), 'ibm')
+        with segy.open(self.path('c.sgy')) as f:
+            self.assertEqual([t[:9] for t in f.extended_text_headers], ['C 1 FIRST', 'C 1 ((SEG'])
+            self.assertEqual((f.format, [list(t) for t in f.traces()]), (1, [[1.5, -2.0]] * 3))
+
     def test_failure_midway_keeps_the_old_file(self):
         segy.write(self.path('x.sgy'), [[1.0]], 1000, format=5)
         before = self.read_bytes('x.sgy')

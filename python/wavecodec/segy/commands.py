@@ -9,6 +9,11 @@ import os
 import sys
 
 from ..safeio import check_output, write_bytes
+
+try:
+    import numpy
+except ImportError:  # sample ranges by the standard library
+    numpy = None
 from . import plot, text
 from .convert import convert
 from .reader import SegyFile
@@ -38,14 +43,39 @@ def _done(target, text):
         print('%s: %s' % (target, text))
 
 
+def _block_range(values):
+    """(lowest, highest, NaN count) of one array of samples, NaN left out; None for the range
+    when every value is NaN."""
+    if numpy is not None:
+        a = numpy.frombuffer(values, dtype=values.typecode)
+        if a.dtype.kind != 'f':
+            return (a.min(), a.max(), 0) if len(a) else (None, None, 0)
+        nans = int(numpy.count_nonzero(numpy.isnan(a)))
+        if nans == len(a):
+            return None, None, nans
+        return float(numpy.nanmin(a)), float(numpy.nanmax(a)), nans
+    if not len(values):
+        return None, None, 0
+    if values.typecode in 'fd':
+        total = sum(values)
+        if total != total:  # a NaN among them (or infinities of both signs)
+            kept = [v for v in values if v == v]
+            nans = len(values) - len(kept)
+            return (min(kept), max(kept), nans) if kept else (None, None, nans)
+    return min(values), max(values), 0
+
+
 def _sample_range(f):
+    """(lowest, highest, NaN count) over every sample of the file."""
     low = high = None
+    nans = 0
     for values in f.traces():
-        finite = [v for v in (min(values), max(values)) if v == v] if len(values) else []
-        if finite:
-            low = min(finite) if low is None else min(low, min(finite))
-            high = max(finite) if high is None else max(high, max(finite))
-    return low, high
+        lo, hi, n = _block_range(values)
+        nans += n
+        if lo is not None:
+            low = lo if low is None else min(low, lo)
+            high = hi if high is None else max(high, hi)
+    return low, high, nans
 
 
 def cmd_info(args):
@@ -61,21 +91,29 @@ def cmd_info(args):
                                               % f.encoding.upper() if f.encoding else '')),
                 ('traces', '%d' % len(f)),
                 ('samples per trace', lengths),
-                ('sample interval', '%g us' % f.sample_interval),
+                ('sample interval', '%g us' % f.sample_interval if f.sample_interval
+                 else '0 (unknown)'),
                 ('format', '%d (%s)' % (f.format, f.sample_format.name))]
         if f.extended_text_headers:
             rows.append(('extended text headers', '%d' % len(f.extended_text_headers)))
+        if f.additional_trace_headers:
+            rows.append(('additional headers', '%d per trace (240 bytes each)'
+                         % f.additional_trace_headers))
         if f.truncated:
             rows.append(('truncated', f.truncated))
-        low, high = _sample_range(f)
+        for note in f.notes:
+            rows.append(('assumed', note))
+        low, high, nans = _sample_range(f)
         rows.append(('sample range', 'none' if low is None else '%.9g to %.9g' % (low, high)))
+        if f.sample_format.kind in ('ibm', 'float'):
+            rows.append(('NaN samples', '%d' % nans))
         for name, value in rows:
-            print('%-22s %s' % (name + ':', value))
+            print('%-22s %s' % (name + ':', text.escaped(str(value))))
         if not f.su and args.lines > 0:
             shown = [line for line in text.lines(f.text_header) if line.strip()][:args.lines]
             print('text header (first %d non-blank lines):' % len(shown))
             for line in shown:
-                print('  ' + line)
+                print('  ' + text.escaped(line))
     return 0
 
 

@@ -122,7 +122,8 @@ def scan(name, read_at, start, end, default_samples, sample_size, endian, strict
     window = _Window(read_at, end)
     at = start
     note = None
-    head = TRACE_HEADER_SIZE * (1 + extra)
+    # The standard header and, with additional headers, extension 1 (its own count).
+    head = TRACE_HEADER_SIZE * (2 if extra else 1)
     while at < end:
         index = len(offsets)
         got = window.get(at, head)
