@@ -193,6 +193,27 @@ class Refusals(TempDirCase):
 
 
 class ConvertExactness(TempDirCase):
+    def test_counts_over_whole_blocks(self):
+        nan = struct.unpack('<f', b'\x00\x00\xc0\x7f')[0]
+        row = [nan, 1.0 + 2.0 ** -23, float('inf'), 0.5, nan, 3.0, -float('inf'), 1.0 + 2.0 ** -22]
+        traces = [row * 50] * 700 + [[0.0] * 400] * 300   # several blocks, muted traces
+        segy.write(self.path('f.sgy'), traces, 1000, format=5)
+        result = segy.convert(self.path('f.sgy'), self.path('i.sgy'), 'ibm', saturate=True)
+        self.assertEqual((result.traces, result.saturated, result.rounded),
+                         (1000, 700 * 200, 700 * 100))
+        with segy.open(self.path('i.sgy')) as f:
+            got = list(f.trace(699))[:8]
+        self.assertEqual(got[1:4], [1.0, float('inf'), 0.5])
+        with self.assertRaises(FormatError) as e:
+            segy.convert(self.path('f.sgy'), self.path('j.sgy'), 'ibm', saturate=True, exact=True)
+        self.assertIn('trace 0 sample 1: 1.00000011920', str(e.exception))
+        # Back to IEEE: words with extreme exponents only where the values are.
+        tiny = [0.0] * 398 + [2.0 ** -149, 1e-50]    # the first a float32, the second none
+        segy.write(self.path('ti.sgy'), [[0.0] * 400] * 900 + [tiny], 1000, format=1)
+        with self.assertRaises(FormatError) as e:
+            segy.convert(self.path('ti.sgy'), self.path('te.sgy'), 'ieee')
+        self.assertIn('trace 900 sample 399', str(e.exception))
+
     def test_exact_float32_test_agrees_with_the_model(self):
         from wavecodec.segy.convert import first_inexact_ibm, ibm_fits_float32
         fractions = [0, 1, 2, 8, 0x10, 0x100000, 0x800000, 0xffffff, 0x123456, 0x800001, 0x7]

@@ -6,7 +6,7 @@ import sys
 
 from ..compat import PY2, array_from_bytes, string_types
 from ..errors import FormatError
-from . import layout, samples, text
+from . import bulk, layout, samples, text
 from .fields import (BINARY, BINARY_HEADER_SIZE, EXTENSION1, TEXT_HEADER_SIZE, TRACE,
                      TRACE_HEADER_SIZE)
 
@@ -416,11 +416,17 @@ class SegyFile(object):
         for i in range(*slice(start, stop).indices(len(self))):
             yield self.header(i)
 
-    def traces(self, start=0, stop=None):
-        """A generator of the sample arrays of traces `start` up to `stop`, in file order.
+    def traces(self, start=0, stop=None, numpy=False):
+        """A generator of the sample arrays of traces `start` up to `stop`, in file order; with
+        `numpy`, instead one 2-D numpy array of them all (see to_numpy).
 
         Fixed-length traces are read many at a time and converted in one call per block: the
         fast road for whole files."""
+        if numpy:
+            return self.to_numpy(start, stop)
+        return self._traces(start, stop)
+
+    def _traces(self, start, stop):
         start, stop, _ = slice(start, stop).indices(len(self))
         fmt = self.sample_format
         if self._layout.varying or fmt.kind == 'int24' or stop <= start:
@@ -446,30 +452,55 @@ class SegyFile(object):
     def _read_block(self, block, typecode, offset, size, first):
         """`size` bytes at `offset` (traces from `first` on) as an array of `typecode`, reusing
         `block` when it has the same size (Python 3 reads straight into it)."""
-        self._stream.seek(offset)
         if not PY2 and hasattr(self._stream, 'readinto'):
             if block is None or len(block) * block.itemsize != size:
                 block = samples.new_buffer(typecode, size // samples.array(typecode).itemsize)
             view = memoryview(block).cast('B')
-            got = 0
+            try:
+                self.read_into(view, offset, first)
+            finally:
+                view.release()
+            return block
+        self._stream.seek(offset)
+        data = self._stream.read(size)  # Python 2.7, and streams that only read
+        if len(data) != size:
+            self._cut_short(offset, len(data), size)
+        self._check_counts(data, first)
+        return array_from_bytes(typecode, data)
+
+    def read_into(self, view, offset, first):
+        """Fills the byte memoryview `view` with the whole traces at `offset` (trace `first`
+        on), checking their sample counts."""
+        self._stream.seek(offset)
+        size = len(view)
+        got = 0
+        if hasattr(self._stream, 'readinto'):
             while got < size:
                 n = self._stream.readinto(view[got:])
                 if not n:
                     break
                 got += n
-            if got == size:
-                self._check_counts(view, first)
-            view.release()
-        else:  # Python 2.7, and streams that only read
+        else:
             data = self._stream.read(size)
             got = len(data)
-            if got == size:
-                self._check_counts(data, first)
-                block = array_from_bytes(typecode, data)
+            view[:got] = data
         if got != size:
-            self._fail('traces at offset %d are cut short: %d of %d bytes (did the file '
-                       'change?)' % (offset, got, size))
-        return block
+            self._cut_short(offset, got, size)
+        self._check_counts(view, first)
+
+    def _cut_short(self, offset, got, size):
+        self._fail('traces at offset %d are cut short: %d of %d bytes (did the file '
+                   'change?)' % (offset, got, size))
+
+    def attribute(self, name, start=0, stop=None):
+        """One trace header field of traces `start` up to `stop`, as one array (numpy's when
+        numpy is present, else array.array): read straight from the file, no per-trace work."""
+        return bulk.attribute(self, name, start, stop)
+
+    def to_numpy(self, start=0, stop=None):
+        """The samples of traces `start` up to `stop` as one 2-D numpy array (traces x samples),
+        filled a block of traces at a time. Needs numpy and traces of one length."""
+        return bulk.to_numpy(self, start, stop)
 
     def _check_counts(self, data, first):
         """Every trace header in the bytes `data` (whole traces from trace `first`) gives the

@@ -73,7 +73,7 @@ def lookup(code, where='format', hint=False):
                              '--source-format CODE on the command line' if hint else ''))
 
 
-def _ibm_in_place(values):
+def ibm_in_place(values):
     """Converts the host-order IBM words held in array('f') `values` to IEEE, in place."""
     lib = native.ibmfloat()
     address, count = values.buffer_info()
@@ -111,7 +111,7 @@ def finish(fmt, values, endian):
     if endian != HOST and fmt.size > 1:
         values.byteswap()
     if fmt.kind == 'ibm':
-        _ibm_in_place(values)
+        ibm_in_place(values)
     return values
 
 
