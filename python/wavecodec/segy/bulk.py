@@ -48,9 +48,14 @@ def _strided(f, offset, step, n, width):
     mapped = _mapped(f)
     if mapped is not None:
         try:
-            for b in range(width):
-                at = offset + b
-                out[b::width] = mapped[at:at + (n - 1) * step + 1:step]
+            if numpy is not None:  # one pass over the fields
+                fields = numpy.ndarray((n, width), numpy.uint8, mapped, offset, (step, 1))
+                out = fields.tobytes()
+                del fields  # the map closes only without views into it
+            else:
+                for b in range(width):
+                    at = offset + b
+                    out[b::width] = mapped[at:at + (n - 1) * step + 1:step]
         finally:
             mapped.close()
         return out

@@ -213,6 +213,8 @@ class HeaderLayout(object):
         self._whole = dict((e, struct.Struct(o + ''.join(layout))) for e, o in _ORDER.items())
         self._single = dict(((e, f[0]), struct.Struct(o + _CODES[f[2], f[3]]))
                             for e, o in _ORDER.items() for f in fields)
+        self._plain = dict(((e, f[0]), (self._single[e, f[0]], f[1] - first))
+                           for e in _ORDER for f in fields if f[3] != 'f')
 
     def decode(self, raw, endian):
         """The fields of the header bytes `raw` (at least `size` long) as a dict."""
@@ -231,6 +233,16 @@ class HeaderLayout(object):
         raw = bytearray(base if base is not None else self.size)
         if len(raw) != self.size:
             raise FormatError('a %s must be %d bytes, not %d' % (self.what, self.size, len(raw)))
+        try:
+            # Plain integers into integer fields: packed at once (the common case).
+            for name, value in values.items():
+                packer, at = self._plain[endian, name]
+                if type(value) is not int:
+                    raise KeyError(name)
+                packer.pack_into(raw, at, value)
+            return bytes(raw)
+        except (KeyError, struct.error):
+            pass  # the careful road below names the field and the value
         for name in sorted(values):
             if name not in self.by_name:
                 raise FormatError("unknown %s field '%s' (known: %s)"

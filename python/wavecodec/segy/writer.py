@@ -1,5 +1,6 @@
 """Writing SEG-Y files (and the trace part that Seismic Unix files share)."""
 import contextlib
+import struct
 
 from ..safeio import open_output
 from ..compat import string_types
@@ -122,13 +123,33 @@ def _sequence(values):
         else list(values)
 
 
-def write_traces(out, first, rest, trace_headers, fmt, interval, endian, saturate, varying):
+# Bytes gathered before each write.
+BLOCK_BYTES = 1 << 20
+
+
+def write_traces(out, first, rest, trace_headers, fmt, interval, endian, saturate, varying,
+                 skip_first=False):
     """Writes each trace's 240-byte header and its samples; returns the count written. A list
-    of trace headers must hold one per trace."""
+    of trace headers must hold one per trace. Traces are gathered into writes of about 1 MB;
+    the rows of a 2-D array are converted a block of rows at a time."""
     headers = iter(trace_headers) if trace_headers is not None else None
     count = len(first)
     index = 0
-    for values in _chain(first, rest):
+    pending = []
+    pending_size = 0
+    for values in (rest if skip_first else _chain(first, rest)):
+        if getattr(values, 'ndim', 1) == 2:   # a block of rows (write_array)
+            heads = []
+            for k in range(len(values)):
+                given = _next_header(headers, index + k)
+                heads.append(trace_header(index + k, given, count, interval, endian))
+            data = _encode_rows(fmt, values, endian, saturate, index)
+            size = len(data) // len(values)
+            pending.append(b''.join([part for k, head in enumerate(heads)
+                                     for part in (head, data[k * size:(k + 1) * size])]))
+            index += len(values)
+            out.write(pending.pop())
+            continue
         values = _sequence(values)
         where = 'trace %d' % index
         if not len(values):
@@ -140,15 +161,16 @@ def write_traces(out, first, rest, trace_headers, fmt, interval, endian, saturat
         if len(values) > MAX_SAMPLES:
             raise FormatError('%s has %d samples; at most %d fit a trace header'
                               % (where, len(values), MAX_SAMPLES))
-        given = None
-        if headers is not None:
-            given = next(headers, _MISSING)
-            if given is _MISSING:
-                raise FormatError('trace_headers ends at %d headers but there are more traces'
-                                  % index)
-        out.write(trace_header(index, given, len(values), interval, endian))
-        out.write(samples.encode(fmt, values, endian, saturate, where))
+        given = _next_header(headers, index)
+        pending.append(trace_header(index, given, len(values), interval, endian))
+        pending.append(samples.encode(fmt, values, endian, saturate, where))
+        pending_size += TRACE_HEADER_SIZE + len(pending[-1])
         index += 1
+        if pending_size >= BLOCK_BYTES:
+            out.write(b''.join(pending))
+            pending, pending_size = [], 0
+    if pending:
+        out.write(b''.join(pending))
     if headers is not None and next(headers, _MISSING) is not _MISSING:
         raise FormatError('trace_headers holds more headers than the %d traces' % index)
     return index
@@ -157,15 +179,52 @@ def write_traces(out, first, rest, trace_headers, fmt, interval, endian, saturat
 _MISSING = object()
 
 
+def _next_header(headers, index):
+    if headers is None:
+        return None
+    given = next(headers, _MISSING)
+    if given is _MISSING:
+        raise FormatError('trace_headers ends at %d headers but there are more traces' % index)
+    return given
+
+
+def _encode_rows(fmt, rows, endian, saturate, first):
+    """The file bytes of the samples of a 2-D array's rows, in one conversion; a value that
+    cannot be written is named by its own trace and sample."""
+    try:
+        return samples.encode(fmt, rows.reshape(-1), endian, saturate, 'traces')
+    except FormatError:
+        for k in range(len(rows)):
+            samples.encode(fmt, rows[k], endian, saturate, 'trace %d' % (first + k))
+        raise
+
+
+def _row_blocks(data):
+    """The rows of a 2-D array in blocks of about BLOCK_BYTES (each a 2-D array itself)."""
+    per_block = max(1, BLOCK_BYTES // max(1, data.shape[1] * data.itemsize))
+    for start in range(0, len(data), per_block):
+        yield data[start:start + per_block]
+
+
 def _chain(first, rest):
     yield first
     for values in rest:
         yield values
 
 
+_SEQUENCE = dict((e, struct.Struct(o + 'ii')) for e, o in (('big', '>'), ('little', '<')))
+_COUNT = dict((e, struct.Struct(o + 'HH')) for e, o in (('big', '>'), ('little', '<')))
+_COUNT_AT = TRACE.field_offset('sample_count')
+
+
 def trace_header(index, given, count, interval, endian):
     """240 header bytes: sequence numbers, sample count and interval, then the caller's fields
     (a dict) or bytes (a header as read, its count and interval made to agree)."""
+    if given is None:
+        raw = bytearray(TRACE_HEADER_SIZE)
+        _SEQUENCE[endian].pack_into(raw, 0, index + 1, index + 1)
+        _COUNT[endian].pack_into(raw, _COUNT_AT, count, interval)
+        return bytes(raw)
     values = dict(trace_sequence_line=index + 1, trace_sequence_file=index + 1,
                   sample_count=count, sample_interval=interval)
     base = None
@@ -211,9 +270,16 @@ def write(target, traces, sample_interval, format=samples.IBM, text_header=None,
         raise FormatError('trace_headers holds %d headers for %d traces'
                           % (len(trace_headers), len(traces)))
     trace_count = len(traces) if hasattr(traces, '__len__') else None
-    first, rest = _peek(traces)
-    first = _sequence(first)
     varying = given.get('fixed_length_traces', 1) == 0
+    if getattr(traces, 'ndim', None) == 2 and len(traces) and traces.shape[1]:
+        blocks = _row_blocks(traces)
+        first_block = next(blocks)
+        first, rest = first_block[0], _chain(first_block, blocks)
+        first_written = False
+    else:
+        first, rest = _peek(traces)
+        first_written = True
+    first = _sequence(first)
     revision = given.get('revision_major', 1 if endian == 'big' else 2)
     raw_text = text.encode(text_header if text_header is not None else text.default(
         ['SEG-Y written by wavecodec', 'samples: %s, interval %d us' % (fmt.name, interval),
@@ -236,8 +302,12 @@ def write(target, traces, sample_interval, format=samples.IBM, text_header=None,
         for raw in extended:
             out.write(raw)
         out.write(b'\0' * gap)
-        written = write_traces(out, first, rest, trace_headers, fmt, interval, endian,
-                               saturate, varying)
+        if first_written:
+            written = write_traces(out, first, rest, trace_headers, fmt, interval, endian,
+                                   saturate, varying)
+        else:  # the first row only set the length: the blocks hold every row
+            written = write_traces(out, first, rest, trace_headers, fmt, interval, endian,
+                                   saturate, varying, skip_first=True)
         announced = values.get('trace_count', 0)
         if announced and announced != written:
             _refuse('trace_count', announced, '%d traces were written' % written)
