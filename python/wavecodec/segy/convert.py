@@ -77,6 +77,7 @@ class Result(object):
         self.traces = 0
         self.rounded = 0
         self.saturated = 0
+        self.truncated = None   # lenient reading: the truncated last trace left out
 
 
 def _words(data, endian):
@@ -153,18 +154,20 @@ def _blocks(f):
 
 
 def convert(source, target, format, endian=None, source_format=None, saturate=False,
-            exact=False, name=None):
+            exact=False, name=None, strict=True):
     """Writes SEG-Y file `source` to `target` with its samples in `format` ('ibm' / 1 or
     'ieee' / 5). IBM to IEEE is exact, and a value that has no float32 is a FormatError. IEEE
     to IBM rounds to the nearest IBM single (ties to even) unless `exact`, which refuses any
     change; NaN and infinities are refused unless `saturate`. `endian` and `source_format`
-    replace what the source's binary header says; `name` labels the source in messages.
+    replace what the source's binary header says; `name` labels the source in messages;
+    `strict=False` leaves out a truncated last trace (Result.truncated says so).
     Returns a Result."""
     code = samples.NAMES.get(format, format) if not isinstance(format, int) else format
     if code not in (samples.IBM, samples.IEEE):
         raise FormatError("the output format must be 'ibm' (1) or 'ieee' (5), not %r" % (format,))
     result = Result()
-    with SegyFile(source, endian, source_format, name=name) as f:
+    with SegyFile(source, endian, source_format, strict=strict, name=name) as f:
+        result.truncated = f.truncated
         if f.format not in (samples.IBM, samples.IEEE):
             raise FormatError('%s: sample format %d (%s): only IBM and IEEE float files convert'
                               % (f.name, f.format, f.sample_format.name))

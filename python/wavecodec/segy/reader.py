@@ -162,10 +162,12 @@ class SegyFile(object):
         self.additional_trace_headers = extra
         self._data_start, self._data_end = start, end
         self._plan_traces(start, end, count, may_vary, extra)
-        if (self.revision >= 2 and h['trace_count'] and h['trace_count'] != len(self)
-                and self.strict):
-            self._fail('%s is %d but the file holds %d traces'
+        if self.revision >= 2 and h['trace_count'] and h['trace_count'] != len(self):
+            message = ('%s is %d but the file holds %d traces'
                        % (BINARY.describe('trace_count'), h['trace_count'], len(self)))
+            if self.strict:
+                self._fail(message)
+            self._note(message + ': the traces found are read')
 
     def _revision(self, h):
         """The revision: byte 3501 when it is 1 or 2; 0x0001 and 0x0002 (a revision written as
