@@ -128,12 +128,22 @@ def _as_array(values, typecode):
     dtype = {'f': 'f4', 'd': 'f8'}.get(typecode)
     if dtype and hasattr(values, 'astype') and hasattr(values, 'tobytes'):
         # A numpy array: converted in C rather than one Python float at a time.
-        return array_from_bytes(typecode, values.astype('=' + dtype).tobytes())
+        import numpy   # present: `values` is one of its arrays
+        with numpy.errstate(over='ignore', invalid='ignore'):  # overflow is checked after
+            return array_from_bytes(typecode, values.astype('=' + dtype).tobytes())
     return array(typecode, values)
 
 
 def _out_of_range(values, converted):
-    """Index of the first finite value that became an infinity, or None."""
+    """Index of the first finite value that became an infinity, or None. Float32 input cannot
+    overflow; a float32 of a numpy array of doubles is looked at on the whole array."""
+    if is_float32(values):
+        return None
+    if hasattr(values, 'dtype') and hasattr(values, 'astype'):
+        import numpy   # present: `values` is one of its arrays
+        single = numpy.frombuffer(array_to_bytes(converted), dtype='=f4')
+        bad = numpy.flatnonzero(numpy.isinf(single) & ~numpy.isinf(values.reshape(-1)))
+        return int(bad[0]) if len(bad) else None
     for inf in (float('inf'), float('-inf')):
         if inf in converted:
             for i, v in enumerate(converted):
