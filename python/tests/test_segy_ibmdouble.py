@@ -46,7 +46,8 @@ def cases():
               2.0 ** -281 * 3, 5e-324, -5e-324, 2.2250738585072014e-308, 16.0 ** -65,
               16.0 ** -65 * (1 - 2.0 ** -30), 16.0 ** 63 * (1 - 2.0 ** -25), 1e-78, 1e-80]
     for k in (-64, -63, -10, -1, 0, 1, 5, 62, 63):
-        for fraction in (1 << 20, (1 << 20) + 1, (1 << 24) - 2, (1 << 24) - 1, 0x3a5a5b):
+        for fraction in (1 << 20, (1 << 20) + 1, (1 << 24) - 2, (1 << 24) - 1, 0x3a5a5b,
+                         0x5a5a5b, 0x9a5a5b):
             # Exactly halfway between two words (ties), and just either side.
             tie = (fraction + 0.5) * 2.0 ** (4 * k - 24)
             values += [tie, -tie, math.ldexp(1.0 + 2.0 ** -40, 0) * tie,
@@ -58,7 +59,8 @@ def cases():
 
 class DoubleToIbm(unittest.TestCase):
     def roads(self):
-        yield 'standard library', ibmdouble._words_one_by_one
+        yield 'one by one', ibmdouble._words_one_by_one
+        yield 'whole-block flags', ibmdouble._words_by_blocks
         if ibmdouble.numpy is not None:
             def by_numpy(doubles, byteorder, saturate):
                 return ibmdouble.float64_to_ibm(ibmdouble.numpy.array(doubles), byteorder,

@@ -1,6 +1,8 @@
 """IBM singles nearest to IEEE doubles, rounded once (no float32 step): integer arithmetic on the
-doubles' 64-bit patterns, on whole arrays with numpy when it is present, else one value at a
-time (after a check that sends doubles which are all float32 values to the ibmfloat library).
+doubles' 64-bit patterns, on whole arrays with numpy when it is present. Without numpy the
+ibmfloat library converts the doubles rounded to float32, and whole-block flags pick the few
+doubles for which that rounding could change the nearest IBM word; only those take the integer
+arithmetic one at a time.
 
 A double M * 2^E (M the 53-bit significand) has the IBM word with exponent k (value below 16^k,
 k at least -64) and fraction round(M / 2^s), s = 4k - 24 - E, ties to the even fraction; a
@@ -11,8 +13,9 @@ import struct
 import sys
 from array import array
 
+from .. import native
 from ..compat import PY2, array_from_bytes, array_to_bytes
-from ..ibm import float32_to_ibm
+from . import wordflags
 
 try:
     import numpy
@@ -20,6 +23,8 @@ except ImportError:  # the standard library road below
     numpy = None
 
 _MASK52 = (1 << 52) - 1
+# Words per library call: keeps each count within a C int.
+_CHUNK = 1 << 28
 # Largest IBM magnitude, and the words that NaN and infinities saturate to.
 MAX_WORD = 0x7fffffff
 
@@ -97,17 +102,77 @@ def float64_to_ibm(values, byteorder='big', saturate=False):
         return words.astype('>u4' if byteorder == 'big' else '<u4').tobytes(), count
     doubles = values if isinstance(values, array) and values.typecode == 'd' \
         else array('d', values)
+    return _words_by_blocks(doubles, byteorder, saturate)
+
+
+def _host_byte(k):
+    """Index within a host-order 4-byte word of its k-th most significant byte."""
+    return k if sys.byteorder == 'big' else 3 - k
+
+
+def _table(test):
+    return wordflags.table(test)
+
+
+# A float32 with exponent field E lies where IBM keeps (2 - E) mod 4 fewer bits than it has
+# (0 to 3); it is the midpoint of two IBM neighbours when those dropped bits are 1 then zeros.
+# Flags per case of E mod 4 (the exponent's two low bits: bit 24 in the top byte, bit 23 in
+# the next), with the dropped bits' pattern in the lowest byte.
+_MIDPOINT_CASES = [(_table(lambda b, c=c: (b & 1) == c >> 1),
+                    _table(lambda b, c=c: (b >> 7) == c & 1),
+                    _table(lambda b, drop=drop: drop and (b & ((1 << drop) - 1)) == 1 << (drop - 1)))
+                   for c, drop in ((0, 2), (1, 1), (3, 3))]
+_TOP_ZERO = _table(lambda b: b & 0x7f == 0)
+_NEXT_ZERO = _table(lambda b: b & 0x80 == 0)
+_TOP_ONES = _table(lambda b: b & 0x7f == 0x7f)
+_NEXT_ONE = _table(lambda b: b & 0x80)
+
+
+def _words_by_blocks(doubles, byteorder, saturate):
+    """The library's words for the doubles rounded to float32, then exact integer arithmetic for
+    the few doubles where that rounding can matter: those that changed when rounded to a float32
+    that is an IBM midpoint, an infinity, a zero or a subnormal. All flags are whole-block
+    operations; only the flagged doubles take a Python step."""
     singles = array('f', doubles)
-    if array_to_bytes(array('d', singles)) == array_to_bytes(doubles):
-        # Every value is a float32 (none beyond its range, no NaN payload lost): the library
-        # gives the same nearest words.
-        try:
-            data, count = float32_to_ibm(singles, byteorder=byteorder, saturate=True)
-        except ValueError:
-            data = None
-        if data is not None and (saturate or not count):
-            return data, count
-    return _words_one_by_one(doubles, byteorder, saturate)
+    words = array_from_bytes('I' if array('I').itemsize == 4 else 'L', array_to_bytes(singles))
+    address, n = words.buffer_info()
+    convert = native.ibmfloat().ieee2ibm
+    for start in range(0, n, _CHUNK):
+        convert(address + 4 * start, min(_CHUNK, n - start))
+    f32 = array_to_bytes(singles)
+    top = wordflags.flags(f32, _host_byte(0), _TOP_ZERO), wordflags.flags(f32, _host_byte(1),
+                                                                          _NEXT_ZERO)
+    ones = wordflags.both(wordflags.flags(f32, _host_byte(0), _TOP_ONES),
+                          wordflags.flags(f32, _host_byte(1), _NEXT_ONE))
+    extreme = wordflags.either(wordflags.both(*top), ones)
+    midpoint = wordflags.either(*[wordflags.both(wordflags.both(
+        wordflags.flags(f32, _host_byte(0), a), wordflags.flags(f32, _host_byte(1), b)),
+        wordflags.flags(f32, _host_byte(3), low)) for a, b, low in _MIDPOINT_CASES])
+    changed = wordflags.differ(array_to_bytes(array('d', singles)), array_to_bytes(doubles), 8)
+    suspects = wordflags.both(wordflags.either(extreme, midpoint), changed)
+    no_value = wordflags.both(ones, wordflags.negate(changed))   # infinities and NaN kept
+    first_bad = no_value.find(b'\x01')
+    count = no_value.count(b'\x01')
+    at = suspects.find(b'\x01')
+    if at >= 0:
+        pattern = struct.Struct('=Q')
+        raw = array_to_bytes(doubles)
+        while at >= 0:
+            bits = pattern.unpack_from(raw, 8 * at)[0]
+            word = word_of(bits)
+            if word is None:
+                word = ((bits >> 32) & 0x80000000) | MAX_WORD
+                count += 1
+                first_bad = at if first_bad < 0 else min(first_bad, at)
+            elif word < 0:
+                raise NoIbmValue(at, True)
+            words[at] = word
+            at = suspects.find(b'\x01', at + 1)
+    if first_bad >= 0 and not saturate:
+        raise NoIbmValue(first_bad, False)
+    if byteorder != sys.byteorder:
+        words.byteswap()
+    return array_to_bytes(words), count
 
 
 def _words_one_by_one(doubles, byteorder, saturate):

@@ -6,9 +6,9 @@ import binascii
 from ..compat import PY2
 
 
-def flags(data, byte, table):
-    """Flag byte per 4-byte word of `data`: table[the word's `byte`-th byte]."""
-    return bytes(data[byte::4]).translate(table)
+def flags(data, byte, table, width=4):
+    """Flag byte per `width`-byte word of `data`: table[the word's `byte`-th byte]."""
+    return bytes(data[byte::width]).translate(table)
 
 
 def table(test):
@@ -43,10 +43,19 @@ def either(*many):
     return _bytes(value, len(many[0]))
 
 
-def differ(a, b):
-    """Flag per 4-byte word: 1 where the words of `a` and `b` (bytes of equal length) differ."""
+def differ(a, b, width=4):
+    """Flag per `width`-byte word: 1 where the words of `a` and `b` (bytes of equal length)
+    differ."""
     x = _bytes(_int(a) ^ _int(b), len(a))
-    return either(*[flags(x, k, NONZERO) for k in range(4)])
+    return either(*[flags(x, k, NONZERO, width) for k in range(width)])
+
+
+def negate(a):
+    """Flags set where `a`'s are not."""
+    return bytes(a).translate(_FLIP)
+
+
+_FLIP = table(lambda b: b == 0)
 
 
 NONZERO = table(lambda b: b != 0)
