@@ -212,7 +212,8 @@ class SegyCommands(TempDirCase):
         texts = [t for t, x, y in self.texts('z.svg')]
         self.assertTrue(any('interval 0 (unknown): time axis in samples' in t for t in texts))
         self.assertIn('sample', texts)
-        self.assertIn('sample interval:       0 (unknown)', self.ok('segy-info', self.path('z.sgy')))
+        self.assertIn('sample interval:       0 (unknown)',
+                      self.ok('segy-info', self.path('z.sgy')))
 
     def test_lenient_version_and_pipes(self):
         with open(EXAMPLE, 'rb') as f:

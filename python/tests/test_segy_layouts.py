@@ -2,9 +2,7 @@
 the revision bytes say, open-ended counts that lie, lengths that vary or contradict, SU byte
 order, revision 2.1's additional trace headers, and intervals that are not intervals."""
 import io
-import os
 import struct
-import sys
 
 from .helpers import TempDirCase
 from . import segy_model as m

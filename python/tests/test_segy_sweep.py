@@ -3,7 +3,6 @@ formats, byte orders, revisions, extended text headers (counted and open-ended),
 the first trace, one length or varying lengths, and SU."""
 import io
 import itertools
-import struct
 
 from .helpers import TempDirCase
 from . import segy_model as m

@@ -19,5 +19,5 @@ from .samples import FORMATS
 from .su import open_su, write_su
 from .writer import write
 
-__all__ = ['BINARY_FIELDS', 'EXTENSION1_FIELDS', 'FORMATS', 'FormatError', 'SegyFile', 'TRACE_FIELDS', 'convert',
-           'open', 'open_su', 'write', 'write_su']
+__all__ = ['BINARY_FIELDS', 'EXTENSION1_FIELDS', 'FORMATS', 'FormatError', 'SegyFile',
+           'TRACE_FIELDS', 'convert', 'open', 'open_su', 'write', 'write_su']

@@ -2,7 +2,6 @@
 trace's samples into one 2-D numpy array."""
 import io
 import mmap
-import struct
 
 from .. import native
 from ..compat import array_from_bytes

@@ -120,7 +120,7 @@ def _table(test):
 # the next), with the dropped bits' pattern in the lowest byte.
 _MIDPOINT_CASES = [(_table(lambda b, c=c: (b & 1) == c >> 1),
                     _table(lambda b, c=c: (b >> 7) == c & 1),
-                    _table(lambda b, drop=drop: drop and (b & ((1 << drop) - 1)) == 1 << (drop - 1)))
+                    _table(lambda b, d=drop: d and (b & ((1 << d) - 1)) == 1 << (d - 1)))
                    for c, drop in ((0, 2), (1, 1), (3, 3))]
 _TOP_ZERO = _table(lambda b: b & 0x7f == 0)
 _NEXT_ZERO = _table(lambda b: b & 0x80 == 0)

@@ -3,11 +3,11 @@
 Time runs down from each trace's delay_recording_time; traces run across, labelled by their
 index or by a trace header field (`key`). Amplitudes may be scaled (`gain`: a factor, or
 automatic gain control over a window) and are clipped at `clip` (a value, or a percentile of the
-magnitudes, 98 by default), which the picture states. Two styles: wiggles (a line per trace, its positive lobes
-filled) for up to MAX_WIGGLES traces, and a density image (blue for negative, red for positive,
-an embedded PNG) for more. The picture is bounded whatever the file's size: traces are picked
-evenly and long traces reduced to one value per pixel row, so the SVG stays within a few hundred
-kilobytes (at most about 320 kB: 600 x 400 image pixels, or 24,000 wiggle points).
+magnitudes, 98 by default), which the picture states. Two styles: wiggles (a line per trace, its
+positive lobes filled) for up to MAX_WIGGLES traces, and a density image (blue for negative, red
+for positive, an embedded PNG, with a colour bar) for more. The picture is bounded whatever the
+file's size: traces are picked evenly and long traces reduced to one value per pixel row, so the
+SVG stays within a few hundred kilobytes (at most about 320 kB: 600 x 400 image pixels, or 24,000 wiggle points).
 """
 import base64
 import math

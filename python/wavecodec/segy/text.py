@@ -46,8 +46,10 @@ def _tables():
     return reading, writing
 
 
-def unichr_(code):
-    return (unichr if PY2 else chr)(code)  # noqa: F821
+try:
+    unichr_ = unichr  # Python 2: the character of a code point as unicode
+except NameError:
+    unichr_ = chr
 
 
 _READING, _WRITING = _tables()
