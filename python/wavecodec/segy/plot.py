@@ -7,7 +7,8 @@ magnitudes, 98 by default), which the picture states. Two styles: wiggles (a lin
 positive lobes filled) for up to MAX_WIGGLES traces, and a density image (blue for negative, red
 for positive, an embedded PNG, with a colour bar) for more. The picture is bounded whatever the
 file's size: traces are picked evenly and long traces reduced to one value per pixel row, so the
-SVG stays within a few hundred kilobytes (at most about 320 kB: 600 x 400 image pixels, or 24,000 wiggle points).
+SVG stays within a few hundred kilobytes (at most about 320 kB: 600 x 400 image pixels, or
+24,000 wiggle points).
 """
 import base64
 import math
