@@ -332,6 +332,17 @@ static int unpack(const void *data, size_t length, mseedio_record *record, int32
              "the record length cannot be told: no blockette 1000 and no record after it");
         return MSEEDIO_ENOTRECORD;
     }
+    /* A record that claims more bytes than it has: the next record's header lies inside it,
+     * at the true record length (a power of two). Without this its data would be lost. */
+    for (int inside = 128; inside < reclen; inside *= 2) {
+        if ((size_t)inside + 48 <= length && MS_ISVALIDHEADER((const char *)data + inside)) {
+            fail(message, message_size,
+                 "a record header at byte %d inside the record of %d bytes: the record "
+                 "length is wrong",
+                 inside, reclen);
+            return MSEEDIO_ECORRUPT;
+        }
+    }
     if ((size_t)reclen > length) {
         fail(message, message_size, "the record of %d bytes is cut short: %zu bytes are left",
              reclen, length);

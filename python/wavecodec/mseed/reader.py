@@ -3,9 +3,9 @@ waveform, a gap, an overlap or a change of rate starting a new one."""
 import os
 from array import array
 
+from .. import Waveform
 from ..compat import PY2, string_types, text_type
 from ..errors import FormatError
-from ..waveform import Waveform
 from . import codes, shim
 
 
@@ -139,7 +139,7 @@ def read(source, round_time=False, name=None):
     A start with a fraction of a millisecond (GSE2 holds milliseconds) is a FormatError unless
     `round_time`. A record that cannot be read (cut short, wrong length, corrupt Steim frames,
     samples that disagree with the integration constant, float or text samples) is a
-    FormatError naming the file, the record and its byte offset. name: the file's name in
+    FormatError naming the file, the record and its byte offset; so is an empty input. name: the file's name in
     messages (default: the path, or '<bytes>').
     """
     data, name = _load(source, name)
@@ -159,4 +159,6 @@ def read(source, round_time=False, name=None):
             done.append(segment)
         segment.samples.extend(samples)
         segment.records += 1
+    if not done:
+        raise FormatError('%s: no records: the input is empty' % name)
     return [_waveform(segment, name, round_time) for segment in done]

@@ -1,9 +1,8 @@
 """Writing Waveforms as miniSEED 2 data records (packed by libmseed through libmseedio)."""
 from array import array
 
-from .. import safeio
+from .. import Waveform, safeio
 from ..errors import FormatError
-from ..waveform import Waveform, as_int32_array
 from . import codes, shim
 
 RECORD_LENGTHS = tuple(1 << k for k in range(8, 17))
@@ -41,6 +40,14 @@ def _nominal(factor, multiplier):
     if factor < 0 and multiplier < 0:
         return 1.0 / (factor * multiplier)
     return 0.0
+
+
+def _int32(samples, where):
+    """Samples the caller put in place of the waveform's array, as array('i')."""
+    try:
+        return array('i', samples)
+    except (OverflowError, TypeError) as e:
+        raise FormatError('%s: samples must be 32-bit integers (%s)' % (where, e))
 
 
 def _stream(wave, network, location, quality, record_length, encoding):
@@ -109,7 +116,7 @@ def to_records(waveforms, record_length=4096, encoding='steim2', network=None, l
             raise FormatError('%s was read with headers_only=True and holds no samples' % where)
         samples = wave.samples
         if not (isinstance(samples, array) and samples.typecode == 'i'):
-            samples = as_int32_array(samples)
+            samples = _int32(samples, where)
         if not len(samples):
             raise FormatError('%s has no samples: a miniSEED data record needs at least one'
                               % where)
