@@ -98,7 +98,9 @@ def _waveform(segment, name, round_time):
                   horizontal_angle=-1.0, vertical_angle=-1.0)
     sta2 = dict.fromkeys(codes.STA2_FIELDS)
     sta2['network'] = network
-    wave = Waveform(header, segment.samples, sta2=sta2 if network else None)
+    wave = Waveform(header, sta2=sta2 if network else None)
+    # The segment's array itself: Waveform() would copy it (element by element under 2.7).
+    wave.samples = segment.samples
     wave.location = location
     wave.quality = segment.quality
     wave.encoding = segment.encoding

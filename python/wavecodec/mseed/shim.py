@@ -121,7 +121,7 @@ def pack(stream, samples, first_sequence=1):
         capacity = used.value
     if status < 0:
         raise PackError(_text(message), used.value + 1 if status == ERANGE else None)
-    return out.raw[:used.value], status
+    return ctypes.string_at(out, used.value), status
 
 
 class UnpackError(FormatError):
