@@ -280,6 +280,60 @@ static void copy_code(char *to, size_t size, const char *from) {
     to[n] = '\0';
 }
 
+/* Bytes per sample of the fixed-width encodings; 0 for the others (Steim: the decoders stop
+ * at the end of the frames). */
+static int sample_width(int encoding) {
+    switch (encoding) {
+    case DE_ASCII:
+        return 1;
+    case DE_INT16:
+        return 2;
+    case DE_INT32:
+    case DE_FLOAT32:
+        return 4;
+    case DE_FLOAT64:
+        return 8;
+    default:
+        return 0;
+    }
+}
+
+/* Checks that the header's data offset lies inside the record, that a fixed-width encoding's
+ * samples fit after it, and that a record without samples has no data; 0 or
+ * MSEEDIO_ECORRUPT with the message written. */
+static int check_layout(MSRecord *msr, const char *record, int reclen, char *message,
+                        size_t message_size) {
+    int offset = (int)msr->fsdh->data_offset;
+    if (msr->samplecnt == 0 && offset == 0) {
+        return 0;
+    }
+    if (offset < 48 || offset >= reclen) {
+        fail(message, message_size, "data offset %d lies outside the record of %d bytes",
+             offset, reclen);
+        return MSEEDIO_ECORRUPT;
+    }
+    if (msr->samplecnt == 0) {
+        /* A record without samples has an empty data area; data there mean a lost count. */
+        for (int i = offset; i < reclen; i++) {
+            if (record[i] != 0) {
+                fail(message, message_size,
+                     "the header gives no samples, but the data area holds data (byte %d)",
+                     i);
+                return MSEEDIO_ECORRUPT;
+            }
+        }
+        return 0;
+    }
+    int64_t width = sample_width(msr->encoding);
+    if (width > 0 && msr->samplecnt * width > (int64_t)(reclen - offset)) {
+        fail(message, message_size,
+             "%lld samples of %d bytes do not fit the %d bytes after the data offset",
+             (long long)msr->samplecnt, (int)width, reclen - offset);
+        return MSEEDIO_ECORRUPT;
+    }
+    return 0;
+}
+
 /* Checks the decoded samples of `msr` against its header and, for Steim, its reverse
  * integration constant; 0 or MSEEDIO_ECORRUPT with the message written. */
 static int check_samples(MSRecord *msr, const unsigned char *record, int reclen, char *message,
@@ -356,8 +410,19 @@ static int unpack(const void *data, size_t length, mseedio_record *record, int32
     }
     memcpy(copy, data, (size_t)reclen);
     MSRecord *msr = NULL;
-    int status = msr_unpack(copy, reclen, &msr, capacity > 0 ? 1 : 0, 0);
-    if (status != MS_NOERROR) {
+    /* The header first: its data offset and sample count must fit the record before any
+     * decoder reads the data (a fixed-width decoder reads as many samples as the header
+     * gives). */
+    int status = msr_unpack(copy, reclen, &msr, 0, 0);
+    if (status == MS_NOERROR) {
+        status = check_layout(msr, copy, reclen, message, message_size);
+    }
+    if (status == MS_NOERROR && capacity > 0) {
+        status = msr_unpack(copy, reclen, &msr, 1, 0);
+    }
+    if (status == MSEEDIO_ECORRUPT) {
+        /* message written by check_layout */
+    } else if (status != MS_NOERROR) {
         fail(message, message_size, "libmseed cannot decode it: %s", ms_errorstr(status));
         status = MSEEDIO_ECORRUPT;
     } else if (capacity > 0 && msr->numsamples > 0 && msr->sampletype != 'i') {

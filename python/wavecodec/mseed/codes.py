@@ -10,6 +10,9 @@ EPOCH = datetime.datetime(1970, 1, 1)
 # Widths of the codes in a record's fixed header.
 WIDTHS = (('network', 2), ('station', 5), ('location', 2), ('channel', 3))
 QUALITIES = ('D', 'R', 'Q', 'M')
+# Microseconds since 1970 of the first and last times a datetime (and GSE2) holds, rounding to
+# the millisecond included.
+TIME_RANGE = (-62135596800000000, 253402300799999000)
 STA2_FIELDS = ('network', 'latitude', 'longitude', 'coordinate_system', 'elevation',
                'emplacement_depth')
 
@@ -53,6 +56,7 @@ def to_microseconds(when):
 
 
 def from_microseconds(value):
+    """A time in microseconds since 1970 (within TIME_RANGE) as a naive UTC datetime."""
     return EPOCH + datetime.timedelta(microseconds=value)
 
 

@@ -78,8 +78,13 @@ def _waveform(segment, name, round_time):
     network, station, location, channel = segment.key
     start = segment.start
     rounded = 0
+    index, offset = segment.first_record
+    if not codes.TIME_RANGE[0] <= start <= codes.TIME_RANGE[1]:
+        raise FormatError('%s: record %d (byte %d, %s.%s.%s.%s): the start time (%d us from '
+                          '1970) lies outside the years 1 to 9999' % (
+                              name, index, offset, network, station, location, channel,
+                              start))
     if start % 1000:
-        index, offset = segment.first_record
         if not round_time:
             raise FormatError(
                 '%s: record %d (byte %d, %s.%s.%s.%s): the start %s has a fraction of a '
@@ -132,7 +137,8 @@ def read(source, round_time=False, name=None):
 
     Records of one channel (network, station, location, channel) are merged while each starts
     where the one before ends, within the records' time resolution; a gap, an overlap or
-    another rate starts a new waveform. Waveforms come in the order of their first records.
+    another rate starts a new waveform; records without samples are passed over. Waveforms
+    come in the order of their first records.
     Each has the header fields the GSE2 writer needs (calibration, angles and instrument type
     as GSE2's defaults: the records do not hold them), the network in `sta2`, and `location`,
     `quality`, `encoding`, `record_length`, `records` and `rounded_time` (microseconds taken
@@ -148,6 +154,9 @@ def read(source, round_time=False, name=None):
     done = []
     open_segments = {}
     for index, offset, length, record, samples in iter_records(data, name):
+        if not len(samples):
+            # A record without samples (an event or calibration record) adds nothing.
+            continue
         stream = record.stream
         key = (_code(stream.network), _code(stream.station), _code(stream.location),
                _code(stream.channel))
@@ -162,5 +171,6 @@ def read(source, round_time=False, name=None):
         segment.samples.extend(samples)
         segment.records += 1
     if not done:
-        raise FormatError('%s: no records: the input is empty' % name)
+        raise FormatError('%s: no samples: %s' % (
+            name, 'the input is empty' if not len(data) else 'no record holds any'))
     return [_waveform(segment, name, round_time) for segment in done]
