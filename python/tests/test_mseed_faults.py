@@ -155,6 +155,18 @@ class Exactness(TempDirCase):
         self.assertEqual(record.stream.start, codes.to_microseconds(w.start))
         self.assertEqual(record.stream.start % 1000, 0)
 
+    def test_time_fields_default_as_in_gse2(self):
+        # A header without hour, minute and second means midnight, as the GSE2 writer takes it.
+        w = wavecodec.Waveform(dict(station='ABC', channel='HHZ', year=2024, month=2, day=29,
+                                    sample_rate=1.0), [1, 2], sta2={'network': 'XX'})
+        back = mseed.read(records([w]))[0]
+        self.assertEqual(back.start, wavecodec.read(self.gse_of(w))[0].start)
+        self.assertEqual((back.header['hour'], back.header['second']), (0, 0.0))
+
+    def gse_of(self, w):
+        wavecodec.write(self.path('w.gse'), [w])
+        return self.path('w.gse')
+
     def test_rates(self):
         for rate, blockette in ((100.0, False), (0.025, False), (12.5, False),
                                 (0.123457, True)):

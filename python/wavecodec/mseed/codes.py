@@ -3,6 +3,7 @@ messages."""
 import datetime
 import struct
 
+from .. import HEADER_DEFAULTS, Waveform
 from ..compat import PY2, string_types, text_type
 from ..errors import FormatError
 
@@ -17,9 +18,18 @@ STA2_FIELDS = ('network', 'latitude', 'longitude', 'coordinate_system', 'elevati
                'emplacement_depth')
 
 
+def start_of(wave):
+    """The waveform's start, its hour, minute and second defaulting as the GSE2 writer's do;
+    None when the header gives no valid time."""
+    start = wave.start
+    if start is None and any(k not in wave.header for k in HEADER_DEFAULTS):
+        start = Waveform(dict(HEADER_DEFAULTS, **wave.header)).start
+    return start
+
+
 def describe(wave, index):
     """'waveform N (STATION CHANNEL START)' for messages."""
-    start = wave.start
+    start = start_of(wave)
     when = start.strftime('%Y/%m/%d %H:%M:%S.') + '%03d' % (start.microsecond // 1000) \
         if start is not None else 'no start time'
     return 'waveform %d (%s %s %s)' % (index, _shown(wave.station), _shown(wave.channel), when)

@@ -1,7 +1,7 @@
 """Writing Waveforms as miniSEED 2 data records (packed by libmseed through libmseedio)."""
 from array import array
 
-from .. import HEADER_DEFAULTS, Waveform, safeio
+from .. import Waveform, safeio
 from ..errors import FormatError
 from . import codes, shim
 
@@ -50,14 +50,6 @@ def _int32(samples, where):
         raise FormatError('%s: samples must be 32-bit integers (%s)' % (where, e))
 
 
-def _start(wave):
-    """The start time, the hour, minute and second defaulting as the GSE2 writer's do."""
-    start = wave.start
-    if start is None and any(k not in wave.header for k in HEADER_DEFAULTS):
-        start = Waveform(dict(HEADER_DEFAULTS, **wave.header)).start
-    return start
-
-
 def _stream(wave, network, location, quality, record_length, encoding):
     stream = shim.Stream()
     if network is None:
@@ -70,7 +62,7 @@ def _stream(wave, network, location, quality, record_length, encoding):
     stream.channel = codes.check_code('channel', wave.channel, 3).encode('ascii')
     stream.location = location.encode('ascii')
     stream.quality = quality.encode('ascii')
-    start = _start(wave)
+    start = codes.start_of(wave)
     if start is None:
         raise FormatError('the header gives no valid start time')
     stream.start = codes.to_microseconds(start)
