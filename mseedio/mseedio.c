@@ -465,6 +465,13 @@ static int unpack(const void *data, size_t length, mseedio_record *record, int32
     return status;
 }
 
+/* An empty message for calls that succeed. */
+static void clear(char *message, size_t message_size) {
+    if (message != NULL && message_size > 0) {
+        message[0] = '\0';
+    }
+}
+
 int mseedio_rate_fields(double rate, int16_t *factor, int16_t *multiplier) {
     pthread_mutex_lock(&lock);
     log_start();
@@ -476,6 +483,7 @@ int mseedio_rate_fields(double rate, int16_t *factor, int16_t *multiplier) {
 int mseedio_pack(const mseedio_stream *stream, const int32_t *samples, size_t count,
                  int32_t first_sequence, void *out, size_t capacity, size_t *used,
                  char *message, size_t message_size) {
+    clear(message, message_size);
     pthread_mutex_lock(&lock);
     log_start();
     int result = pack(stream, samples, count, first_sequence, out, capacity, used, message,
@@ -486,6 +494,7 @@ int mseedio_pack(const mseedio_stream *stream, const int32_t *samples, size_t co
 
 int mseedio_unpack(const void *data, size_t length, mseedio_record *record, int32_t *samples,
                    size_t capacity, char *message, size_t message_size) {
+    clear(message, message_size);
     pthread_mutex_lock(&lock);
     log_start();
     int result = unpack(data, length, record, samples, capacity, message, message_size);
