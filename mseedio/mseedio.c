@@ -364,6 +364,63 @@ static int check_samples(MSRecord *msr, const unsigned char *record, int reclen,
     return 0;
 }
 
+static unsigned load16(const unsigned char *p, int big_endian) {
+    return big_endian ? (unsigned)p[0] << 8 | p[1] : (unsigned)p[1] << 8 | p[0];
+}
+
+/* Offset of blockette 1000 in a record's first `size` bytes, or -1. The header's byte order is
+ * the one in which its year and day are plausible. */
+static int find_blockette1000(const unsigned char *record, int size) {
+    int big = 1;
+    if (!MS_ISVALIDYEARDAY(load16(record + 20, 1), load16(record + 22, 1))) {
+        big = 0;
+    }
+    int at = (int)load16(record + 46, big);
+    for (int hops = 0; hops < 16 && at >= 48 && at + 8 <= size; hops++) {
+        if (load16(record + at, big) == 1000) {
+            return at;
+        }
+        int next = (int)load16(record + at + 2, big);
+        if (next <= at) {
+            return -1;
+        }
+        at = next;
+    }
+    return -1;
+}
+
+/* Whether the record at `record` decodes completely, integration constant included, from
+ * its first `size` bytes: its blockette 1000 made to say `size` in a copy. */
+static int data_fit(const unsigned char *record, int size) {
+    int at = find_blockette1000(record, size);
+    if (at < 0) {
+        return 0;
+    }
+    char *copy = (char *)malloc((size_t)size);
+    if (copy == NULL) {
+        return 0;
+    }
+    memcpy(copy, record, (size_t)size);
+    int exponent = 0;
+    while ((1 << exponent) < size) {
+        exponent++;
+    }
+    copy[at + 6] = (char)exponent;
+    char scratch[64];
+    MSRecord *msr = NULL;
+    int fits = msr_unpack(copy, size, &msr, 0, 0) == MS_NOERROR &&
+               check_layout(msr, copy, size, scratch, sizeof scratch) == 0 &&
+               msr_unpack(copy, size, &msr, 1, 0) == MS_NOERROR &&
+               check_samples(msr, (const unsigned char *)copy, size, scratch, sizeof scratch) ==
+                   0;
+    msr_free(&msr);
+    free(copy);
+    /* What libmseed said about the trial is not about the record. */
+    log_length = 0;
+    log_text[0] = '\0';
+    return fits;
+}
+
 static int unpack(const void *data, size_t length, mseedio_record *record, int32_t *samples,
                   size_t capacity, char *message, size_t message_size) {
     if (data == NULL || record == NULL || (samples == NULL && capacity > 0)) {
@@ -387,12 +444,14 @@ static int unpack(const void *data, size_t length, mseedio_record *record, int32
         return MSEEDIO_ENOTRECORD;
     }
     /* A record that claims more bytes than it has: the next record's header lies inside it,
-     * at the true record length (a power of two). Without this its data would be lost. */
+     * at the true record length (a power of two), and the record's own data fit before it.
+     * Without this the records it swallows would be lost. */
     for (int inside = 128; inside < reclen; inside *= 2) {
-        if ((size_t)inside + 48 <= length && MS_ISVALIDHEADER((const char *)data + inside)) {
+        if ((size_t)inside + 48 <= length && MS_ISVALIDHEADER((const char *)data + inside) &&
+            data_fit((const unsigned char *)data, inside)) {
             fail(message, message_size,
-                 "a record header at byte %d inside the record of %d bytes: the record "
-                 "length is wrong",
+                 "a record header at byte %d inside the record of %d bytes, whose data end "
+                 "before it: the record length is wrong",
                  inside, reclen);
             return MSEEDIO_ECORRUPT;
         }

@@ -53,6 +53,14 @@ class DamagedRecords(TempDirCase):
         claims_more[54] = 12
         self.refused(claims_more, 'record 1 (byte 0)',
                      'a record header at byte 512 inside the record of 4096 bytes')
+        # Samples that look like a record header at byte 256 of a genuine record are data.
+        offset = struct.unpack('>H', records([wave([0])], encoding='int32')[44:46])[0]
+        lookalike = list(struct.unpack('>12i', bytes(self.good[:48])))
+        before = (256 - offset) // 4
+        samples = list(range(before)) + lookalike + list(range((512 - offset) // 4 - before - 12))
+        genuine = records([wave(samples)], encoding='int32')
+        self.assertEqual(genuine[256:304], self.good[:48])
+        self.assertEqual(list(mseed.read(genuine)[0].samples), samples)
         claims_less = bytearray(self.good)
         claims_less[512 + 54] = 8
         self.refused(claims_less, 'record 2 (byte 512)', 'cannot decode it')
