@@ -71,7 +71,9 @@ void pack_and_unpack(FuzzInput &in) {
     const int encoding = kEncodings[in.u8() % 3];
     const int32_t length = int32_t{1} << (8 + in.u8() % 5);  // 256 to 4096
     std::vector<int32_t> samples(in.size() / 4);
-    std::memcpy(samples.data(), in.data(), samples.size() * 4);
+    if (!samples.empty()) {
+        std::memcpy(samples.data(), in.data(), samples.size() * 4);
+    }
 
     mseedio_stream stream;
     std::memset(&stream, 0, sizeof stream);
