@@ -10,7 +10,6 @@
 
 #include <libmseed.h>
 
-#include <math.h>
 #include <pthread.h>
 #include <stdarg.h>
 #include <stdio.h>
@@ -52,11 +51,11 @@ static void log_start(void) {
     log_text[0] = '\0';
 }
 
-/* Formats the caller's message; libmseed's own diagnostics, if any, follow after " (libmseed: ...)". */
-__attribute__((format(printf, 3, 4))) static int fail(char *message, size_t size, const char *format,
-                                                      ...) {
+/* Formats the caller's message; libmseed's own diagnostics, if any, follow in parentheses. */
+__attribute__((format(printf, 3, 4))) static void fail(char *message, size_t size,
+                                                       const char *format, ...) {
     if (message == NULL || size == 0) {
-        return 0;
+        return;
     }
     va_list args;
     va_start(args, format);
@@ -65,7 +64,6 @@ __attribute__((format(printf, 3, 4))) static int fail(char *message, size_t size
     if (log_length > 0 && n >= 0 && (size_t)n < size) {
         snprintf(message + n, size - (size_t)n, " (libmseed: %s)", log_text);
     }
-    return 0;
 }
 
 static int valid_code(const char *code, size_t width, int may_be_empty) {

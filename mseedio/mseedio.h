@@ -84,7 +84,8 @@ MSEEDIO_API int mseedio_rate_fields(double rate, int16_t *factor, int16_t *multi
  * Writes the records to `out` (`capacity` bytes) and their total size to `*used`; returns the
  * number of records. MSEEDIO_ESPACE leaves `*used` at the size the records need;
  * MSEEDIO_ERANGE names the first sample whose difference from the one before does not fit
- * the Steim encoding (30 bits for Steim-2, 32 for Steim-1). A count of 0 gives no record. */
+ * the Steim encoding (30 bits for Steim-2, 32 for Steim-1) and leaves its index (from 0) in
+ * `*used`. A count of 0 gives no record. */
 MSEEDIO_API int mseedio_pack(const mseedio_stream *stream, const int32_t *samples, size_t count,
                              int32_t first_sequence, void *out, size_t capacity, size_t *used,
                              char *message, size_t message_size);
