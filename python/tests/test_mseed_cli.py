@@ -117,6 +117,22 @@ class Conversions(Commands):
                       'millisecond (--round-time)', out)
         self.assertIn(b'2023/11/14 22:13:20.123 ABC', self.read_bytes('x.gse'))
 
+    def test_what_gse2_cannot_hold_is_counted(self):
+        stream = shim.Stream()
+        stream.network, stream.station, stream.channel, stream.quality = b'XX', b'ABC', \
+            b'HHZ', b'D'
+        stream.location, stream.start, stream.record_length = b'00', 1700000000123000, 512
+        stream.encoding = shim.STEIM2
+        parts = []
+        for rate in (100.0, 1.0 / 3):
+            stream.rate = rate
+            parts.append(shim.pack(stream, array('i', range(50)))[0])
+        path = self.write_bytes('two.mseed', b''.join(parts))
+        out = self.ok('mseed-to-gse2', path, '-o', self.path('two.gse'))
+        self.assertIn('2 location codes not kept (GSE2 has no field for them); 1 sample rates '
+                      "written to GSE2's six decimals, not exactly", out)
+        self.assertIn(b'    0.333333 ', self.read_bytes('two.gse'))
+
 
 class WithoutTheLibrary(Commands):
     def test_only_the_miniseed_commands_need_it(self):

@@ -68,6 +68,9 @@ def cmd_mseed_to_gse2(args):
     located = sum(1 for w in waves if w.location)
     if located:
         notes.append('%d location codes not kept (GSE2 has no field for them)' % located)
+    inexact = sum(1 for w in waves if float('%.6f' % w.sample_rate) != w.sample_rate)
+    if inexact:
+        notes.append('%d sample rates written to GSE2\'s six decimals, not exactly' % inexact)
     done(args.output, '%d waveforms, %d samples from %d records%s' % (
         len(waves), sum(len(w.samples) for w in waves), sum(w.records for w in waves),
         '; ' + '; '.join(notes) if notes else ''))
