@@ -9,11 +9,19 @@ from ..errors import FormatError
 from . import codes, shim
 
 
+def _looks_like_path(data):
+    """Under Python 2 a str is both a name and bytes: one without NUL or line end that does not
+    begin like a record (six digits or blanks and a quality letter) is a name."""
+    if not 0 < len(data) < 4096 or b'\0' in data or b'\n' in data:
+        return False
+    return not (len(data) >= 7 and data[6] in 'DRQM' and
+                all(c in '0123456789 ' for c in data[:6]))
+
+
 def _load(source, name):
     """(bytes-like data, name for messages) of a path, bytes-like object or file object."""
     if isinstance(source, text_type) or hasattr(source, '__fspath__') or \
-            (PY2 and isinstance(source, str) and 0 < len(source) < 4096 and
-             b'\0' not in source and b'\n' not in source):
+            (PY2 and isinstance(source, str) and _looks_like_path(source)):
         path = os.fspath(source) if hasattr(os, 'fspath') else source
         with open(path, 'rb') as f:
             return f.read(), name or path
@@ -147,7 +155,9 @@ def read(source, round_time=False, name=None):
     A start with a fraction of a millisecond (GSE2 holds milliseconds) is a FormatError unless
     `round_time`. A record that cannot be read (cut short, wrong length, corrupt Steim frames,
     samples that disagree with the integration constant, float or text samples) is a
-    FormatError naming the file, the record and its byte offset; so is an empty input. name: the file's name in
+    FormatError naming the file, the record and its byte offset; so is an input without
+    samples. Under Python 2 a str that does not begin like a record is taken as a path: pass
+    records as a bytearray to be sure. name: the file's name in
     messages (default: the path, or '<bytes>').
     """
     data, name = _load(source, name)
