@@ -2,6 +2,7 @@
 from array import array
 
 from .. import Waveform, safeio
+from ..compat import integer_types
 from ..errors import FormatError
 from . import codes, shim
 
@@ -14,7 +15,7 @@ def _rate(wave):
     """The waveform's rate as the records give it back: exact, or (with blockette 100) a float
     whose reading equals the rate at GSE2's six decimals. FormatError otherwise."""
     rate = wave.sample_rate
-    if isinstance(rate, bool) or not isinstance(rate, (int, float)) or not rate > 0 \
+    if isinstance(rate, bool) or not isinstance(rate, integer_types + (float,)) or not rate > 0 \
             or rate > 32767 or rate != rate:
         raise FormatError('sample rate %r is not a number above 0 and at most 32767' % (rate,))
     rate = float(rate)
