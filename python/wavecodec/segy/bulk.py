@@ -45,6 +45,9 @@ def _strided(f, offset, step, n, width):
     if not n:
         return out
     mapped = _mapped(f)
+    if mapped is not None and len(mapped) < offset + (n - 1) * step + width:
+        mapped.close()   # the file shrank since it was opened: the reads below say so
+        mapped = None
     if mapped is not None:
         try:
             if numpy is not None:  # one pass over the fields
