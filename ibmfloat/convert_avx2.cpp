@@ -2,12 +2,12 @@
 // range (nearly always, for real data) the short form suffices; otherwise every case (normal,
 // subnormal, overflow, zero) is computed without branches and merged by masks.
 // Built only for x86; run only when the CPU has AVX2.
-#if defined(__x86_64__) || defined(__i386__)
+#include "kernels.h"
+#ifdef WAVELIBS_X86_KERNELS
 
 #include <immintrin.h>
 
 #include "convert_word.h"
-#include "kernels.h"
 
 namespace ibmfloat {
 namespace {

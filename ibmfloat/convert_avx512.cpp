@@ -2,7 +2,8 @@
 // always-normal range the short form suffices; otherwise every case is computed and merged by
 // mask registers. The last partial step uses masked loads and stores.
 // Built only for x86; run only when the CPU has AVX-512F.
-#if defined(__x86_64__) || defined(__i386__)
+#include "kernels.h"
+#ifdef WAVELIBS_X86_KERNELS
 
 // GCC 12 warns inside its own AVX-512 intrinsics, whose "undefined" placeholder vectors are
 // self-initialised on purpose; the warning is silenced for that header only.
@@ -16,7 +17,6 @@
 #endif
 
 #include "convert_word.h"
-#include "kernels.h"
 
 namespace ibmfloat {
 namespace {

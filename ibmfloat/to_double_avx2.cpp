@@ -1,13 +1,13 @@
 // The AVX2 ibm2double kernel, eight words per step in two halves of four doubles: each 24-bit
 // fraction converts to a double exactly and the exponent field is then moved by 4e - 280 (see
 // to_double_word.h). Built only for x86; run only when the CPU has AVX2.
-#if defined(__x86_64__) || defined(__i386__)
+#include "kernels.h"
+#ifdef WAVELIBS_X86_KERNELS
 
 #include <immintrin.h>
 
 #include <cstring>
 
-#include "kernels.h"
 #include "to_double_word.h"
 
 namespace ibmfloat {

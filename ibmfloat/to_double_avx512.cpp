@@ -2,7 +2,8 @@
 // 24-bit fraction converts to a double exactly and the exponent field is then moved by 4e - 280
 // (see to_double_word.h). The last partial step uses masked loads and stores. Built only for
 // x86; run only when the CPU has AVX-512F.
-#if defined(__x86_64__) || defined(__i386__)
+#include "kernels.h"
+#ifdef WAVELIBS_X86_KERNELS
 
 // GCC 12 warns inside its own AVX-512 intrinsics, whose "undefined" placeholder vectors are
 // self-initialised on purpose; the warning is silenced for that header only.
@@ -15,7 +16,6 @@
 #include <immintrin.h>
 #endif
 
-#include "kernels.h"
 
 namespace ibmfloat {
 namespace {

@@ -2,13 +2,13 @@
 // When all eight are normal floats (nearly always, for real data) that is the whole conversion;
 // otherwise subnormals, zeros, infinities and NaNs are merged by masks. Built only for x86; run
 // only when the CPU has AVX2.
-#if defined(__x86_64__) || defined(__i386__)
+#include "kernels.h"
+#ifdef WAVELIBS_X86_KERNELS
 
 #include <immintrin.h>
 
 #include <bit>
 
-#include "kernels.h"
 #include "to_ibm_word.h"
 
 namespace ibmfloat {

@@ -3,7 +3,8 @@
 // conversion; otherwise subnormals, zeros, infinities and NaNs are merged by mask registers. The
 // last partial step uses masked loads and stores. Built only for x86; run only when the CPU has
 // AVX-512F.
-#if defined(__x86_64__) || defined(__i386__)
+#include "kernels.h"
+#ifdef WAVELIBS_X86_KERNELS
 
 // GCC 12 warns inside its own AVX-512 intrinsics, whose "undefined" placeholder vectors are
 // self-initialised on purpose; the warning is silenced for that header only.
@@ -18,7 +19,6 @@
 
 #include <bit>
 
-#include "kernels.h"
 #include "to_ibm_word.h"
 
 namespace ibmfloat {

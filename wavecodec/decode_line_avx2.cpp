@@ -3,7 +3,7 @@
 // sample assembly.
 #include "line_values.h"
 
-#ifdef WAVECODEC_X86_KERNELS
+#ifdef WAVELIBS_X86_KERNELS
 #include <immintrin.h>
 
 #include <bit>

@@ -5,33 +5,27 @@
 namespace wavecodec {
 namespace {
 
-#ifdef WAVECODEC_X86_KERNELS
-#define WAVECODEC_X86(function) function
-#else
-#define WAVECODEC_X86(function) nullptr
-#endif
-
 // The AVX-512 block encoder permutes and compresses bytes (VBMI, VBMI2), counts bits of 256-bit
 // lanes (CD with VL) and the kept bytes (POPCNT).
 constexpr cpu::Features kEncodeAvx512 = cpu::kAvx2 | cpu::kAvx512f | cpu::kAvx512bw |
                                         cpu::kAvx512vl | cpu::kAvx512cd | cpu::kAvx512vbmi |
                                         cpu::kAvx512vbmi2 | cpu::kPopcnt;
 
-constexpr Kernel<EncodeBlockFn> kEncodeBlock[] = {
-    {"avx512", kEncodeAvx512, WAVECODEC_X86(encode_block_avx512)},
-    {"avx2", cpu::kAvx2, WAVECODEC_X86(encode_block_avx2)},
+constexpr cpu::Kernel<EncodeBlockFn> kEncodeBlock[] = {
+    {"avx512", kEncodeAvx512, WAVELIBS_X86(encode_block_avx512)},
+    {"avx2", cpu::kAvx2, WAVELIBS_X86(encode_block_avx2)},
     {"portable", 0, encode_block_portable},
 };
 
-constexpr Kernel<DiffFn> kDiff[] = {
-    {"avx512", cpu::kAvx512f, WAVECODEC_X86(diff_avx512)},
-    {"avx2", cpu::kAvx2, WAVECODEC_X86(diff_avx2)},
+constexpr cpu::Kernel<DiffFn> kDiff[] = {
+    {"avx512", cpu::kAvx512f, WAVELIBS_X86(diff_avx512)},
+    {"avx2", cpu::kAvx2, WAVELIBS_X86(diff_avx2)},
     {"portable", 0, diff_portable},
 };
 
-constexpr Kernel<PrefixSumsFn> kPrefixSums[] = {
-    {"avx512", cpu::kAvx512f, WAVECODEC_X86(prefix_sums_avx512)},
-    {"avx2", cpu::kAvx2, WAVECODEC_X86(prefix_sums_avx2)},
+constexpr cpu::Kernel<PrefixSumsFn> kPrefixSums[] = {
+    {"avx512", cpu::kAvx512f, WAVELIBS_X86(prefix_sums_avx512)},
+    {"avx2", cpu::kAvx2, WAVELIBS_X86(prefix_sums_avx2)},
     {"portable", 0, prefix_sums_portable},
 };
 
@@ -42,17 +36,17 @@ constexpr cpu::Features kDecodeAvx512 = cpu::kAvx2 | cpu::kBmi1 | cpu::kPopcnt |
                                         cpu::kAvx512bw | cpu::kAvx512vl | cpu::kAvx512vbmi |
                                         cpu::kAvx512vbmi2;
 
-constexpr Kernel<DecodeLineFn> kDecodeLine[] = {
-    {"avx512", kDecodeAvx512, WAVECODEC_X86(decode_line_avx512)},
-    {"avx2", cpu::kAvx2 | cpu::kBmi1, WAVECODEC_X86(decode_line_avx2)},
+constexpr cpu::Kernel<DecodeLineFn> kDecodeLine[] = {
+    {"avx512", kDecodeAvx512, WAVELIBS_X86(decode_line_avx512)},
+    {"avx2", cpu::kAvx2 | cpu::kBmi1, WAVELIBS_X86(decode_line_avx2)},
     {"portable", 0, decode_line_portable},
 };
 
 }  // namespace
 
-constinit Family<EncodeBlockFn> encode_block_family{"encode_block", kEncodeBlock};
-constinit Family<DiffFn> diff_family{"diff_2nd", kDiff};
-constinit Family<PrefixSumsFn> prefix_sums_family{"rem_2nd_diff", kPrefixSums};
-constinit Family<DecodeLineFn> decode_line_family{"decode_line", kDecodeLine};
+constinit cpu::Family<EncodeBlockFn> encode_block_family{"encode_block", kEncodeBlock};
+constinit cpu::Family<DiffFn> diff_family{"diff_2nd", kDiff};
+constinit cpu::Family<PrefixSumsFn> prefix_sums_family{"rem_2nd_diff", kPrefixSums};
+constinit cpu::Family<DecodeLineFn> decode_line_family{"decode_line", kDecodeLine};
 
 }  // namespace wavecodec

@@ -16,7 +16,7 @@
 
 struct Converter {
     std::string name;
-    ibmfloat::Kernel run;
+    ibmfloat::ToIeeeFn run;
 };
 
 // GoogleTest prints test parameters; without this it dumps the raw bytes, padding included.
@@ -28,25 +28,32 @@ inline void run_public(uint32_t *words, size_t count) {
     ibm2ieee(words, static_cast<int>(count));
 }
 
-inline std::vector<Converter> available_converters() {
+// The kernels of `family` this build has and the processor can run, by name.
+template <typename Converter, typename Fn>
+std::vector<Converter> runnable(const cpu::Family<Fn> &family) {
     std::vector<Converter> found;
-    for (ibmfloat::Path path : ibmfloat::kAllPaths) {
-        if (ibmfloat::kernel_for(path) != nullptr && ibmfloat::cpu_supports(path)) {
-            found.push_back({ibmfloat::path_name(path), ibmfloat::kernel_for(path)});
+    for (const cpu::Kernel<Fn> &kernel : family.kernels()) {
+        if (cpu::usable(kernel)) {
+            found.push_back({kernel.name, kernel.run});
         }
     }
+    return found;
+}
+
+inline std::vector<Converter> available_converters() {
+    std::vector<Converter> found = runnable<Converter>(ibmfloat::to_ieee_family);
     found.push_back({"ibm2ieee", run_public});
     return found;
 }
 
 struct ToIbmConverter {
     std::string name;
-    ibmfloat::ToIbmKernel run;
+    ibmfloat::ToIbmFn run;
 };
 
 struct ToDoubleConverter {
     std::string name;
-    ibmfloat::ToDoubleKernel run;
+    ibmfloat::ToDoubleFn run;
 };
 
 inline void PrintTo(const ToIbmConverter &converter, std::ostream *out) {
@@ -65,27 +72,14 @@ inline void run_public_to_double(const uint32_t *words, double *out, size_t coun
     ibm2double(words, out, static_cast<int>(count));
 }
 
-// The paths this build has a kernel of (given by `lookup`) and the processor can run.
-template <typename Converter, typename Lookup>
-std::vector<Converter> runnable(Lookup lookup) {
-    std::vector<Converter> found;
-    for (ibmfloat::Path path : ibmfloat::kAllPaths) {
-        if (lookup(path) != nullptr && ibmfloat::cpu_supports(path)) {
-            found.push_back({ibmfloat::path_name(path), lookup(path)});
-        }
-    }
-    return found;
-}
-
 inline std::vector<ToIbmConverter> available_to_ibm_converters() {
-    std::vector<ToIbmConverter> found = runnable<ToIbmConverter>(ibmfloat::to_ibm_kernel_for);
+    std::vector<ToIbmConverter> found = runnable<ToIbmConverter>(ibmfloat::to_ibm_family);
     found.push_back({"ieee2ibm", run_public_to_ibm});
     return found;
 }
 
 inline std::vector<ToDoubleConverter> available_to_double_converters() {
-    std::vector<ToDoubleConverter> found =
-        runnable<ToDoubleConverter>(ibmfloat::to_double_kernel_for);
+    std::vector<ToDoubleConverter> found = runnable<ToDoubleConverter>(ibmfloat::to_double_family);
     found.push_back({"ibm2double", run_public_to_double});
     return found;
 }

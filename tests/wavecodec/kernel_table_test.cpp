@@ -2,10 +2,11 @@
 // under the public functions: lengths 0 to 300 and large ones, every start near the vector and
 // block edges, wrapping values, the -2147483648 stop and a full output buffer. A kernel this
 // build or CPU cannot run is skipped with the reason. Built from the library's sources (to force
-// kernels), and again with WAVECODEC_NO_SIMD.
+// kernels), and again with WAVELIBS_NO_SIMD.
 #include "exported.h"
 #include "kernels.h"
 #include "sixbit_code.h"
+#include "forced_kernel.h"
 
 #include <gtest/gtest.h>
 
@@ -18,52 +19,7 @@
 
 namespace {
 
-using wavecodec::Family;
-using wavecodec::Kernel;
-
-// The kernel of `family` named `name`, or null.
-template <typename Fn>
-const Kernel<Fn> *find_kernel(Family<Fn> &family, const std::string &name) {
-    for (const Kernel<Fn> &k : family.kernels()) {
-        if (name == k.name) {
-            return &k;
-        }
-    }
-    return nullptr;
-}
-
-template <typename Fn>
-std::string unusable_reason(const Kernel<Fn> &kernel) {
-    char why[256];
-    wavecodec::format_unusable(kernel, why, sizeof why);
-    return why;
-}
-
-// Forces a kernel under the public functions for one test, then restores the automatic choice.
-template <typename Fn>
-class Forced {
-public:
-    Forced(Family<Fn> &family, const Kernel<Fn> &kernel) : family_(family) {
-        family_.force(kernel);
-    }
-    ~Forced() {
-        family_.reset();
-    }
-    Forced(const Forced &) = delete;
-    Forced &operator=(const Forced &) = delete;
-
-private:
-    Family<Fn> &family_;
-};
-
-// Looks the parameter's kernel up in `family` into `kernel`; skips the test when it cannot run.
-#define KERNEL_OR_SKIP(kernel, family)                                           \
-    const auto *kernel = find_kernel(family, GetParam());                        \
-    ASSERT_NE(kernel, nullptr) << (family).name() << " has no " << GetParam();   \
-    if (!wavecodec::usable(*kernel)) {                                           \
-        GTEST_SKIP() << (family).name() << " " << kernel->name << ": "          \
-                     << unusable_reason(*kernel);                                \
-    }
+using testing_support::Forced;
 
 // ---- plain models
 
@@ -387,10 +343,10 @@ TEST(KernelTable, EveryFamilyEndsWithAPortableKernelAndChoosesAUsableOne) {
         EXPECT_NE(kernels.back().run, nullptr) << family.name();
         family.reset();
         const auto &best = family.best();
-        EXPECT_TRUE(wavecodec::usable(best)) << family.name();
+        EXPECT_TRUE(cpu::usable(best)) << family.name();
         // The choice is the first usable kernel of the list.
         for (const auto &k : kernels) {
-            if (wavecodec::usable(k)) {
+            if (cpu::usable(k)) {
                 EXPECT_EQ(&k, &best) << family.name();
                 break;
             }
@@ -400,6 +356,7 @@ TEST(KernelTable, EveryFamilyEndsWithAPortableKernelAndChoosesAUsableOne) {
     check(wavecodec::encode_block_family);
     check(wavecodec::diff_family);
     check(wavecodec::prefix_sums_family);
+    check(wavecodec::decode_line_family);
 }
 
 TEST(CpuFeatures, SkipReasonsNameWhatIsMissing) {
