@@ -17,28 +17,33 @@ constexpr cpu::Kernel<EncodeBlockFn> kEncodeBlock[] = {
     {"portable", 0, encode_block_portable},
 };
 
+// The AVX-512 difference kernels also use AVX2 instructions (the compiler takes AVX2 with
+// AVX-512F).
+constexpr cpu::Features kDiffAvx512 = cpu::kAvx2 | cpu::kAvx512f;
+
 constexpr cpu::Kernel<DiffFn> kDiff[] = {
-    {"avx512", cpu::kAvx512f, WAVELIBS_X86(diff_avx512)},
+    {"avx512", kDiffAvx512, WAVELIBS_X86(diff_avx512)},
     {"avx2", cpu::kAvx2, WAVELIBS_X86(diff_avx2)},
     {"portable", 0, diff_portable},
 };
 
 constexpr cpu::Kernel<PrefixSumsFn> kPrefixSums[] = {
-    {"avx512", cpu::kAvx512f, WAVELIBS_X86(prefix_sums_avx512)},
+    {"avx512", kDiffAvx512, WAVELIBS_X86(prefix_sums_avx512)},
     {"avx2", cpu::kAvx2, WAVELIBS_X86(prefix_sums_avx2)},
     {"portable", 0, prefix_sums_portable},
 };
 
-// The line decoders find the text's end and the sample ends by bit scans (BMI1 tzcnt); the
-// AVX-512 one translates with a 128-byte look-up (VBMI), lists the sample ends by a byte compress
-// (VBMI2), gathers eight samples' values at once and stores them under a mask (VL).
+// The line decoders find the text's end and the sample ends by bit scans (BMI1 tzcnt) and count
+// the sample ends (POPCNT); the AVX-512 one translates with a 128-byte look-up (VBMI), lists the
+// sample ends by a byte compress (VBMI2), gathers eight samples' values at once and stores them
+// under a mask (VL).
 constexpr cpu::Features kDecodeAvx512 = cpu::kAvx2 | cpu::kBmi1 | cpu::kPopcnt | cpu::kAvx512f |
                                         cpu::kAvx512bw | cpu::kAvx512vl | cpu::kAvx512vbmi |
                                         cpu::kAvx512vbmi2;
 
 constexpr cpu::Kernel<DecodeLineFn> kDecodeLine[] = {
     {"avx512", kDecodeAvx512, WAVELIBS_X86(decode_line_avx512)},
-    {"avx2", cpu::kAvx2 | cpu::kBmi1, WAVELIBS_X86(decode_line_avx2)},
+    {"avx2", cpu::kAvx2 | cpu::kBmi1 | cpu::kPopcnt, WAVELIBS_X86(decode_line_avx2)},
     {"portable", 0, decode_line_portable},
 };
 
