@@ -6,9 +6,11 @@
 // kernel of the list instead.
 //
 // A kernel's `needs` lists every feature its code uses beyond the baseline, and its
-// __attribute__((target(...))) names the same features (with "no-popcnt" where POPCNT is not
-// listed, since the compiler enables it with AVX2 and AVX-512), so that the compiler cannot emit
-// an instruction the dispatcher does not check for.
+// __attribute__((target(...))) names the same features. Compilers take POPCNT with AVX2, and AVX2
+// with AVX-512F (clang also FMA and F16C, which the detector requires with AVX-512F); their
+// intrinsics cannot be had without them. So every AVX-512 kernel lists AVX2, a kernel that counts
+// bits (std::popcount) lists POPCNT, and the kernel_instructions test (tests/kernel_isa) checks
+// each kernel's disassembly against its list.
 #ifndef WAVELIBS_KERNEL_TABLE_H
 #define WAVELIBS_KERNEL_TABLE_H
 
