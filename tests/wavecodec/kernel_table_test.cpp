@@ -13,7 +13,10 @@
 #include <algorithm>
 #include <climits>
 #include <cstring>
+#include <fstream>
+#include <iterator>
 #include <random>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -357,6 +360,40 @@ TEST(KernelTable, EveryFamilyEndsWithAPortableKernelAndChoosesAUsableOne) {
     check(wavecodec::diff_family);
     check(wavecodec::prefix_sums_family);
     check(wavecodec::decode_line_family);
+}
+
+// Every feature the detector reports is one the operating system reports too (Linux lists a
+// vector feature only when it saves that state): a wrong CPUID bit or a missing XGETBV check
+// would offer kernels that die with an illegal instruction. Under an emulator the processor may
+// have fewer features than the system lists, never more.
+TEST(CpuFeatures, DetectedFeaturesAreOnesTheSystemReports) {
+    std::ifstream cpuinfo("/proc/cpuinfo");
+    std::string line;
+    while (std::getline(cpuinfo, line) && line.rfind("flags", 0) != 0) {
+    }
+    if (line.rfind("flags", 0) != 0) {
+        GTEST_SKIP() << "no x86 flags line in /proc/cpuinfo";
+    }
+    std::istringstream words(line.substr(line.find(':') + 1));
+    std::vector<std::string> flags{std::istream_iterator<std::string>(words), {}};
+    const struct {
+        cpu::Feature feature;
+        const char *flag;
+    } linux_names[] = {{cpu::kPopcnt, "popcnt"},        {cpu::kBmi1, "bmi1"},
+                       {cpu::kBmi2, "bmi2"},            {cpu::kAvx2, "avx2"},
+                       {cpu::kAvx512f, "avx512f"},      {cpu::kAvx512dq, "avx512dq"},
+                       {cpu::kAvx512cd, "avx512cd"},    {cpu::kAvx512bw, "avx512bw"},
+                       {cpu::kAvx512vl, "avx512vl"},    {cpu::kAvx512vbmi, "avx512vbmi"},
+                       {cpu::kAvx512vbmi2, "avx512_vbmi2"}};
+    // LZCNT is left out: Linux lists it as "abm", which some virtual machines leave out although
+    // CPUID reports it (no kernel uses LZCNT).
+    ASSERT_EQ(std::size(linux_names) + 1, std::size(cpu::kAllFeatures));
+    for (const auto &n : linux_names) {
+        if (cpu::has(n.feature)) {
+            EXPECT_TRUE(std::find(flags.begin(), flags.end(), n.flag) != flags.end())
+                << cpu::feature_name(n.feature) << " detected, but the system lists no " << n.flag;
+        }
+    }
 }
 
 TEST(CpuFeatures, SkipReasonsNameWhatIsMissing) {
