@@ -18,7 +18,7 @@ while getopts "t:j:" opt; do
 done
 shift $((OPTIND - 1))
 
-all_targets=(decode decode_chars header roundtrip ibm2ieee)
+all_targets=(decode decode_chars header encode_lines roundtrip ibm2ieee)
 targets=("$@")
 [[ ${#targets[@]} -gt 0 ]] || targets=("${all_targets[@]}")
 for t in "${targets[@]}"; do
