@@ -1,4 +1,5 @@
 """Writing and reading back: CM6 and INT, extremes, clamping, sizes, several waveforms."""
+import ctypes
 import os
 from array import array
 
@@ -71,6 +72,27 @@ class RoundTrip(TempDirCase):
         self.assertEqual(data.split(b'\n')[0],
                          b'WID2 2024/03/05 06:07:08.500 XY    BHZ      CM6        1   40.000000 '
                          b'2.0000e+00   1.000         -1.0 -1.0')
+
+    def test_cm6_lines_are_the_encoders_characters_cut_at_80(self):
+        # Zeros are one character each: 80 and 160 fill lines exactly, 81 and 159 do not. Longer
+        # waveforms come before shorter ones, so text left over from one would show in the next.
+        lib = wavecodec.load_wavecodec()
+        lengths = (1000, 160, 81, 80, 79, 159, 1, 0)
+        waves = [wavecodec.Waveform(header(channel='C%02d' % k), [0] * n if k % 2 else
+                                    signal(n, seed=k + 1))
+                 for k, n in enumerate(lengths)]
+        data = self.gse('l.gse', waves)
+        sections = data.split(b'DAT2\n')[1:]
+        for wave, section in zip(waves, sections):
+            diffs = array('i', wave.samples)
+            lib.diff_2nd(diffs.buffer_info()[0], len(diffs), 0)
+            out = ctypes.create_string_buffer(6 * len(diffs) + 1)
+            length = ctypes.c_size_t(0)
+            lib.compress_6b_chars(diffs.buffer_info()[0], len(diffs), out, len(out),
+                                  ctypes.byref(length))
+            chars = out.raw[:length.value]
+            lines = b''.join(chars[i:i + 80] + b'\n' for i in range(0, len(chars), 80))
+            self.assertEqual(section[:section.index(b'CHK2 ')], lines, len(wave.samples))
 
     def test_several_waveforms(self):
         waves = [wavecodec.Waveform(header(channel=c), signal(n, seed=n))

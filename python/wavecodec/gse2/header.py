@@ -5,6 +5,7 @@ rate written 1234.567891 reads 1234.567891 and seconds 12.345 read 12.345.
 """
 import datetime
 import math
+import re
 
 from ..compat import PY2, integer_types, string_types, text_type
 from ..errors import FormatError
@@ -197,6 +198,37 @@ def _check_number(name, value, line='WID2'):
         raise FormatError('%s field %s %r is not finite' % (line, name, value))
 
 
+# Tables of the checks in complete() and of format_wid2.
+_TEXT_WIDTHS = tuple((name, last - first + 1) for name, first, last, kind, _, _ in WID2_TABLE
+                     if kind == 'text' and name not in DERIVED)
+_NUMBER_KINDS = tuple((name, kind) for name, _, _, kind, _, _ in WID2_TABLE
+                      if kind != 'text' and name not in DERIVED)
+_FLOAT_FORMATS = tuple((name, fmt, last - first + 1) for name, first, last, kind, fmt, _
+                       in WID2_TABLE if kind == 'float' and name != 'second')
+_FIELD_SET = frozenset(FIELDS)
+_REQUIRED_SET = frozenset(REQUIRED)
+_TEXT_TYPES = tuple(set(string_types))
+_INT_TYPES = tuple(set(integer_types))
+# Printable ASCII, not beginning with a blank.
+_PRINTABLE = re.compile(r'(?:[!-~][ -~]*)?\Z')
+_WID2_FORMAT = 'WID2' + ''.join(before + fmt for _, _, _, _, fmt, before in WID2_TABLE) + '\n'
+
+
+def _usual_values(full):
+    """Whether every field of `full` passes complete()'s type and character checks, tested
+    quickly for the usual types (plain str, int and finite float); False for anything else."""
+    for name, width in _TEXT_WIDTHS:
+        value = full[name]
+        if not (type(value) in _TEXT_TYPES and len(value) <= width and _PRINTABLE.match(value)):
+            return False
+    for name, kind in _NUMBER_KINDS:
+        value = full[name]
+        if not (type(value) in _INT_TYPES or
+                (type(value) is float and kind == 'float' and value - value == 0.0)):
+            return False
+    return True
+
+
 def complete(header):
     """A full header dict ready to print: `header` checked, with defaults for the optional fields
     and the time rounded to the millisecond (seconds that would print as 60.000 carry into the
@@ -206,9 +238,11 @@ def complete(header):
     not exist and values that would not survive printing in their columns of the WID2 line."""
     if not isinstance(header, dict):
         raise FormatError('header must be a dict of WID2 fields, not %s' % type(header).__name__)
-    header = dict((k, v) for k, v in header.items() if k not in DERIVED)
+    header = dict(header)
+    for name in DERIVED:
+        header.pop(name, None)
     start = header.pop('start', None)
-    unknown = sorted(set(header) - set(FIELDS))
+    unknown = () if _FIELD_SET.issuperset(header) else sorted(set(header) - _FIELD_SET)
     if unknown:
         raise FormatError('unknown header field(s): %s (known: %s, start)'
                           % (', '.join(map(str, unknown)), ', '.join(FIELDS)))
@@ -219,12 +253,14 @@ def complete(header):
             start = start.replace(tzinfo=None) - start.utcoffset()
         header.update(year=start.year, month=start.month, day=start.day, hour=start.hour,
                       minute=start.minute, second=start.second + start.microsecond / 1e6)
-    missing = [name for name in REQUIRED if name not in header]
+    missing = () if _REQUIRED_SET.issubset(header) else \
+        [name for name in REQUIRED if name not in header]
     if missing:
         raise FormatError('header lacks required field(s): %s' % ', '.join(missing))
     full = dict(DEFAULTS)
     full.update(header)
-    for name, first, last, kind, fmt, _ in WID2_TABLE:
+    # The usual values pass the quick tests; otherwise the full checks name the fault.
+    for name, first, last, kind, fmt, _ in () if _usual_values(full) else WID2_TABLE:
         if name in DERIVED:
             continue
         if kind == 'text':
@@ -242,13 +278,10 @@ def complete(header):
                           % full['second'])
     full.update(year=when.year, month=when.month, day=when.day, hour=when.hour,
                 minute=when.minute, second=when.second + when.microsecond // 1000 / 1000.0)
-    for name, first, last, kind, fmt, _ in WID2_TABLE:
-        if kind != 'float' or name == 'second':
-            continue
-        text = fmt % full[name]
-        if len(text) > last - first + 1:
+    for name, fmt, width in _FLOAT_FORMATS:
+        if len(fmt % full[name]) > width:
             raise FormatError('WID2 field %s %r does not fit its %d columns (%s)'
-                              % (name, full[name], last - first + 1, fmt))
+                              % (name, full[name], width, fmt))
     rate = full['sample_rate']
     if not rate > 0 or float('%11.6f' % rate) == 0.0:
         raise FormatError('WID2 field sample_rate %r must be positive and print as a '
@@ -259,11 +292,7 @@ def complete(header):
 def format_wid2(full, sample_count, data_format):
     """The WID2 line (with its newline) of a header from complete()."""
     values = dict(full, sample_count=sample_count, data_format=data_format)
-    parts = ['WID2']
-    for name, first, _, _, fmt, before in WID2_TABLE:
-        parts.append(before)
-        parts.append(fmt % values[name])
-    return (''.join(parts) + '\n').encode('ascii')
+    return (_WID2_FORMAT % tuple([values[name] for name in FIELDS])).encode('ascii')
 
 
 def _sta2_columns(line):

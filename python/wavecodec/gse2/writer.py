@@ -27,43 +27,65 @@ def _second_differences(lib, samples):
     return diffs
 
 
-def _split_lines(data, width=LINE_WIDTH):
-    return b''.join(data[i:i + width] + b'\n' for i in range(0, len(data), width))
+class _CodeBuffer(object):
+    """One output buffer for the CM6 text of all the waveforms of a write, grown as needed."""
+
+    def __init__(self):
+        self.buffer = None
+        self.capacity = 0
+        self.length = ctypes.c_size_t(0)
+        self.clamped = ctypes.c_int(0)
+
+    def room(self, capacity):
+        if capacity > self.capacity:
+            self.capacity = max(capacity, 2 * self.capacity)
+            self.buffer = ctypes.create_string_buffer(self.capacity)
+        return self.buffer
 
 
-def _cm6_data(lib, samples, clamp, where):
+def _encode_lines(lib, diffs, code):
+    """(status, clamped count, CM6 text in lines) of second differences `diffs`."""
+    n = len(diffs)
+    # Six characters a sample at most, a LF per line and one for the last line.
+    capacity = 6 * n + 6 * n // LINE_WIDTH + 1
+    out = code.room(capacity)
+    status = lib.compress_6b_lines(native.int_pointer(diffs), n, LINE_WIDTH, None, out,
+                                   capacity, ctypes.byref(code.length),
+                                   ctypes.byref(code.clamped))
+    return status, code.clamped.value, ctypes.string_at(out, code.length.value)
+
+
+def _cm6_data(lib, samples, clamp, where, code):
     """(CM6 data lines, checksum) of `samples`. A second difference beyond the code's range is a
     FormatError unless `clamp`; then it is clamped to +-134217727 and the checksum is that of
-    the samples the file will decode to, so that the file stays consistent."""
+    the samples the file will decode to, so that the file stays consistent. The encoder counts
+    the differences it clamps, so the range is checked in the same pass as the encoding."""
     if not samples:
         return b'', 0
     diffs = _second_differences(lib, samples)
+    status, clamped, text = _encode_lines(lib, diffs, code)
+    if status == 0 and clamped == 0:
+        return text, lib.check_sum(native.int_pointer(samples), len(samples), 0)
+    if status not in (0, -1):
+        raise FormatError('%s: the encoder failed (status %d after %d characters)'
+                          % (where, status, len(text)))
+    # Out of range (or -2147483648, which the encoder cannot take at all): the rare road.
     low, high = min(diffs), max(diffs)
-    clamped = low < -CM6_MAX or high > CM6_MAX
-    if clamped and not clamp:
+    if not clamp:
         worst = low if -low > high else high
         raise FormatError('%s: second difference %d at sample %d is outside the CM6 range '
                           '+-%d (write with clamp=True to clamp it, or use INT)'
                           % (where, worst, diffs.index(worst) + 1, CM6_MAX))
-    if clamped:
-        # The encoder clamps on its own except at -2147483648, which has no code at all; both
-        # are done here so that the decoded samples, and with them the checksum, are known.
-        diffs = array('i', [CM6_MAX if v > CM6_MAX else -CM6_MAX if v < -CM6_MAX else v
-                            for v in diffs])
-        decoded = array('i', diffs)
-        lib.rem_2nd_diff(native.int_pointer(decoded), len(decoded))
-        checksum = lib.check_sum(native.int_pointer(decoded), len(decoded), 0)
-    else:
-        checksum = lib.check_sum(native.int_pointer(samples), len(samples), 0)
-    capacity = 6 * len(diffs)
-    out = ctypes.create_string_buffer(capacity)
-    length = ctypes.c_size_t(0)
-    status = lib.compress_6b_chars(native.int_pointer(diffs), len(diffs), out, capacity,
-                                   ctypes.byref(length))
+    # Clamped here, so that the decoded samples, and with them the checksum, are known.
+    diffs = array('i', [CM6_MAX if v > CM6_MAX else -CM6_MAX if v < -CM6_MAX else v
+                        for v in diffs])
+    status, _, text = _encode_lines(lib, diffs, code)
     if status != 0:
         raise FormatError('%s: the encoder failed (status %d after %d characters)'
-                          % (where, status, length.value))
-    return _split_lines(ctypes.string_at(out, length.value)), checksum
+                          % (where, status, len(text)))
+    decoded = array('i', diffs)
+    lib.rem_2nd_diff(native.int_pointer(decoded), len(decoded))
+    return text, lib.check_sum(native.int_pointer(decoded), len(decoded), 0)
 
 
 def _int_data(samples):
@@ -96,7 +118,18 @@ def _message_lines(message_id):
     return head.encode('ascii'), b'STOP\n'
 
 
-def _waveform_bytes(lib, wave, data_format, clamp, allow_errors, where):
+class _Where(object):
+    """'NAME: waveform N (station channel start)' for messages, made only when one is."""
+
+    def __init__(self, name, index, header):
+        self.args = (name, index, header)
+
+    def __str__(self):
+        name, index, header = self.args
+        return '%s: waveform %d (%s)' % (name, index, hdr.describe(header))
+
+
+def _waveform_bytes(lib, wave, data_format, clamp, allow_errors, where, code):
     """WID2, STA2, DAT2, the data lines and CHK2 of one waveform."""
     if wave.error is not None and not allow_errors:
         raise FormatError('%s was read with a fault (%s); write(..., allow_errors=True) writes '
@@ -112,7 +145,7 @@ def _waveform_bytes(lib, wave, data_format, clamp, allow_errors, where):
         raise FormatError('%d samples do not fit the WID2 line (at most %d per waveform)'
                           % (len(samples), MAX_SAMPLES))
     if data_format == 'CM6':
-        data, checksum = _cm6_data(lib, samples, clamp, where)
+        data, checksum = _cm6_data(lib, samples, clamp, where, code)
     else:
         data = _int_data(samples)
         checksum = lib.check_sum(native.int_pointer(samples), len(samples), 0)
@@ -133,6 +166,7 @@ def to_bytes(waveforms, data_format='CM6', clamp=False, message_id=None, allow_e
     if isinstance(waveforms, Waveform):
         waveforms = [waveforms]
     lib = native.wavecodec()
+    code = _CodeBuffer()
     parts = []
     if message_id is not None:
         head, tail = _message_lines(message_id)
@@ -140,11 +174,13 @@ def to_bytes(waveforms, data_format='CM6', clamp=False, message_id=None, allow_e
     for index, wave in enumerate(waveforms, 1):
         if not isinstance(wave, Waveform):
             raise FormatError('%s: item %d is not a Waveform' % (name, index))
-        where = '%s: waveform %d (%s)' % (name, index, hdr.describe(wave.header))
+        where = _Where(name, index, wave.header)
         try:
-            parts.append(_waveform_bytes(lib, wave, data_format, clamp, allow_errors, where))
+            parts.append(_waveform_bytes(lib, wave, data_format, clamp, allow_errors, where,
+                                         code))
         except FormatError as e:
             text = str(e)
+            where = str(where)
             raise FormatError(text if text.startswith(where) else '%s: %s' % (where, text))
     if message_id is not None:
         parts.append(tail)
