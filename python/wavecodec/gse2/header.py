@@ -5,7 +5,9 @@ rate written 1234.567891 reads 1234.567891 and seconds 12.345 read 12.345.
 """
 import datetime
 import math
+import operator
 import re
+import struct
 
 from ..compat import PY2, integer_types, string_types, text_type
 from ..errors import FormatError
@@ -80,10 +82,27 @@ def _text(raw):
     return raw.decode('latin-1').strip() if not isinstance(raw, str) else raw.strip()
 
 
-_WID2_TEXT = tuple((name, first - 1, last) for name, first, last, kind, _, _ in WID2_TABLE
-                   if kind == 'text')
-_WID2_NUMBERS = tuple((name, first - 1, last, int if kind == 'int' else float)
-                      for name, first, last, kind, _, _ in WID2_TABLE if kind != 'text')
+# One struct unpack cuts a WID2 line into its fields (the columns of the table, in order; the
+# separators skipped). Lines of another length are cut to, or padded with blanks to, the 105
+# columns first: a missing field reads as blanks, as an empty one does.
+def _wid2_struct():
+    layout = []
+    column = 0
+    for _, first, last, _, _, _ in WID2_TABLE:
+        layout.append('%dx%ds' % (first - 1 - column, last - first + 1))
+        column = last
+    return struct.Struct(''.join(layout)), column
+
+
+_WID2_STRUCT, _WID2_WIDTH = _wid2_struct()
+_WID2_TEXT_NAMES = tuple(name for name, _, _, kind, _, _ in WID2_TABLE if kind == 'text')
+_WID2_TEXTS = operator.itemgetter(*[i for i, row in enumerate(WID2_TABLE) if row[3] == 'text'])
+_WID2_NUMBER_NAMES = tuple(name for name, _, _, kind, _, _ in WID2_TABLE if kind != 'text')
+_WID2_NUMBER_KINDS = tuple(kind for _, _, _, kind, _, _ in WID2_TABLE if kind != 'text')
+_WID2_NUMBER_TEXTS = operator.itemgetter(*[i for i, row in enumerate(WID2_TABLE)
+                                           if row[3] != 'text'])
+_CONVERT = {'int': int, 'float': float}
+_WID2_CONVERTERS = tuple(_CONVERT[kind] for kind in _WID2_NUMBER_KINDS)
 
 
 def parse_wid2(line):
@@ -92,27 +111,34 @@ def parse_wid2(line):
     Every field of the table is in the dict; a numeric field that does not convert is None and
     makes the fault, which names the field. The values are then checked (see check_read)."""
     line = bytes(line)
-    shown = line if PY2 else line.decode('latin-1')
-    header = dict((name, shown[a:b].strip()) for name, a, b in _WID2_TEXT)
-    texts = [line[a:b] for _, a, b, _ in _WID2_NUMBERS]
+    if len(line) != _WID2_WIDTH:
+        line = line[:_WID2_WIDTH].ljust(_WID2_WIDTH)
+    fields = _WID2_STRUCT.unpack(line)
+    if PY2:
+        header = dict(zip(_WID2_TEXT_NAMES, [t.strip() for t in _WID2_TEXTS(fields)]))
+    else:
+        header = dict(zip(_WID2_TEXT_NAMES,
+                          [t.decode('latin-1').strip() for t in _WID2_TEXTS(fields)]))
+    texts = _WID2_NUMBER_TEXTS(fields)
     try:
         # Fast road: every character is one of a number's, and each field converts.
         joined = b''.join(texts)
         if joined.translate(None, _FLOAT_CHARS):
             raise ValueError
-        values = [convert(text) for (_, _, _, convert), text in zip(_WID2_NUMBERS, texts)]
-        # Only an exponent makes a value too large for a float.
-        if (b'e' in joined or b'E' in joined) and any(math.isinf(v) for v in values):
+        values = [convert(text) for convert, text in zip(_WID2_CONVERTERS, texts)]
+        # Only an exponent makes a value too large for a float; their sum is then infinite or
+        # not a number (or a huge sum overflows: the slow road gives the same values).
+        total = sum(values)
+        if total - total != 0:
             raise ValueError
     except ValueError:
-        values = [_number(text, 'int' if convert is int else 'float')
-                  for (_, _, _, convert), text in zip(_WID2_NUMBERS, texts)]
-    fault = None
-    for (name, _, _, _), value, text in zip(_WID2_NUMBERS, values, texts):
-        header[name] = value
-        if value is None and fault is None:
-            fault = 'WID2 field %s %r is not a number' % (name, _text(text))
-    return header, fault or check_read(header)
+        values = list(map(_number, texts, _WID2_NUMBER_KINDS))
+    header.update(zip(_WID2_NUMBER_NAMES, values))
+    if None in values:
+        name, text = next((n, t) for n, t, v in zip(_WID2_NUMBER_NAMES, texts, values)
+                          if v is None)
+        return header, 'WID2 field %s %r is not a number' % (name, _text(text))
+    return header, check_read(header)
 
 
 def start_of(header):
