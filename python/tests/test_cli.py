@@ -218,3 +218,52 @@ class Cli(TempDirCase):
         self.assertEqual(status, 1)
         self.assertIn('nolib.so', err)
         self.assertNotIn('Traceback', err)
+
+
+class SampleBlocks(TempDirCase):
+    """encode reads sample text and decode prints samples a block at a time: the same samples
+    whatever falls on a block's edge."""
+
+    def setUp(self):
+        TempDirCase.setUp(self)
+        from wavecodec.gse2 import commands
+        self.commands = commands
+        self.saved = (commands.TEXT_BLOCK, commands.FORMAT_BLOCK)
+
+    def tearDown(self):
+        self.commands.TEXT_BLOCK, self.commands.FORMAT_BLOCK = self.saved
+        TempDirCase.tearDown(self)
+
+    def test_text_read_in_blocks(self):
+        import io
+        samples = signal(300) + [-2147483648, 2147483647, 0]
+        text = (' \n'.join(map(str, samples)) + '\r\n\t').encode('ascii')
+        for size in (1, 2, 3, 7, 64, 10 ** 6):
+            self.commands.TEXT_BLOCK = size
+            got = self.commands._text_samples(io.BytesIO(text), 'x')
+            self.assertEqual(list(got), samples, size)
+            got = self.commands._text_samples(io.BytesIO(text.rstrip()), 'x')
+            self.assertEqual(list(got), samples, size)
+        self.commands.TEXT_BLOCK = 4
+        with self.assertRaises(wavecodec.FormatError) as cm:
+            self.commands._text_samples(io.BytesIO(b'1 22 333 4444 55x55 6'), 'in.txt')
+        self.assertIn("in.txt: '55x55' is not an integer sample", str(cm.exception))
+        with self.assertRaises(wavecodec.FormatError) as cm:
+            self.commands._text_samples(io.BytesIO(b'1 2147483648'), 'in.txt')
+        self.assertIn('outside the 32-bit range', str(cm.exception))
+
+    def test_samples_printed_in_blocks(self):
+        import io
+        from array import array
+        samples = array('i', signal(100) + [-2147483648])
+        for size in (1, 7, 100, 101, 1000):
+            self.commands.FORMAT_BLOCK = size
+            out = io.BytesIO()
+            self.commands._write_samples(out, samples, 'text')
+            self.assertEqual(out.getvalue(), ('\n'.join(map(str, samples)) + '\n').encode())
+            out = io.BytesIO()
+            self.commands._write_samples(out, samples, 'int32')
+            self.assertEqual(out.getvalue(), struct.pack('<%di' % len(samples), *samples))
+        out = io.BytesIO()
+        self.commands._write_samples(out, array('i'), 'text')
+        self.assertEqual(out.getvalue(), b'')

@@ -133,6 +133,51 @@ class Clamping(TempDirCase):
         self.assertEqual(list(wavecodec.read(self.path('i.gse'))[0].samples), [INT32_MIN, 0])
 
 
+class BlockWrites(TempDirCase):
+    """Long CM6 waveforms are written a block of samples at a time: the same text as one piece,
+    whatever falls on a block's edge."""
+
+    def setUp(self):
+        TempDirCase.setUp(self)
+        from wavecodec.gse2 import writer
+        self.writer = writer
+        self.saved = writer.BLOCK
+
+    def tearDown(self):
+        self.writer.BLOCK = self.saved
+        TempDirCase.tearDown(self)
+
+    def both(self, waves, **options):
+        self.writer.BLOCK = 10 ** 9
+        whole = self.writer.to_bytes(waves, **options)
+        self.writer.BLOCK = 97
+        pieces = list(self.writer.to_chunks(waves, **options))
+        return whole, pieces
+
+    def test_blocks_give_the_text_of_one_piece(self):
+        for n in (98, 194, 195, 1000, 2003):
+            waves = [wavecodec.Waveform(header(), signal(n, seed=n)),
+                     wavecodec.Waveform(header(channel='BHN'), [7] * n, sta2={'network': 'NT'})]
+            whole, pieces = self.both(waves)
+            self.assertGreater(len(pieces), 2 * (n // 97))
+            self.assertEqual(b''.join(pieces), whole, n)
+        wavecodec.write(self.path('b.gse'), waves)
+        self.assertEqual([list(w.samples) for w in wavecodec.read(self.path('b.gse'))],
+                         [list(w.samples) for w in waves])
+
+    def test_out_of_range_in_a_later_block(self):
+        samples = signal(1000)
+        samples[700] = CM6_MAX * 4
+        waves = [wavecodec.Waveform(header(), samples)]
+        whole, pieces = self.both(waves, clamp=True)
+        self.assertEqual(b''.join(pieces), whole)
+        self.writer.BLOCK = 97
+        with self.assertRaises(wavecodec.FormatError) as cm:
+            wavecodec.write(self.path('x.gse'), waves)
+        self.assertIn('at sample 702 is outside the CM6 range', str(cm.exception))
+        self.assertEqual(self.leftovers(), [])
+
+
 class BadWrites(TempDirCase):
     def check_refused(self, waves, text, **options):
         with self.assertRaises(wavecodec.FormatError) as cm:

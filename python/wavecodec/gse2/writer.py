@@ -5,7 +5,7 @@ from array import array
 
 from . import header as hdr
 from .. import native
-from ..safeio import write_bytes
+from ..safeio import open_output
 from ..compat import string_types
 from ..errors import FormatError
 from .waveform import Waveform, as_int32_array
@@ -14,6 +14,8 @@ from .waveform import Waveform, as_int32_array
 CM6_MAX = 134217727
 # Characters per data line.
 LINE_WIDTH = 80
+# Samples encoded per library call when a long waveform is written a block at a time.
+BLOCK = 1 << 20
 # Samples per waveform: the WID2 line gives the count in eight columns.
 MAX_SAMPLES = 99999999
 # diff_2nd keeps its state process-wide: one series at a time.
@@ -88,6 +90,36 @@ def _cm6_data(lib, samples, clamp, where, code):
     return text, lib.check_sum(native.int_pointer(decoded), len(decoded), 0)
 
 
+def _cm6_blocks(lib, samples, code):
+    """Yields (status, clamped count, text) of the CM6 lines of `samples`, BLOCK samples at a
+    time, the open line carried from block to block and ended after the last. Each block's
+    second differences come from the block and the two samples before it, so no state passes
+    between the library calls."""
+    n = len(samples)
+    column = ctypes.c_int(0)
+    for start in range(0, n, BLOCK):
+        before = min(start, 2)
+        part = samples[start - before:start + BLOCK]
+        with _diff_lock:
+            lib.diff_2nd(native.int_pointer(part), len(part), 0)
+        count = len(part) - before
+        capacity = 6 * count + 6 * count // LINE_WIDTH + 1
+        out = code.room(capacity)
+        status = lib.compress_6b_lines(native.int_pointer(part) + 4 * before, count, LINE_WIDTH,
+                                       ctypes.byref(column), out, capacity,
+                                       ctypes.byref(code.length), ctypes.byref(code.clamped))
+        yield status, code.clamped.value, ctypes.string_at(out, code.length.value)
+    if column.value:
+        yield 0, 0, b'\n'
+
+
+def _cm6_in_range(lib, samples, code):
+    """Whether every second difference of `samples` has a code (checked a block at a time by
+    the encoder: its count of clamped samples)."""
+    return all(status == 0 and clamped == 0 for status, clamped, _ in
+               _cm6_blocks(lib, samples, code))
+
+
 def _int_data(samples):
     """INT data lines: the samples right-aligned in equal columns, at most 80 per line."""
     if not samples:
@@ -129,8 +161,24 @@ class _Where(object):
         return '%s: waveform %d (%s)' % (name, index, hdr.describe(header))
 
 
-def _waveform_bytes(lib, wave, data_format, clamp, allow_errors, where, code):
-    """WID2, STA2, DAT2, the data lines and CHK2 of one waveform."""
+def _waveform_chunks(lib, wave, data_format, clamp, allow_errors, where, code):
+    """The text of one waveform in pieces: a long CM6 waveform a block of lines at a time (its
+    second differences checked first, in a pass of the encoder that keeps nothing), all else in
+    one piece from _waveform_bytes."""
+    if data_format == 'CM6' and len(wave.samples) > BLOCK:
+        header, samples = _checked(wave, allow_errors, where)
+        # Out-of-range differences take the road that clamps them or names the first.
+        if _cm6_in_range(lib, samples, code):
+            yield _head(wave, header, len(samples), data_format)
+            for _, _, text in _cm6_blocks(lib, samples, code):
+                yield text
+            yield _tail(lib.check_sum(native.int_pointer(samples), len(samples), 0))
+            return
+    yield _waveform_bytes(lib, wave, data_format, clamp, allow_errors, where, code)
+
+
+def _checked(wave, allow_errors, where):
+    """(complete header, samples as array('i')) of a waveform that may be written."""
     if wave.error is not None and not allow_errors:
         raise FormatError('%s was read with a fault (%s); write(..., allow_errors=True) writes '
                           'it anyway' % (where, wave.error))
@@ -144,21 +192,43 @@ def _waveform_bytes(lib, wave, data_format, clamp, allow_errors, where, code):
     if len(samples) > MAX_SAMPLES:
         raise FormatError('%d samples do not fit the WID2 line (at most %d per waveform)'
                           % (len(samples), MAX_SAMPLES))
+    return header, samples
+
+
+def _head(wave, header, count, data_format):
+    """The WID2 line, the STA2 line when there is one, and DAT2."""
+    head = hdr.format_wid2(header, count, data_format)
+    if wave.sta2 is not None:
+        head += hdr.format_sta2(wave.sta2)
+    return head + b'DAT2\n'
+
+
+def _tail(checksum):
+    return ('CHK2 %8d\n' % checksum).encode('ascii')
+
+
+def _waveform_bytes(lib, wave, data_format, clamp, allow_errors, where, code):
+    """WID2, STA2, DAT2, the data lines and CHK2 of one waveform."""
+    header, samples = _checked(wave, allow_errors, where)
     if data_format == 'CM6':
         data, checksum = _cm6_data(lib, samples, clamp, where, code)
     else:
         data = _int_data(samples)
         checksum = lib.check_sum(native.int_pointer(samples), len(samples), 0)
-    parts = [hdr.format_wid2(header, len(samples), data_format)]
-    if wave.sta2 is not None:
-        parts.append(hdr.format_sta2(wave.sta2))
-    parts.append(b'DAT2\n' + data + ('CHK2 %8d\n' % checksum).encode('ascii'))
-    return b''.join(parts)
+    return b''.join((_head(wave, header, len(samples), data_format), data, _tail(checksum)))
 
 
 def to_bytes(waveforms, data_format='CM6', clamp=False, message_id=None, allow_errors=False,
              name='<bytes>'):
     """The text of a GSE2 file holding `waveforms` (see write), as bytes."""
+    return b''.join(to_chunks(waveforms, data_format, clamp, message_id, allow_errors, name))
+
+
+def to_chunks(waveforms, data_format='CM6', clamp=False, message_id=None, allow_errors=False,
+              name='<bytes>'):
+    """The text of a GSE2 file holding `waveforms` (see write) in pieces of bounded size (one
+    per short waveform; a long CM6 waveform in blocks of lines): a FormatError comes before
+    the piece it concerns."""
     data_format = str(data_format).upper()
     if data_format not in ('CM6', 'INT'):
         raise FormatError('%s: unsupported sub-format %r (supported: CM6, INT)'
@@ -167,24 +237,23 @@ def to_bytes(waveforms, data_format='CM6', clamp=False, message_id=None, allow_e
         waveforms = [waveforms]
     lib = native.wavecodec()
     code = _CodeBuffer()
-    parts = []
     if message_id is not None:
         head, tail = _message_lines(message_id)
-        parts.append(head)
+        yield head
     for index, wave in enumerate(waveforms, 1):
         if not isinstance(wave, Waveform):
             raise FormatError('%s: item %d is not a Waveform' % (name, index))
         where = _Where(name, index, wave.header)
         try:
-            parts.append(_waveform_bytes(lib, wave, data_format, clamp, allow_errors, where,
-                                         code))
+            for chunk in _waveform_chunks(lib, wave, data_format, clamp, allow_errors, where,
+                                          code):
+                yield chunk
         except FormatError as e:
             text = str(e)
             where = str(where)
             raise FormatError(text if text.startswith(where) else '%s: %s' % (where, text))
     if message_id is not None:
-        parts.append(tail)
-    return b''.join(parts)
+        yield tail
 
 
 def write(target, waveforms, data_format='CM6', clamp=False, message_id=None,
@@ -205,9 +274,11 @@ def write(target, waveforms, data_format='CM6', clamp=False, message_id=None,
     allow_errors: write waveforms whose `.error` is set (read with strict=False); refused
     otherwise, so that a faulty waveform is never re-saved as a clean file.
     """
-    name = getattr(target, 'name', '<stream>') if hasattr(target, 'write') else target
-    data = to_bytes(waveforms, data_format, clamp, message_id, allow_errors, name)
     if hasattr(target, 'write'):
-        target.write(data)
-    else:
-        write_bytes(target, data)
+        name = getattr(target, 'name', '<stream>')
+        target.write(to_bytes(waveforms, data_format, clamp, message_id, allow_errors, name))
+        return
+    # Staged a piece at a time: the file appears only when every piece is written.
+    with open_output(target) as f:
+        for chunk in to_chunks(waveforms, data_format, clamp, message_id, allow_errors, target):
+            f.write(chunk)
