@@ -1,7 +1,8 @@
 """The GSE2 commands of the wavecodec command line: info, verify, decode, encode and plot.
 
 Argument parsing and printing only; the work is done by the gse2 package. Errors reach the
-command line's main(), which prints one line and exits non-zero.
+command line's main(), which prints one line and exits non-zero. Modules only some commands use
+(plot, verify_many with multiprocessing) are imported by those commands.
 """
 from __future__ import print_function
 
@@ -10,13 +11,11 @@ import re
 import sys
 from array import array
 
-from . import plot
 from ..commandline import (STDIO, UsageError, check_input, display, done, one_stdin, print_error,
                            read_bytes, reader_input, stdin)
 from ..compat import array_from_bytes, array_to_bytes, native_str
 from ..errors import FormatError, LibraryNotFoundError, WaveformError
 from ..safeio import check_output, open_output, write_bytes
-from . import verify_many
 from .header import complete, describe
 from .reader import read
 from .waveform import INT32_MAX, INT32_MIN, Waveform
@@ -128,6 +127,7 @@ def cmd_verify(args):
         raise UsageError('--jobs %d: give 1 or more (0: one per processor)' % args.jobs)
     jobs = args.jobs or _processors()
     sys.stdout.flush()
+    from . import verify_many  # here: it brings multiprocessing
     return verify_many.run(args.files, jobs, args.glob)
 
 
@@ -244,6 +244,7 @@ def cmd_encode(args):
 
 
 def cmd_plot(args):
+    from . import plot
     check_output(args.output, [args.file])
     waves = _read(args.file)
     title = args.title if args.title is not None else os.path.basename(display(args.file))

@@ -9,9 +9,8 @@ kilobytes (at most about 320 kB: 600 x 400 image pixels, or 24,000 wiggle points
 import base64
 import struct
 import zlib
-from xml.sax.saxutils import escape
 
-from ..svgplot import nice_ticks
+from ..svgplot import escape, nice_ticks
 
 WIDTH, HEIGHT = 1000, 700
 LEFT, RIGHT, TOP, BOTTOM = 80, 20, 40, 50
