@@ -244,13 +244,23 @@ class SampleBlocks(TempDirCase):
             self.assertEqual(list(got), samples, size)
             got = self.commands._text_samples(io.BytesIO(text.rstrip()), 'x')
             self.assertEqual(list(got), samples, size)
+            # One per line, the layout read as a JSON list, with words JSON refuses.
+            lines = ('\n'.join(map(str, samples)) + '\n007\n-0\n+5\n').encode('ascii')
+            got = self.commands._text_samples(io.BytesIO(lines), 'x')
+            self.assertEqual(list(got), samples + [7, 0, 5], size)
         self.commands.TEXT_BLOCK = 4
         with self.assertRaises(wavecodec.FormatError) as cm:
             self.commands._text_samples(io.BytesIO(b'1 22 333 4444 55x55 6'), 'in.txt')
         self.assertIn("in.txt: '55x55' is not an integer sample", str(cm.exception))
-        with self.assertRaises(wavecodec.FormatError) as cm:
-            self.commands._text_samples(io.BytesIO(b'1 2147483648'), 'in.txt')
-        self.assertIn('outside the 32-bit range', str(cm.exception))
+        for text in (b'1 2147483648', b'1\n-2147483649\n'):
+            with self.assertRaises(wavecodec.FormatError) as cm:
+                self.commands._text_samples(io.BytesIO(text), 'in.txt')
+            self.assertIn('outside the 32-bit range', str(cm.exception))
+        for bad in (b'1e3', b'true', b'1.5', b'--1', b'[2]', b'NaN'):
+            with self.assertRaises(wavecodec.FormatError) as cm:
+                self.commands._text_samples(io.BytesIO(b'1\n' + bad + b'\n3\n'), 'in.txt')
+            self.assertIn("'%s' is not an integer sample" % bad.decode('ascii'),
+                          str(cm.exception))
 
     def test_samples_printed_in_blocks(self):
         import io
