@@ -178,6 +178,39 @@ class BlockWrites(TempDirCase):
         self.assertEqual(self.leftovers(), [])
 
 
+class QuickHeaderChecks(TempDirCase):
+    """complete() passes the usual values through quick tests before its field-by-field
+    checks: with or without them, every header gives the same result or the same message."""
+
+    def test_same_verdict_with_and_without_the_quick_tests(self):
+        from wavecodec.compat import PY2
+        from wavecodec.gse2 import header as hdr
+        odd = [dict(station=s) for s in ('', 'ABCDE', 'ABCDEF', ' AB', 'A B', 'A\x00B', 'A\tB',
+                                         u'\xc4B', 5, None, 'AB~', 'AB\x7f')]
+        odd += [dict(instrument_type=v) for v in ('STS-2', 'STS-2X', 'GS 13')]
+        odd += [dict(year=v) for v in (2024.0, True, '2024', 10 ** 30, -1)]
+        odd += [dict(second=v) for v in (59.9999, 1, float('nan'), float('inf'), -0.0, '1')]
+        odd += [dict(sample_rate=v) for v in (1e-7, 1e7, 9999.9999995, 12345, 10 ** 400,
+                                              float('-inf'), False)]
+        odd += [dict(calibration=v) for v in (1e100, -1e-100, 0, 99999999, 1.5e307)]
+        odd += [dict(vertical_angle=v, horizontal_angle=w)
+                for v, w in ((99.9, 999.9), (-99.9, -999.9), (100.0, 1000.0))]
+        if PY2:
+            odd += [dict(station=b'\xc4B'), dict(channel=u'BHZ'), dict(year=long(2024))]  # noqa
+        quick = hdr._usual_values
+        for fields in odd:
+            verdicts = []
+            for fast in (quick, lambda full: False):
+                hdr._usual_values = fast
+                try:
+                    verdicts.append(('ok', hdr.complete(header(**fields))))
+                except wavecodec.FormatError as e:
+                    verdicts.append(('refused', str(e)))
+                finally:
+                    hdr._usual_values = quick
+            self.assertEqual(verdicts[0], verdicts[1], fields)
+
+
 class BadWrites(TempDirCase):
     def check_refused(self, waves, text, **options):
         with self.assertRaises(wavecodec.FormatError) as cm:

@@ -233,26 +233,39 @@ _FLOAT_FORMATS = tuple((name, fmt, last - first + 1) for name, first, last, kind
                        in WID2_TABLE if kind == 'float' and name != 'second')
 _FIELD_SET = frozenset(FIELDS)
 _REQUIRED_SET = frozenset(REQUIRED)
-_TEXT_TYPES = tuple(set(string_types))
-_INT_TYPES = tuple(set(integer_types))
-# Printable ASCII, not beginning with a blank.
-_PRINTABLE = re.compile(r'(?:[!-~][ -~]*)?\Z')
+_TEXT_VALUES = operator.itemgetter(*[name for name, _ in _TEXT_WIDTHS])
+_INT_VALUES = operator.itemgetter(*[name for name, kind in _NUMBER_KINDS if kind == 'int'])
+_FLOAT_VALUES = operator.itemgetter(*[name for name, kind in _NUMBER_KINDS if kind == 'float'])
+_INT_TYPE_SET = frozenset(integer_types)
+_NUMBER_TYPE_SET = frozenset(integer_types + (float,))
+# The text fields joined by NULs: each printable ASCII within its width, not beginning with a
+# blank.
+_TEXT_FIELDS_PATTERN = re.compile(u'\0'.join(u'(?:[!-~][ -~]{0,%d})?' % (width - 1)
+                                              for _, width in _TEXT_WIDTHS) + u'\\Z')
+# The floats printed in their columns, all in one: longer than this when one does not fit.
+_FLOATS_FORMAT = ' '.join(fmt for _, fmt, _ in _FLOAT_FORMATS)
+_FLOATS_WIDTH = sum(width for _, _, width in _FLOAT_FORMATS) + len(_FLOAT_FORMATS) - 1
+_FLOAT_NAMES = operator.itemgetter(*[name for name, _, _ in _FLOAT_FORMATS])
 _WID2_FORMAT = 'WID2' + ''.join(before + fmt for _, _, _, _, fmt, before in WID2_TABLE) + '\n'
 
 
 def _usual_values(full):
-    """Whether every field of `full` passes complete()'s type and character checks, tested
-    quickly for the usual types (plain str, int and finite float); False for anything else."""
-    for name, width in _TEXT_WIDTHS:
-        value = full[name]
-        if not (type(value) in _TEXT_TYPES and len(value) <= width and _PRINTABLE.match(value)):
+    """Whether every field of `full` passes complete()'s type and character checks, tested at
+    once: the text fields by one pattern over them joined (widths, printable ASCII, no leading
+    blank), the numbers by their types (plain int; plain int or float where a float is taken)
+    and a finite sum of the floats. False for anything else, which the full checks then name."""
+    try:
+        if not _TEXT_FIELDS_PATTERN.match(u'\0'.join(_TEXT_VALUES(full))):
             return False
-    for name, kind in _NUMBER_KINDS:
-        value = full[name]
-        if not (type(value) in _INT_TYPES or
-                (type(value) is float and kind == 'float' and value - value == 0.0)):
+        if not _INT_TYPE_SET.issuperset(map(type, _INT_VALUES(full))):
             return False
-    return True
+        floats = _FLOAT_VALUES(full)
+        if not _NUMBER_TYPE_SET.issuperset(map(type, floats)):
+            return False
+        total = sum(floats)
+    except (TypeError, ValueError, OverflowError):  # not text, text not ASCII, huge int
+        return False
+    return total - total == 0
 
 
 def complete(header):
@@ -304,8 +317,16 @@ def complete(header):
                           % full['second'])
     full.update(year=when.year, month=when.month, day=when.day, hour=when.hour,
                 minute=when.minute, second=when.second + when.microsecond // 1000 / 1000.0)
-    for name, fmt, width in _FLOAT_FORMATS:
-        if len(fmt % full[name]) > width:
+    try:
+        fits = len(_FLOATS_FORMAT % _FLOAT_NAMES(full)) == _FLOATS_WIDTH
+    except (OverflowError, TypeError):  # an int beyond any float (TypeError under 2.7)
+        fits = False
+    for name, fmt, width in () if fits else _FLOAT_FORMATS:
+        try:
+            text = fmt % full[name]
+        except (OverflowError, TypeError):
+            text = None
+        if text is None or len(text) > width:
             raise FormatError('WID2 field %s %r does not fit its %d columns (%s)'
                               % (name, full[name], width, fmt))
     rate = full['sample_rate']
