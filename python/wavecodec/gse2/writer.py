@@ -23,7 +23,7 @@ _diff_lock = threading.Lock()
 
 
 def _second_differences(lib, samples):
-    diffs = array('i', samples)
+    diffs = samples[:]  # a copy of array('i') by slicing: one memcpy under 2.7 as well
     with _diff_lock:
         lib.diff_2nd(native.int_pointer(diffs), len(diffs), 0)
     return diffs
@@ -85,7 +85,7 @@ def _cm6_data(lib, samples, clamp, where, code):
     if status != 0:
         raise FormatError('%s: the encoder failed (status %d after %d characters)'
                           % (where, status, len(text)))
-    decoded = array('i', diffs)
+    decoded = diffs[:]
     lib.rem_2nd_diff(native.int_pointer(decoded), len(decoded))
     return text, lib.check_sum(native.int_pointer(decoded), len(decoded), 0)
 
