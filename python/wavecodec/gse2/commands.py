@@ -149,7 +149,7 @@ def _write_samples(f, samples, fmt):
     for start in range(0, len(samples), FORMAT_BLOCK):
         block = samples[start:start + FORMAT_BLOCK]
         if fmt == 'text':
-            f.write((('%d\n' * len(block)) % tuple(block)).encode('ascii'))
+            f.write((b'%d\n' * len(block)) % tuple(block))
             continue
         if sys.byteorder == 'big':
             block.byteswap()
