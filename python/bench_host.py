@@ -10,6 +10,8 @@ Usage: python3 python/bench_host.py [--runs N] [--only ROW[,ROW...]] [--markdown
   decode     `wavecodec decode` of those samples to text; <= 3 s and <= 300 MB
   startup    `python -m wavecodec info` of a one-waveform file; target <= 0.10 s
   verify     `verify --jobs 2` of 200 files of 500 waveforms of 100 samples; faster than --jobs 1
+  mseed      a GSE2 file of 1,000,000 samples to Steim-2 miniSEED and back (when libmseedio is
+             built); each conversion at most 3x the GSE2 read
 The command rows run the command line in a child process of the same interpreter; their memory
 is the child's peak resident size. Each row also gives the least processor time of its runs
 (the process and its children): on a loaded machine the wall time is mostly waiting. Python 2.7 is held to twice the Python 3 targets. Run on a
@@ -205,6 +207,36 @@ def row_many(table, folder, runs, rows):
                   '<= %.2f s' % (0.15 * SLACK), seconds <= 0.15 * SLACK)
 
 
+def row_mseed(table, folder, runs):
+    """GSE2 file to Steim-2 miniSEED file and back, whole files, against the GSE2 read of the
+    same 1,000,000 samples (skipped when libmseedio is not built)."""
+    from wavecodec import mseed
+    try:
+        from wavecodec.mseed import shim
+        shim.library()
+    except wavecodec.LibraryNotFoundError as e:
+        print('miniSEED conversions: SKIPPED (%s)' % str(e).split(';')[0])
+        return
+    header = dict(station='BENCH', channel='HHZ', year=2024, month=1, day=1, sample_rate=100.0)
+    # miniSEED needs a network: an STA2 line gives it.
+    wave = wavecodec.Waveform(header, realistic(1000000), sta2={'network': 'XX'})
+    gse = os.path.join(folder, 'mseed.gse')
+    records = os.path.join(folder, 'bench.mseed')
+    back = os.path.join(folder, 'mseed-back.gse')
+    wavecodec.write(gse, [wave])
+    read_s, _ = best(lambda: wavecodec.read(gse), runs)
+    to_s, _ = best(lambda: mseed.write(records, wavecodec.read(gse)), runs)
+    to_cpu = last_cpu[0]
+    from_s, _ = best(lambda: wavecodec.write(back, mseed.read(records)), runs)
+    assert wavecodec.read(back)[0].samples == wave.samples
+    for task, seconds, cpu in (('GSE2 -> miniSEED, 1M samples', to_s, to_cpu),
+                               ('miniSEED -> GSE2, 1M samples', from_s, last_cpu[0])):
+        ratio = seconds / read_s
+        table.row(task, '%.1f ms, %.1fx the GSE2 read (%.1f ms); CPU %.1f ms'
+                  % (1e3 * seconds, ratio, 1e3 * read_s, 1e3 * cpu),
+                  '<= %gx the read' % (3 * SLACK), ratio <= 3 * SLACK)
+
+
 def samples_text(path, n):
     """A text file of `n` samples, one per line, written a block at a time."""
     block = realistic(100000)
@@ -278,7 +310,8 @@ def row_verify(table, folder, runs):
         print('  verify --jobs 2 said: %s' % said[-1].strip())
 
 
-ROWS = ['write1m', 'read10k', 'heads10k', 'write10k', 'encode', 'decode', 'startup', 'verify']
+ROWS = ['write1m', 'read10k', 'heads10k', 'write10k', 'encode', 'decode', 'startup', 'verify',
+        'mseed']
 
 
 def main(argv):
@@ -323,6 +356,8 @@ def main(argv):
             row_startup(table, folder, runs)
         if 'verify' in rows:
             row_verify(table, folder, runs)
+        if 'mseed' in rows:
+            row_mseed(table, folder, runs)
     finally:
         shutil.rmtree(folder)
     if table.misses:

@@ -1,5 +1,5 @@
 """The wavecodec command line: parses the command name and hands the arguments to the module
-of that format's commands (gse2.commands, ibm_commands, segy.commands).
+of that format's commands (gse2.commands, ibm_commands, segy.commands, mseed.commands).
 
 User errors (bad files, bad options, a missing library) give one line on standard error and a
 non-zero exit: 1 for bad input, 2 for bad usage, 130 after Ctrl-C. '-' is standard input as an
@@ -25,13 +25,14 @@ COMMAND_MODULES = (
     ('wavecodec.gse2.commands', ('info', 'verify', 'decode', 'encode', 'plot')),
     ('wavecodec.ibm_commands', ('ibm2ieee',)),
     ('wavecodec.segy.commands', ('segy-info', 'segy-convert', 'segy-plot')),
+    ('wavecodec.mseed.commands', ('gse2-to-mseed', 'mseed-to-gse2')),
 )
 
 
 def build_parser(command=None):
     """The parser of every command, or of only the module that has `command`."""
-    p = Parser(prog=PROG, description='GSE2.0 waveform files (CM6 and INT), IBM floats and '
-               'SEG-Y/SU files.')
+    p = Parser(prog=PROG, description='GSE2.0 waveform files (CM6 and INT), IBM floats, '
+               'SEG-Y/SU files and miniSEED conversion.')
     sub = p.add_subparsers(dest='command', metavar='COMMAND')
     chosen = [name for name, commands in COMMAND_MODULES if command in commands]
     for name in chosen or [name for name, _ in COMMAND_MODULES]:
