@@ -277,3 +277,19 @@ class SampleBlocks(TempDirCase):
         out = io.BytesIO()
         self.commands._write_samples(out, array('i'), 'text')
         self.assertEqual(out.getvalue(), b'')
+
+
+class CommandTable(TempDirCase):
+    def test_each_module_registers_the_commands_listed_for_it(self):
+        # The command line imports a command's module by this table: a name missing from it,
+        # or listed under the wrong module, would make the command unknown.
+        import argparse
+        from importlib import import_module
+        from wavecodec import cli
+        for name, commands in cli.COMMAND_MODULES:
+            parser = argparse.ArgumentParser()
+            import_module(name).register(parser.add_subparsers())
+            self.assertEqual(tuple(parser._subparsers._group_actions[0].choices), commands, name)
+        parser = cli.build_parser('info')
+        self.assertEqual(list(parser._subparsers._group_actions[0].choices),
+                         list(cli.COMMAND_MODULES[0][1]))
