@@ -15,6 +15,7 @@ import sys
 
 from importlib import import_module
 
+from . import __version__
 from .commandline import PROG, Parser, UsageError, print_error
 from .errors import LibraryNotFoundError, WaveformError
 
@@ -33,6 +34,7 @@ def build_parser(command=None):
     """The parser of every command, or of only the module that has `command`."""
     p = Parser(prog=PROG, description='GSE2.0 waveform files (CM6 and INT), IBM floats, '
                'SEG-Y/SU files and miniSEED conversion.')
+    p.add_argument('--version', action='version', version='%s %s' % (PROG, __version__))
     sub = p.add_subparsers(dest='command', metavar='COMMAND')
     chosen = [name for name, commands in COMMAND_MODULES if command in commands]
     for name in chosen or [name for name, _ in COMMAND_MODULES]:
