@@ -9,7 +9,7 @@ import threading
 import unittest
 
 from .helpers import PYTHON_DIR, TempDirCase, header, signal as seismogram, wavecodec
-from wavecodec import safeio
+from wavecodec import fileops, output_strategies
 from wavecodec.atomic import SameFileError, open_output, write_bytes
 
 
@@ -182,17 +182,17 @@ class Failures(TempDirCase):
         self.assertUntouched()
 
     def test_interrupt_waits_for_an_in_place_copy(self):
-        real_copy = safeio._copy
+        real_copy = fileops.copy
 
         def interrupted_copy(source, target):
             os.kill(os.getpid(), signal.SIGINT)
             return real_copy(source, target)
-        safeio._copy = interrupted_copy
+        fileops.copy = interrupted_copy
         try:
             with self.assertRaises(KeyboardInterrupt):
                 write_bytes(self.target, b'complete new content\n')
         finally:
-            safeio._copy = real_copy
+            fileops.copy = real_copy
         self.assertEqual(self.read_bytes('twin.gse'), b'complete new content\n')
         self.assertEqual(self.leftovers(), ['out.gse', 'twin.gse'])
 
@@ -203,13 +203,13 @@ class Failures(TempDirCase):
         def failing_rename(source, target):
             seen.append(source)
             raise OSError(errno.EXDEV, os.strerror(errno.EXDEV), source)
-        saved = safeio.replace_file
-        safeio.replace_file = failing_rename
+        saved = output_strategies.replace_file
+        output_strategies.replace_file = failing_rename
         try:
             with self.assertRaises(EnvironmentError) as caught:
                 write_bytes(single, b'new')
         finally:
-            safeio.replace_file = saved
+            output_strategies.replace_file = saved
         self.assertTrue(seen[0].endswith('.part'))
         self.assertEqual(caught.exception.filename, single)
         self.assertNotIn('.part', str(caught.exception))
