@@ -1,5 +1,6 @@
 """The output layer: what a write does to links, FIFOs, folders, permissions and failures."""
 import errno
+import fcntl
 import os
 import signal
 import stat
@@ -11,6 +12,12 @@ import unittest
 from .helpers import PYTHON_DIR, TempDirCase, header, signal as seismogram, wavecodec
 from wavecodec import fileops, output_strategies
 from wavecodec.atomic import SameFileError, open_output, write_bytes
+
+
+def cli_env():
+    env = dict(os.environ)
+    env['PYTHONPATH'] = PYTHON_DIR + os.pathsep + env.get('PYTHONPATH', '')
+    return env
 
 
 class Targets(TempDirCase):
@@ -215,6 +222,98 @@ class Failures(TempDirCase):
         self.assertNotIn('.part', str(caught.exception))
         self.assertEqual(self.read_bytes('single.gse'), b'old')
         self.assertUntouched(['single.gse'])
+
+
+class InPlaceOverwrite(TempDirCase):
+    """A file overwritten in place (hard links) on a nearly full disk and by two writers."""
+
+    def setUp(self):
+        TempDirCase.setUp(self)
+        self.mount = None
+
+    def tearDown(self):
+        if self.mount is not None:
+            subprocess.call(['umount', self.mount])
+        TempDirCase.tearDown(self)
+
+    def small_disk(self, size):
+        """A tmpfs of `size` bytes mounted in the test's folder (needs root)."""
+        folder = self.path('disk')
+        os.mkdir(folder)
+        with open(os.devnull, 'wb') as quiet:
+            status = subprocess.call(['mount', '-t', 'tmpfs', '-o', 'size=%d' % size, 'tmpfs',
+                                      folder], stdout=quiet, stderr=quiet)
+        if status != 0:
+            self.skipTest('cannot mount a tmpfs here (needs root)')
+        self.mount = folder
+        return folder
+
+    def fill(self, folder, leave):
+        """Fills the file system of `folder` until `leave` bytes are free."""
+        st = os.statvfs(folder)
+        with open(os.path.join(folder, 'filler'), 'wb') as f:
+            f.write(b'\0' * (st.f_bavail * st.f_frsize - leave))
+
+    def assertContent(self, path, data):
+        with open(path, 'rb') as f:
+            got = f.read()
+        self.assertTrue(got == data, '%s holds %d bytes beginning %r, not the %d expected'
+                        % (path, len(got), got[:20], len(data)))
+
+    def test_full_disk_keeps_the_old_file(self):
+        folder = self.small_disk(2 << 20)
+        target = os.path.join(folder, 'out.bin')
+        old = b'old content\n' * 8000
+        with open(target, 'wb') as f:
+            f.write(old)
+        os.link(target, os.path.join(folder, 'twin.bin'))
+        new = b'N' * (600 << 10)
+        # Room to stage the new data beside the target, but not to grow the target to it.
+        self.fill(folder, len(new) + (len(new) - len(old)) // 2)
+        real = fileops._posix_fallocate
+
+        def unsupported(fd, offset, length):
+            raise OSError(errno.EOPNOTSUPP, os.strerror(errno.EOPNOTSUPP))
+        # Reserved by the system, and by writing zeros where the system cannot reserve.
+        for fallocate in (real, unsupported):
+            fileops._posix_fallocate = fallocate
+            try:
+                with self.assertRaises(EnvironmentError) as caught:
+                    write_bytes(target, new)
+            finally:
+                fileops._posix_fallocate = real
+            self.assertEqual((caught.exception.errno, caught.exception.filename),
+                             (errno.ENOSPC, target))
+            for name in ('out.bin', 'twin.bin'):
+                self.assertContent(os.path.join(folder, name), old)
+            self.assertEqual(sorted(os.listdir(folder)), ['filler', 'out.bin', 'twin.bin'])
+        # With room, the same write goes through.
+        os.unlink(os.path.join(folder, 'filler'))
+        write_bytes(target, new)
+        self.assertContent(os.path.join(folder, 'twin.bin'), new)
+
+    def test_a_second_writer_waits_for_the_first(self):
+        target = self.write_bytes('out.gse', b'old\n')
+        os.link(target, self.path('twin.gse'))
+        code = 'import sys\nfrom wavecodec.safeio import write_bytes\n' \
+               'write_bytes(sys.argv[1], b"second writer\\n")\n'
+        with open(target, 'r+b') as first:
+            fcntl.lockf(first, fcntl.LOCK_EX)
+            second = subprocess.Popen([sys.executable, '-c', code, target], env=cli_env())
+            waiting = False
+            while second.poll() is None and not waiting:
+                with open('/proc/locks') as locks:
+                    waiting = any('->' in line and str(second.pid) in line.split()
+                                  for line in locks)
+            self.assertTrue(waiting, 'the second writer did not wait for the lock')
+            # Read through the locked file: closing another descriptor would drop the lock.
+            self.assertEqual(first.read(), b'old\n')
+            first.seek(0)
+            first.write(b'first writer, a longer line\n')
+            first.flush()
+            fcntl.lockf(first, fcntl.LOCK_UN)
+        self.assertEqual(second.wait(), 0)
+        self.assertEqual(self.read_bytes('twin.gse'), b'second writer\n')
 
 
 if __name__ == '__main__':

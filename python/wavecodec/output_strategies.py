@@ -4,7 +4,6 @@ file, a regular file overwritten in place, a FIFO or device written into, standa
 Each stages the data in a file object (`stage`), sends it to the target once it is complete
 (`commit`) and removes what it made (`discard`, also after a commit).
 """
-import errno
 import os
 import stat
 import sys
@@ -87,14 +86,10 @@ class InPlaceOutput(Staged):
         size = os.fstat(fd).st_size
         out = os.open(self.path, os.O_WRONLY)
         try:
-            # Space first where the system can reserve it: a full disk then fails before the
-            # file is touched.
-            if size > os.fstat(out).st_size and hasattr(os, 'posix_fallocate'):
-                try:
-                    os.posix_fallocate(out, 0, size)
-                except OSError as e:
-                    if e.errno not in (errno.EINVAL, errno.EOPNOTSUPP, errno.ENOSYS):
-                        raise
+            # One in-place writer at a time: two would interleave their data.
+            fileops.lock(out)
+            # The space first: a full disk then fails before the first old byte is replaced.
+            fileops.reserve(out, size)
             with fileops.InterruptAfter():
                 fileops.copy(fd, out)
                 os.ftruncate(out, size)

@@ -8,8 +8,10 @@ The target is the file the caller named:
 - a regular file is replaced in one step: the data goes to a temporary file beside it that is
   renamed over it when complete; an existing file keeps its permission bits and its owner;
 - a regular file with more than one hard link, or owned by another user, or in a folder that
-  takes no temporary file, is overwritten in place once the complete data is staged: every link
-  keeps seeing the file and the owner stays;
+  takes no temporary file, is overwritten in place once the complete data is staged and the
+  space it needs is reserved (a full disk fails before an old byte is replaced), under an
+  exclusive lock (a second writer waits for the first): every link keeps seeing the file and the
+  owner stays;
 - an output that is the same file as one of the inputs is refused before anything is written.
 
 Streams (standard output, FIFOs, devices) and in-place targets get the data only once it is
