@@ -316,5 +316,62 @@ class InPlaceOverwrite(TempDirCase):
         self.assertEqual(self.read_bytes('twin.gse'), b'second writer\n')
 
 
+class Unprivileged(TempDirCase):
+    """Folders and files a user without root's rights cannot write. Run as root, the writer runs
+    as user nobody (setpriv), keeping only the right to read and search folders so that the
+    interpreter and the checkout stay reachable."""
+
+    def run_writer(self, targets):
+        """Writes b'new' to each of `targets` in another process; its lines, 'ok' or
+        'errno|filename|message' per target."""
+        code = ('import sys\nfrom wavecodec.safeio import write_bytes\n'
+                'for target in sys.argv[1:]:\n'
+                '    try:\n'
+                '        write_bytes(target, b"new")\n'
+                '        print("ok")\n'
+                '    except EnvironmentError as e:\n'
+                '        print("%s|%s|%s" % (e.errno, e.filename, e))\n')
+        command = [sys.executable, '-c', code]
+        if os.geteuid() == 0:
+            # os.access checks without that right: the test's folder must be searchable.
+            os.chmod(self.dir, 0o711)
+            command = ['setpriv', '--reuid=65534', '--regid=65534', '--clear-groups',
+                       '--inh-caps=+dac_read_search', '--ambient-caps=+dac_read_search'] + command
+        try:
+            p = subprocess.Popen(command + list(targets), env=cli_env(), stdout=subprocess.PIPE,
+                                 stderr=subprocess.PIPE)
+        except OSError:
+            self.skipTest('setpriv is not installed')
+        out, err = p.communicate()
+        if p.returncode != 0:
+            self.skipTest('cannot run as an unprivileged user here: %s' % err.decode('latin-1'))
+        return out.decode('utf-8').splitlines()
+
+    def test_read_only_folder_names_the_target(self):
+        folder = self.path('ro')
+        os.mkdir(folder)
+        open_file, locked, new = (os.path.join(folder, n) for n in ('open', 'locked', 'new'))
+        for path, mode in ((open_file, 0o666), (locked, 0o444)):
+            with open(path, 'wb') as f:
+                f.write(b'old')
+            os.chmod(path, mode)
+        os.chmod(folder, 0o555)
+        try:
+            lines = self.run_writer([new, locked, open_file])
+        finally:
+            os.chmod(folder, 0o755)
+        self.assertEqual(len(lines), 3, lines)
+        for line, target in zip(lines, (new, locked)):
+            code, filename, message = line.split('|')
+            self.assertEqual((int(code), filename), (errno.EACCES, target))
+            self.assertNotIn('.part', message)
+        # A writable file in the folder is overwritten in place.
+        self.assertEqual(lines[2], 'ok')
+        self.assertEqual(sorted(os.listdir(folder)), ['locked', 'open'])
+        for path, data in ((locked, b'old'), (open_file, b'new')):
+            with open(path, 'rb') as f:
+                self.assertEqual(f.read(), data)
+
+
 if __name__ == '__main__':
     unittest.main()

@@ -105,8 +105,12 @@ class RenameOutput(Staged):
     mode = 'rename'
 
     def stage(self, folder=None):
-        fd, self.temp = tempfile.mkstemp(prefix='.%s.' % os.path.basename(self.path),
-                                         suffix='.part', dir=os.path.dirname(self.path))
+        try:
+            fd, self.temp = tempfile.mkstemp(prefix='.%s.' % os.path.basename(self.path),
+                                             suffix='.part', dir=os.path.dirname(self.path))
+        except EnvironmentError as e:
+            # The error names a temporary name the caller never gave: messages name the target.
+            raise IOError(e.errno, e.strerror)
         self.file = os.fdopen(fd, 'w+b')
         return self.file
 
