@@ -37,6 +37,38 @@ class Targets(TempDirCase):
         self.assertTrue(os.path.islink(self.path('dangling')))
         self.assertEqual(self.read_bytes('made.bin'), b'new')
 
+    def test_path_like_names_and_descriptors(self):
+        class Named(object):
+            def __init__(self, name):
+                self.name = name
+
+            def __fspath__(self):
+                return self.name
+        wavecodec.write(Named(self.path('a.gse')), [self.wave])
+        self.assertEqual(list(wavecodec.read(self.path('a.gse'))[0].samples),
+                         list(self.wave.samples))
+        write_bytes(self.path('b.bin').encode('ascii'), b'bytes name')
+        self.assertEqual(self.read_bytes('b.bin'), b'bytes name')
+        # A descriptor is written at its position and stays open.
+        fd = os.open(self.path('c.gse'), os.O_WRONLY | os.O_CREAT, 0o644)
+        try:
+            os.write(fd, b'before\n')
+            wavecodec.write(fd, [self.wave])
+            os.write(fd, b'after\n')
+        finally:
+            os.close(fd)
+        data = self.read_bytes('c.gse')
+        self.assertEqual(data, b'before\n' + self.gse('d.gse', [self.wave]) + b'after\n')
+        with self.assertRaises(EnvironmentError) as caught:
+            write_bytes(fd, b'closed')
+        self.assertEqual((caught.exception.errno, caught.exception.filename),
+                         (errno.EBADF, 'file descriptor %d' % fd))
+        for bad in (2.5, [self.path('x')], True):
+            with self.assertRaises(TypeError) as caught:
+                write_bytes(bad, b'x')
+            self.assertIn('not %s' % type(bad).__name__, str(caught.exception))
+        self.assertEqual(self.leftovers(), ['a.gse', 'b.bin', 'c.gse', 'd.gse'])
+
     def test_permissions_kept_and_new_files_follow_umask(self):
         target = self.write_bytes('p.bin', b'old')
         os.chmod(target, 0o640)

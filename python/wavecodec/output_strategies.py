@@ -1,5 +1,6 @@
 """The ways an output reaches its target, one class each: a temporary file renamed over a regular
-file, a regular file overwritten in place, a FIFO or device written into, standard output.
+file, a regular file overwritten in place, a FIFO or device written into, an open descriptor
+(standard output).
 
 Each stages the data in a file object (`stage`), sends it to the target once it is complete
 (`commit`) and removes what it made (`discard`, also after a commit).
@@ -44,15 +45,21 @@ class Staged(object):
                 pass
 
 
-class StdoutOutput(Staged):
-    """Standard output: written into once the data is complete."""
+class DescriptorOutput(Staged):
+    """An open file descriptor (standard output for '-'): written into at its position once the
+    data is complete, and left open."""
 
     mode = 'stream'
 
+    def __init__(self, fd, st=None):
+        Staged.__init__(self, None, st)
+        self.fd = fd
+
     def send(self, fd):
-        # Python's own buffered output first, then the data.
-        sys.stdout.flush()
-        fileops.copy(fd, 1)
+        if self.fd == 1:
+            # Python's own buffered output first, then the data.
+            sys.stdout.flush()
+        fileops.copy(fd, self.fd)
 
 
 class StreamOutput(Staged):

@@ -4,7 +4,8 @@ import errno
 import os
 import stat
 
-from .output_strategies import InPlaceOutput, RenameOutput, StdoutOutput, StreamOutput
+from .compat import PY2, fspath, integer_types
+from .output_strategies import DescriptorOutput, InPlaceOutput, RenameOutput, StreamOutput
 
 STDIO = '-'
 # Name used for standard output in messages.
@@ -18,8 +19,32 @@ class SameFileError(IOError):
         return '%s: %s' % (self.filename, self.strerror)
 
 
+def normalize(target):
+    """`target` as this layer takes it: '-', a file name (str) or an open file descriptor (int,
+    written at its position and left open). Path-like objects give their name; TypeError says
+    what a target of any other kind is."""
+    if isinstance(target, integer_types) and not isinstance(target, bool):
+        if target < 0:
+            raise IOError(errno.EBADF, os.strerror(errno.EBADF), display(target))
+        return int(target)
+    if target is None:
+        raise IOError(errno.ENOENT, 'no output file named', repr(target))
+    try:
+        name = fspath(target)
+    except TypeError:
+        raise TypeError('an output is a file name, path-like object or file descriptor, not '
+                        '%s %r' % (type(target).__name__, target))
+    if not PY2 and isinstance(name, bytes):
+        name = os.fsdecode(name)
+    if not name:
+        raise IOError(errno.ENOENT, 'no output file named', repr(target))
+    return name
+
+
 def display(target):
     """The target as messages name it."""
+    if isinstance(target, integer_types):
+        return 'file descriptor %d' % target
     return STDOUT_NAME if target == STDIO else target
 
 
@@ -56,12 +81,18 @@ def _check_folder(target, path):
 
 
 def choose(target, inputs):
-    """The strategy that writes `target` ('-': standard output); raises IOError naming the
+    """The strategy that writes `target` (as normalize gives it); raises IOError naming the
     target for one that cannot be written, SameFileError for one of `inputs`."""
-    if target == STDIO:
-        st = os.fstat(1)
+    if target == STDIO or isinstance(target, integer_types):
+        fd = 1 if target == STDIO else target
+        try:
+            st = os.fstat(fd)
+        except OSError as e:
+            raise IOError(e.errno, e.strerror, display(target))
+        if stat.S_ISDIR(st.st_mode):
+            raise IOError(errno.EISDIR, 'Is a directory', display(target))
         check_not_input(target, st, inputs)
-        return StdoutOutput(None, st)
+        return DescriptorOutput(fd, st)
     if target.endswith(os.sep) and not os.path.isdir(target):
         # realpath would drop the slash: 'file/' must not write to 'file'.
         code = errno.ENOTDIR if os.path.lexists(target.rstrip(os.sep)) else errno.EISDIR

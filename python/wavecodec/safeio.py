@@ -1,7 +1,8 @@
 """Output files written safely: every writer of the package goes through open_output.
 
-The target is the file the caller named:
-- '-' is standard output;
+The target is the file the caller named (a str or bytes name, a path-like object, or an open
+file descriptor):
+- '-' is standard output; a file descriptor is written at its position and left open;
 - a symbolic link is followed: the link stays and the file it points to gets the data;
 - a directory is refused before anything is written, and so is a block device or socket;
 - a FIFO or character device is written into directly, never replaced;
@@ -21,11 +22,10 @@ temporary file is removed, the old target is left as it was and the error names 
 output_target decides what a target is and which strategy writes it; output_strategies holds the
 strategies; fileops the file-system steps they are made of.
 """
-import errno
 import os
 
 from .output_target import (STDIO, STDOUT_NAME, SameFileError, check_not_input, choose,
-                            display, stage)
+                            display, normalize, stage)
 
 __all__ = ['STDIO', 'STDOUT_NAME', 'SafeOutput', 'SameFileError', 'check_not_input',
            'check_output', 'open_output', 'write_bytes']
@@ -49,9 +49,7 @@ class SafeOutput(object):
     """
 
     def __init__(self, target, inputs=()):
-        if not target:
-            raise IOError(errno.ENOENT, 'no output file named', repr(target))
-        self.target = target
+        self.target = normalize(target)
         self.inputs = [p for p in inputs if p]
         self.strategy = None
         self.file = None
@@ -101,8 +99,7 @@ def check_output(target, inputs=()):
     """Raises what open_output would raise about `target` before writing (a directory, a
     missing folder, the same file as an input, ...), without creating anything: lets a command
     refuse a bad output before its work."""
-    if not target:
-        raise IOError(errno.ENOENT, 'no output file named', repr(target))
+    target = normalize(target)
     try:
         choose(target, [p for p in inputs if p])
     except EnvironmentError as e:
