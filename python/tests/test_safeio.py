@@ -11,7 +11,7 @@ import unittest
 
 from .helpers import PYTHON_DIR, TempDirCase, header, signal as seismogram, wavecodec
 from wavecodec import fileops, output_strategies
-from wavecodec.atomic import SameFileError, open_output, write_bytes
+from wavecodec.safeio import SameFileError, open_output, write_bytes
 
 
 def cli_env():

@@ -8,8 +8,9 @@ import os
 import signal
 import sys
 
-from .errors import LibraryNotFoundError, WaveformError
-from .inputs import STDIO, display, read_quietly
+from ..errors import LibraryNotFoundError, WaveformError
+from ..commandline import PROG, STDIO, display, reader_input
+from .reader import read
 
 # Files from which verify shows progress on a terminal.
 PROGRESS_FROM = 5
@@ -47,19 +48,18 @@ def _message(e):
 
 
 def check_file(path):
-    """Verifies one file. Returns (path, waveforms, faulty messages, error or None, decoder
-    lines); never raises, so that it can run in a worker process. A library that cannot be
-    used is returned as the error LibraryNotFoundError itself."""
-    notes = []
+    """Verifies one file. Returns (path, waveforms, faulty messages, error or None); never
+    raises, so that it can run in a worker process. A library that cannot be used is returned
+    as the error LibraryNotFoundError itself."""
     try:
-        waves = read_quietly(path, strict=False, report=notes.append)
+        waves = read(reader_input(path), strict=False, name=display(path))
     except LibraryNotFoundError as e:
-        return path, 0, [], LibraryNotFoundError(str(e)), notes
+        return path, 0, [], LibraryNotFoundError(str(e))
     except (WaveformError, EnvironmentError) as e:
-        return path, 0, [], _message(e), notes
+        return path, 0, [], _message(e)
     except Exception as e:  # noqa: B902 - a worker reports every failure as one line
-        return path, 0, [], '%s: %s: %s' % (display(path), type(e).__name__, e), notes
-    return path, len(waves), [w.error for w in waves if w.error is not None], None, notes
+        return path, 0, [], '%s: %s: %s' % (display(path), type(e).__name__, e)
+    return path, len(waves), [w.error for w in waves if w.error is not None], None
 
 
 def _worker_signals():
@@ -89,9 +89,9 @@ def _results(files, jobs):
         pool.join()
 
 
-def run(paths, jobs=1, pattern=None, out=None, err=None, prog='wavecodec'):
-    """Verifies `paths`; prints faults and the summary on `out`, file errors, decoder lines and
-    progress on `err`. Returns the exit status: 0 when every waveform is sound, else 1."""
+def run(paths, jobs=1, pattern=None, out=None, err=None, prog=PROG):
+    """Verifies `paths`; prints faults and the summary on `out`, file errors and progress on
+    `err`. Returns the exit status: 0 when every waveform is sound, else 1."""
     out = out or sys.stdout
     err = err or sys.stderr
     files, empty = collect(paths, pattern)
@@ -108,16 +108,14 @@ def run(paths, jobs=1, pattern=None, out=None, err=None, prog='wavecodec'):
 
     results = _results(files, jobs)
     try:
-        for done, (path, count, faults, error, notes) in enumerate(results, 1):
+        for done, (path, count, faults, error) in enumerate(results, 1):
             if isinstance(error, LibraryNotFoundError):
                 # The same for every file: one message, and no verdict on the files.
                 clear()
                 raise error
             total += count
-            if notes or error or faults:
+            if error or faults:
                 clear()
-            for note in notes:
-                print('%s: %s' % (prog, note), file=err)
             if error is not None:
                 err.flush()
                 print('%s: error: %s' % (prog, error), file=err)
