@@ -13,6 +13,8 @@ from ..errors import ChecksumError
 from .scan import checksum_value, keyword
 
 _BLANK_LINES = re.compile(br'(?:[ \t\r\f\v\0]*\n)*')
+# A character that is neither six-bit code nor white space.
+_NOT_CODE = re.compile(br'[^+\-0-9A-Za-z \t\r\n\f\v]')
 
 
 class SectionDecoder(object):
@@ -48,7 +50,38 @@ class SectionDecoder(object):
             return self._cm6(wave, index, at, start, end, count)
         return self._int(wave, index, at, start, end, count)
 
+    def _where(self, pos):
+        """'line L, column C' of position `pos`."""
+        line = self.scan.line_number(pos)
+        return 'line %d, column %d' % (line, pos - self.scan.data.rfind(b'\n', 0, pos))
+
+    def _damage(self, start, stop):
+        """Where the code text in [start, stop) holds a character that is not six-bit code,
+        as '; line L, column C holds '!', not six-bit code', else ''. Looked for on faults
+        only."""
+        found = _NOT_CODE.search(self.scan.data, start, stop)
+        if found is None:
+            return ''
+        return '; %s holds %r, not six-bit code' % (self._where(found.start()),
+                                                     native_str(found.group()))
+
     def _cm6(self, wave, index, at, start, end, count):
+        scan = self.scan
+        fail = self.fail
+
+        def damaged(wave, index, message, kind=None, pos=None):
+            stop = scan.next_checksum_line(start, end)
+            if kind is None:
+                fail(wave, index, message + self._damage(start, stop), pos=pos)
+            else:
+                fail(wave, index, message + self._damage(start, stop), kind, pos=pos)
+        self.fail = damaged
+        try:
+            return self._cm6_section(wave, index, at, start, end, count)
+        finally:
+            self.fail = fail
+
+    def _cm6_section(self, wave, index, at, start, end, count):
         scan = self.scan
         if count > end - start:
             self.fail(wave, index, 'the WID2 line declares %d samples, more than its data '
@@ -129,8 +162,9 @@ class SectionDecoder(object):
         chk = scan.next_checksum_line(start, end)
         samples, bad, why = datasection.decode_int(scan.data[start:chk])
         if samples is None:
-            self.fail(wave, index, 'bad INT sample %r: %s' % (native_str(bytes(bad)), why),
-                      pos=at)
+            self.fail(wave, index, 'bad INT sample %r at %s: %s' % (
+                native_str(bytes(bad)), self._where(start + datasection.word_offset(
+                    scan.data[start:chk], bad)), why), pos=at)
             return self.skip(wave, start)
         wave.samples = samples
         if len(samples) > count:

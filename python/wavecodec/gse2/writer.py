@@ -86,7 +86,8 @@ def _message_lines(message_id):
     """The lines that open a message, and the line that closes it."""
     if not isinstance(message_id, string_types) or not message_id.strip():
         raise FormatError('message_id must be non-empty text, not %r' % (message_id,))
-    words = message_id.split()
+    words = message_id.split(' ')
+    words = [w for w in words if w]
     if len(words) > 2 or len(words[0]) > 20 or \
             any(not ('!' <= ch <= '~') for ch in ''.join(words)):
         raise FormatError('message_id %r must be an identifier of at most 20 printable ASCII '
@@ -132,6 +133,9 @@ def to_bytes(waveforms, data_format='CM6', clamp=False, message_id=None, allow_e
                           % (name, data_format))
     if isinstance(waveforms, Waveform):
         waveforms = [waveforms]
+    waveforms = list(waveforms)
+    if not waveforms:
+        raise FormatError('%s: no waveforms to write (a GSE2 file holds one at least)' % name)
     lib = native.wavecodec()
     parts = []
     if message_id is not None:
@@ -144,8 +148,11 @@ def to_bytes(waveforms, data_format='CM6', clamp=False, message_id=None, allow_e
         try:
             parts.append(_waveform_bytes(lib, wave, data_format, clamp, allow_errors, where))
         except FormatError as e:
+            # The same exception, named: one traceback.
             text = str(e)
-            raise FormatError(text if text.startswith(where) else '%s: %s' % (where, text))
+            if not text.startswith(where):
+                e.args = ('%s: %s' % (where, text),) + e.args[1:]
+            raise
     if message_id is not None:
         parts.append(tail)
     return b''.join(parts)
