@@ -237,6 +237,14 @@ class Writes(TempDirCase):
         self.assertEqual(text.count('Traceback'), 1, text)
         self.assertIn('waveform 1', text)
         self.assertIn('station', text)
+        # An output that cannot be made: one OS error naming it.
+        target = self.path('missing/x.gse')
+        try:
+            wavecodec.write(target, [wave])
+        except EnvironmentError as e:
+            self.assertEqual(e.filename, target)
+            text = ''.join(traceback.format_exception(*sys.exc_info()))
+        self.assertEqual(text.count('Traceback'), 1, text)
 
 
 if __name__ == '__main__':

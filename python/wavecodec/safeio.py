@@ -32,10 +32,14 @@ __all__ = ['STDIO', 'STDOUT_NAME', 'SafeOutput', 'SameFileError', 'check_not_inp
 
 
 def _rename_error(e, target, temp=None):
-    """`e` naming `target` when it names nothing or only the temporary file; else `e` itself."""
+    """`e` naming `target` when it names nothing or only the temporary file; else `e` itself.
+    An OS error is shown alone: the error it was made from, whose reason it carries, is not
+    chained to its traceback."""
     if isinstance(e, EnvironmentError) and e.errno is not None \
             and (e.filename is None or e.filename == temp):
-        return IOError(e.errno, e.strerror or os.strerror(e.errno), target)
+        e = IOError(e.errno, e.strerror or os.strerror(e.errno), target)
+    if isinstance(e, EnvironmentError):
+        e.__suppress_context__ = True
     return e
 
 
