@@ -76,6 +76,8 @@ class Commands(TempDirCase):
         damaged = self.write_bytes('damaged.gse', b'\n'.join(lines))
         self.one_error(['decode', damaged, '-o', self.path('x.txt'), '--waveform', '1'],
                        'line 8, column 30', "'!'")
+        self.assertIn("line 8, column 30 holds '!'",
+                      wavecodec.read(damaged, strict=False)[0].error)
         text = self.gse('int.gse', self.waves[:1], data_format='INT').split(b'\n')
         text[4] = text[4][:12] + b'4x' + text[4][14:]
         self.one_error(['decode', self.write_bytes('int-bad.gse', b'\n'.join(text)), '-o',

@@ -7,6 +7,7 @@ import stat
 import subprocess
 import sys
 import threading
+import time
 import unittest
 
 from .helpers import PYTHON_DIR, TempDirCase, header, signal as seismogram, wavecodec
@@ -337,6 +338,7 @@ class InPlaceOverwrite(TempDirCase):
                 with open('/proc/locks') as locks:
                     waiting = any('->' in line and str(second.pid) in line.split()
                                   for line in locks)
+                time.sleep(0.01)
             self.assertTrue(waiting, 'the second writer did not wait for the lock')
             # Read through the locked file: closing another descriptor would drop the lock.
             self.assertEqual(first.read(), b'old\n')

@@ -290,6 +290,11 @@ def complete(header):
     return full
 
 
+def rate_text(rate):
+    """The sample rate as the WID2 line holds it."""
+    return fit_number('WID2', 'sample_rate', rate, 11, '%11.6f')
+
+
 def _compact_exponent(value, digits):
     """`value` in exponent form with `digits` decimals and the shortest exponent (1.5e-5)."""
     mantissa, exponent = ('%.*e' % (digits, value)).split('e')

@@ -165,7 +165,8 @@ def iter_waveforms(source, verify=True, strict=True, headers_only=False, station
     checksum or to its magnitude is accepted).
     strict: raise ChecksumError / FormatError at the first fault. With strict=False every
     waveform is returned, a faulty one with its message in `.error`, and reading goes on with
-    the next waveform.
+    the next waveform. (A message that ends without its STOP line is known only at its end:
+    its last waveform, already yielded, then gets that fault in `.error`.)
     headers_only: header and STA2 only; data sections are passed over without decoding
     (`samples` stays empty, `headers_only` is true, the CHK2 value is kept in `.checksum`).
     station, channel: fnmatch patterns (or lists of them), compared without regard to case;

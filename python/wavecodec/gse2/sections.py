@@ -9,7 +9,7 @@ import re
 from . import datasection
 from .. import native
 from ..compat import native_str
-from ..errors import ChecksumError
+from ..errors import ChecksumError, WaveformError
 from .scan import checksum_value, keyword
 
 _BLANK_LINES = re.compile(br'(?:[ \t\r\f\v\0]*\n)*')
@@ -66,20 +66,18 @@ class SectionDecoder(object):
                                                      native_str(found.group()))
 
     def _cm6(self, wave, index, at, start, end, count):
-        scan = self.scan
-        fail = self.fail
-
-        def damaged(wave, index, message, kind=None, pos=None):
-            stop = scan.next_checksum_line(start, end)
-            if kind is None:
-                fail(wave, index, message + self._damage(start, stop), pos=pos)
-            else:
-                fail(wave, index, message + self._damage(start, stop), kind, pos=pos)
-        self.fail = damaged
+        """Decodes a CM6 section; a fault found in it also names the first character that is
+        not six-bit code, if any (raised when strict, else in `.error`)."""
+        clean = wave.error is None
         try:
-            return self._cm6_section(wave, index, at, start, end, count)
-        finally:
-            self.fail = fail
+            after = self._cm6_section(wave, index, at, start, end, count)
+        except WaveformError as e:
+            e.args = (e.args[0] + self._damage(start, self.scan.next_checksum_line(start, end)),
+                      ) + e.args[1:]
+            raise
+        if clean and wave.error is not None:
+            wave.error += self._damage(start, self.scan.next_checksum_line(start, end))
+        return after
 
     def _cm6_section(self, wave, index, at, start, end, count):
         scan = self.scan
