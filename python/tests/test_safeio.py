@@ -68,6 +68,7 @@ class Targets(TempDirCase):
             with self.assertRaises(TypeError) as caught:
                 write_bytes(bad, b'x')
             self.assertIn('not %s' % type(bad).__name__, str(caught.exception))
+            self.assertRaises(TypeError, wavecodec.write, bad, [self.wave])
         self.assertEqual(self.leftovers(), ['a.gse', 'b.bin', 'c.gse', 'd.gse'])
 
     def test_permissions_kept_and_new_files_follow_umask(self):

@@ -4,7 +4,7 @@ import threading
 from array import array
 
 from . import header as hdr
-from .. import native
+from .. import native, output_target
 from ..safeio import write_bytes
 from ..compat import string_types
 from ..errors import FormatError
@@ -161,7 +161,8 @@ def to_bytes(waveforms, data_format='CM6', clamp=False, message_id=None, allow_e
 def write(target, waveforms, data_format='CM6', clamp=False, message_id=None,
           allow_errors=False):
     """Writes `waveforms` (Waveform objects) in sub-format `data_format` ('CM6' or 'INT') to
-    `target`: a path, or a binary file object (written with one write call).
+    `target`: a path (str, bytes or path-like), an open file descriptor (written at its
+    position, left open) or a binary file object (written with one write call).
 
     A path gets the file complete or not at all: nothing is written until every waveform has
     been converted, and the file is written under a temporary name and renamed at the end.
@@ -176,7 +177,12 @@ def write(target, waveforms, data_format='CM6', clamp=False, message_id=None,
     allow_errors: write waveforms whose `.error` is set (read with strict=False); refused
     otherwise, so that a faulty waveform is never re-saved as a clean file.
     """
-    name = getattr(target, 'name', '<stream>') if hasattr(target, 'write') else target
+    if hasattr(target, 'write'):
+        name = getattr(target, 'name', '<stream>')
+    else:
+        # A name, path-like object or file descriptor; TypeError for anything else.
+        target = output_target.normalize(target)
+        name = output_target.display(target)
     data = to_bytes(waveforms, data_format, clamp, message_id, allow_errors, name)
     if hasattr(target, 'write'):
         target.write(data)
