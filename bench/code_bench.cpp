@@ -3,6 +3,7 @@
 // bytes are the characters written (encoders) or the text read (decoder).
 #include "bench_data.h"
 #include "forced_kernels.h"
+#include "kernels.h"
 #include "reference_codec.h"
 #include "wavecodec.h"
 

@@ -13,7 +13,7 @@ import os
 import signal
 import sys
 
-from . import ibm_commands
+from . import __version__, ibm_commands
 from .commandline import PROG, Parser, UsageError, print_error
 from .errors import LibraryNotFoundError, WaveformError
 from .gse2 import commands as gse2_commands
@@ -27,6 +27,7 @@ COMMAND_MODULES = (gse2_commands, ibm_commands, segy_commands, mseed_commands)
 def build_parser():
     p = Parser(prog=PROG, description='GSE2.0 waveform files (CM6 and INT), IBM floats, '
                'SEG-Y/SU files and miniSEED conversion.')
+    p.add_argument('--version', action='version', version='%s %s' % (PROG, __version__))
     sub = p.add_subparsers(dest='command', metavar='COMMAND')
     for module in COMMAND_MODULES:
         module.register(sub)
