@@ -251,7 +251,7 @@ class SampleBlocks(TempDirCase):
         self.commands.TEXT_BLOCK = 4
         with self.assertRaises(wavecodec.FormatError) as cm:
             self.commands._text_samples(io.BytesIO(b'1 22 333 4444 55x55 6'), 'in.txt')
-        self.assertIn("in.txt: '55x55' is not an integer sample", str(cm.exception))
+        self.assertIn("in.txt: line 1: '55x55' is not an integer sample", str(cm.exception))
         for text in (b'1 2147483648', b'1\n-2147483649\n'):
             with self.assertRaises(wavecodec.FormatError) as cm:
                 self.commands._text_samples(io.BytesIO(text), 'in.txt')

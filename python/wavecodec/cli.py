@@ -60,6 +60,21 @@ def _quiet_broken_pipe():
         pass
 
 
+def _stdout_open():
+    """False when the process was started with standard output closed (`>&-`)."""
+    if sys.stdout is None:
+        return False
+    try:
+        fd = sys.stdout.fileno()
+    except (OSError, IOError, ValueError, AttributeError):
+        return True  # an object standing in for it (a test's buffer)
+    try:
+        os.fstat(fd)
+    except (OSError, IOError):
+        return False
+    return True
+
+
 def _terminated(signum, frame):
     # Unwinds like Ctrl-C, so that every output staged so far is removed.
     raise SystemExit(128 + signum)
@@ -77,6 +92,10 @@ def main(argv=None):
         args = parser.parse_args(argv) if argv else None
         if getattr(args, 'run', None) is None:
             raise UsageError('no command given (commands: %s)' % ', '.join(_names(parser)))
+        if not _stdout_open():
+            print_error(IOError(errno.EBADF, 'is closed; every command reports there',
+                                'standard output'))
+            return 1
         return args.run(args)
     except UsageError as e:
         print('%s: usage error: %s (see %s --help)' % (PROG, e, PROG), file=sys.stderr)

@@ -31,6 +31,10 @@ _WHITE = (b' ', b'\t', b'\n', b'\r', b'\x0b', b'\x0c')
 _DIGITS_SIGN_LF = b'0123456789-\n'
 
 
+LENIENT_HELP = ('read past faulty waveforms: the sound ones are used, each faulty one is '
+                'reported and none is written; the exit status is 1 when one was faulty')
+
+
 def _read(path, **options):
     """The waveforms of input `path` ('-': standard input), named as given in messages."""
     return read(reader_input(path), name=display(path), **options)
@@ -45,14 +49,6 @@ def _start_time(text):
         raise UsageError('bad --start %r: expected YYYY-MM-DDTHH:MM:SS.fff' % text)
     y, mo, d, h, mi, s = m.groups()
     return (int(y), int(mo), int(d), int(h or 0), int(mi or 0), float(s or 0.0))
-
-
-
-
-
-
-
-
 
 
 def _numbered(path, index):
@@ -88,6 +84,23 @@ def _coordinate(sta2, name):
     return '-' if value is None else '%.5f' % value
 
 
+def _as_written(value):
+    """A number read from a header as written (the shortest text of the float; no '.0')."""
+    if value is None:
+        return '-'
+    text = repr(float(value))
+    return text[:-2] if text.endswith('.0') else text
+
+
+def _count(wave):
+    """The SAMPLES column: those decoded; the count the WID2 line declares when the data were
+    not decoded, or not all of them."""
+    declared = wave.header.get('sample_count')
+    if declared is None:
+        return '-'
+    return str(declared if wave.headers_only or wave.error is not None else len(wave.samples))
+
+
 def cmd_info(args):
     """One row per waveform from the headers (data sections passed over undecoded); with
     --verify the data are decoded and checked too. Faulty rows end with the reason."""
@@ -110,8 +123,7 @@ def cmd_info(args):
             sta2 = w.sta2 or {}
             rows.append((display(path), h.get('station') or '-', sta2.get('network') or '-',
                          h.get('channel') or '-', _iso(w.start),
-                         '%g' % h['sample_rate'] if h.get('sample_rate') is not None else '-',
-                         str(w.npts if h.get('sample_count') is not None else '-'),
+                         _as_written(h.get('sample_rate')), _count(w),
                          h.get('data_format') or '-', _coordinate(sta2, 'latitude'),
                          _coordinate(sta2, 'longitude'),
                          _status(w) if args.verify or w.error else 'unverified'))
@@ -156,10 +168,21 @@ def _write_samples(f, samples, fmt):
         f.write(array_to_bytes(block))
 
 
+def _sound(waves, lenient):
+    """The waveforms to use: all of them when reading was strict; with --lenient the sound
+    ones, each faulty one reported on standard error. (waveforms, True when one was faulty)"""
+    if not lenient:
+        return waves, False
+    faulty = [w for w in waves if w.error is not None]
+    for w in faulty:
+        print_error(FormatError(w.error))
+    return [w for w in waves if w.error is None], bool(faulty)
+
+
 def cmd_decode(args):
     inputs = [args.file]
     check_output(args.output, inputs)
-    waves = _read(args.file)
+    waves = _read(args.file, strict=not args.lenient)
     if args.waveform is not None:
         if not 1 <= args.waveform <= len(waves):
             raise UsageError('--waveform %d: %s holds waveforms 1 to %d'
@@ -170,6 +193,9 @@ def cmd_decode(args):
                          'standard output' % (display(args.file), len(waves)))
     targets = [args.output] if len(waves) == 1 else \
         [_numbered(args.output, k) for k in range(1, len(waves) + 1)]
+    sound, faulty = _sound(waves, args.lenient)
+    targets = [t for t, w in zip(targets, waves) if w in sound]
+    waves = sound
     # Every output is checked before the first is written.
     for target in targets:
         check_output(target, inputs)
@@ -177,7 +203,7 @@ def cmd_decode(args):
         with open_output(target, inputs) as f:
             _write_samples(f, w.samples, args.format)
         done(target, '%s, %d samples' % (describe(w.header), len(w.samples)))
-    return 0
+    return 1 if faulty else 0
 
 
 def _parse_samples(path, fmt):
@@ -207,6 +233,7 @@ def _parse_samples(path, fmt):
 def _text_samples(f, name):
     samples = array('i')
     rest = b''
+    line = 1  # the number of the first line of the block in hand
     while True:
         try:
             block = f.read(TEXT_BLOCK)
@@ -218,29 +245,37 @@ def _text_samples(f, name):
             # The last word may go on in the next block.
             cut = max(text.rfind(c) for c in _WHITE) + 1
             text, rest = text[:cut], text[cut:]
-        samples.extend(_numbers(text, name))
+        samples.extend(_numbers(text, name, line))
+        line += text.count(b'\n')
         if not block:
             return samples
 
 
-def _numbers(text, name):
-    """The integers of `text` (separated by white space) as array('i'). One per line, the usual
-    layout, is read as a JSON list (several times faster than a conversion per word); anything
-    else, and any fault, word by word."""
-    text = text.strip()
-    if text and not text.translate(None, _DIGITS_SIGN_LF):
+def _numbers(text, name, line):
+    """The integers of `text` (separated by white space) as array('i'); `text` begins on line
+    `line` of input `name`. One per line, the usual layout, is read as a JSON list (several
+    times faster than a conversion per word); anything else, and any fault, word by word."""
+    stripped = text.strip()
+    if stripped and not stripped.translate(None, _DIGITS_SIGN_LF):
         try:
-            return array('i', json.loads(b'[' + text.replace(b'\n', b',') + b']'))
+            return array('i', json.loads(b'[' + stripped.replace(b'\n', b',') + b']'))
         except (ValueError, TypeError, OverflowError):
             pass
-    words = text.split()
+    words = stripped.split()
     try:
         return array('i', map(int, words))
     except ValueError:
-        bad = next(w for w in words if not re.match(br'^[-+]?\d+$', w))
-        raise FormatError('%s: %r is not an integer sample' % (name, native_str(bad)))
+        bad = next(m for m in re.finditer(br'\S+', text)
+                   if not re.match(br'^[-+]?\d+$', m.group()))
+        raise FormatError('%s: line %d: %r is not an integer sample'
+                          % (name, line + text.count(b'\n', 0, bad.start()),
+                             native_str(bad.group())))
     except OverflowError:
-        raise FormatError('samples outside the 32-bit range %d..%d' % (INT32_MIN, INT32_MAX))
+        bad = next(m for m in re.finditer(br'\S+', text)
+                   if not INT32_MIN <= int(m.group()) <= INT32_MAX)
+        raise FormatError('%s: line %d: %s is outside the 32-bit range %d..%d'
+                          % (name, line + text.count(b'\n', 0, bad.start()),
+                             native_str(bad.group()), INT32_MIN, INT32_MAX))
 
 
 def cmd_encode(args):
@@ -266,11 +301,13 @@ def cmd_encode(args):
 def cmd_plot(args):
     from . import plot
     check_output(args.output, [args.file])
-    waves = _read(args.file)
+    waves, faulty = _sound(_read(args.file, strict=not args.lenient), args.lenient)
+    if not waves:
+        return 1
     title = args.title if args.title is not None else os.path.basename(display(args.file))
     write_bytes(args.output, plot.render(waves, title).encode('utf-8'), [args.file])
     done(args.output, '%d waveform(s) drawn' % len(waves))
-    return 0
+    return 1 if faulty else 0
 
 
 def register(sub):
@@ -298,6 +335,7 @@ def register(sub):
     s.add_argument('-o', '--output', required=True, metavar='OUT')
     s.add_argument('--format', choices=('text', 'int32'), default='text')
     s.add_argument('--waveform', type=int, metavar='N', help='only waveform N (from 1)')
+    s.add_argument('--lenient', action='store_true', help=LENIENT_HELP)
     s.set_defaults(run=cmd_decode)
 
     s = sub.add_parser('encode', help='write one waveform from a file of integer samples')
@@ -327,4 +365,5 @@ def register(sub):
     s.add_argument('file', metavar='FILE')
     s.add_argument('-o', '--output', required=True, metavar='OUT.svg')
     s.add_argument('--title')
+    s.add_argument('--lenient', action='store_true', help=LENIENT_HELP)
     s.set_defaults(run=cmd_plot)

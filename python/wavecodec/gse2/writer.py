@@ -4,7 +4,7 @@ import threading
 from array import array
 
 from . import header as hdr
-from .. import native
+from .. import native, output_target
 from ..safeio import open_output
 from ..compat import string_types
 from ..errors import FormatError
@@ -140,7 +140,8 @@ def _message_lines(message_id):
     """The lines that open a message, and the line that closes it."""
     if not isinstance(message_id, string_types) or not message_id.strip():
         raise FormatError('message_id must be non-empty text, not %r' % (message_id,))
-    words = message_id.split()
+    words = message_id.split(' ')
+    words = [w for w in words if w]
     if len(words) > 2 or len(words[0]) > 20 or \
             any(not ('!' <= ch <= '~') for ch in ''.join(words)):
         raise FormatError('message_id %r must be an identifier of at most 20 printable ASCII '
@@ -235,6 +236,9 @@ def to_chunks(waveforms, data_format='CM6', clamp=False, message_id=None, allow_
                           % (name, data_format))
     if isinstance(waveforms, Waveform):
         waveforms = [waveforms]
+    waveforms = list(waveforms)
+    if not waveforms:
+        raise FormatError('%s: no waveforms to write (a GSE2 file holds one at least)' % name)
     lib = native.wavecodec()
     code = _CodeBuffer()
     if message_id is not None:
@@ -249,9 +253,12 @@ def to_chunks(waveforms, data_format='CM6', clamp=False, message_id=None, allow_
                                           code):
                 yield chunk
         except FormatError as e:
+            # The same exception, named: one traceback.
             text = str(e)
             where = str(where)
-            raise FormatError(text if text.startswith(where) else '%s: %s' % (where, text))
+            if not text.startswith(where):
+                e.args = ('%s: %s' % (where, text),) + e.args[1:]
+            raise
     if message_id is not None:
         yield tail
 
@@ -259,7 +266,8 @@ def to_chunks(waveforms, data_format='CM6', clamp=False, message_id=None, allow_
 def write(target, waveforms, data_format='CM6', clamp=False, message_id=None,
           allow_errors=False):
     """Writes `waveforms` (Waveform objects) in sub-format `data_format` ('CM6' or 'INT') to
-    `target`: a path, or a binary file object (written with one write call).
+    `target`: a path (str, bytes or path-like), an open file descriptor (written at its
+    position, left open) or a binary file object (written with one write call).
 
     A path gets the file complete or not at all: nothing is written until every waveform has
     been converted, and the file is written under a temporary name and renamed at the end.
@@ -278,7 +286,10 @@ def write(target, waveforms, data_format='CM6', clamp=False, message_id=None,
         name = getattr(target, 'name', '<stream>')
         target.write(to_bytes(waveforms, data_format, clamp, message_id, allow_errors, name))
         return
+    # A name, path-like object or file descriptor; TypeError for anything else.
+    target = output_target.normalize(target)
     # Staged a piece at a time: the file appears only when every piece is written.
     with open_output(target) as f:
-        for chunk in to_chunks(waveforms, data_format, clamp, message_id, allow_errors, target):
+        for chunk in to_chunks(waveforms, data_format, clamp, message_id, allow_errors,
+                               output_target.display(target)):
             f.write(chunk)
