@@ -317,9 +317,9 @@ class VerifyMany(TempDirCase):
 
     def test_interrupt_ends_the_workers(self):
         p = subprocess.Popen([sys.executable, '-c',
-                              'import sys, time, wavecodec.verify_many as v\n'
-                              'def slow(path):\n    time.sleep(30)\n'
-                              'v.check_file = slow\n'
+                              'import sys, time, wavecodec.archive.tasks as t\n'
+                              'def slow(self, path):\n    time.sleep(30)\n'
+                              't.Verify.__call__ = slow\n'
                               'from wavecodec.cli import main\n'
                               'sys.exit(main(sys.argv[1:]))',
                               'verify', '--jobs', '2'] + self.files,

@@ -14,7 +14,8 @@ import re
 import signal
 import sys
 
-from . import svgplot, verify_many
+from . import svgplot
+from .archive import commands as archive_commands
 from .compat import array_from_bytes, array_to_bytes, native_str
 from .errors import FormatError, LibraryNotFoundError, WaveformError
 from .header import complete, describe
@@ -145,7 +146,7 @@ def cmd_verify(args):
         raise UsageError('--jobs %d: give 1 or more (0: one per processor)' % args.jobs)
     jobs = args.jobs or _processors()
     sys.stdout.flush()
-    return verify_many.run(args.files, jobs, args.glob, prog=PROG)
+    return archive_commands.run_verify(args.files, jobs, args.glob, args.scheduler, prog=PROG)
 
 
 def _processors():
@@ -261,6 +262,9 @@ def build_parser():
                    help='check files in N processes (0: one per processor; default 1)')
     s.add_argument('--glob', metavar='PATTERN',
                    help="in folders, only files whose name matches PATTERN (e.g. '*.gse')")
+    s.add_argument('--scheduler', metavar='ADDRESS',
+                   help='check the files on the Dask cluster of this scheduler '
+                   '(tcp://host:8786); its workers must see the same paths')
     s.set_defaults(run=cmd_verify)
 
     s = sub.add_parser('decode', help='samples as text (one per line) or raw little-endian '
@@ -306,6 +310,7 @@ def build_parser():
     s.set_defaults(run=cmd_plot)
 
     segy_commands.register(sub)
+    archive_commands.register(sub)
     return p
 
 
@@ -351,10 +356,10 @@ def main(argv=None):
     try:
         args = parser.parse_args(argv) if argv else None
         if getattr(args, 'run', None) is None:
-            raise UsageError('no command given (commands: info, verify, decode, encode, '
-                             'ibm2ieee, plot)')
+            raise UsageError('no command given (commands: info, verify, index, convert, '
+                             'decode, encode, ibm2ieee, plot)')
         return args.run(args)
-    except UsageError as e:
+    except (UsageError, archive_commands.UsageError) as e:
         print('%s: usage error: %s (see %s --help)' % (PROG, e, PROG), file=sys.stderr)
         return 2
     except (WaveformError, LibraryNotFoundError, EnvironmentError) as e:

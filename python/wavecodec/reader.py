@@ -170,6 +170,7 @@ class _Reader(object):
                     index += 1
                     wave = Waveform._from_file({})
                     wave.message = dict(message) if message is not None else None
+                    wave.offset = pos
                     wave.error = '%s: line %d: a data section (%s) that no WID2 line ' \
                         'introduces' % (self.name, self.line_number(pos), native_str(key))
                     if self.strict:
@@ -205,6 +206,7 @@ class _Reader(object):
         header, fault = hdr.parse_wid2(line)
         wave = Waveform._from_file(header)
         wave.message = dict(message) if message is not None else None
+        wave.offset = pos
         selected = _matches(header['station'], self.stations) and \
             _matches(header['channel'], self.channels)
         if fault and selected:

@@ -1,0 +1,62 @@
+"""Running batches on a Dask cluster (dask.distributed): one future per batch of files.
+
+The scheduler reruns the batch of a worker that is lost on another worker. A batch that keeps
+killing its workers fails with KilledWorker; its files are then submitted one by one, and a
+file that fails that way on its own gets that fault as its result. The workers must reach
+the same paths as this process (shared storage) and import the same wavecodec package."""
+from ..compat import string_types
+from ..errors import LibraryNotFoundError
+from . import engine
+
+
+def _client(client):
+    """(client, whether it was made here and must be closed)."""
+    if isinstance(client, string_types):
+        from distributed import Client
+        return Client(client, set_as_default=False), True
+    return client, False
+
+
+def _workers(client):
+    try:
+        return max(1, sum(client.nthreads().values()))
+    except Exception:  # noqa: B902 - only a hint for the batch size
+        return 1
+
+
+def run(task, items, client, progress=None):
+    """Yields task(item) for every item, in order, computed on the cluster of `client`."""
+    from distributed import as_completed
+    client, owned = _client(client)
+    futures = {}
+    try:
+        size = engine.batch_size(len(items), _workers(client))
+        for first, batch in engine.batches(items, size):
+            futures[client.submit(engine.run_batch, task, batch, pure=False)] = (first, batch)
+        order = engine.Ordered(len(items))
+        flow = as_completed(list(futures))
+        for future in flow:
+            first, batch = futures.pop(future)
+            try:
+                results = future.result()
+            except LibraryNotFoundError:
+                raise
+            except Exception as e:  # noqa: B902 - lost workers, failed transfers
+                if len(batch) > 1:
+                    for k, item in enumerate(batch):
+                        again = client.submit(engine.run_batch, task, [item], pure=False)
+                        futures[again] = (first + k, [item])
+                        flow.add(again)
+                    continue
+                results = [task.crashed(batch[0], 'failed on the cluster: %s: %s'
+                                        % (type(e).__name__, ' '.join(str(e).split())))]
+            order.add(first, results)
+            if progress:
+                progress(order.done, len(items))
+            for result in order.ready():
+                yield result
+    finally:
+        for future in list(futures):
+            future.cancel()
+        if owned:
+            client.close()

@@ -1,0 +1,158 @@
+"""Local worker processes (standard library only, Python 2.7 and 3).
+
+Each worker has its own pipe: the parent hands it one batch at a time and waits on all pipes
+with select(), so a worker that dies is seen at once (its pipe ends) and the parent knows which
+files it held. Those files are run again one by one in a fresh worker; a file that ends its
+worker twice becomes a result saying so. Workers ignore Ctrl-C: the parent stops them."""
+import collections
+import errno
+import multiprocessing
+import os
+import select
+import signal
+
+from . import engine
+
+# A file is tried this many times on its own before its result is the worker's death.
+ATTEMPTS = 2
+
+
+def processors():
+    try:
+        return multiprocessing.cpu_count()
+    except NotImplementedError:
+        return 1
+
+
+def _serve(conn, task):
+    signal.signal(signal.SIGINT, signal.SIG_IGN)
+    signal.signal(signal.SIGTERM, signal.SIG_DFL)
+    while True:
+        try:
+            job = conn.recv()
+        except (EOFError, IOError, OSError):
+            return
+        if job is None:
+            return
+        try:
+            reply = ('ok', engine.run_batch(task, job))
+        except Exception as e:  # noqa: B902 - handed to the parent, which raises it
+            reply = ('raise', e)
+        conn.send(reply)
+
+
+class _Worker(object):
+    def __init__(self, task):
+        self.conn, child = multiprocessing.Pipe()
+        self.process = multiprocessing.Process(target=_serve, args=(child, task))
+        self.process.daemon = True
+        self.process.start()
+        # Only the worker holds its end now: when it dies, the parent's end reads EOF.
+        child.close()
+        self.job = None         # (first index, items, attempt) while busy
+
+    def give(self, job):
+        self.job = job
+        self.conn.send(job[1])
+
+    def death(self):
+        """Why the worker ended, after its pipe has closed."""
+        self.process.join(5)
+        code = self.process.exitcode
+        if code is None:
+            self.stop()
+            code = self.process.exitcode
+        if code is not None and code < 0:
+            try:
+                name = signal.Signals(-code).name
+            except (AttributeError, ValueError):
+                name = 'signal %d' % -code
+            return 'the worker process reading it was killed (%s)' % name
+        return 'the worker process reading it ended (exit status %s)' % code
+
+    def stop(self):
+        """Ends the worker: an idle one leaves when its pipe closes, a busy one is ended."""
+        try:
+            self.conn.close()
+        except (IOError, OSError):
+            pass
+        if self.job is None:
+            self.process.join(1)
+        if self.process.is_alive():
+            self.process.terminate()
+        self.process.join()
+
+
+def _wait(workers):
+    while True:
+        try:
+            ready, _, _ = select.select([w.conn for w in workers], [], [])
+            return [w for w in workers if w.conn in ready]
+        except (IOError, OSError, select.error) as e:
+            if (e.args[0] if e.args else None) != errno.EINTR:
+                raise
+
+
+def _serial(task, items, progress):
+    for k, item in enumerate(items, 1):
+        result = engine.run_batch(task, [item])[0]
+        if progress:
+            progress(k, len(items))
+        yield result
+
+
+def run(task, items, jobs=None, progress=None):
+    """Yields task(item) for every item, in order, from `jobs` processes (None: one per
+    processor; 1 or a single item: in this process)."""
+    jobs = processors() if jobs is None else jobs
+    if jobs <= 1 or len(items) <= 1:
+        return _serial(task, items, progress)
+    return _pool(task, items, jobs, progress)
+
+
+def _pool(task, items, jobs, progress):
+    workers = min(jobs, len(items))
+    size = engine.batch_size(len(items), workers)
+    pending = collections.deque((first, batch, 0) for first, batch in
+                                engine.batches(items, size))
+    order = engine.Ordered(len(items))
+    idle = [_Worker(task) for _ in range(workers)]
+    busy = []
+    try:
+        while pending or busy:
+            while pending and idle:
+                worker = idle.pop()
+                worker.give(pending.popleft())
+                busy.append(worker)
+            for worker in _wait(busy):
+                first, batch, attempt = worker.job
+                try:
+                    status, value = worker.conn.recv()
+                except (EOFError, IOError, OSError):
+                    reason = worker.death()
+                    busy.remove(worker)
+                    idle.append(_Worker(task))
+                    if len(batch) > 1:
+                        # Which file ended the worker is unknown: each is run on its own.
+                        pending.extendleft(reversed([(first + k, [item], 0)
+                                                     for k, item in enumerate(batch)]))
+                    elif attempt + 1 < ATTEMPTS:
+                        pending.appendleft((first, batch, attempt + 1))
+                    else:
+                        order.add(first, [task.crashed(batch[0], reason)])
+                        if progress:
+                            progress(order.done, len(items))
+                    continue
+                if status == 'raise':
+                    raise value
+                busy.remove(worker)
+                worker.job = None
+                idle.append(worker)
+                order.add(first, value)
+                if progress:
+                    progress(order.done, len(items))
+            for result in order.ready():
+                yield result
+    finally:
+        for worker in idle + busy:
+            worker.stop()

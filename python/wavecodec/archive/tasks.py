@@ -1,0 +1,186 @@
+"""The work done on one file of an archive, in whichever process runs it: its index rows, its
+verification, its conversion. A task returns a file's faults as its result; only a library
+that cannot be loaded (the same for every file) is raised. `crashed(item, reason)` makes the
+result of a file whose work failed in an unexpected way or ended its worker process."""
+import collections
+import os
+
+from .. import segy
+from ..errors import LibraryNotFoundError, WaveformError
+from ..inputs import STDIO, display, read_quietly
+
+# Extensions taken for SEG-Y and Seismic Unix files without looking inside.
+SEGY_EXTENSIONS = ('.sgy', '.segy', '.seg')
+SU_EXTENSIONS = ('.su',)
+# A SEG-Y file opens with a 3200-byte text header of 40 card images, without line ends, and a
+# 400-byte binary header; a GSE2 file is lines of text.
+_SEGY_HEAD = 3600
+_TEXT_HEADER = 3200
+
+IndexRow = collections.namedtuple('IndexRow', [
+    'path', 'offset', 'kind', 'station', 'network', 'channel', 'start', 'end', 'sample_rate',
+    'samples', 'format', 'traces', 'interval', 'byte_order', 'fault'])
+IndexRow.__new__.__defaults__ = (None,) * len(IndexRow._fields)
+
+# One verified file: as many waveforms, the messages of the faulty ones, the error that stopped
+# the file (None or its message) and the lines the decoder printed.
+FileCheck = collections.namedtuple('FileCheck', 'path waveforms faults error notes')
+
+# One converted file: its output (None when nothing was written), the waveforms written and
+# the fault (None when converted; 'skipped: ...' when the file is not one the target takes).
+Converted = collections.namedtuple('Converted', 'path target waveforms fault')
+
+
+def message(e):
+    """One line for an exception: 'FILE: reason' for system errors, the text otherwise."""
+    if isinstance(e, EnvironmentError) and getattr(e, 'strerror', None):
+        return '%s: %s' % (e.filename, e.strerror) if e.filename else e.strerror
+    return ' '.join(str(e).split()) or type(e).__name__
+
+
+def kind_of(path):
+    """'segy', 'su' or 'gse2': by the extension, else by the first bytes (a SEG-Y file has no
+    line end in its 3200-byte text header). A file that cannot be opened is 'gse2': reading it
+    reports why."""
+    ext = os.path.splitext(path)[1].lower()
+    if ext in SEGY_EXTENSIONS:
+        return 'segy'
+    if ext in SU_EXTENSIONS:
+        return 'su'
+    if path == STDIO:
+        return 'gse2'
+    try:
+        with open(path, 'rb') as f:
+            head = f.read(_SEGY_HEAD)
+    except (IOError, OSError):
+        return 'gse2'
+    if len(head) == _SEGY_HEAD and b'\n' not in head[:_TEXT_HEADER] and \
+            b'WID2' not in head[:_TEXT_HEADER]:
+        return 'segy'
+    return 'gse2'
+
+
+def _iso(when):
+    if when is None:
+        return None
+    return '%04d-%02d-%02dT%02d:%02d:%02d.%03d' % (when.year, when.month, when.day, when.hour,
+                                                   when.minute, when.second,
+                                                   when.microsecond // 1000)
+
+
+def _start(wave):
+    try:
+        return wave.start
+    except (ValueError, OverflowError, TypeError):
+        return None
+
+
+def _end(wave):
+    try:
+        return wave.end
+    except (ValueError, OverflowError, TypeError):
+        return None
+
+
+def _gse2_rows(path):
+    waves = read_quietly(path, strict=False, headers_only=True)
+    rows = []
+    for w in waves:
+        h = w.header
+        start = _start(w)
+        end = _end(w) if start is not None else None
+        rows.append(IndexRow(path=path, offset=w.offset, kind='gse2',
+                             station=h.get('station'), network=(w.sta2 or {}).get('network'),
+                             channel=h.get('channel'), start=_iso(start), end=_iso(end),
+                             sample_rate=h.get('sample_rate'), samples=h.get('sample_count'),
+                             format=h.get('data_format'), fault=w.error))
+    return rows
+
+
+def _segy_row(path, kind):
+    opener = segy.open_su if kind == 'su' else segy.open
+    with opener(path, strict=False) as f:
+        counts = [f.sample_count(i) for i in range(len(f))] if f.varying else ()
+        return [IndexRow(path=path, offset=0, kind=kind, traces=len(f),
+                         samples=max(counts) if counts else f.samples_per_trace,
+                         interval=f.sample_interval, format=f.format, byte_order=f.endian,
+                         fault=f.truncated or None)]
+
+
+class Task(object):
+    """A task's items are paths, except where said otherwise."""
+
+    def here(self, item):
+        """Whether `item` must be read by this process: standard input is the parent's."""
+        return item == STDIO
+
+
+class Index(Task):
+    """The index rows of one file: one per waveform of a GSE2 file (headers only), one for a
+    SEG-Y or SU file; a file that cannot be read is one row with its fault."""
+
+    def __call__(self, path):
+        kind = kind_of(path)
+        try:
+            if kind == 'gse2':
+                return _gse2_rows(path)
+            return _segy_row(path, kind)
+        except LibraryNotFoundError:
+            raise
+        except (WaveformError, EnvironmentError) as e:
+            return self.crashed(path, message(e), kind)
+
+    def crashed(self, path, reason, kind=None):
+        return [IndexRow(path=path, kind=kind or kind_of(path), fault=reason)]
+
+
+class Verify(Task):
+    """Every waveform of one GSE2 file decoded and its checksum compared."""
+
+    def __call__(self, path):
+        notes = []
+        try:
+            waves = read_quietly(path, strict=False, report=notes.append)
+        except LibraryNotFoundError:
+            raise
+        except (WaveformError, EnvironmentError) as e:
+            return FileCheck(path, 0, [], message(e), notes)
+        return FileCheck(path, len(waves), [w.error for w in waves if w.error is not None],
+                         None, notes)
+
+    def crashed(self, path, reason):
+        return FileCheck(path, 0, [], '%s: %s' % (display(path), reason), [])
+
+
+class Convert(Task):
+    """One GSE2 file into one miniSEED file (items are (input, output) pairs). The input is
+    read whole and verified first: a faulty waveform stops the file and nothing is written."""
+
+    def __init__(self, to='mseed', options=None):
+        self.to = to
+        self.options = dict(options or {})
+
+    def here(self, item):
+        return item[0] == STDIO
+
+    def __call__(self, item):
+        path, target = item
+        if kind_of(path) != 'gse2':
+            return Converted(path, None, 0, 'skipped: not a GSE2 file')
+        try:
+            from .. import mseed
+            waves = read_quietly(path)
+            folder = os.path.dirname(target)
+            if folder and not os.path.isdir(folder):
+                try:
+                    os.makedirs(folder)
+                except OSError:
+                    if not os.path.isdir(folder):  # made meanwhile by another worker
+                        raise
+            mseed.write(target, waves, **self.options)
+        except (WaveformError, EnvironmentError, ImportError, ValueError) as e:
+            return Converted(path, None, 0, message(e))
+        return Converted(path, target, len(waves), None)
+
+    def crashed(self, item, reason):
+        return Converted(item[0], None, 0, reason)
