@@ -23,8 +23,9 @@ __all__ = ['Converted', 'FileCheck', 'IndexRow', 'collect', 'convert', 'index', 
 
 
 def _folder_rows(listing, make, verb):
-    """Results for folders that hold nothing to take or could not be listed."""
-    rows = [make(folder, 'no files to %s' % verb) for folder in listing.empty]
+    """Results for folders that hold nothing to take or could not be listed: make(folder,
+    message naming it)."""
+    rows = [make(folder, '%s: no files to %s' % (folder, verb)) for folder in listing.empty]
     rows += [make(folder, text) for folder, text in listing.unlisted]
     return rows
 
@@ -55,8 +56,8 @@ def verify(paths, client=None, jobs=None, pattern=None, progress=None):
 
 def iter_verify(listing, client=None, jobs=None, progress=None, verb='verify'):
     """verify() of a Listing, one FileCheck at a time as the results arrive in order."""
-    for check in _folder_rows(listing, lambda folder, text: FileCheck(
-            folder, 0, [], '%s: %s' % (folder, text), []), verb):
+    for check in _folder_rows(listing, lambda folder, text: FileCheck(folder, 0, [], text, []),
+                              verb):
         yield check
     for check in engine.run(tasks.Verify(), listing.files, client, jobs, progress):
         yield check

@@ -15,6 +15,12 @@ from . import engine
 
 # A file is tried this many times on its own before its result is the worker's death.
 ATTEMPTS = 2
+# Signal names by number (SIGKILL, ...), for the reason of a worker's death.
+# (Names sorted: of two names of one signal the first alphabetically wins, SIGABRT over SIGIOT.)
+SIGNALS = {}
+for _name in sorted(dir(signal)):
+    if _name.startswith('SIG') and not _name.startswith('SIG_'):
+        SIGNALS.setdefault(int(getattr(signal, _name)), _name)
 
 
 def processors():
@@ -63,16 +69,16 @@ class _Worker(object):
             self.stop()
             code = self.process.exitcode
         if code is not None and code < 0:
-            try:
-                name = signal.Signals(-code).name
-            except (AttributeError, ValueError):
-                name = 'signal %d' % -code
-            return 'the worker process reading it was killed (%s)' % name
+            return 'the worker process reading it was killed (%s)' % SIGNALS.get(
+                -code, 'signal %d' % -code)
         return 'the worker process reading it ended (exit status %s)' % code
 
     def stop(self):
-        """Ends the worker: an idle one leaves when its pipe closes, a busy one is ended."""
+        """Ends the worker: an idle one is told to leave (other workers hold copies of its
+        pipe, so closing it is not seen), a busy one is ended."""
         try:
+            if self.job is None:
+                self.conn.send(None)
             self.conn.close()
         except (IOError, OSError):
             pass

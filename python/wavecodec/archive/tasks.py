@@ -31,10 +31,11 @@ FileCheck = collections.namedtuple('FileCheck', 'path waveforms faults error not
 Converted = collections.namedtuple('Converted', 'path target waveforms fault')
 
 
-def message(e):
-    """One line for an exception: 'FILE: reason' for system errors, the text otherwise."""
+def message(e, path):
+    """One line for an exception about file `path`: 'FILE: reason' for system errors (a read
+    that fails names no file by itself), the text otherwise."""
     if isinstance(e, EnvironmentError) and getattr(e, 'strerror', None):
-        return '%s: %s' % (e.filename, e.strerror) if e.filename else e.strerror
+        return '%s: %s' % (e.filename or display(path), e.strerror)
     return ' '.join(str(e).split()) or type(e).__name__
 
 
@@ -128,7 +129,7 @@ class Index(Task):
         except LibraryNotFoundError:
             raise
         except (WaveformError, EnvironmentError) as e:
-            return self.crashed(path, message(e), kind)
+            return self.crashed(path, message(e, path), kind)
 
     def crashed(self, path, reason, kind=None):
         return [IndexRow(path=path, kind=kind or kind_of(path), fault=reason)]
@@ -144,7 +145,7 @@ class Verify(Task):
         except LibraryNotFoundError:
             raise
         except (WaveformError, EnvironmentError) as e:
-            return FileCheck(path, 0, [], message(e), notes)
+            return FileCheck(path, 0, [], message(e, path), notes)
         return FileCheck(path, len(waves), [w.error for w in waves if w.error is not None],
                          None, notes)
 
@@ -179,7 +180,7 @@ class Convert(Task):
                         raise
             mseed.write(target, waves, **self.options)
         except (WaveformError, EnvironmentError, ImportError, ValueError) as e:
-            return Converted(path, None, 0, message(e))
+            return Converted(path, None, 0, message(e, path))
         return Converted(path, target, len(waves), None)
 
     def crashed(self, item, reason):
