@@ -85,21 +85,6 @@ class CliSafety(TempDirCase):
             self.assertTrue(line.startswith('wavecodec: standard input: '), err)
         self.assertNotIn('Traceback', err)
 
-    def test_c_stdout_is_captured(self):
-        code = ('import sys\n'
-                'from wavecodec import native\n'
-                'from wavecodec.cstdout import CapturedCStdout\n'
-                'sys.stdout.write("before\\n")\n'
-                'with CapturedCStdout() as c:\n'
-                '    native.libc().printf(b"from C %d\\n", 42)\n'
-                'sys.stderr.write(repr(c.lines))\n'
-                'sys.stdout.write("after\\n")\n')
-        p = subprocess.Popen([sys.executable, '-c', code], env=cli_env(),
-                             stdout=subprocess.PIPE, stderr=subprocess.PIPE)
-        out, err = p.communicate()
-        self.assertEqual(out, b'before\nafter\n')
-        self.assertIn(b"'from C 42'", err)
-
     def test_broken_pipe_is_quiet(self):
         p = subprocess.Popen([sys.executable, '-m', 'wavecodec', 'decode', self.good, '-o', '-',
                               '--waveform', '1'], env=cli_env(), stdout=subprocess.PIPE,

@@ -4,7 +4,8 @@ import datetime
 import unittest
 
 from .helpers import TempDirCase, header, signal, wavecodec
-from wavecodec import header as hdr, native
+from wavecodec import native
+from wavecodec.gse2 import header as hdr
 
 try:
     import numpy
@@ -49,7 +50,7 @@ class TimeAndValues(TempDirCase):
 
     def test_header_keys_kept(self):
         back = wavecodec.read(self.gse('k.gse', [wavecodec.Waveform(header(), [1])]))[0]
-        self.assertEqual(sorted(back.header), sorted(wavecodec.header.FIELDS))
+        self.assertEqual(sorted(back.header), sorted(hdr.FIELDS))
 
     @unittest.skipIf(numpy is None, 'numpy is not installed')
     def test_to_numpy_shares_the_samples(self):

@@ -10,7 +10,7 @@ import unittest
 
 from .helpers import PYTHON_DIR, TempDirCase, header, signal as seismogram, wavecodec
 from wavecodec import safeio
-from wavecodec.atomic import SameFileError, open_output, write_bytes
+from wavecodec.safeio import SameFileError, open_output, write_bytes
 
 
 class Targets(TempDirCase):

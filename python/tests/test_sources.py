@@ -87,8 +87,8 @@ class Sources(TempDirCase):
 
     def test_headers_only_over_int_sections_and_messages(self):
         # INT lines hold blanks; a message closes and another opens between the waveforms.
-        first = wavecodec.writer.to_bytes(self.waves[:2], data_format='INT', message_id='A')
-        second = wavecodec.writer.to_bytes(self.waves[2:], message_id='B')
+        first = wavecodec.gse2.writer.to_bytes(self.waves[:2], data_format='INT', message_id='A')
+        second = wavecodec.gse2.writer.to_bytes(self.waves[2:], message_id='B')
         data = first + b'(comment)\n' + second
         heads = wavecodec.read(data, headers_only=True)
         full = wavecodec.read(data)

@@ -10,12 +10,9 @@ IBM float conversion, through the wavecodec and ibmfloat shared libraries.
     raw_bytes = wavecodec.float32_to_ibm(floats)          # big-endian IBM words
 """
 from .errors import ChecksumError, FormatError, LibraryNotFoundError, WaveformError
-from .header import DEFAULTS as HEADER_DEFAULTS, REQUIRED as HEADER_REQUIRED
+from .gse2 import HEADER_DEFAULTS, HEADER_REQUIRED, Waveform, iter_waveforms, read, write
 from .ibm import float32_to_ibm, ibm_to_float32, ibm_to_float64
 from .native import ibmfloat as load_ibmfloat, wavecodec as load_wavecodec
-from .reader import iter_waveforms, read
-from .waveform import Waveform
-from .writer import write
 
 __version__ = '1.0.0'
 

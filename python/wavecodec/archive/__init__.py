@@ -46,17 +46,16 @@ def index(paths, client=None, jobs=None, pattern=None, progress=None):
 
 
 def verify(paths, client=None, jobs=None, pattern=None, progress=None):
-    """FileCheck(path, waveforms, faults, error, notes) for every file under `paths`, in the
-    order of the walk, each waveform decoded and its checksum compared: `faults` holds the
-    messages of the faulty waveforms, `error` that of a file that could not be read, `notes` the
-    lines the decoder printed. Folders with no file (or that could not be listed) come first,
+    """FileCheck(path, waveforms, faults, error) for every file under `paths`, in the order of
+    the walk, each waveform decoded and its checksum compared: `faults` holds the messages of
+    the faulty waveforms, `error` that of a file that could not be read. Folders with no file (or that could not be listed) come first,
     as checks with an error."""
     return list(iter_verify(collect(paths, pattern), client, jobs, progress))
 
 
 def iter_verify(listing, client=None, jobs=None, progress=None, verb='verify'):
     """verify() of a Listing, one FileCheck at a time as the results arrive in order."""
-    for check in _folder_rows(listing, lambda folder, text: FileCheck(folder, 0, [], text, []),
+    for check in _folder_rows(listing, lambda folder, text: FileCheck(folder, 0, [], text),
                               verb):
         yield check
     for check in engine.run(tasks.Verify(), listing.files, client, jobs, progress):

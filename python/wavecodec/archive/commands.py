@@ -9,17 +9,13 @@ import csv
 import io
 import sys
 
+from ..commandline import PROG, STDIO, UsageError, one_stdin
 from ..compat import PY2
-from ..safeio import STDIO, check_output, write_bytes
-from . import IndexRow, collect, engine, iter_verify, targets, tasks
+from ..safeio import check_output, write_bytes
+from . import IndexRow, collect, iter_verify, targets
 
-PROG = 'wavecodec'
 # Files from which progress is shown on a terminal.
 PROGRESS_FROM = 5
-
-
-class UsageError(ValueError):
-    """A bad option value; the command line reports it as a usage error."""
 
 
 class Progress(object):
@@ -57,8 +53,8 @@ def _where(args):
 # --- verify -------------------------------------------------------------------------------
 
 def run_verify(paths, jobs=1, pattern=None, client=None, out=None, err=None, prog=PROG):
-    """Verifies `paths`; prints faults and the summary on `out`, file errors, decoder lines and
-    progress on `err`. Returns the exit status: 0 when every waveform is sound, else 1."""
+    """Verifies `paths`; prints faults and the summary on `out`, file errors and progress on
+    `err`. Returns the exit status: 0 when every waveform is sound, else 1."""
     out = out or sys.stdout
     err = err or sys.stderr
     listing = collect(paths, pattern)
@@ -67,12 +63,10 @@ def run_verify(paths, jobs=1, pattern=None, client=None, out=None, err=None, pro
     checks = iter_verify(listing, client, jobs, progress, verb='verify%s' % (
         ' matching %s' % pattern if pattern else ''))
     try:
-        for path, count, faults, error, notes in checks:
+        for path, count, faults, error in checks:
             total += count
-            if notes or error or faults:
+            if error or faults:
                 progress.clear()
-            for note in notes:
-                print('%s: %s' % (prog, note), file=err)
             if error is not None:
                 err.flush()
                 print('%s: error: %s' % (prog, error), file=err)
@@ -92,14 +86,10 @@ def run_verify(paths, jobs=1, pattern=None, client=None, out=None, err=None, pro
 
 
 def cmd_verify(args):
+    one_stdin(args.paths)
     client, jobs = _where(args)
     sys.stdout.flush()
-    return run_verify(args.files, jobs or engine_processors(), args.glob, client)
-
-
-def engine_processors():
-    from .local import processors
-    return processors()
+    return run_verify(args.paths, jobs, args.glob, client)
 
 
 # --- index --------------------------------------------------------------------------------
@@ -126,6 +116,7 @@ def index_csv(rows):
 
 def cmd_index(args):
     from . import index
+    one_stdin(args.paths)
     client, jobs = _where(args)
     check_output(args.output, [p for p in args.paths if p != STDIO])
     err = sys.stderr
@@ -182,10 +173,9 @@ def cmd_convert(args):
 
 # --- the parsers ----------------------------------------------------------------------------
 
-def add_engine_options(s, default_jobs=1):
-    s.add_argument('-j', '--jobs', type=int, default=default_jobs, metavar='N',
-                   help='work in N local processes (0: one per processor; default %d)'
-                   % default_jobs)
+def add_engine_options(s):
+    s.add_argument('-j', '--jobs', type=int, default=1, metavar='N',
+                   help='work in N local processes (0: one per processor; default 1)')
     s.add_argument('--scheduler', metavar='ADDRESS',
                    help='work on the Dask cluster of this scheduler (tcp://host:8786); its '
                    'workers must see the same paths')
@@ -194,8 +184,13 @@ def add_engine_options(s, default_jobs=1):
 
 
 def register(sub):
-    """Adds index and convert to the subparsers `sub` (verify is the GSE2 command's, run by
-    run_verify)."""
+    """Adds verify, index and convert to the subparsers `sub`."""
+    s = sub.add_parser('verify', help='check every waveform of the files and folders given '
+                       '(folders recursively); exit 0 only when all are sound')
+    s.add_argument('paths', nargs='+', metavar='PATH')
+    add_engine_options(s)
+    s.set_defaults(run=cmd_verify)
+
     s = sub.add_parser('index', help='one CSV row per GSE2 waveform (headers only) and per '
                        'SEG-Y file of the files and folders given; exit 0 only when all are '
                        'sound')

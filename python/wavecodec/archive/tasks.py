@@ -5,9 +5,9 @@ result of a file whose work failed in an unexpected way or ended its worker proc
 import collections
 import os
 
-from .. import segy
+from .. import read, segy
+from ..commandline import STDIO, display, reader_input
 from ..errors import LibraryNotFoundError, WaveformError
-from ..inputs import STDIO, display, read_quietly
 
 # Extensions taken for SEG-Y and Seismic Unix files without looking inside.
 SEGY_EXTENSIONS = ('.sgy', '.segy', '.seg')
@@ -22,9 +22,9 @@ IndexRow = collections.namedtuple('IndexRow', [
     'samples', 'format', 'traces', 'interval', 'byte_order', 'fault'])
 IndexRow.__new__.__defaults__ = (None,) * len(IndexRow._fields)
 
-# One verified file: as many waveforms, the messages of the faulty ones, the error that stopped
-# the file (None or its message) and the lines the decoder printed.
-FileCheck = collections.namedtuple('FileCheck', 'path waveforms faults error notes')
+# One verified file: as many waveforms, the messages of the faulty ones, and the error that
+# stopped the file (None or its message).
+FileCheck = collections.namedtuple('FileCheck', 'path waveforms faults error')
 
 # One converted file: its output (None when nothing was written), the waveforms written and
 # the fault (None when converted; 'skipped: ...' when the file is not one the target takes).
@@ -84,7 +84,7 @@ def _end(wave):
 
 
 def _gse2_rows(path):
-    waves = read_quietly(path, strict=False, headers_only=True)
+    waves = read(reader_input(path), strict=False, headers_only=True, name=display(path))
     rows = []
     for w in waves:
         h = w.header
@@ -139,18 +139,17 @@ class Verify(Task):
     """Every waveform of one GSE2 file decoded and its checksum compared."""
 
     def __call__(self, path):
-        notes = []
         try:
-            waves = read_quietly(path, strict=False, report=notes.append)
+            waves = read(reader_input(path), strict=False, name=display(path))
         except LibraryNotFoundError:
             raise
         except (WaveformError, EnvironmentError) as e:
-            return FileCheck(path, 0, [], message(e, path), notes)
+            return FileCheck(path, 0, [], message(e, path))
         return FileCheck(path, len(waves), [w.error for w in waves if w.error is not None],
-                         None, notes)
+                         None)
 
     def crashed(self, path, reason):
-        return FileCheck(path, 0, [], '%s: %s' % (display(path), reason), [])
+        return FileCheck(path, 0, [], '%s: %s' % (display(path), reason))
 
 
 class Convert(Task):
@@ -170,7 +169,7 @@ class Convert(Task):
             return Converted(path, None, 0, 'skipped: not a GSE2 file')
         try:
             from .. import mseed
-            waves = read_quietly(path)
+            waves = read(reader_input(path), name=display(path))
             folder = os.path.dirname(target)
             if folder and not os.path.isdir(folder):
                 try:

@@ -6,8 +6,8 @@ command's main(), which prints one line and exits non-zero.
 from __future__ import print_function
 
 import os
-import sys
 
+from ..commandline import STDIO, STDIN_NAME, done as _done, stdin
 from ..safeio import check_output, write_bytes
 from . import plot, text
 from .convert import convert
@@ -15,12 +15,11 @@ from .reader import SegyFile
 from .samples import FORMATS
 
 TEXT_LINES = 6
-STDIO = '-'
 
 
 def _source(path):
     """A path, or for '-' standard input (read whole: the reader needs random access)."""
-    return getattr(sys.stdin, 'buffer', sys.stdin) if path == STDIO else path
+    return stdin() if path == STDIO else path
 
 
 def _open(args):
@@ -29,13 +28,7 @@ def _open(args):
 
 
 def _name(path):
-    return 'standard input' if path == STDIO else None
-
-
-def _done(target, text):
-    """The closing line, unless the output itself went to standard output."""
-    if target != STDIO:
-        print('%s: %s' % (target, text))
+    return STDIN_NAME if path == STDIO else None
 
 
 def _sample_range(f):

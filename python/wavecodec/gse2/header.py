@@ -6,8 +6,8 @@ rate written 1234.567891 reads 1234.567891 and seconds 12.345 read 12.345.
 import datetime
 import math
 
-from .compat import PY2, integer_types, string_types, text_type
-from .errors import FormatError
+from ..compat import PY2, integer_types, string_types, text_type
+from ..errors import FormatError
 
 # WID2 fields: name, first and last column (1-based, inclusive), kind, print format, the
 # character printed before the field.

@@ -4,8 +4,8 @@ import math
 import sys
 from array import array
 
-from .compat import array_from_bytes
-from .errors import FormatError
+from ..compat import array_from_bytes
+from ..errors import FormatError
 from .header import describe, start_of
 
 INT32_MIN = -2147483648

@@ -7,8 +7,8 @@ import ctypes
 import re
 from array import array
 
-from . import native
-from .compat import PY2
+from .. import native
+from ..compat import PY2
 
 _INT_TEXT = re.compile(br'\s*(?:[+-]?[0-9]+(?:\s+|\Z))*\Z')
 _INT_WORD = re.compile(br'^[+-]?[0-9]+$')

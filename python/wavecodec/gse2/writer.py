@@ -4,10 +4,10 @@ import threading
 from array import array
 
 from . import header as hdr
-from . import native
-from .atomic import write_bytes
-from .compat import string_types
-from .errors import FormatError
+from .. import native
+from ..safeio import write_bytes
+from ..compat import string_types
+from ..errors import FormatError
 from .waveform import Waveform, as_int32_array
 
 # Largest magnitude of a second difference that the six-bit code carries.

@@ -11,8 +11,8 @@ import mmap
 import os
 from array import array
 
-from . import native
-from .compat import PY2, array_to_bytes, string_types, text_type
+from .. import native
+from ..compat import PY2, array_to_bytes, string_types, text_type
 
 
 class Source(object):

@@ -1,0 +1,240 @@
+"""The GSE2 commands of the wavecodec command line: info, decode, encode and plot.
+
+Argument parsing and printing only; the work is done by the gse2 package. Errors reach the
+command line's main(), which prints one line and exits non-zero.
+"""
+from __future__ import print_function
+
+import os
+import re
+import sys
+
+from . import plot
+from ..commandline import (STDIO, UsageError, display, done, one_stdin, print_error, read_bytes,
+                           reader_input)
+from ..compat import array_from_bytes, array_to_bytes, native_str
+from ..errors import FormatError, LibraryNotFoundError, WaveformError
+from ..safeio import check_output, write_bytes
+from .header import complete, describe
+from .reader import read
+from .waveform import Waveform
+from .writer import write
+
+
+def _read(path, **options):
+    """The waveforms of input `path` ('-': standard input), named as given in messages."""
+    return read(reader_input(path), name=display(path), **options)
+
+
+def _start_time(text):
+    """(year, month, day, hour, minute, second) from 'YYYY-MM-DDTHH:MM:SS.fff' or
+    'YYYY/MM/DD HH:MM:SS.fff' (time optional)."""
+    m = re.match(r'^\s*(\d{4})[-/](\d{1,2})[-/](\d{1,2})(?:[T ](\d{1,2}):(\d{1,2})'
+                 r'(?::(\d{1,2}(?:\.\d*)?))?)?\s*$', text)
+    if not m:
+        raise UsageError('bad --start %r: expected YYYY-MM-DDTHH:MM:SS.fff' % text)
+    y, mo, d, h, mi, s = m.groups()
+    return (int(y), int(mo), int(d), int(h or 0), int(mi or 0), float(s or 0.0))
+
+
+
+
+
+
+
+
+
+
+def _numbered(path, index):
+    stem, ext = os.path.splitext(path)
+    return '%s-%d%s' % (stem, index, ext)
+
+
+def _status(wave):
+    if wave.error is None:
+        return 'ok'
+    return 'MISMATCH' if 'checksum mismatch' in wave.error else 'BAD'
+
+
+def _reason(wave, path, index):
+    """A faulty waveform's message without the file and waveform ('FILE: waveform N (...): ')
+    that the row already shows."""
+    text = wave.error
+    prefix = '%s: waveform %d (' % (display(path), index)
+    end = text.find('): ', len(prefix))
+    return text[end + 3:] if text.startswith(prefix) and end >= 0 else text
+
+
+def _iso(when):
+    if when is None:
+        return '-'
+    return '%04d-%02d-%02dT%02d:%02d:%02d.%03d' % (when.year, when.month, when.day, when.hour,
+                                                   when.minute, when.second,
+                                                   when.microsecond // 1000)
+
+
+def _coordinate(sta2, name):
+    value = sta2.get(name) if sta2 else None
+    return '-' if value is None else '%.5f' % value
+
+
+def cmd_info(args):
+    """One row per waveform from the headers (data sections passed over undecoded); with
+    --verify the data are decoded and checked too. Faulty rows end with the reason."""
+    one_stdin(args.files)
+    rows = [('FILE', 'STATION', 'NET', 'CHAN', 'START', 'RATE', 'SAMPLES', 'FORMAT', 'LAT',
+             'LON', 'STATUS')]
+    reasons = {}
+    failed = False
+    for path in args.files:
+        try:
+            waves = _read(path, strict=False, headers_only=not args.verify)
+        except LibraryNotFoundError:
+            raise
+        except (WaveformError, EnvironmentError) as e:
+            print_error(e)
+            failed = True
+            continue
+        for index, w in enumerate(waves, 1):
+            h = w.header
+            sta2 = w.sta2 or {}
+            rows.append((display(path), h.get('station') or '-', sta2.get('network') or '-',
+                         h.get('channel') or '-', _iso(w.start),
+                         '%g' % h['sample_rate'] if h.get('sample_rate') is not None else '-',
+                         str(w.npts if h.get('sample_count') is not None else '-'),
+                         h.get('data_format') or '-', _coordinate(sta2, 'latitude'),
+                         _coordinate(sta2, 'longitude'),
+                         _status(w) if args.verify or w.error else 'unverified'))
+            if w.error is not None:
+                reasons[len(rows) - 1] = _reason(w, path, index)
+                failed = True
+    widths = [max(len(r[i]) for r in rows) for i in range(len(rows[0]))]
+    for k, r in enumerate(rows if len(rows) > 1 else ()):
+        line = '  '.join(c.ljust(wd) for c, wd in zip(r, widths)).rstrip()
+        print(line + ('  ' + reasons[k] if k in reasons else ''))
+    return 1 if failed else 0
+
+
+def _sample_bytes(samples, fmt):
+    if fmt == 'text':
+        return ('\n'.join(map(str, samples)) + ('\n' if len(samples) else '')).encode('ascii')
+    out = array_from_bytes('i', array_to_bytes(samples))
+    if sys.byteorder == 'big':
+        out.byteswap()
+    return array_to_bytes(out)
+
+
+def cmd_decode(args):
+    inputs = [args.file]
+    check_output(args.output, inputs)
+    waves = _read(args.file)
+    if args.waveform is not None:
+        if not 1 <= args.waveform <= len(waves):
+            raise UsageError('--waveform %d: %s holds waveforms 1 to %d'
+                             % (args.waveform, display(args.file), len(waves)))
+        waves = [waves[args.waveform - 1]]
+    if len(waves) > 1 and args.output == STDIO:
+        raise UsageError('%s holds %d waveforms: choose one with --waveform N to write it to '
+                         'standard output' % (display(args.file), len(waves)))
+    targets = [args.output] if len(waves) == 1 else \
+        [_numbered(args.output, k) for k in range(1, len(waves) + 1)]
+    # Every output is checked before the first is written.
+    for target in targets:
+        check_output(target, inputs)
+    for target, w in zip(targets, waves):
+        write_bytes(target, _sample_bytes(w.samples, args.format), inputs)
+        done(target, '%s, %d samples' % (describe(w.header), len(w.samples)))
+    return 0
+
+
+def _parse_samples(path, fmt):
+    data = read_bytes(path)
+    path = display(path)
+    if fmt == 'int32':
+        if len(data) % 4:
+            raise FormatError('%s: %d bytes is not a whole number of int32 samples'
+                              % (path, len(data)))
+        samples = array_from_bytes('i', data)
+        if sys.byteorder == 'big':
+            samples.byteswap()
+        return samples
+    fields = data.split()
+    try:
+        return [int(f) for f in fields]
+    except ValueError:
+        bad = next(f for f in fields if not re.match(br'^[-+]?\d+$', f))
+        raise FormatError('%s: %r is not an integer sample' % (path, native_str(bad)))
+
+
+def cmd_encode(args):
+    year, month, day, hour, minute, second = _start_time(args.start)
+    header = dict(station=args.station, channel=args.channel, aux_id=args.aux_id,
+                  year=year, month=month, day=day, hour=hour, minute=minute, second=second,
+                  sample_rate=args.rate, calibration=args.calib,
+                  calibration_period=args.calper, instrument_type=args.instrument,
+                  horizontal_angle=args.hang, vertical_angle=args.vang)
+    check_output(args.output, [args.samples])
+    wave = Waveform(header, _parse_samples(args.samples, args.input))
+    write(args.output, [wave], data_format=args.format, clamp=args.clamp)
+    # As written: seconds that print as 60.000 have carried into the minute.
+    done(args.output, '%s, %d samples, %s' % (describe(complete(header)), len(wave.samples),
+                                                args.format))
+    return 0
+
+
+def cmd_plot(args):
+    check_output(args.output, [args.file])
+    waves = _read(args.file)
+    title = args.title if args.title is not None else os.path.basename(display(args.file))
+    write_bytes(args.output, plot.render(waves, title).encode('utf-8'), [args.file])
+    done(args.output, '%d waveform(s) drawn' % len(waves))
+    return 0
+
+
+def register(sub):
+    """Adds info, decode, encode and plot to the subparsers `sub` (verify over files and
+    folders is the archive commands')."""
+    s = sub.add_parser('info', help='one row per waveform from the headers: station, '
+                       'network, channel, start, rate, samples, sub-format, coordinates, '
+                       'status')
+    s.add_argument('files', nargs='+', metavar='FILE')
+    s.add_argument('--verify', action='store_true',
+                   help='also decode the data and check the checksums')
+    s.set_defaults(run=cmd_info)
+
+    s = sub.add_parser('decode', help='samples as text (one per line) or raw little-endian '
+                       'int32; several waveforms go to OUT-1.ext, OUT-2.ext, ...')
+    s.add_argument('file', metavar='FILE')
+    s.add_argument('-o', '--output', required=True, metavar='OUT')
+    s.add_argument('--format', choices=('text', 'int32'), default='text')
+    s.add_argument('--waveform', type=int, metavar='N', help='only waveform N (from 1)')
+    s.set_defaults(run=cmd_decode)
+
+    s = sub.add_parser('encode', help='write one waveform from a file of integer samples')
+    s.add_argument('samples', metavar='SAMPLES',
+                   help='integers separated by white space (or raw int32 with --input int32)')
+    s.add_argument('-o', '--output', required=True, metavar='FILE.gse')
+    s.add_argument('--station', required=True)
+    s.add_argument('--channel', required=True)
+    s.add_argument('--start', required=True, help='YYYY-MM-DDTHH:MM:SS.fff')
+    s.add_argument('--rate', required=True, type=float, help='samples per second')
+    s.add_argument('--aux-id', default='')
+    s.add_argument('--calib', type=float, default=1.0, help='calibration (default 1.0)')
+    s.add_argument('--calper', type=float, default=1.0,
+                   help='calibration period in s (default 1.0)')
+    s.add_argument('--instrument', default='', help='instrument type')
+    s.add_argument('--hang', type=float, default=-1.0,
+                   help='horizontal angle (default -1.0: unknown)')
+    s.add_argument('--vang', type=float, default=-1.0,
+                   help='vertical angle (default -1.0: unknown)')
+    s.add_argument('--format', type=str.upper, choices=('CM6', 'INT'), default='CM6')
+    s.add_argument('--input', choices=('text', 'int32'), default='text')
+    s.add_argument('--clamp', action='store_true',
+                   help='clamp second differences beyond the CM6 range instead of failing')
+    s.set_defaults(run=cmd_encode)
+
+    s = sub.add_parser('plot', help='an SVG picture of each waveform of a file')
+    s.add_argument('file', metavar='FILE')
+    s.add_argument('-o', '--output', required=True, metavar='OUT.svg')
+    s.add_argument('--title')
+    s.set_defaults(run=cmd_plot)

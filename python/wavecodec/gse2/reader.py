@@ -1,0 +1,158 @@
+"""Reading GSE2.0/GSE2.1/IMS1.0 waveform files and messages from any source.
+
+The whole input is in memory (see source.py). The reader walks the lines outside the data
+sections: WID2 and STA2 (parsed by their field tables), DAT2, CHK2 and the message envelope
+(envelope.py); other lines (comments, OUT2, DLY2, EID2, BEA2, ...) are passed over. Searches over
+the text are scan.py's, the decoding of data sections is sections.py's.
+"""
+import fnmatch
+
+from . import header as hdr
+from .. import native
+from ..compat import native_str, string_types
+from ..errors import FormatError
+from .envelope import Envelope
+from .scan import Scanner, keyword
+from .sections import SectionDecoder
+from .source import load
+from .waveform import Waveform
+
+
+def _patterns(value, what):
+    if value is None:
+        return None
+    if isinstance(value, string_types):
+        value = [value]
+    value = list(value)
+    if not value or not all(isinstance(p, string_types) for p in value):
+        raise TypeError('%s must be a pattern or a list of patterns' % what)
+    return [p.upper() for p in value]
+
+
+def _matches(value, patterns):
+    if patterns is None:
+        return True
+    value = (value or '').upper()
+    return any(fnmatch.fnmatchcase(value, p) for p in patterns)
+
+
+class _Reader(object):
+    """The line loop over one input: which waveforms there are, where their sections start, and
+    how their faults are reported (raised when strict, else kept in `.error`)."""
+
+    def __init__(self, source, verify, strict, headers_only, station, channel, name=None):
+        lib = native.wavecodec()  # a library that cannot be loaded is named before any input
+        src = load(source)
+        if name is not None:
+            src.name = name
+        self.name = src.name
+        self.scan = Scanner(src)
+        self.strict = strict
+        self.headers_only = headers_only
+        self.stations = _patterns(station, 'station')
+        self.channels = _patterns(channel, 'channel')
+        self.sections = SectionDecoder(self.scan, lib, verify, self.fail)
+
+    def fail(self, wave, index, message, kind=FormatError, pos=None):
+        where = '%s: waveform %d (%s' % (self.name, index, hdr.describe(wave.header))
+        if pos is not None:
+            where += ', line %d' % self.scan.line_number(pos)
+        text = '%s): %s' % (where, message)
+        if self.strict:
+            raise kind(text)
+        if wave.error is None:
+            wave.error = text
+
+    def waveforms(self):
+        scan = self.scan
+        size = scan.size
+        pos = 0
+        index = 0
+        pending = None          # (waveform, index, position of its WID2 line, selected)
+        envelope = Envelope()
+        while pos < size:
+            line, after = scan.line_at(pos)
+            key = keyword(line)
+            if key == b'WID2':
+                if pending is not None and pending[3]:
+                    self.fail(pending[0], pending[1], 'no DAT2 line after the WID2 line',
+                              pos=pending[2])
+                    yield pending[0]
+                index += 1
+                pending = self._header(line, index, pos, envelope.snapshot())
+            elif key == b'STA2':
+                if pending is not None and pending[0].sta2 is None:
+                    pending[0].sta2 = hdr.parse_sta2(line)
+            elif key in (b'DAT2', b'DAT1'):
+                if pending is None:
+                    index += 1
+                    wave = Waveform._from_file({})
+                    wave.message = envelope.snapshot()
+                    wave.offset = pos
+                    wave.error = '%s: line %d: a data section (%s) that no WID2 line ' \
+                        'introduces' % (self.name, scan.line_number(pos), native_str(key))
+                    if self.strict:
+                        raise FormatError(wave.error)
+                    after = self.sections.skip(wave, after)
+                    yield wave
+                else:
+                    wave, number, at, selected = pending
+                    pending = None
+                    if selected:
+                        after = self._section(wave, number, at, after)
+                        yield wave
+                    else:
+                        after = self.sections.skip(wave, after)
+            elif line[:1].isalpha():
+                envelope.feed(line)
+            pos = after
+        if pending is not None and pending[3]:
+            self.fail(pending[0], pending[1], 'no DAT2 line after the WID2 line', pos=pending[2])
+            yield pending[0]
+        if index == 0:
+            raise FormatError('%s: no WID2 line: not a GSE2.0 file' % self.name)
+
+    def _header(self, line, index, pos, message):
+        header, fault = hdr.parse_wid2(line)
+        wave = Waveform._from_file(header)
+        wave.message = message
+        wave.offset = pos
+        selected = _matches(header['station'], self.stations) and \
+            _matches(header['channel'], self.channels)
+        if fault and selected:
+            self.fail(wave, index, fault, pos=pos)
+        return wave, index, pos, selected
+
+    def _section(self, wave, index, at, start):
+        if self.headers_only:
+            wave.headers_only = True
+            return self.sections.skip(wave, start)
+        return self.sections.decode(wave, index, at, start)
+
+
+def iter_waveforms(source, verify=True, strict=True, headers_only=False, station=None,
+                   channel=None, name=None):
+    """Yields the waveforms of a GSE2.0/GSE2.1/IMS1.0 file or message in order.
+
+    source: a path, a bytes-like object (bytes, bytearray, memoryview, mmap) or a binary file
+    object (open file, io.BytesIO, sys.stdin.buffer, gzip.open(...)); read once, in one piece.
+    verify: compare each CHK2 line with the checksum of the samples (a value equal to the
+    checksum or to its magnitude is accepted).
+    strict: raise ChecksumError / FormatError at the first fault. With strict=False every
+    waveform is returned, a faulty one with its message in `.error`, and reading goes on with
+    the next waveform.
+    headers_only: header and STA2 only; data sections are passed over without decoding
+    (`samples` stays empty, `headers_only` is true, the CHK2 value is kept in `.checksum`).
+    station, channel: fnmatch patterns (or lists of them), compared without regard to case;
+    the sections of other waveforms are passed over undecoded and not returned.
+    name: the input's name in messages (default: the path, or the file object's name).
+    """
+    reader = _Reader(source, verify, strict, headers_only, station, channel, name)
+    for wave in reader.waveforms():
+        yield wave
+
+
+def read(source, verify=True, strict=True, headers_only=False, station=None, channel=None,
+         name=None):
+    """All waveforms of a GSE2.0 file or message as a list (see iter_waveforms)."""
+    return list(iter_waveforms(source, verify, strict, headers_only, station, channel, name))

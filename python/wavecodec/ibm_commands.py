@@ -1,0 +1,24 @@
+"""The ibm2ieee command: raw big-endian IBM words to little-endian float32."""
+import sys
+
+from .commandline import done, read_bytes
+from .compat import array_to_bytes
+from .ibm import ibm_to_float32
+from .safeio import check_output, write_bytes
+
+
+def cmd_ibm2ieee(args):
+    check_output(args.output, [args.input])
+    values = ibm_to_float32(read_bytes(args.input))
+    if sys.byteorder == 'big':
+        values.byteswap()
+    write_bytes(args.output, array_to_bytes(values), [args.input])
+    done(args.output, '%d float32 values' % len(values))
+    return 0
+
+
+def register(sub):
+    s = sub.add_parser('ibm2ieee', help='raw big-endian IBM words to little-endian float32')
+    s.add_argument('input', metavar='IN')
+    s.add_argument('output', metavar='OUT')
+    s.set_defaults(run=cmd_ibm2ieee)
