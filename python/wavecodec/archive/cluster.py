@@ -13,7 +13,7 @@ def _client(client):
     """(client, whether it was made here and must be closed)."""
     if isinstance(client, string_types):
         from distributed import Client
-        return Client(client, set_as_default=False), True
+        return Client(client), True
     return client, False
 
 

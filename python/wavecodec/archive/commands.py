@@ -47,6 +47,11 @@ def _jobs(args):
 
 def _where(args):
     """(client, jobs): the scheduler address when given, else local processes."""
+    if args.scheduler:
+        try:
+            import distributed  # noqa: F401
+        except ImportError as e:
+            raise UsageError('--scheduler needs Dask (dask.distributed) in this Python: %s' % e)
     return (args.scheduler or None), _jobs(args)
 
 
