@@ -100,6 +100,12 @@ class KillOnce(object):
     def crashed(self, item, reason):
         return self.task.crashed(item, reason)
 
+    def pack(self, result):
+        return self.task.pack(result)
+
+    def unpack(self, packed):
+        return self.task.unpack(packed)
+
 
 class KillAlways(KillOnce):
     """Wraps a task: every process that reaches `victim` kills itself."""

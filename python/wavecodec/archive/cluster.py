@@ -9,6 +9,16 @@ from ..errors import LibraryNotFoundError
 from . import engine
 
 
+# A file alone is submitted this many times before its failure is its result.
+ATTEMPTS = 2
+
+
+def _reason(e):
+    if type(e).__name__ == 'KilledWorker':
+        return 'the Dask workers reading it died (KilledWorker)'
+    return 'failed on the cluster: %s: %s' % (type(e).__name__, ' '.join(str(e).split()))
+
+
 def _client(client):
     """(client, whether it was made here and must be closed)."""
     if isinstance(client, string_types):
@@ -32,24 +42,27 @@ def run(task, items, client, progress=None):
     try:
         size = engine.batch_size(len(items), _workers(client))
         for first, batch in engine.batches(items, size):
-            futures[client.submit(engine.run_batch, task, batch, pure=False)] = (first, batch)
+            futures[client.submit(engine.run_batch, task, batch, pure=False)] = (first, batch, 0)
         order = engine.Ordered(len(items))
         flow = as_completed(list(futures))
         for future in flow:
-            first, batch = futures.pop(future)
+            first, batch, attempt = futures.pop(future)
             try:
-                results = future.result()
+                results = engine.unpacked(task, future.result())
             except LibraryNotFoundError:
                 raise
             except Exception as e:  # noqa: B902 - lost workers, failed transfers
-                if len(batch) > 1:
+                # Which file failed is unknown: each is submitted on its own. A file alone
+                # is submitted again once: the scheduler counts a lost worker against every
+                # task queued on it, not only against the one that ended it.
+                if len(batch) > 1 or attempt + 1 < ATTEMPTS:
                     for k, item in enumerate(batch):
                         again = client.submit(engine.run_batch, task, [item], pure=False)
-                        futures[again] = (first + k, [item])
+                        futures[again] = (first + k, [item], attempt + 1 if len(batch) == 1
+                                          else 0)
                         flow.add(again)
                     continue
-                results = [task.crashed(batch[0], 'failed on the cluster: %s: %s'
-                                        % (type(e).__name__, ' '.join(str(e).split())))]
+                results = [task.crashed(batch[0], _reason(e))]
             order.add(first, results)
             if progress:
                 progress(order.done, len(items))

@@ -23,18 +23,24 @@ def batches(items, size):
 
 
 def run_batch(task, items):
-    """task(item) for each item, in order. An unexpected exception from one file becomes that
-    file's result; a library that cannot be loaded stops the batch."""
+    """task(item) for each item, in order, each packed for the journey (task.pack; unpacked
+    by the caller with task.unpack). An unexpected exception from one file becomes that file's
+    result; a library that cannot be loaded stops the batch."""
     results = []
     for item in items:
         try:
-            results.append(task(item))
+            result = task(item)
         except LibraryNotFoundError:
             raise
         except Exception as e:  # noqa: B902 - any fault of one file is that file's result
-            results.append(task.crashed(item, 'unexpected %s: %s'
-                                        % (type(e).__name__, ' '.join(str(e).split()))))
+            result = task.crashed(item, 'unexpected %s: %s'
+                                  % (type(e).__name__, ' '.join(str(e).split())))
+        results.append(task.pack(result))
     return results
+
+
+def unpacked(task, packed):
+    return [task.unpack(result) for result in packed]
 
 
 class Ordered(object):
@@ -79,7 +85,7 @@ def _elsewhere(task, items, client, jobs, progress):
 def _with_some_here(task, items, here, client, jobs, progress):
     """Items that only this process can read (standard input) run here first; the others go
     to the workers; all come back in item order."""
-    mine = dict((k, run_batch(task, [items[k]])[0]) for k in here)
+    mine = dict((k, task.unpack(run_batch(task, [items[k]])[0])) for k in here)
     others = [item for k, item in enumerate(items) if k not in mine]
 
     def counted(done, total):

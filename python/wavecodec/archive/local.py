@@ -15,6 +15,8 @@ from . import engine
 
 # A file is tried this many times on its own before its result is the worker's death.
 ATTEMPTS = 2
+# Jobs handed to a worker ahead of their turn.
+QUEUED = 2
 # Signal names by number (SIGKILL, ...), for the reason of a worker's death.
 # (Names sorted: of two names of one signal the first alphabetically wins, SIGABRT over SIGIOT.)
 SIGNALS = {}
@@ -55,11 +57,18 @@ class _Worker(object):
         self.process.start()
         # Only the worker holds its end now: when it dies, the parent's end reads EOF.
         child.close()
-        self.job = None         # (first index, items, attempt) while busy
+        # Jobs handed over and not answered yet, the one being run first: (first index,
+        # items, attempt).
+        self.jobs = collections.deque()
 
     def give(self, job):
-        self.job = job
-        self.conn.send(job[1])
+        self.jobs.append(job)
+        try:
+            self.conn.send(job[1])
+        except (IOError, OSError):
+            # The worker has died: its pipe's end shows it, and the job is retried with the
+            # others it holds.
+            pass
 
     def death(self):
         """Why the worker ended, after its pipe has closed."""
@@ -77,12 +86,12 @@ class _Worker(object):
         """Ends the worker: an idle one is told to leave (other workers hold copies of its
         pipe, so closing it is not seen), a busy one is ended."""
         try:
-            if self.job is None:
+            if not self.jobs:
                 self.conn.send(None)
             self.conn.close()
         except (IOError, OSError):
             pass
-        if self.job is None:
+        if not self.jobs:
             self.process.join(1)
         if self.process.is_alive():
             self.process.terminate()
@@ -101,7 +110,7 @@ def _wait(workers):
 
 def _serial(task, items, progress):
     for k, item in enumerate(items, 1):
-        result = engine.run_batch(task, [item])[0]
+        result = task.unpack(engine.run_batch(task, [item])[0])
         if progress:
             progress(k, len(items))
         yield result
@@ -117,48 +126,52 @@ def run(task, items, jobs=None, progress=None):
 
 
 def _pool(task, items, jobs, progress):
-    workers = min(jobs, len(items))
-    size = engine.batch_size(len(items), workers)
+    workers = [_Worker(task) for _ in range(min(jobs, len(items)))]
+    size = engine.batch_size(len(items), len(workers))
     pending = collections.deque((first, batch, 0) for first, batch in
                                 engine.batches(items, size))
     order = engine.Ordered(len(items))
-    idle = [_Worker(task) for _ in range(workers)]
-    busy = []
     try:
-        while pending or busy:
-            while pending and idle:
-                worker = idle.pop()
-                worker.give(pending.popleft())
-                busy.append(worker)
-            for worker in _wait(busy):
-                first, batch, attempt = worker.job
+        while pending or any(w.jobs for w in workers):
+            # Each worker holds up to QUEUED jobs, so that it starts the next one without
+            # waiting for this process to be scheduled and answer (a busy machine delays that
+            # by milliseconds).
+            for worker in workers:
+                while pending and len(worker.jobs) < QUEUED:
+                    worker.give(pending.popleft())
+            for worker in _wait([w for w in workers if w.jobs]):
                 try:
                     status, value = worker.conn.recv()
                 except (EOFError, IOError, OSError):
                     reason = worker.death()
-                    busy.remove(worker)
-                    idle.append(_Worker(task))
-                    if len(batch) > 1:
-                        # Which file ended the worker is unknown: each is run on its own.
-                        pending.extendleft(reversed([(first + k, [item], 0)
-                                                     for k, item in enumerate(batch)]))
-                    elif attempt + 1 < ATTEMPTS:
-                        pending.appendleft((first, batch, attempt + 1))
-                    else:
-                        order.add(first, [task.crashed(batch[0], reason)])
-                        if progress:
-                            progress(order.done, len(items))
+                    workers[workers.index(worker)] = _Worker(task)
+                    _retry(task, worker.jobs, reason, pending, order, progress, len(items))
                     continue
                 if status == 'raise':
                     raise value
-                busy.remove(worker)
-                worker.job = None
-                idle.append(worker)
-                order.add(first, value)
+                first, batch, attempt = worker.jobs.popleft()
+                order.add(first, engine.unpacked(task, value))
                 if progress:
                     progress(order.done, len(items))
             for result in order.ready():
                 yield result
     finally:
-        for worker in idle + busy:
+        for worker in workers:
             worker.stop()
+
+
+def _retry(task, jobs, reason, pending, order, progress, total):
+    """The jobs of a worker that died: the first was running. Its files are run again one
+    by one (which of them ended the worker is unknown); a file that ends its worker ATTEMPTS
+    times is a result with `reason`. The jobs after it had not started: they go back as they
+    are."""
+    first, batch, attempt = jobs.popleft()
+    pending.extendleft(reversed(jobs))
+    if len(batch) > 1:
+        pending.extendleft(reversed([(first + k, [item], 0) for k, item in enumerate(batch)]))
+    elif attempt + 1 < ATTEMPTS:
+        pending.appendleft((first, batch, attempt + 1))
+    else:
+        order.add(first, [task.crashed(batch[0], reason)])
+        if progress:
+            progress(order.done, total)
