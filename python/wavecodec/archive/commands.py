@@ -7,6 +7,7 @@ from __future__ import print_function
 
 import csv
 import io
+import os
 import sys
 
 from ..commandline import PROG, STDIO, UsageError, one_stdin
@@ -148,13 +149,15 @@ def cmd_index(args):
 def cmd_convert(args):
     from . import convert
     client, jobs = _where(args)
+    if os.path.exists(args.output) and not os.path.isdir(args.output):
+        raise UsageError('-o %s: not a folder' % args.output)
     listing = collect(args.paths, args.glob)
     try:
         targets(listing, args.output, args.to)
     except ValueError as e:
         raise UsageError(str(e))
     options = dict(record_length=args.record_length, encoding=args.encoding,
-                   network=args.network, location=args.location)
+                   network=args.network, location=args.location, quality=args.quality)
     progress = Progress('converting', sys.stderr)
     try:
         rows = convert(args.paths, args.output, args.to, client, jobs, args.glob, progress,
@@ -214,5 +217,6 @@ def register(sub):
     s.add_argument('--encoding', choices=('steim1', 'steim2', 'int32'), default='steim2')
     s.add_argument('--network', help="network code (default: each waveform's STA2 network)")
     s.add_argument('--location', help="location code (default: '')")
+    s.add_argument('--quality', choices=('D', 'R', 'Q', 'M'), default='D')
     add_engine_options(s)
     s.set_defaults(run=cmd_convert)

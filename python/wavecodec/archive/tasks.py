@@ -196,6 +196,8 @@ class Convert(Task):
                     if not os.path.isdir(folder):  # made meanwhile by another worker
                         raise
             mseed.write(target, waves, **self.options)
+        except LibraryNotFoundError:
+            raise
         except (WaveformError, EnvironmentError, ImportError, ValueError) as e:
             return Converted(path, None, 0, message(e, path))
         return Converted(path, target, len(waves), None)
