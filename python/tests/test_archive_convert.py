@@ -80,7 +80,7 @@ class Convert(unittest.TestCase):
         self.assertIn(self.planted['not gse2'], err)
         self.assertIn('file(s) converted', out.splitlines()[-1])
         status, out, err = run_cli(['convert', '-o', self.out('cmd2'),
-                                    os.path.join(self.root, 'JKL')])
+                                    os.path.join(self.root, 'GHI')])
         self.assertEqual(status, 0, err)
         status, out, err = run_cli(['convert', '-o', self.planted['segy'], self.root])
         self.assertEqual(status, 2)

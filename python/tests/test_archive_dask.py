@@ -116,6 +116,19 @@ class OnLocalCluster(unittest.TestCase):
         self.assertEqual(got[1].error, '%s: the Dask workers reading it died (KilledWorker)'
                          % files[1])
 
+    def test_convert_equals_the_local_run(self):
+        from tests.test_archive_convert import MISSING as NO_MSEED
+        if NO_MSEED:
+            self.skipTest(NO_MSEED)
+        folder = os.path.join(self.root, 'DEF')
+        local = archive.convert([folder], os.path.join(self.dir, 'mseed'), jobs=1)
+        address = self.cluster.scheduler_address
+        remote = within(self, lambda: archive.convert(
+            [folder], os.path.join(self.dir, 'mseed-dask'), client=address))
+        self.assertEqual([r._replace(target=r.target and r.target.replace('mseed-dask', 'mseed'))
+                          for r in remote], local)
+        self.assertEqual(sum(1 for r in local if r.fault), 3)   # checksum, header, unreadable
+
     def test_commands_take_the_scheduler(self):
         address = self.cluster.scheduler_address
         local = run_cli(['verify', '-j', '2'] + self.paths)
