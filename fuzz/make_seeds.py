@@ -112,3 +112,40 @@ write("ibm2ieee", "range_edges", bytes([0]) + words(
 write("ibm2ieee", "subnormals", bytes([0]) + words(
     [0x21200000, 0x21100000, 0x20FFFFFF, 0x1B400000, 0x1B800000, 0x1BC00000, 0xA0C00001]))
 write("ibm2ieee", "no_count", bytes([7 | (5 << 3)]) + words([0x41100000, 0x42640000]))
+
+# mseed: mode byte; bit 0 set: pack mode (encoding byte: 0 int32, 1 Steim-1, 2 Steim-2; record
+# length byte: 256 << (n % 5)), then the samples.
+write("mseed", "pack_steim2", bytes([1, 2, 0]) + ints(
+    [int(30000 * math.sin(i / 5.0)) for i in range(300)]))
+write("mseed", "pack_steim2_limits", bytes([1, 2, 1]) + ints(
+    [0, 2**29 - 1, 0, -2**29, -1, 2**30, 2**31 - 1]))
+write("mseed", "pack_steim1_extremes", bytes([1, 1, 0]) + ints(
+    [-2**31, -1, 2**31 - 1, 0, 1, -2**31 + 1]))
+write("mseed", "pack_int32", bytes([1, 0, 0]) + ints([-2**31, 2**31 - 1] * 40))
+
+
+# mseed, read mode (bit 0 clear; bit 1: headers only): records written by the package itself,
+# when its libmseedio is built (the files are committed, so this part may be left out).
+def mseed_record_seeds():
+    import sys
+    sys.path.insert(0, os.path.join(os.path.dirname(HERE), "python"))
+    try:
+        import wavecodec
+        from wavecodec import mseed
+        mseed.shim.library()
+    except (ImportError, OSError):
+        print("make_seeds.py: libmseedio not loadable: the mseed record seeds are kept as they are")
+        return
+    header = dict(station="SEED", channel="HHZ", year=2024, month=5, day=17, hour=12,
+                  second=1.5, sample_rate=100.0)
+    samples = [int(20000 * math.sin(i / 9.0)) + (i % 7) * 100 for i in range(600)]
+    for name, encoding, rate in (("records_steim2", "steim2", 100.0),
+                                 ("records_steim1", "steim1", 0.025),
+                                 ("records_int32", "int32", 0.123457)):
+        w = wavecodec.Waveform(dict(header, sample_rate=rate), samples, sta2={"network": "XX"})
+        data = mseed.writer.to_records([w], record_length=512, encoding=encoding).data
+        write("mseed", name, bytes([0]) + data)
+    write("mseed", "records_headers_only", bytes([2]) + data)
+
+
+mseed_record_seeds()

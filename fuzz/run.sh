@@ -18,15 +18,21 @@ while getopts "t:j:" opt; do
 done
 shift $((OPTIND - 1))
 
+cmake --preset fuzz >/dev/null
+cmake --build --preset fuzz
+
 all_targets=(decode decode_chars header roundtrip ibm2ieee)
+# The miniSEED target exists where libmseedio is built (libmseed-dev installed).
+if [[ -x build/fuzz/fuzz/fuzz_mseed ]]; then
+  all_targets+=(mseed)
+else
+  echo "run.sh: libmseedio is not built here: the mseed target is SKIPPED"
+fi
 targets=("$@")
 [[ ${#targets[@]} -gt 0 ]] || targets=("${all_targets[@]}")
 for t in "${targets[@]}"; do
-  [[ -d fuzz/$t/corpus ]] || { echo "run.sh: unknown target '$t' (targets: ${all_targets[*]})" >&2; exit 2; }
+  [[ " ${all_targets[*]} " == *" $t "* ]] || { echo "run.sh: unknown target '$t' (targets: ${all_targets[*]})" >&2; exit 2; }
 done
-
-cmake --preset fuzz >/dev/null
-cmake --build --preset fuzz
 
 for t in "${targets[@]}"; do
   corpus=build/fuzz/corpus/$t findings=build/fuzz/findings/$t

@@ -3,9 +3,10 @@
 Usage: python3 python/bench_host.py [SAMPLES]   (reports the best of 5 runs of each step)
 Steps: write; read and verify (the whole file: one decoder call, checksum over the array);
 read with headers_only=True (data sections passed over undecoded); the same two on a file of
-100 waveforms of SAMPLES / 100 each.
+100 waveforms of SAMPLES / 100 each; then, when libmseedio is built, the conversions both ways
+(GSE2 file to Steim-2 miniSEED file, and back) against the GSE2 read.
 Targets on the project machine: write under 0.5 s, read and verify under 0.025 s, headers only
-at least 5 times faster than the full read.
+at least 5 times faster than the full read, each conversion at most 3 times the GSE2 read.
 """
 from __future__ import print_function
 
@@ -48,6 +49,42 @@ def best(step, runs=5):
     return min(times), result
 
 
+def dict_wave(wave):
+    """The benchmark waveform with an STA2 network, as miniSEED needs one."""
+    return wavecodec.Waveform(wave.header, wave.samples, sta2={'network': 'XX'})
+
+
+def miniseed(gse_path, mseed_path, read_s, wave):
+    """Times GSE2 -> miniSEED and miniSEED -> GSE2, whole files, against the GSE2 read."""
+    from wavecodec import mseed
+    try:
+        from wavecodec.mseed import shim
+        shim.library()
+    except wavecodec.LibraryNotFoundError as e:
+        print('miniSEED:           SKIPPED (%s)' % str(e).split(';')[0])
+        return
+    back_path = gse_path + '.back.gse'
+
+    def to_mseed():
+        mseed.write(mseed_path, wavecodec.read(gse_path))
+
+    def to_gse2():
+        wavecodec.write(back_path, mseed.read(mseed_path))
+
+    to_s, _ = best(to_mseed)
+    with_network = dict_wave(wave)
+    write_s, _ = best(lambda: mseed.write(mseed_path, [with_network]))
+    mread_s, back = best(lambda: mseed.read(mseed_path))
+    assert back[0].samples == wave.samples
+    from_s, _ = best(to_gse2)
+    assert wavecodec.read(back_path)[0].samples == wave.samples
+    print('miniSEED (Steim-2, 4096-byte records, file %d bytes):' % os.path.getsize(mseed_path))
+    print('  GSE2 -> miniSEED: %.4f s (%.1fx the GSE2 read; target <= 3x); miniSEED write '
+          'alone %.4f s' % (to_s, to_s / read_s, write_s))
+    print('  miniSEED -> GSE2: %.4f s (%.1fx the GSE2 read; target <= 3x); miniSEED read '
+          'alone %.4f s' % (from_s, from_s / read_s, mread_s))
+
+
 def main():
     n = int(sys.argv[1]) if len(sys.argv) > 1 else 1000000
     header = dict(station='BENCH', channel='HHZ', year=2024, month=1, day=1, sample_rate=100.0)
@@ -75,6 +112,8 @@ def main():
         many_head_s, _ = best(lambda: wavecodec.read(path, headers_only=True))
         print('100 waveforms:      %.4f s read and verify, %.4f s headers only (%.1fx)'
               % (many_s, many_head_s, many_s / many_head_s))
+        wavecodec.write(path, [dict_wave(wave)])
+        miniseed(path, os.path.join(directory, 'bench.mseed'), read_s, wave)
     finally:
         shutil.rmtree(directory)
 

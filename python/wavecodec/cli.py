@@ -1,5 +1,5 @@
 """The wavecodec command line: parses the command name and hands the arguments to the module
-of that format's commands (gse2.commands, ibm_commands, segy.commands).
+of that format's commands (gse2.commands, ibm_commands, segy.commands, mseed.commands).
 
 User errors (bad files, bad options, a missing library) give one line on standard error and a
 non-zero exit: 1 for bad input, 2 for bad usage, 130 after Ctrl-C. '-' is standard input as an
@@ -18,15 +18,17 @@ from .archive import commands as archive_commands
 from .commandline import PROG, Parser, UsageError, print_error
 from .errors import LibraryNotFoundError, WaveformError
 from .gse2 import commands as gse2_commands
+from .mseed import commands as mseed_commands
 from .segy import commands as segy_commands
 
 # Each module adds its commands to the parser with register(subparsers).
-COMMAND_MODULES = (gse2_commands, archive_commands, ibm_commands, segy_commands)
+COMMAND_MODULES = (gse2_commands, archive_commands, ibm_commands, segy_commands,
+                   mseed_commands)
 
 
 def build_parser():
-    p = Parser(prog=PROG, description='GSE2.0 waveform files (CM6 and INT), IBM floats and '
-               'SEG-Y/SU files.')
+    p = Parser(prog=PROG, description='GSE2.0 waveform files (CM6 and INT), IBM floats, '
+               'SEG-Y/SU files and miniSEED conversion.')
     sub = p.add_subparsers(dest='command', metavar='COMMAND')
     for module in COMMAND_MODULES:
         module.register(sub)

@@ -124,6 +124,18 @@ _LIBRARIES = {
 }
 
 
+_HINTS = {}
+
+
+def register(key, env, names, build_dir, declare, hint=''):
+    """Adds library `key` to those load() finds, searched like the others (explicit path, the
+    environment variable `env`, installed `names`, build/release/`build_dir`); `declare(lib)`
+    sets its functions' types; `hint` is added to the message when it cannot be loaded."""
+    with _lock:
+        _LIBRARIES[key] = (env, tuple(names), build_dir, declare)
+        _HINTS[key] = hint
+
+
 def _installed_dirs():
     dirs = [PACKAGE_DIR, os.path.join(PACKAGE_DIR, 'lib')]
     for prefix in (sys.prefix, getattr(sys, 'base_prefix', sys.prefix)):
@@ -191,12 +203,13 @@ def _load(key, path=None):
         return lib
     raise LibraryNotFoundError(
         'cannot load lib%s; tried: %s. Build it (cmake -S . -B build/release -G Ninja && '
-        'cmake --build build/release) or set %s to its full path'
-        % (key, '; '.join(tried), _LIBRARIES[key][0]))
+        'cmake --build build/release) or set %s to its full path%s'
+        % (key, '; '.join(tried), _LIBRARIES[key][0], _HINTS.get(key, '')))
 
 
 def load(key, path=None):
-    """The loaded library `key` ('wavecodec' or 'ibmfloat'); loads it on first use.
+    """The loaded library `key` ('wavecodec', 'ibmfloat' or one added by register()); loads it
+    on first use.
 
     An explicit `path` replaces any library of that kind loaded before.
     """

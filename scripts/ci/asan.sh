@@ -17,6 +17,9 @@ fi
 # Leak detection is off because the interpreter's own allocations would be reported.
 libasan=$(gcc -print-file-name=libasan.so)
 [[ -f $libasan ]] || { echo "asan.sh: gcc's libasan.so not found ($libasan)" >&2; exit 1; }
+# libmseedio too when it is built (libmseed itself is not instrumented).
+mseedio=$PWD/build/asan/mseedio/libmseedio.so
+[[ -f $mseedio ]] && export MSEEDIO_LIBRARY=$mseedio
 WAVECODEC_LIBRARY=$PWD/build/asan/wavecodec/libwavecodec.so \
 IBMFLOAT_LIBRARY=$PWD/build/asan/ibmfloat/libibmfloat.so \
 LD_PRELOAD=$libasan ASAN_OPTIONS=detect_leaks=0 \

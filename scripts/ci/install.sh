@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs the libraries (cmake --install) into a temporary prefix, moves the installed tree
 # elsewhere (it must not depend on where it was installed), then builds and runs a small C
-# consumer (tests/install) twice: with find_package(wavelibs) and with pkg-config.
+# consumer (tests/install) twice: with find_package(wavelibs) and with pkg-config; the same for
+# libmseedio's consumer when libmseedio is built (libmseed-dev installed).
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 bash scripts/setup.sh build test
@@ -19,6 +20,13 @@ echo "--- consumer with find_package(wavelibs)"
 cmake -S tests/install -B "$work/consumer" -G Ninja -DCMAKE_PREFIX_PATH="$prefix"
 cmake --build "$work/consumer"
 "$work/consumer/consumer"
+mseedio=0
+[[ -f $prefix/lib/pkgconfig/mseedio.pc ]] && mseedio=1
+if [[ $mseedio -eq 1 ]]; then
+  "$work/consumer/consumer_mseed"
+else
+  echo "libmseedio was not built (libmseed-dev missing): its consumer is SKIPPED"
+fi
 
 echo "--- consumer with pkg-config"
 export PKG_CONFIG_PATH=$prefix/lib/pkgconfig
@@ -27,4 +35,10 @@ pkg-config --exists --print-errors wavecodec ibmfloat
 cc -std=c99 -Wall -Wextra -Werror -o "$work/consumer_pc" tests/install/consumer.c \
   $(pkg-config --cflags --libs wavecodec ibmfloat)
 LD_LIBRARY_PATH=$(pkg-config --variable=libdir wavecodec) "$work/consumer_pc"
+if [[ $mseedio -eq 1 ]]; then
+  # shellcheck disable=SC2046
+  cc -std=c99 -Wall -Wextra -Werror -o "$work/consumer_mseed_pc" tests/install/consumer_mseed.c \
+    $(pkg-config --cflags --libs mseedio)
+  LD_LIBRARY_PATH=$(pkg-config --variable=libdir mseedio) "$work/consumer_mseed_pc"
+fi
 echo "install.sh: the installed tree works with CMake and with pkg-config"

@@ -82,4 +82,12 @@ else
   cmake --install build/release --prefix "$venv" >/dev/null
   (cd "$venv" && env -u WAVECODEC_LIBRARY -u IBMFLOAT_LIBRARY -u PYTHONPATH \
     "$venv/bin/wavecodec" verify "$root/examples/event.gse")
+  # libmseedio is installed beside the others when it was built (libmseed-dev present).
+  if ls "$venv"/lib/libmseedio.so.* >/dev/null 2>&1; then
+    (cd "$venv" && env -u WAVECODEC_LIBRARY -u IBMFLOAT_LIBRARY -u MSEEDIO_LIBRARY \
+      -u PYTHONPATH "$venv/bin/wavecodec" gse2-to-mseed "$root/examples/event.gse" \
+      -o "$venv/event.mseed" --network XX)
+  else
+    echo "--- installed miniSEED commands SKIPPED: libmseedio was not built"
+  fi
 fi

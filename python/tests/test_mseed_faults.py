@@ -1,0 +1,262 @@
+"""What the miniSEED conversion refuses or reports rather than losing: damaged records (cut
+short, wrong record length, corrupt Steim frames, a wrong integration constant, float samples),
+start times finer than GSE2's milliseconds, rates and codes the records cannot hold, Steim
+differences out of range; and how records are merged into waveforms."""
+import struct
+from array import array
+
+from .helpers import TempDirCase, signal
+from .mseed_helpers import needs_library, wave
+import wavecodec
+from wavecodec import FormatError, mseed
+from wavecodec.mseed import codes, shim
+
+
+def records(waves, **options):
+    """The miniSEED bytes of `waves` (512-byte records unless given)."""
+    options.setdefault('record_length', 512)
+    return mseed.writer.to_records(waves, **options).data
+
+
+def raw_stream(start, rate=100.0, channel=b'HHZ', encoding=shim.STEIM2):
+    s = shim.Stream()
+    s.network, s.station, s.location, s.channel, s.quality = b'XX', b'ABC', b'', channel, b'D'
+    s.start, s.rate, s.record_length, s.encoding = start, rate, 512, encoding
+    return s
+
+
+@needs_library
+class DamagedRecords(TempDirCase):
+    def setUp(self):
+        TempDirCase.setUp(self)
+        self.good = records([wave(signal(3000))])
+        self.assertGreater(len(self.good), 4 * 512)
+
+    def refused(self, data, *texts):
+        path = self.write_bytes('bad.mseed', bytes(data))
+        with self.assertRaises(FormatError) as caught:
+            mseed.read(path)
+        message = str(caught.exception)
+        self.assertTrue(message.startswith(path + ': '), message)
+        for text in texts:
+            self.assertIn(text, message)
+        return message
+
+    def test_truncated(self):
+        self.refused(self.good[:-100], 'record %d (byte %d)' % (
+            len(self.good) // 512, len(self.good) - 512), 'cut short: 412 bytes are left')
+        self.refused(self.good[:20], 'record 1 (byte 0)', 'less than a record header')
+
+    def test_wrong_record_length(self):
+        # Blockette 1000 (at byte 48) gives the record length as a power of two at byte 54.
+        claims_more = bytearray(self.good)
+        claims_more[54] = 12
+        self.refused(claims_more, 'record 1 (byte 0)',
+                     'a record header at byte 512 inside the record of 4096 bytes')
+        # Samples that look like a record header at byte 256 of a genuine record are data.
+        offset = struct.unpack('>H', records([wave([0])], encoding='int32')[44:46])[0]
+        lookalike = list(struct.unpack('>12i', bytes(self.good[:48])))
+        before = (256 - offset) // 4
+        samples = list(range(before)) + lookalike + list(range((512 - offset) // 4 - before - 12))
+        genuine = records([wave(samples)], encoding='int32')
+        self.assertEqual(genuine[256:304], self.good[:48])
+        self.assertEqual(list(mseed.read(genuine)[0].samples), samples)
+        claims_less = bytearray(self.good)
+        claims_less[512 + 54] = 8
+        self.refused(claims_less, 'record 2 (byte 512)', 'cannot decode it')
+
+    def test_corrupt_steim_frames(self):
+        # Every word of the second record's frames changed, one at a time: each is found.
+        for word in range(16, 128, 7):
+            data = bytearray(self.good)
+            at = 512 + 4 * word
+            data[at:at + 4] = struct.pack('>I', struct.unpack('>I', bytes(data[at:at + 4]))[0]
+                                          ^ 0x00400010)
+            self.refused(data, 'record 2 (byte 512)')
+
+    def test_wrong_integration_constant(self):
+        data = bytearray(self.good)
+        # The reverse integration constant: third word of the first frame (data at byte 64).
+        last = struct.unpack('>i', bytes(data[512 + 72:512 + 76]))[0]
+        data[512 + 72:512 + 76] = struct.pack('>i', last + 1)
+        self.refused(data, 'record 2 (byte 512)', 'integration constant',
+                     'the last sample decodes as %d, the frame gives %d' % (last, last + 1))
+
+    def test_float_samples_and_garbage(self):
+        data = bytearray(records([wave(signal(50))], encoding='int32'))
+        data[52] = 4  # blockette 1000's encoding: float32
+        self.refused(data, 'record 1 (byte 0)', 'are not integers')
+        self.refused(b'not miniSEED at all\n' * 20, 'record 1 (byte 0)',
+                     'not a miniSEED data record')
+        self.refused(self.good + b'\0' * 600, 'record %d' % (len(self.good) // 512 + 1))
+        self.refused(b'', 'no samples: the input is empty')
+
+    def test_records_without_samples_are_passed_over(self):
+        data = bytearray(records([wave(signal(300), sample_rate=1.0)], record_length=256))
+        unpacker = shim.Unpacker(bytes(data))
+        counts = [len(unpacker.unpack(at)[2]) for at in range(0, len(data), 256)]
+        self.assertGreaterEqual(len(counts), 3)
+        # The sample count of the fixed header (bytes 30-31) set to zero in the second record:
+        # its data are then a fault; without data it is a record without samples, passed over
+        # (the records after it follow a gap).
+        data[256 + 30:256 + 32] = b'\0\0'
+        self.refused(data, 'record 2 (byte 256): the header gives no samples, but the data '
+                     'area holds data')
+        data[256 + 64:512] = b'\0' * 192
+        self.assertEqual([len(w.samples) for w in mseed.read(bytes(data))],
+                         [counts[0], sum(counts[2:])])
+        self.refused(data[256:512], 'no samples: no record holds any')
+
+    def test_every_cut_and_changed_byte(self):
+        """No change of one byte and no cut crashes: each gives an error naming a record, or
+        as many samples as before, nearly always the original ones."""
+        data = records([wave(signal(400))], record_length=256)
+        original = sorted(v for w in mseed.read(data) for v in w.samples)
+        for cut in range(0, len(data), 7):
+            with self.assertRaises(FormatError):
+                mseed.read(data[:cut])
+        kept = altered = 0
+        for at in range(len(data)):
+            for value in (0, 0x5A, 0xFF):
+                changed = bytearray(data)
+                if changed[at] == value:
+                    continue
+                changed[at] = value
+                try:
+                    waves = mseed.read(bytes(changed))
+                except FormatError as e:
+                    self.assertIn('record ', str(e))
+                    continue
+                # A changed code or time may regroup the records; the count never changes.
+                back = sorted(v for w in waves for v in w.samples)
+                self.assertEqual(len(back), len(original), (at, value))
+                if back == original:
+                    kept += 1
+                else:
+                    altered += 1
+        # Header and padding changes that harm nothing are read. Steim frames carry no
+        # checksum: a change that moves two neighbouring differences by opposite amounts keeps
+        # the integration constant and goes unseen; it must stay rare (1 of 3072 here).
+        self.assertGreater(kept, 0)
+        self.assertLess(altered * 100, len(data) * 3)
+
+
+@needs_library
+class Exactness(TempDirCase):
+    def test_start_with_a_fraction_of_a_millisecond(self):
+        start = 1700000000123000
+        data, _ = shim.pack(raw_stream(start + 500), array('i', range(100)))
+        with self.assertRaises(FormatError) as caught:
+            mseed.read(data)
+        self.assertIn('<bytes>: record 1 (byte 0, XX.ABC..HHZ): the start '
+                      '2023-11-14T22:13:20.123500 has a fraction of a millisecond',
+                      str(caught.exception))
+        back = mseed.read(data, round_time=True)[0]
+        self.assertEqual((back.rounded_time, codes.to_microseconds(back.start)),
+                         (-500, start + 1000))
+        exact, _ = shim.pack(raw_stream(start), array('i', range(100)))
+        self.assertEqual(mseed.read(exact)[0].rounded_time, 0)
+
+    def test_gse2_start_is_exact_in_the_records(self):
+        w = wave(signal(10), second=59.999, minute=59, hour=23, day=31, month=12, year=2023)
+        record = shim.Unpacker(records([w])).unpack(0)[1]
+        self.assertEqual(record.stream.start, codes.to_microseconds(w.start))
+        self.assertEqual(record.stream.start % 1000, 0)
+
+    def test_time_fields_default_as_in_gse2(self):
+        # A header without hour, minute and second means midnight, as the GSE2 writer takes it.
+        w = wavecodec.Waveform(dict(station='ABC', channel='HHZ', year=2024, month=2, day=29,
+                                    sample_rate=1.0), [1, 2], sta2={'network': 'XX'})
+        back = mseed.read(records([w]))[0]
+        self.assertEqual(back.start, wavecodec.read(self.gse_of(w))[0].start)
+        self.assertEqual((back.header['hour'], back.header['second']), (0, 0.0))
+
+    def gse_of(self, w):
+        wavecodec.write(self.path('w.gse'), [w])
+        return self.path('w.gse')
+
+    def test_rates(self):
+        for rate, blockette in ((100.0, False), (0.025, False), (12.5, False),
+                                (0.123457, True)):
+            self.assertEqual(shim.rate_fields(rate)[0], not blockette, rate)
+            back = mseed.read(records([wave(signal(2000), sample_rate=rate)]))[0]
+            self.assertEqual(back.sample_rate, rate)
+            record = shim.Unpacker(records([wave(signal(10), sample_rate=rate)])).unpack(0)[1]
+            self.assertEqual(record.blockette100_rate != 0, blockette, rate)
+        for rate, text in ((1234.567891, 'sample rate 1234.567891 cannot be written exactly'),
+                           (40000.0, 'at most 32767'), (-1.0, 'above 0')):
+            with self.assertRaises(FormatError) as caught:
+                records([wave(signal(10), sample_rate=rate)])
+            self.assertIn(text, str(caught.exception))
+            self.assertIn('waveform 1 (ABC BHZ', str(caught.exception))
+
+    def test_codes(self):
+        good = wave(signal(10), station='ABCDE', channel='HHZ', network='AB')
+        back = mseed.read(records([good], location='00', quality='Q'))[0]
+        self.assertEqual((back.station, back.channel, back.sta2['network'], back.location,
+                          back.quality), ('ABCDE', 'HHZ', 'AB', '00', 'Q'))
+        cases = ((dict(station='ABCDEF'), {}, "station code 'ABCDEF' is longer than the 5"),
+                 (dict(channel='HHZZ'), {}, "channel code 'HHZZ' is longer than the 3"),
+                 (dict(network='XYZ'), {}, "network code 'XYZ' is longer than the 2"),
+                 ({}, dict(network='XYZ'), "network code 'XYZ' is longer than the 2"),
+                 ({}, dict(location='ABC'), "location code 'ABC' is longer than the 2"),
+                 ({}, dict(network='A '), "network code 'A ' holds characters"),
+                 (dict(network=None), {}, 'no network code'))
+        for fields, options, text in cases:
+            network = fields.pop('network', 'XX')
+            with self.assertRaises(FormatError) as caught:
+                records([wave(signal(10), network=network, **fields)], **options)
+            self.assertIn(text, str(caught.exception))
+
+    def test_steim_ranges_and_empty_waveforms(self):
+        for encoding, samples, sample in (('steim2', [0, 1 << 29], 2),
+                                          ('steim2', [5, 5, 5 - (1 << 29) - 1], 3),
+                                          ('steim1', [-(1 << 31), 1], 2)):
+            with self.assertRaises(FormatError) as caught:
+                records([wave(samples)], encoding=encoding)
+            self.assertIn('waveform 1 (ABC BHZ 2024/03/05 06:07:08.500): sample %d ' % sample,
+                          str(caught.exception))
+        # The first sample has no difference to check.
+        big = [1 << 30, (1 << 30) + 5, (1 << 30) + 5 + (1 << 29) - 1]
+        self.assertEqual(mseed.read(records([wave(big)]))[0].samples, array('i', big))
+        with self.assertRaises(FormatError) as caught:
+            records([wave(signal(5)), wave([])])
+        self.assertIn('waveform 2 (ABC BHZ 2024/03/05 06:07:08.500) has no samples',
+                      str(caught.exception))
+
+    def test_faulty_waveforms_only_when_allowed(self):
+        gse = wavecodec.write(self.path('a.gse'), [wave(signal(50))])
+        with open(self.path('a.gse'), 'rb') as f:
+            text = f.read()
+        checksum = text[text.index(b'CHK2'):].split()[1]
+        bad = text.replace(b'CHK2 ' + checksum.rjust(8), b'CHK2 ' + b'1'.rjust(8))
+        self.assertIsNone(gse)
+        waves = wavecodec.read(bad, strict=False)
+        with self.assertRaises(FormatError) as caught:
+            records(waves)
+        self.assertIn('checksum mismatch', str(caught.exception))
+        self.assertEqual(mseed.read(records(waves, allow_errors=True))[0].samples,
+                         waves[0].samples)
+
+
+@needs_library
+class Merging(TempDirCase):
+    def test_contiguous_gaps_overlaps_and_channels(self):
+        first = wave(signal(1000), channel='HHZ', sample_rate=100.0)
+        def later(seconds, channel='HHZ', sample_rate=100.0):
+            return wave(signal(500, seed=4), channel=channel, second=8.5 + seconds,
+                        sample_rate=sample_rate)
+
+        other = records([wave(signal(700, seed=6), channel='HHN')])
+        cases = ((later(10.0), [1500]),                      # contiguous: one waveform
+                 (later(10.01), [1000, 500]),                # a gap of one sample
+                 (later(9.99), [1000, 500]),                 # an overlap of one sample
+                 (later(10.0, sample_rate=50.0), [1000, 500]),  # another rate
+                 (later(10.0, channel='HHE'), [1000, 500]))  # another channel
+        for second, counts in cases:
+            data = records([first]) + other + records([second])
+            waves = mseed.read(data)
+            self.assertEqual([len(w.samples) for w in waves if w.channel != 'HHN'], counts,
+                             second.header)
+            self.assertEqual(waves[0].samples[:1000], first.samples)
+            self.assertEqual([len(w.samples) for w in waves if w.channel == 'HHN'], [700])
