@@ -32,8 +32,8 @@ def _cut(path, keep):
 
 
 def make(root, files=300):
-    """Writes `files` GSE2 files (at least 18) below `root` (folders by station and day) and the planted
-    faults; returns {fault name: path}. A path named 'vanished' is gone before the run."""
+    """Writes `files` GSE2 files (at least 18) below `root` (folders by station and day) and
+    the planted faults; returns {fault name: path}. The path 'vanished' names no file."""
     paths = []
     for k in range(files):
         folder = os.path.join(root, STATIONS[k % len(STATIONS)], 'd%02d' % (k % 7))

@@ -4,12 +4,16 @@ worker, and the index and verify commands."""
 import csv
 import io
 import os
+import pty
 import shutil
+import subprocess
+import sys
 import tempfile
 import unittest
 
 from tests.archive_maker import KillAlways, KillOnce, make
 from tests.helpers import run_cli
+from tests.test_cli_safety import cli_env
 
 import wavecodec
 from wavecodec import archive
@@ -188,6 +192,40 @@ class IndexCommand(ArchiveCase):
         self.assertEqual(status, 0, err)
         self.assertIn('all sound', err)
         self.assertTrue(out.startswith('path,offset,kind,'))
+
+    def test_a_wrong_library_is_one_message(self):
+        ibm = wavecodec.load_ibmfloat()._name
+        folder = os.path.join(self.root, 'ABC')
+        for args in (['index', '-j', '2', '-o', '-', folder],
+                     ['verify', '-j', '2', folder],
+                     ['convert', '-j', '2', '-o', os.path.join(self.dir, 'none'), folder]):
+            status, out, err = run_cli(args, env={'WAVECODEC_LIBRARY': ibm})
+            self.assertEqual((status, out), (1, ''), args)
+            self.assertEqual(len(err.strip().splitlines()), 1, err)
+            self.assertIn('%s loads but has no symbol' % ibm, err)
+
+    def test_progress_on_a_terminal_only(self):
+        master, slave = pty.openpty()
+        p = subprocess.Popen([sys.executable, '-m', 'wavecodec', 'index', '-j', '2', '-o', '-',
+                              os.path.join(self.root, 'DEF')], env=cli_env(),
+                             stdout=subprocess.PIPE, stderr=slave)
+        os.close(slave)
+        terminal = b''
+        while True:
+            try:
+                chunk = os.read(master, 4096)
+            except OSError:
+                break
+            if not chunk:
+                break
+            terminal += chunk
+        out = p.communicate()[0]
+        os.close(master)
+        self.assertEqual(p.returncode, 1)
+        files = len(walk.collect([os.path.join(self.root, 'DEF')]).files)
+        self.assertIn(('indexing %d/%d files' % (files, files)).encode('ascii'), terminal)
+        self.assertIn(b'fault(s)', terminal)
+        self.assertNotIn(b'indexing', out)
 
     def test_bad_options(self):
         status, out, err = run_cli(['index', '-j', '-2', '-o', '-', self.root])

@@ -48,8 +48,8 @@ def index(paths, client=None, jobs=None, pattern=None, progress=None):
 def verify(paths, client=None, jobs=None, pattern=None, progress=None):
     """FileCheck(path, waveforms, faults, error) for every file under `paths`, in the order of
     the walk, each waveform decoded and its checksum compared: `faults` holds the messages of
-    the faulty waveforms, `error` that of a file that could not be read. Folders with no file (or that could not be listed) come first,
-    as checks with an error."""
+    the faulty waveforms, `error` that of a file that could not be read. Folders with no file
+    (or that could not be listed) come first, as checks with an error."""
     return list(iter_verify(collect(paths, pattern), client, jobs, progress))
 
 

@@ -50,7 +50,7 @@ def _where(args):
     """(client, jobs): the scheduler address when given, else local processes."""
     if args.scheduler:
         try:
-            import distributed  # noqa: F401
+            import distributed  # noqa: F401 - only whether it imports
         except ImportError as e:
             raise UsageError('--scheduler needs Dask (dask.distributed) in this Python: %s' % e)
     return (args.scheduler or None), _jobs(args)

@@ -95,6 +95,9 @@ class _Worker(object):
             self.process.join(1)
         if self.process.is_alive():
             self.process.terminate()
+            self.process.join(5)
+        if self.process.is_alive():
+            os.kill(self.process.pid, signal.SIGKILL)
         self.process.join()
 
 
