@@ -3,6 +3,7 @@
 // per pass) for every entry, memcpy included, so the ratios compare times over the same buffer.
 #include "bench_data.h"
 #include "forced_kernels.h"
+#include "kernels.h"
 #include "reference_codec.h"
 #include "wavecodec.h"
 

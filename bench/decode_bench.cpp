@@ -5,6 +5,7 @@
 // names the kernel the decoders choose by themselves ("kernel.decode_line").
 #include "bench_data.h"
 #include "forced_kernels.h"
+#include "kernels.h"
 #include "wavecodec.h"
 
 #include <benchmark/benchmark.h>

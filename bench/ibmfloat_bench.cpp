@@ -1,5 +1,5 @@
-// Throughput of the conversions over 16 Mi words, each kernel this CPU can run and the public
-// entry:
+// Throughput of the conversions over 16 Mi words through the public entry, with its own choice of
+// kernel and with each kernel this CPU can run forced (forced_kernels.h):
 // - IBM to IEEE single in place, against memcpy of the same buffer and a plain per-word baseline
 //   using pow();
 // - IEEE single to IBM in place, against the same memcpy and, when the build found it, segyio's
@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "forced_kernels.h"
 #include "ibmfloat.h"
 #include "kernels.h"
 
@@ -105,10 +106,6 @@ void BM_memcpy(benchmark::State &state) {
     run_in_place(state, [&b](uint32_t *words) { std::memcpy(b.copy.data(), words, kBytes); });
 }
 
-void BM_kernel(benchmark::State &state, ibmfloat::Kernel kernel) {
-    run_in_place(state, [kernel](uint32_t *words) { kernel(words, kWords); });
-}
-
 void BM_ibm2ieee(benchmark::State &state) {
     run_in_place(state, [](uint32_t *words) { ibm2ieee(words, static_cast<int>(kWords)); });
 }
@@ -128,11 +125,6 @@ void BM_baseline_pow(benchmark::State &state) {
             std::memcpy(&words[i], &value, sizeof value);
         }
     });
-}
-
-void BM_to_ibm_kernel(benchmark::State &state, ibmfloat::ToIbmKernel kernel) {
-    run_in_place(
-        state, [kernel](uint32_t *words) { kernel(words, kWords); }, true);
 }
 
 void BM_ieee2ibm(benchmark::State &state) {
@@ -177,11 +169,6 @@ void run_to_double(benchmark::State &state, Convert convert) {
     state.SetBytesProcessed(state.iterations() * kDoubleBytes);
 }
 
-void BM_to_double_kernel(benchmark::State &state, ibmfloat::ToDoubleKernel kernel) {
-    run_to_double(state,
-                  [kernel](const uint32_t *words, double *out) { kernel(words, out, kWords); });
-}
-
 void BM_ibm2double(benchmark::State &state) {
     run_to_double(state, [](const uint32_t *words, double *out) {
         ibm2double(words, out, static_cast<int>(kWords));
@@ -190,38 +177,18 @@ void BM_ibm2double(benchmark::State &state) {
 
 bool register_all() {
     benchmark::RegisterBenchmark("memcpy/limit", BM_memcpy);
-    for (ibmfloat::Path path : ibmfloat::kAllPaths) {
-        const ibmfloat::Kernel kernel = ibmfloat::kernel_for(path);
-        if (kernel != nullptr && ibmfloat::cpu_supports(path)) {
-            benchmark::RegisterBenchmark(
-                (std::string("ibm2ieee/") + ibmfloat::path_name(path)).c_str(), BM_kernel, kernel);
-        }
-    }
+    bench::register_forced(ibmfloat::to_ieee_family, "ibm2ieee", BM_ibm2ieee);
     benchmark::RegisterBenchmark("ibm2ieee/library", BM_ibm2ieee);
     benchmark::RegisterBenchmark("ibm2ieee/reference", BM_baseline_pow);
 
-    for (ibmfloat::Path path : ibmfloat::kAllPaths) {
-        const ibmfloat::ToIbmKernel kernel = ibmfloat::to_ibm_kernel_for(path);
-        if (kernel != nullptr && ibmfloat::cpu_supports(path)) {
-            benchmark::RegisterBenchmark(
-                (std::string("ieee2ibm/") + ibmfloat::path_name(path)).c_str(), BM_to_ibm_kernel,
-                kernel);
-        }
-    }
+    bench::register_forced(ibmfloat::to_ibm_family, "ieee2ibm", BM_ieee2ibm);
     benchmark::RegisterBenchmark("ieee2ibm/library", BM_ieee2ibm);
 #ifdef WAVELIBS_HAVE_SEGYIO
     benchmark::RegisterBenchmark("ieee2ibm/segyio", BM_segy_from_native);
 #endif
 
     benchmark::RegisterBenchmark("memcpy/doubles", BM_memcpy_doubles);
-    for (ibmfloat::Path path : ibmfloat::kAllPaths) {
-        const ibmfloat::ToDoubleKernel kernel = ibmfloat::to_double_kernel_for(path);
-        if (kernel != nullptr && ibmfloat::cpu_supports(path)) {
-            benchmark::RegisterBenchmark(
-                (std::string("ibm2double/") + ibmfloat::path_name(path)).c_str(),
-                BM_to_double_kernel, kernel);
-        }
-    }
+    bench::register_forced(ibmfloat::to_double_family, "ibm2double", BM_ibm2double);
     benchmark::RegisterBenchmark("ibm2double/library", BM_ibm2double);
     return true;
 }

@@ -1,16 +1,16 @@
-// Adds the path the conversions choose on this CPU to the benchmark run's context (ibm2ieee,
-// ieee2ibm and ibm2double all take the fastest path the CPU runs).
+// Adds the kernel each conversion chooses on this CPU to the benchmark run's context
+// ("kernel.ibm2ieee").
 #include <benchmark/benchmark.h>
 
+#include "forced_kernels.h"
 #include "kernels.h"
 
 namespace {
 
 const bool added = [] {
-    const char *chosen = ibmfloat::path_name(ibmfloat::best_path());
-    for (const char *name : {"kernel.ibm2ieee", "kernel.ieee2ibm", "kernel.ibm2double"}) {
-        benchmark::AddCustomContext(name, chosen);
-    }
+    bench::add_choice(ibmfloat::to_ieee_family);
+    bench::add_choice(ibmfloat::to_ibm_family);
+    bench::add_choice(ibmfloat::to_double_family);
     return true;
 }();
 

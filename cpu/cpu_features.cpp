@@ -55,7 +55,11 @@ Features detect() {
     if ((xcr0 & 0x06u) == 0x06u && (leaf7_ebx & bit_AVX2) != 0) {
         found |= kAvx2;
     }
-    if ((xcr0 & 0xe6u) != 0xe6u || (leaf7_ebx & bit_AVX512F) == 0) {
+    // clang's AVX-512F target also takes FMA and F16C, so AVX-512F counts only with both (every
+    // processor with AVX-512F has them).
+    const unsigned fma_f16c = bit_FMA | bit_F16C;
+    if ((xcr0 & 0xe6u) != 0xe6u || (leaf7_ebx & bit_AVX512F) == 0 ||
+        (leaf1_ecx & fma_f16c) != fma_f16c) {
         return found;
     }
     found |= kAvx512f;

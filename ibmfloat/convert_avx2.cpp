@@ -2,21 +2,25 @@
 // range (nearly always, for real data) the short form suffices; otherwise every case (normal,
 // subnormal, overflow, zero) is computed without branches and merged by masks.
 // Built only for x86; run only when the CPU has AVX2.
-#if defined(__x86_64__) || defined(__i386__)
+#include "kernels.h"
+#ifdef WAVELIBS_X86_KERNELS
 
 #include <immintrin.h>
 
 #include "convert_word.h"
-#include "kernels.h"
 
 namespace ibmfloat {
+
+// The features listed for this kernel in kernels.cpp, no more.
+#define IBMFLOAT_AVX2 __attribute__((target("avx2")))
+
 namespace {
 
-__attribute__((target("avx2"))) inline __m256i exponent_field(__m256i w) {
+IBMFLOAT_AVX2 inline __m256i exponent_field(__m256i w) {
     return _mm256_and_si256(_mm256_srli_epi32(w, 24), _mm256_set1_epi32(0x7f));
 }
 
-__attribute__((target("avx2"))) inline bool all_in_fast_range(__m256i exponent) {
+IBMFLOAT_AVX2 inline bool all_in_fast_range(__m256i exponent) {
     const __m256i offset =
         _mm256_sub_epi32(exponent, _mm256_set1_epi32(static_cast<int>(kFastExponentMin)));
     const __m256i span = _mm256_set1_epi32(static_cast<int>(kFastExponentSpan));
@@ -24,7 +28,7 @@ __attribute__((target("avx2"))) inline bool all_in_fast_range(__m256i exponent) 
 }
 
 // The short form (see convert_fast): exact when every exponent field is in the fast range.
-__attribute__((target("avx2"))) inline __m256i convert8_fast(__m256i w, __m256i exponent) {
+IBMFLOAT_AVX2 inline __m256i convert8_fast(__m256i w, __m256i exponent) {
     const __m256i fraction = _mm256_and_si256(w, _mm256_set1_epi32(0x00ffffff));
     const __m256i as_float = _mm256_castps_si256(_mm256_cvtepi32_ps(fraction));
     const __m256i scale = _mm256_sub_epi32(_mm256_slli_epi32(exponent, 25),
@@ -35,7 +39,7 @@ __attribute__((target("avx2"))) inline __m256i convert8_fast(__m256i w, __m256i 
                            _mm256_and_si256(w, _mm256_set1_epi32(static_cast<int>(kSignBit))));
 }
 
-__attribute__((target("avx2"))) inline __m256i convert8(__m256i w, __m256i exponent) {
+IBMFLOAT_AVX2 inline __m256i convert8(__m256i w, __m256i exponent) {
     const __m256i one = _mm256_set1_epi32(1);
     const __m256i fraction = _mm256_and_si256(w, _mm256_set1_epi32(0x00ffffff));
     const __m256i sign = _mm256_and_si256(w, _mm256_set1_epi32(static_cast<int>(kSignBit)));
@@ -66,7 +70,7 @@ __attribute__((target("avx2"))) inline __m256i convert8(__m256i w, __m256i expon
 
 }  // namespace
 
-__attribute__((target("avx2"))) void convert_avx2(uint32_t *words, size_t count) {
+IBMFLOAT_AVX2 void convert_avx2(uint32_t *words, size_t count) {
     size_t i = 0;
     for (; count - i >= 8; i += 8) {
         __m256i *p = reinterpret_cast<__m256i *>(words + i);

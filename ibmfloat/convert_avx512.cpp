@@ -2,7 +2,8 @@
 // always-normal range the short form suffices; otherwise every case is computed and merged by
 // mask registers. The last partial step uses masked loads and stores.
 // Built only for x86; run only when the CPU has AVX-512F.
-#if defined(__x86_64__) || defined(__i386__)
+#include "kernels.h"
+#ifdef WAVELIBS_X86_KERNELS
 
 // GCC 12 warns inside its own AVX-512 intrinsics, whose "undefined" placeholder vectors are
 // self-initialised on purpose; the warning is silenced for that header only.
@@ -16,22 +17,25 @@
 #endif
 
 #include "convert_word.h"
-#include "kernels.h"
 
 namespace ibmfloat {
+
+// The features listed for this kernel in kernels.cpp, no more.
+#define IBMFLOAT_AVX512 __attribute__((target("avx2,avx512f")))
+
 namespace {
 
-__attribute__((target("avx512f"))) inline __m512i exponent_field(__m512i w) {
+IBMFLOAT_AVX512 inline __m512i exponent_field(__m512i w) {
     return _mm512_and_si512(_mm512_srli_epi32(w, 24), _mm512_set1_epi32(0x7f));
 }
 
 // The word's sign bit over a magnitude whose sign bit is clear, in one bitwise select.
-__attribute__((target("avx512f"))) inline __m512i with_sign_of(__m512i magnitude, __m512i w) {
+IBMFLOAT_AVX512 inline __m512i with_sign_of(__m512i magnitude, __m512i w) {
     return _mm512_ternarylogic_epi32(magnitude, w, _mm512_set1_epi32(static_cast<int>(kSignBit)),
                                      0xd8);
 }
 
-__attribute__((target("avx512f"))) inline bool all_in_fast_range(__m512i exponent) {
+IBMFLOAT_AVX512 inline bool all_in_fast_range(__m512i exponent) {
     const __m512i offset =
         _mm512_sub_epi32(exponent, _mm512_set1_epi32(static_cast<int>(kFastExponentMin)));
     return _mm512_cmple_epu32_mask(
@@ -39,7 +43,7 @@ __attribute__((target("avx512f"))) inline bool all_in_fast_range(__m512i exponen
 }
 
 // The short form (see convert_fast): exact when every exponent field is in the fast range.
-__attribute__((target("avx512f"))) inline __m512i convert16_fast(__m512i w, __m512i exponent) {
+IBMFLOAT_AVX512 inline __m512i convert16_fast(__m512i w, __m512i exponent) {
     const __m512i fraction = _mm512_and_si512(w, _mm512_set1_epi32(0x00ffffff));
     const __m512i as_float = _mm512_castps_si512(_mm512_cvtepi32_ps(fraction));
     const __m512i scale = _mm512_sub_epi32(_mm512_slli_epi32(exponent, 25),
@@ -49,7 +53,7 @@ __attribute__((target("avx512f"))) inline __m512i convert16_fast(__m512i w, __m5
     return with_sign_of(magnitude, w);
 }
 
-__attribute__((target("avx512f"))) inline __m512i convert16(__m512i w, __m512i exponent) {
+IBMFLOAT_AVX512 inline __m512i convert16(__m512i w, __m512i exponent) {
     const __m512i one = _mm512_set1_epi32(1);
     const __m512i fraction = _mm512_and_si512(w, _mm512_set1_epi32(0x00ffffff));
 
@@ -82,7 +86,7 @@ __attribute__((target("avx512f"))) inline __m512i convert16(__m512i w, __m512i e
 
 }  // namespace
 
-__attribute__((target("avx512f"))) void convert_avx512(uint32_t *words, size_t count) {
+IBMFLOAT_AVX512 void convert_avx512(uint32_t *words, size_t count) {
     size_t i = 0;
     for (; count - i >= 16; i += 16) {
         uint32_t *p = words + i;

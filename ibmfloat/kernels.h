@@ -1,51 +1,43 @@
-// Internal interface of the conversion kernels: for each public function one kernel per
-// instruction set, all with the contract of that function but on a size_t count. The library picks
-// one at run time; the tests and the benchmark link these statically to drive each kernel directly.
+// The ibmfloat kernel families (cpu/kernel_table.h): for each public function one kernel per
+// instruction set, all with the contract of that function but on a size_t count, listed in
+// kernels.cpp fastest first, portable last. The public entries call family.get(); the tests and
+// the benchmark force each kernel under them, or call it directly.
 #ifndef IBMFLOAT_KERNELS_H
 #define IBMFLOAT_KERNELS_H
 
 #include <cstddef>
 #include <cstdint>
 
-#include "cpu_features.h"
+#include "kernel_table.h"
 
 namespace ibmfloat {
 
-using Kernel = void (*)(uint32_t *words, size_t count);
-
-enum class Path { portable, avx2, avx512 };
-inline constexpr Path kAllPaths[] = {Path::portable, Path::avx2, Path::avx512};
-
+// ---- ibm2ieee: IBM words to IEEE floats in place.
+using ToIeeeFn = void (*)(uint32_t *words, size_t count);
 void convert_portable(uint32_t *words, size_t count);
-#if defined(__x86_64__) || defined(__i386__)
+#ifdef WAVELIBS_X86_KERNELS
 void convert_avx2(uint32_t *words, size_t count);
 void convert_avx512(uint32_t *words, size_t count);
 #endif
+extern constinit cpu::Family<ToIeeeFn> to_ieee_family;
 
-// Kernels of ieee2ibm (returning how many words had no IBM value) and of ibm2double.
-using ToIbmKernel = size_t (*)(uint32_t *words, size_t count);
-using ToDoubleKernel = void (*)(const uint32_t *words, double *out, size_t count);
-
+// ---- ieee2ibm: IEEE floats to IBM words in place; returns how many words had no IBM value.
+using ToIbmFn = size_t (*)(uint32_t *words, size_t count);
 size_t to_ibm_portable(uint32_t *words, size_t count);
-void to_double_portable(const uint32_t *words, double *out, size_t count);
-#if defined(__x86_64__) || defined(__i386__)
+#ifdef WAVELIBS_X86_KERNELS
 size_t to_ibm_avx2(uint32_t *words, size_t count);
 size_t to_ibm_avx512(uint32_t *words, size_t count);
+#endif
+extern constinit cpu::Family<ToIbmFn> to_ibm_family;
+
+// ---- ibm2double: IBM words to doubles in a separate array.
+using ToDoubleFn = void (*)(const uint32_t *words, double *out, size_t count);
+void to_double_portable(const uint32_t *words, double *out, size_t count);
+#ifdef WAVELIBS_X86_KERNELS
 void to_double_avx2(const uint32_t *words, double *out, size_t count);
 void to_double_avx512(const uint32_t *words, double *out, size_t count);
 #endif
-
-// The kernel of a path, or null when this build has none for it (non-x86 targets).
-Kernel kernel_for(Path path);
-ToIbmKernel to_ibm_kernel_for(Path path);
-ToDoubleKernel to_double_kernel_for(Path path);
-// The processor features a path's kernels need (none for the portable path).
-cpu::Features needed_features(Path path);
-// True when this build has the path's kernels and this processor and system can run them.
-bool cpu_supports(Path path);
-// The fastest path this processor can run.
-Path best_path();
-const char *path_name(Path path);
+extern constinit cpu::Family<ToDoubleFn> to_double_family;
 
 }  // namespace ibmfloat
 

@@ -1,19 +1,23 @@
 // The AVX2 ibm2double kernel, eight words per step in two halves of four doubles: each 24-bit
 // fraction converts to a double exactly and the exponent field is then moved by 4e - 280 (see
 // to_double_word.h). Built only for x86; run only when the CPU has AVX2.
-#if defined(__x86_64__) || defined(__i386__)
+#include "kernels.h"
+#ifdef WAVELIBS_X86_KERNELS
 
 #include <immintrin.h>
 
 #include <cstring>
 
-#include "kernels.h"
 #include "to_double_word.h"
 
 namespace ibmfloat {
+
+// The features listed for this kernel in kernels.cpp, no more.
+#define IBMFLOAT_AVX2 __attribute__((target("avx2")))
+
 namespace {
 
-__attribute__((target("avx2"))) inline __m256d convert4(__m128i w) {
+IBMFLOAT_AVX2 inline __m256d convert4(__m128i w) {
     const __m128i fraction = _mm_and_si128(w, _mm_set1_epi32(0x00ffffff));
     const __m256i as_double = _mm256_castpd_si256(_mm256_cvtepi32_pd(fraction));
     const __m256i wide = _mm256_cvtepu32_epi64(w);
@@ -31,7 +35,7 @@ __attribute__((target("avx2"))) inline __m256d convert4(__m128i w) {
 
 }  // namespace
 
-__attribute__((target("avx2"))) void to_double_avx2(const uint32_t *words, double *out,
+IBMFLOAT_AVX2 void to_double_avx2(const uint32_t *words, double *out,
                                                     size_t count) {
     size_t i = 0;
     for (; count - i >= 8; i += 8) {

@@ -2,7 +2,8 @@
 // 24-bit fraction converts to a double exactly and the exponent field is then moved by 4e - 280
 // (see to_double_word.h). The last partial step uses masked loads and stores. Built only for
 // x86; run only when the CPU has AVX-512F.
-#if defined(__x86_64__) || defined(__i386__)
+#include "kernels.h"
+#ifdef WAVELIBS_X86_KERNELS
 
 // GCC 12 warns inside its own AVX-512 intrinsics, whose "undefined" placeholder vectors are
 // self-initialised on purpose; the warning is silenced for that header only.
@@ -15,12 +16,15 @@
 #include <immintrin.h>
 #endif
 
-#include "kernels.h"
 
 namespace ibmfloat {
+
+// The features listed for this kernel in kernels.cpp, no more.
+#define IBMFLOAT_AVX512 __attribute__((target("avx2,avx512f")))
+
 namespace {
 
-__attribute__((target("avx512f"))) inline __m512d convert8(__m256i w) {
+IBMFLOAT_AVX512 inline __m512d convert8(__m256i w) {
     const __m256i fraction = _mm256_and_si256(w, _mm256_set1_epi32(0x00ffffff));
     const __m512i as_double = _mm512_castpd_si512(_mm512_cvtepi32_pd(fraction));
     const __m512i wide = _mm512_cvtepu32_epi64(w);
@@ -38,7 +42,7 @@ __attribute__((target("avx512f"))) inline __m512d convert8(__m256i w) {
 
 }  // namespace
 
-__attribute__((target("avx512f"))) void to_double_avx512(const uint32_t *words, double *out,
+IBMFLOAT_AVX512 void to_double_avx512(const uint32_t *words, double *out,
                                                          size_t count) {
     size_t i = 0;
     for (; count - i >= 16; i += 16) {

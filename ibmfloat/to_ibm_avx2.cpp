@@ -2,29 +2,33 @@
 // When all eight are normal floats (nearly always, for real data) that is the whole conversion;
 // otherwise subnormals, zeros, infinities and NaNs are merged by masks. Built only for x86; run
 // only when the CPU has AVX2.
-#if defined(__x86_64__) || defined(__i386__)
+#include "kernels.h"
+#ifdef WAVELIBS_X86_KERNELS
 
 #include <immintrin.h>
 
 #include <bit>
 
-#include "kernels.h"
 #include "to_ibm_word.h"
 
 namespace ibmfloat {
+
+// The features listed for this kernel in kernels.cpp, no more.
+#define IBMFLOAT_AVX2 __attribute__((target("avx2,popcnt")))
+
 namespace {
 
 // The field b + 100 of to_ibm_word: then the IBM exponent field is c / 4 and k is c % 4.
 constexpr int kFieldOffset = 133;                 // biased float exponent + 33 + 100
 constexpr int kSubnormalFieldOffset = 116 - 100;  // subtracted from the exponent of as_float
 
-__attribute__((target("avx2"))) inline __m256i exponent_field(__m256i f) {
+IBMFLOAT_AVX2 inline __m256i exponent_field(__m256i f) {
     return _mm256_and_si256(_mm256_srli_epi32(f, 23), _mm256_set1_epi32(kFloatExponentMask));
 }
 
 // The IBM exponent field and fraction, from c (see kFieldOffset) and the 24-bit significand: the
 // fraction is significand * 2^k / 8 rounded to nearest, ties to even.
-__attribute__((target("avx2"))) inline __m256i ibm_magnitude(__m256i c, __m256i significand) {
+IBMFLOAT_AVX2 inline __m256i ibm_magnitude(__m256i c, __m256i significand) {
     const __m256i scaled =
         _mm256_sllv_epi32(significand, _mm256_and_si256(c, _mm256_set1_epi32(3)));
     const __m256i odd = _mm256_and_si256(_mm256_srli_epi32(scaled, 3), _mm256_set1_epi32(1));
@@ -34,18 +38,18 @@ __attribute__((target("avx2"))) inline __m256i ibm_magnitude(__m256i c, __m256i 
     return _mm256_or_si256(field, fraction);
 }
 
-__attribute__((target("avx2"))) inline __m256i sign_of(__m256i f) {
+IBMFLOAT_AVX2 inline __m256i sign_of(__m256i f) {
     return _mm256_and_si256(f, _mm256_set1_epi32(static_cast<int>(kIbmSignBit)));
 }
 
-__attribute__((target("avx2"))) inline bool all_normal(__m256i exponent) {
+IBMFLOAT_AVX2 inline bool all_normal(__m256i exponent) {
     const __m256i offset = _mm256_sub_epi32(exponent, _mm256_set1_epi32(1));
     const __m256i span = _mm256_set1_epi32(253);
     return _mm256_movemask_epi8(_mm256_cmpeq_epi32(_mm256_min_epu32(offset, span), offset)) == -1;
 }
 
 // Exact when every lane holds a normal float.
-__attribute__((target("avx2"))) inline __m256i convert8_normal(__m256i f, __m256i exponent) {
+IBMFLOAT_AVX2 inline __m256i convert8_normal(__m256i f, __m256i exponent) {
     const __m256i c = _mm256_add_epi32(exponent, _mm256_set1_epi32(kFieldOffset));
     const __m256i significand = _mm256_or_si256(
         _mm256_and_si256(f, _mm256_set1_epi32(static_cast<int>(kFloatMantissaMask))),
@@ -55,7 +59,7 @@ __attribute__((target("avx2"))) inline __m256i convert8_normal(__m256i f, __m256
 
 // Exact for every lane: subnormals, zeros, infinities and NaNs merged by masks. Lanes without an
 // IBM value are all ones in no_value.
-__attribute__((target("avx2"))) inline __m256i convert8(__m256i f, __m256i exponent,
+IBMFLOAT_AVX2 inline __m256i convert8(__m256i f, __m256i exponent,
                                                         __m256i &no_value) {
     const __m256i mantissa_mask = _mm256_set1_epi32(static_cast<int>(kFloatMantissaMask));
     const __m256i mantissa = _mm256_and_si256(f, mantissa_mask);
@@ -84,7 +88,7 @@ __attribute__((target("avx2"))) inline __m256i convert8(__m256i f, __m256i expon
 
 }  // namespace
 
-__attribute__((target("avx2"))) size_t to_ibm_avx2(uint32_t *words, size_t count) {
+IBMFLOAT_AVX2 size_t to_ibm_avx2(uint32_t *words, size_t count) {
     size_t no_value = 0;
     size_t i = 0;
     for (; count - i >= 8; i += 8) {

@@ -3,7 +3,8 @@
 // conversion; otherwise subnormals, zeros, infinities and NaNs are merged by mask registers. The
 // last partial step uses masked loads and stores. Built only for x86; run only when the CPU has
 // AVX-512F.
-#if defined(__x86_64__) || defined(__i386__)
+#include "kernels.h"
+#ifdef WAVELIBS_X86_KERNELS
 
 // GCC 12 warns inside its own AVX-512 intrinsics, whose "undefined" placeholder vectors are
 // self-initialised on purpose; the warning is silenced for that header only.
@@ -18,23 +19,26 @@
 
 #include <bit>
 
-#include "kernels.h"
 #include "to_ibm_word.h"
 
 namespace ibmfloat {
+
+// The features listed for this kernel in kernels.cpp, no more.
+#define IBMFLOAT_AVX512 __attribute__((target("avx2,popcnt,avx512f")))
+
 namespace {
 
 // The field b + 100 of to_ibm_word: then the IBM exponent field is c / 4 and k is c % 4.
 constexpr int kFieldOffset = 133;                 // biased float exponent + 33 + 100
 constexpr int kSubnormalFieldOffset = 116 - 100;  // subtracted from the exponent of as_float
 
-__attribute__((target("avx512f"))) inline __m512i exponent_field(__m512i f) {
+IBMFLOAT_AVX512 inline __m512i exponent_field(__m512i f) {
     return _mm512_and_si512(_mm512_srli_epi32(f, 23), _mm512_set1_epi32(kFloatExponentMask));
 }
 
 // The IBM exponent field and fraction, from c (see kFieldOffset) and the 24-bit significand: the
 // fraction is significand * 2^k / 8 rounded to nearest, ties to even.
-__attribute__((target("avx512f"))) inline __m512i ibm_magnitude(__m512i c, __m512i significand) {
+IBMFLOAT_AVX512 inline __m512i ibm_magnitude(__m512i c, __m512i significand) {
     const __m512i scaled =
         _mm512_sllv_epi32(significand, _mm512_and_si512(c, _mm512_set1_epi32(3)));
     const __m512i odd = _mm512_and_si512(_mm512_srli_epi32(scaled, 3), _mm512_set1_epi32(1));
@@ -45,18 +49,18 @@ __attribute__((target("avx512f"))) inline __m512i ibm_magnitude(__m512i c, __m51
 }
 
 // The float's sign bit over the magnitude, in one bitwise select.
-__attribute__((target("avx512f"))) inline __m512i with_sign_of(__m512i magnitude, __m512i f) {
+IBMFLOAT_AVX512 inline __m512i with_sign_of(__m512i magnitude, __m512i f) {
     return _mm512_ternarylogic_epi32(magnitude, f, _mm512_set1_epi32(static_cast<int>(kIbmSignBit)),
                                      0xd8);
 }
 
-__attribute__((target("avx512f"))) inline bool all_normal(__m512i exponent) {
+IBMFLOAT_AVX512 inline bool all_normal(__m512i exponent) {
     return _mm512_cmple_epu32_mask(_mm512_sub_epi32(exponent, _mm512_set1_epi32(1)),
                                    _mm512_set1_epi32(253)) == 0xffff;
 }
 
 // Exact when every lane holds a normal float.
-__attribute__((target("avx512f"))) inline __m512i convert16_normal(__m512i f, __m512i exponent) {
+IBMFLOAT_AVX512 inline __m512i convert16_normal(__m512i f, __m512i exponent) {
     const __m512i c = _mm512_add_epi32(exponent, _mm512_set1_epi32(kFieldOffset));
     // (f & mantissa mask) | hidden bit, in one bitwise operation.
     const __m512i significand =
@@ -66,7 +70,7 @@ __attribute__((target("avx512f"))) inline __m512i convert16_normal(__m512i f, __
 }
 
 // Exact for every lane: subnormals, zeros, infinities and NaNs merged by mask registers.
-__attribute__((target("avx512f"))) inline __m512i convert16(__m512i f, __m512i exponent,
+IBMFLOAT_AVX512 inline __m512i convert16(__m512i f, __m512i exponent,
                                                             __mmask16 &no_value) {
     const __m512i mantissa_mask = _mm512_set1_epi32(static_cast<int>(kFloatMantissaMask));
     const __m512i mantissa = _mm512_and_si512(f, mantissa_mask);
@@ -93,7 +97,7 @@ __attribute__((target("avx512f"))) inline __m512i convert16(__m512i f, __m512i e
 
 }  // namespace
 
-__attribute__((target("avx512f"))) size_t to_ibm_avx512(uint32_t *words, size_t count) {
+IBMFLOAT_AVX512 size_t to_ibm_avx512(uint32_t *words, size_t count) {
     size_t no_value = 0;
     size_t i = 0;
     __mmask16 lanes = 0;

@@ -7,12 +7,14 @@
 #   asan      the C suite, corpora and host tests with AddressSanitizer + UBSan
 #   valgrind  the C suite under valgrind memcheck
 #   fuzz      every libFuzzer target for a bounded time (FUZZ_SECONDS, default 60)
+#   qemu-cpus run the C suite under qemu-x86_64 as CPUs without POPCNT (Haswell,-popcnt) and
+#             without AVX (Nehalem): a kernel reachable without its features fails
 #   s390x     cross-build for big-endian s390x and run the C suite under qemu
 #   aarch64   cross-build for 64-bit ARM and run the C suite under qemu
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-all_modes=(unit python install asan valgrind fuzz s390x aarch64)
+all_modes=(unit python install asan valgrind fuzz qemu-cpus s390x aarch64)
 modes=("$@")
 [[ ${#modes[@]} -gt 0 ]] || modes=("${all_modes[@]}")
 

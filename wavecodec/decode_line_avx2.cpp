@@ -3,7 +3,7 @@
 // sample assembly.
 #include "line_values.h"
 
-#ifdef WAVECODEC_X86_KERNELS
+#ifdef WAVELIBS_X86_KERNELS
 #include <immintrin.h>
 
 #include <bit>
@@ -13,7 +13,7 @@ namespace wavecodec {
 
 namespace {
 
-#define WAVECODEC_AVX2 __attribute__((target("avx2,bmi")))  // as listed in kernels.cpp
+#define WAVECODEC_AVX2 __attribute__((target("avx2,bmi,popcnt")))  // as listed in kernels.cpp
 
 // 16-entry tables, repeated in both halves for vpshufb.
 WAVECODEC_AVX2 inline __m256i table16(int8_t e0, int8_t e1, int8_t e2, int8_t e3, int8_t e4,

@@ -2,7 +2,7 @@
 // the last whole vector go to the portable kernels.
 #include "kernels.h"
 
-#ifdef WAVECODEC_X86_KERNELS
+#ifdef WAVELIBS_X86_KERNELS
 #include <immintrin.h>
 
 namespace wavecodec {

@@ -2,10 +2,14 @@
 // after the last whole vector go to the portable kernels.
 #include "kernels.h"
 
-#ifdef WAVECODEC_X86_KERNELS
+#ifdef WAVELIBS_X86_KERNELS
 #include <immintrin.h>
 
 namespace wavecodec {
+
+// The features listed for this kernel in kernels.cpp, no more.
+#define WAVECODEC_AVX512 __attribute__((target("avx2,avx512f")))
+
 namespace {
 
 // The zero-masking forms of the intrinsics are used throughout: the plain ones start from an
@@ -13,7 +17,7 @@ namespace {
 constexpr __mmask16 kAll = 0xffff;
 
 // Running sums within a vector of sixteen: lane j becomes the sum of lanes 0..j.
-__attribute__((target("avx512f"))) inline __m512i lane_prefix(__m512i v) {
+WAVECODEC_AVX512 inline __m512i lane_prefix(__m512i v) {
     const __m512i zero = _mm512_setzero_si512();
     v = _mm512_add_epi32(v, _mm512_maskz_alignr_epi32(kAll, v, zero, 15));    // lanes moved up by 1
     v = _mm512_add_epi32(v, _mm512_maskz_alignr_epi32(kAll, v, zero, 14));    // by 2
@@ -24,7 +28,7 @@ __attribute__((target("avx512f"))) inline __m512i lane_prefix(__m512i v) {
 }  // namespace
 
 // Each vector is lined up with the one before it to get the inputs one and two places back.
-__attribute__((target("avx512f"))) void diff_avx512(int32_t *samples, size_t count,
+WAVECODEC_AVX512 void diff_avx512(int32_t *samples, size_t count,
                                                     uint32_t &last, uint32_t &carry) {
     const size_t done = count & ~size_t{15};
     if (done != 0) {
@@ -50,7 +54,7 @@ __attribute__((target("avx512f"))) void diff_avx512(int32_t *samples, size_t cou
 
 // The carries advance by one add per vector: the broadcasts of the vector totals are off that
 // chain.
-__attribute__((target("avx512f"))) void prefix_sums_avx512(int32_t *samples, size_t count,
+WAVECODEC_AVX512 void prefix_sums_avx512(int32_t *samples, size_t count,
                                                            uint32_t &first, uint32_t &second) {
     const __m512i top = _mm512_set1_epi32(15);
     __m512i f = _mm512_set1_epi32(static_cast<int32_t>(first));

@@ -8,7 +8,7 @@
 #include "kernels.h"
 #include "sixbit_code.h"
 
-#ifdef WAVECODEC_X86_KERNELS
+#ifdef WAVELIBS_X86_KERNELS
 #include <immintrin.h>
 
 namespace wavecodec {

@@ -3,7 +3,7 @@
 #include "kernels.h"
 #include "sixbit_code.h"
 
-#ifdef WAVECODEC_X86_KERNELS
+#ifdef WAVELIBS_X86_KERNELS
 #if defined(__GNUC__) && !defined(__clang__)
 // g++ 12 reports the undefined start register inside many AVX-512 intrinsics as uninitialized
 // once they are inlined; the warning is about the intrinsics' own code, not this file's.

@@ -60,7 +60,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     std::vector<Outcome> outcomes;
     auto &family = wavecodec::decode_line_family;
     for (const auto &kernel : family.kernels()) {
-        if (!wavecodec::usable(kernel)) {
+        if (!cpu::usable(kernel)) {
             continue;
         }
         family.force(kernel);

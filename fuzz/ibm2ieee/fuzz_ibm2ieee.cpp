@@ -104,10 +104,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         words, offset,
         [](uint32_t *w, size_t n) { ibm2ieee(w, static_cast<int>(n)); }, "ibm2ieee");
     // Each kernel this processor can run, directly: the public entry uses only the fastest.
-    for (ibmfloat::Path path : ibmfloat::kAllPaths) {
-        const ibmfloat::Kernel kernel = ibmfloat::kernel_for(path);
-        if (kernel != nullptr && ibmfloat::cpu_supports(path)) {
-            check_conversion(words, offset, kernel, ibmfloat::path_name(path));
+    for (const auto &kernel : ibmfloat::to_ieee_family.kernels()) {
+        if (cpu::usable(kernel)) {
+            check_conversion(words, offset, kernel.run, kernel.name);
         }
     }
     return 0;

@@ -79,6 +79,21 @@ def make(root, files=300):
     return planted
 
 
+class SmallShares(object):
+    """Mixin for tests of worker processes on small files: any input is worth a process."""
+
+    def setUp(self):
+        from wavecodec.archive import local
+        self._shares = local.MIN_BYTES_PER_PROCESS, local.CHUNK_BYTES
+        local.MIN_BYTES_PER_PROCESS, local.CHUNK_BYTES = 1, 1
+        super(SmallShares, self).setUp()
+
+    def tearDown(self):
+        from wavecodec.archive import local
+        local.MIN_BYTES_PER_PROCESS, local.CHUNK_BYTES = self._shares
+        super(SmallShares, self).tearDown()
+
+
 class KillOnce(object):
     """Wraps a task: the first process to reach the file named `victim` kills itself (leaving
     `marker` behind), as a worker lost mid-run would; any later attempt works normally."""
@@ -100,6 +115,9 @@ class KillOnce(object):
     def crashed(self, item, reason):
         return self.task.crashed(item, reason)
 
+    def size(self, item):
+        return self.task.size(item)
+
     def pack(self, result):
         return self.task.pack(result)
 
@@ -120,4 +138,4 @@ class KillAlways(KillOnce):
 
 
 
-__all__ = ['KillAlways', 'KillOnce', 'make']
+__all__ = ['KillAlways', 'KillOnce', 'SmallShares', 'make']

@@ -131,9 +131,12 @@ class OnLocalCluster(unittest.TestCase):
 
     def test_commands_take_the_scheduler(self):
         address = self.cluster.scheduler_address
-        local = run_cli(['verify', '-j', '2'] + self.paths)
-        self.assertEqual(run_cli(['verify', '--scheduler', address] + self.paths), local)
-        self.assertEqual(local[0], 1)
+        status, out, err = run_cli(['verify', '-j', '2'] + self.paths)
+        self.assertEqual(status, 1)
+        # The same report; the summary says who did the work.
+        self.assertTrue(out.endswith(' bad (1 process)\n'), out)
+        self.assertEqual(run_cli(['verify', '--scheduler', address] + self.paths),
+                         (status, out.replace('(1 process)', '(Dask cluster)'), err))
         out_csv = os.path.join(self.dir, 'index.csv')
         status, out, err = run_cli(['index', '--scheduler', address, '-o', out_csv,
                                     os.path.join(self.root, 'JKL')])

@@ -9,6 +9,7 @@ import xml.etree.ElementTree as ET
 from .helpers import PYTHON_DIR, TempDirCase, run_cli
 from .segy_model import to_float32
 from .test_segy_bad import EXAMPLE
+import wavecodec
 from wavecodec import segy
 
 SVG = '{http://www.w3.org/2000/svg}'
@@ -45,6 +46,32 @@ class SegyCommands(TempDirCase):
         self.assertEqual((to_float32(float(low)), to_float32(float(high))),
                          (min(values), max(values)))
         self.assertIn('  C 1 SYNTHETIC SHOT GATHER', out)
+
+    def test_info_nan_range_escapes_and_assumptions(self):
+        nan = struct.unpack('<f', b'\x00\x00\xc0\x7f')[0]
+        segy.write(self.path('n.sgy'), [[nan, 5.0, -3.0], [nan, nan, nan], [0.5, nan, 2.0]],
+                   1000, format=5, text_header='C 1 TITLE \x1b]0;owned\x07 END\nC 2 \x85 X')
+        out = self.ok('segy-info', self.path('n.sgy'))
+        self.assertIn('sample range:          -3 to 5\n', out)
+        self.assertIn('NaN samples:           5\n', out)
+        self.assertNotIn('\x1b', out)
+        self.assertNotIn('\x07', out)
+        self.assertIn('C 1 TITLE \\x1b]0;owned\\x07 END', out)
+        self.assertIn('C 2 \\x85 X', out)
+        # What the reader assumed is said: a revision 0 file with an extended text header.
+        raw = bytearray(self.read_bytes('n.sgy'))
+        raw[3500:3502] = b'\0\0'
+        struct.pack_into('>h', raw, 3504, 1)
+        raw[3600:3600] = b'\x40' * 3200
+        self.write_bytes('r0.sgy', bytes(raw))
+        out = self.ok('segy-info', self.path('r0.sgy'))
+        self.assertIn('extended text headers: 1\n', out)
+        self.assertIn('assumed:', out)
+        self.assertIn('honoured although the revision bytes say 0', out)
+        # An unknown format code points to the way round it.
+        struct.pack_into('>h', raw, 3224, 77)
+        self.write_bytes('u.sgy', bytes(raw))
+        self.fails(['segy-info', self.path('u.sgy')], '--source-format')
 
     def test_garbage_gives_one_line(self):
         self.write_bytes('junk.sgy', b'\x07' * 5000)
@@ -105,7 +132,8 @@ class SegyCommands(TempDirCase):
             data = self.read_bytes('%s.svg' % style)
             self.assertLess(len(data), 400000)
             root = ET.fromstring(data)
-            self.assertEqual(len(root.findall('.//' + mark)), 48 if style == 'wiggle' else 1)
+            # Density: the picture and its colour bar.
+            self.assertEqual(len(root.findall('.//' + mark)), 48 if style == 'wiggle' else 2)
         # Many traces: auto picks density and the picture stays bounded.
         segy.write(self.path('many.sgy'), [[float(i % 17 - 8)] * 3000 for i in range(900)],
                    1000, format=5)
@@ -130,6 +158,91 @@ class SegyCommands(TempDirCase):
             info = subprocess.Popen([sys.executable, '-m', 'wavecodec', 'segy-info', '-'],
                                     stdin=f, stdout=subprocess.PIPE, env=env).communicate()[0]
         self.assertIn(b'traces:                48', info)
+
+    def texts(self, name):
+        root = ET.fromstring(self.read_bytes(name))
+        return [(t.text, float(t.get('x')), float(t.get('y'))) for t in root.iter(SVG + 'text')]
+
+    def test_plot_time_from_delay_key_clip_and_gain(self):
+        data = [[0.0] * 200 for _ in range(6)]
+        for t in data[::2]:
+            t[125] = 8.0        # an event at 2,000 + 125 * 4 = 2,500 ms; the rest muted
+        data[2][10] = 0.5
+        segy.write(self.path('d.sgy'), data, 4000, format=5,
+                   trace_headers=[dict(delay_recording_time=2000, offset=100 * k + 30)
+                                  for k in range(6)])
+        self.ok('segy-plot', self.path('d.sgy'), '-o', self.path('d.svg'), '--key', 'offset')
+        texts = self.texts('d.svg')
+        ticks = dict((t, y) for t, x, y in texts if t and t.isdigit() and x < 80)
+        self.assertEqual(sorted(ticks), ['2000', '2200', '2400', '2600'])
+        # 2,000 ms at the top of the frame (y 40), 2,796 ms at its bottom (y 640).
+        self.assertAlmostEqual(ticks['2400'] - 4, 40 + 600 * 400 / 796.0, places=1)
+        # The event of trace 0 (its largest swing right) is drawn at 2,500 ms.
+        root = ET.fromstring(self.read_bytes('d.svg'))
+        path = next(p for p in root.iter(SVG + 'path') if p.get('id') == 'w0')
+        points = [tuple(float(c) for c in p.split(',')) for p in path.get('d')[1:].split()]
+        self.assertAlmostEqual(max(points)[1], 40 + 600 * 500 / 796.0, places=0)
+        labels = [t for t, x, y in texts if y < 40 and t not in ('offset',)]
+        self.assertTrue(set(labels) <= set(str(100 * k + 30) for k in range(6)), labels)
+        self.assertIn('offset', [t for t, x, y in texts])
+        notes = [t for t, x, y in texts if t and t.startswith('clip')]
+        # The muted zeros do not count: the level is that of the live samples.
+        self.assertEqual(notes, ['clip 8 (98% of magnitudes)'])
+        self.ok('segy-plot', self.path('d.sgy'), '-o', self.path('e.svg'), '--style',
+                'density', '--clip', '2.5', '--gain', 'agc', '40')
+        texts = [t for t, x, y in self.texts('e.svg')]
+        self.assertIn('clip 2.5 (given); gain: AGC 40 ms', texts)
+        self.assertIn('-2.5', texts)     # the colour bar's ends
+        self.assertIn('2.5', texts)
+        for bad in (['--clip', '0'], ['--clip', '101%'], ['--gain', 'agc'], ['--gain', 'x'],
+                    ['--key', 'nonsense']):
+            status, out, err = run_cli(['segy-plot', self.path('d.sgy'), '-o',
+                                        self.path('x.svg')] + bad)
+            self.assertEqual(status, 2, (bad, err))
+            self.assertFalse(os.path.exists(self.path('x.svg')))
+
+    def test_plot_zero_interval_said(self):
+        segy.write(self.path('z.sgy'), [[1.0, -1.0, 0.5]] * 5, 1000, format=5,
+                   binary_header=dict(revision_major=2))
+        raw = bytearray(self.read_bytes('z.sgy'))
+        struct.pack_into('>H', raw, 3216, 0)
+        struct.pack_into('>d', raw, 3272, float('inf'))
+        self.write_bytes('z.sgy', bytes(raw))
+        self.ok('segy-plot', self.path('z.sgy'), '-o', self.path('z.svg'))
+        texts = [t for t, x, y in self.texts('z.svg')]
+        self.assertTrue(any('interval 0 (unknown): time axis in samples' in t for t in texts))
+        self.assertIn('sample', texts)
+        self.assertIn('sample interval:       0 (unknown)',
+                      self.ok('segy-info', self.path('z.sgy')))
+
+    def test_lenient_version_and_pipes(self):
+        with open(EXAMPLE, 'rb') as f:
+            cut = f.read()[:-100]
+        self.write_bytes('cut.sgy', cut)
+        self.fails(['segy-info', self.path('cut.sgy')], 'trace 47 (the last) is truncated')
+        for args in (['segy-info'], ['segy-plot', '-o', self.path('c.svg')],
+                     ['segy-convert', '--format', 'ieee']):
+            extra = [self.path('c.sgy')] if args[0] == 'segy-convert' else []
+            status, out, err = run_cli(args[:1] + [self.path('cut.sgy')] + extra + args[1:] +
+                                       ['--lenient'])
+            self.assertEqual(status, 0, err)
+            self.assertIn('warning: ', err)
+            self.assertIn('trace 47 (the last) is truncated', err)
+        with segy.open(self.path('c.sgy')) as f:
+            self.assertEqual(len(f), 47)
+        status, out, err = run_cli(['--version'])
+        self.assertEqual(status, 0)
+        self.assertIn('wavecodec %s' % wavecodec.__version__, out + err)
+        status, out, err = run_cli([])
+        self.assertIn('segy-info, segy-convert, segy-plot', err)
+        fifo = self.path('pipe.sgy')
+        os.mkfifo(fifo)
+        feeder = subprocess.Popen(['sh', '-c', 'cat "$0" > "$1"', EXAMPLE, fifo])
+        try:
+            out = self.ok('segy-info', fifo)
+        finally:
+            feeder.wait()
+        self.assertIn('traces:                48', out)
 
     def test_wiggle_reduction_keeps_the_outline(self):
         from wavecodec.segy.plot import reduce_trace

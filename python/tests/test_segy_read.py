@@ -134,6 +134,23 @@ class Headers(TempDirCase):
         self.assertEqual(fields['samples_per_trace'], (3221, 2, 'u'))
 
 
+    def test_one_field_of_every_trace(self):
+        data = [[1, 2, 3]] * 9
+        for endian in ('big', 'little'):
+            raw = m.segy_file(endian, 2, data)
+            path = self.write_bytes('a.sgy', raw)
+            for source in (path, io.BytesIO(raw)):
+                with segy.open(source) as f:
+                    self.assertEqual(list(f.attribute('offset')), [100 * i - 50 for i in range(9)])
+                    self.assertEqual(list(f.attribute('cdp_x', 2, 5)), [-14, -21, -28])
+                    self.assertEqual(list(f.attribute('sample_count', -2)), [3, 3])
+                    self.assertEqual(list(f.attribute('offset', 5, 5)), [])
+                    self.assertRaises(ValueError, f.attribute, 'ofset')
+        varying = [[1] * (k % 3 + 1) for k in range(7)]
+        with segy.open(io.BytesIO(m.segy_file('big', 3, varying, fixed=0))) as f:
+            self.assertEqual(list(f.attribute('sample_count')), [len(t) for t in varying])
+
+
 class TextHeaders(TempDirCase):
     LINES = ['C 1 CLIENT: TEST  LINE 7', 'C 2 HELLO (SEG-Y) 1234567890 $%&', 'C40 END']
 

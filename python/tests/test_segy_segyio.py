@@ -165,6 +165,102 @@ class AgainstSegyio(TempDirCase):
                                  [m.f32_bits(m.to_float32(m.ibm_value(w))) for w in words[i]])
         self.assertTrue(os.path.getsize(self.path('ieee.sgy')) == os.path.getsize(EXAMPLE))
 
+    def test_every_printable_character_both_ways(self):
+        chars = ''.join(chr(c) for c in range(32, 127))
+        rows = [chars[:80], chars[80:]]
+        data = self.data(traces=2, samples=10, seed=5)
+        path = self.their_file('text.sgy', 5, 'big', data)
+        with segyio.open(path, 'r+', ignore_geometry=True) as f:
+            f.text[0] = ''.join(r.ljust(80) for r in rows).ljust(3200).encode('ascii')
+        with segy.open(path) as ours:
+            self.assertEqual(ours.encoding, 'ebcdic')
+            self.assertEqual([ours.text_header[:80], ours.text_header[80:95]], rows)
+        segy.write(self.path('ours.sgy'), data, 1000, format=5, text_header='\n'.join(rows))
+        with segyio.open(self.path('ours.sgy'), ignore_geometry=True) as theirs:
+            text = theirs.text[0]
+            text = bytes(text).decode('ascii') if not isinstance(text, str) else text
+            self.assertEqual([text[:80], text[80:95]], rows)
+
+    def test_their_extended_text_headers(self):
+        data = self.data(traces=3, samples=40, seed=6)
+        layout = segyio.spec()
+        layout.format, layout.samples, layout.tracecount = 5, list(range(40)), 3
+        layout.ext_headers = 2
+        path = self.path('ext.sgy')
+        with segyio.create(path, layout) as f:
+            f.text[1] = segyio.tools.create_text_header({1: 'FIRST EXTENDED'})
+            f.text[2] = segyio.tools.create_text_header({1: 'SECOND EXTENDED'})
+            f.bin.update({segyio.BinField.Interval: 4000})
+            for i in range(3):
+                f.header[i] = {segyio.TraceField.offset: i + 1}
+                f.trace[i] = data[i]
+        with segy.open(path) as ours, segyio.open(path, ignore_geometry=True) as theirs:
+            self.assertEqual(len(ours), theirs.tracecount)
+            self.assertEqual([t[:20] for t in ours.extended_text_headers],
+                             ['C 1 FIRST EXTENDED  ', 'C 1 SECOND EXTENDED '])
+            for i, values in enumerate(ours.traces()):
+                self.assertEqual(float_bits(values), float_bits(data[i]))
+                self.assertEqual(ours.header(i)['offset'], i + 1)
+        self.assertEqual(run_cli(['segy-convert', path, self.path('c.sgy'), '--format',
+                                  'ibm'])[0], 0)
+        with segyio.open(self.path('c.sgy'), ignore_geometry=True) as theirs:
+            self.assertEqual((theirs.ext_headers, theirs.tracecount), (2, 3))
+            self.assertEqual(theirs.text[2], segyio.open(path, ignore_geometry=True).text[2])
+
+    def test_whole_file_reads_agree(self):
+        data = self.data(traces=700, samples=333, seed=7)
+        for fmt, endian in ((1, 'big'), (5, 'little')):
+            path = self.their_file('w%d.sgy' % fmt, fmt, endian, data)
+            with segy.open(path) as ours, segyio.open(path, ignore_geometry=True,
+                                                      endian=endian) as theirs:
+                raw = theirs.trace.raw[:]
+                whole = ours.to_numpy()
+                self.assertEqual((whole.shape, whole.dtype), (raw.shape, numpy.float32))
+                # segyio reads the IBM negative zero as +0.0 (see above).
+                zeros = whole == 0
+                self.assertTrue((numpy.where(zeros, 0, whole.view('u4')) ==
+                                 numpy.where(zeros, 0, raw.view('u4'))).all())
+                self.assertEqual(int(numpy.count_nonzero(zeros != (raw == 0))), 0)
+                self.assertTrue((ours.traces(numpy=True)[650:] == whole[650:]).all())
+                self.assertTrue((ours.to_numpy(3, 9) == whole[3:9]).all())
+                self.assertTrue(all((whole[i] == numpy.array(t)).all()
+                                    for i, t in enumerate(ours.traces())))
+                fields = [('offset', segyio.TraceField.offset), ('cdp_x', segyio.TraceField.CDP_X)]
+                if endian == 'big':  # segyio 1.8 reads little-endian two-byte fields 4 wide
+                    fields.append(('sample_count', segyio.TraceField.TRACE_SAMPLE_COUNT))
+                for name, key in fields:
+                    self.assertEqual(list(ours.attribute(name)),
+                                     list(theirs.attributes(key)[:]), name)
+                self.assertEqual(list(ours.attribute('offset', 690)),
+                                 list(theirs.attributes(segyio.TraceField.offset)[690:]))
+
+    def test_two_dimensional_arrays_written_in_blocks(self):
+        data = self.data(traces=900, samples=257, seed=8)
+        offsets = [3 * i - 7 for i in range(900)]
+        for fmt, given in ((1, data), (1, data.astype('f8')), (5, data)):
+            path = self.path('b.sgy')
+            segy.write(path, given, 1000, format=fmt,
+                       trace_headers=[{'offset': o} for o in offsets])
+            with segyio.open(path, ignore_geometry=True) as theirs:
+                self.assertEqual(list(theirs.attributes(segyio.TraceField.offset)[:]), offsets)
+                got = theirs.trace.raw[:]
+            if fmt == 5:
+                self.assertEqual(float_bits(got.ravel()), float_bits(data.ravel()))
+            else:
+                # The same words as rows written one at a time give.
+                segy.write(self.path('r.sgy'), [list(r) for r in given[:5]], 1000, format=1)
+                with open(path, 'rb') as a, open(self.path('r.sgy'), 'rb') as b:
+                    self.assertEqual(a.read()[3600 + 240:3600 + 240 + 4 * 257],
+                                     b.read()[3600 + 240:3600 + 240 + 4 * 257])
+        bad = data.copy()
+        bad[612, 9] = numpy.nan
+        with self.assertRaises(segy.FormatError) as e:
+            segy.write(self.path('n.sgy'), bad, 1000)
+        self.assertIn('trace 612 sample 9', str(e.exception))
+        with self.assertRaises(segy.FormatError) as e:
+            segy.write(self.path('n.sgy'), data, 1000, trace_headers=[{}] * 10)
+        self.assertIn('trace_headers holds 10 headers for 900 traces', str(e.exception))
+
     def test_seismic_unix_both_ways(self):
         data = self.data(traces=5, samples=64, seed=4)
         for endian in ('little', 'big'):

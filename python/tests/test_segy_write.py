@@ -126,6 +126,44 @@ class Refusals(TempDirCase):
         self.refused('at most 80', [[1.0]], 1000, text_header='x' * 81 + '\n')
         self.refused('cannot encode', [[1.0]], 1000, text_header=u'\u20ac')
 
+    def test_fields_announcing_what_is_not_written(self):
+        two = [[1.0, 2.0]] * 2
+        for field, value in (('extended_text_headers', 1), ('extended_text_headers', -1),
+                             ('extended_samples_per_trace', 3), ('trailer_records', 1),
+                             ('additional_trace_headers', 2), ('byte_order', 0x04030201),
+                             ('fixed_length_traces', 2), ('extended_sample_interval', 250.0)):
+            self.refused("'%s'" % field, two, 1000, binary_header={field: value})
+        self.refused("'trace_count' (bytes 3513-3520)=3", iter(two), 1000, endian='little',
+                     binary_header=dict(trace_count=3))
+        # What the fields announce, written: the reader finds it.
+        segy.write(self.path('ok.sgy'), two, 1000, extended_text_headers=['C 1 MORE'],
+                   binary_header=dict(extended_text_headers=1, extended_samples_per_trace=2,
+                                      revision_major=2, first_trace_offset=8000,
+                                      trace_count=2))
+        with segy.open(self.path('ok.sgy')) as f:
+            self.assertEqual((len(f), f.extended_text_headers[0][:8], f._data_start),
+                             (2, 'C 1 MORE', 8000))
+            self.assertEqual(f.binary_header['trace_count'], 2)
+            self.assertEqual([list(t) for t in f.traces()], two)
+
+    def test_trace_headers_one_per_trace(self):
+        three = [[1.0]] * 3
+        self.refused('trace_headers holds 2 headers for 3 traces', three, 1000,
+                     trace_headers=[{}, {}])
+        self.refused('trace_headers ends at 2 headers', iter(three), 1000,
+                     trace_headers=iter([{}, {}]))
+        self.refused('more headers than the 3 traces', iter(three), 1000,
+                     trace_headers=iter([{}] * 4))
+
+    def test_extended_text_headers_kept_by_convert(self):
+        segy.write(self.path('e.sgy'), [[1.5, -2.0]] * 3, 1000, format=5,
+                   extended_text_headers=['C 1 FIRST', 'C 1 ((SEG: EndText))'],
+                   binary_header=dict(extended_text_headers=-1))
+        segy.convert(self.path('e.sgy'), self.path('c.sgy'), 'ibm')
+        with segy.open(self.path('c.sgy')) as f:
+            self.assertEqual([t[:9] for t in f.extended_text_headers], ['C 1 FIRST', 'C 1 ((SEG'])
+            self.assertEqual((f.format, [list(t) for t in f.traces()]), (1, [[1.5, -2.0]] * 3))
+
     def test_failure_midway_keeps_the_old_file(self):
         segy.write(self.path('x.sgy'), [[1.0]], 1000, format=5)
         before = self.read_bytes('x.sgy')
@@ -155,6 +193,27 @@ class Refusals(TempDirCase):
 
 
 class ConvertExactness(TempDirCase):
+    def test_counts_over_whole_blocks(self):
+        nan = struct.unpack('<f', b'\x00\x00\xc0\x7f')[0]
+        row = [nan, 1.0 + 2.0 ** -23, float('inf'), 0.5, nan, 3.0, -float('inf'), 1.0 + 2.0 ** -22]
+        traces = [row * 50] * 700 + [[0.0] * 400] * 300   # several blocks, muted traces
+        segy.write(self.path('f.sgy'), traces, 1000, format=5)
+        result = segy.convert(self.path('f.sgy'), self.path('i.sgy'), 'ibm', saturate=True)
+        self.assertEqual((result.traces, result.saturated, result.rounded),
+                         (1000, 700 * 200, 700 * 100))
+        with segy.open(self.path('i.sgy')) as f:
+            got = list(f.trace(699))[:8]
+        self.assertEqual(got[1:4], [1.0, float('inf'), 0.5])
+        with self.assertRaises(FormatError) as e:
+            segy.convert(self.path('f.sgy'), self.path('j.sgy'), 'ibm', saturate=True, exact=True)
+        self.assertIn('trace 0 sample 1: 1.00000011920', str(e.exception))
+        # Back to IEEE: words with extreme exponents only where the values are.
+        tiny = [0.0] * 398 + [2.0 ** -149, 1e-50]    # the first a float32, the second none
+        segy.write(self.path('ti.sgy'), [[0.0] * 400] * 900 + [tiny], 1000, format=1)
+        with self.assertRaises(FormatError) as e:
+            segy.convert(self.path('ti.sgy'), self.path('te.sgy'), 'ieee')
+        self.assertIn('trace 900 sample 399', str(e.exception))
+
     def test_exact_float32_test_agrees_with_the_model(self):
         from wavecodec.segy.convert import first_inexact_ibm, ibm_fits_float32
         fractions = [0, 1, 2, 8, 0x10, 0x100000, 0x800000, 0xffffff, 0x123456, 0x800001, 0x7]

@@ -21,7 +21,6 @@ import os
 import signal
 import stat
 import sys
-import tempfile
 
 from .compat import replace_file
 
@@ -226,6 +225,7 @@ class SafeOutput(object):
     # Staging.
 
     def _stage(self):
+        import tempfile  # here: its imports cost a command that writes nothing
         folder = os.path.dirname(self.path) if self.path else None
         if self.mode == 'rename':
             try:

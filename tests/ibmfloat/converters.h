@@ -1,6 +1,7 @@
-// Every way of converting an array that this build and processor offer, for each of the three
-// conversions: each kernel the CPU can run, called directly, and the public entry with its own
-// choice of kernel.
+// Every way of converting an array, for each of the three conversions: each kernel of the table,
+// called directly, and the public entry with its own choice of kernel. The available_* lists hold
+// those this build and processor run; the every_* lists, for parameterized tests, hold all of
+// them, a kernel that cannot run here with the reason, so that ConverterTest skips it saying why.
 #ifndef IBMFLOAT_TEST_CONVERTERS_H
 #define IBMFLOAT_TEST_CONVERTERS_H
 
@@ -11,12 +12,14 @@
 
 #include <gtest/gtest.h>
 
+#include "forced_kernel.h"
 #include "ibmfloat.h"
 #include "kernels.h"
 
 struct Converter {
     std::string name;
-    ibmfloat::Kernel run;
+    ibmfloat::ToIeeeFn run;
+    std::string unusable;  // why this kernel cannot run here; empty when it can
 };
 
 // GoogleTest prints test parameters; without this it dumps the raw bytes, padding included.
@@ -28,25 +31,41 @@ inline void run_public(uint32_t *words, size_t count) {
     ibm2ieee(words, static_cast<int>(count));
 }
 
-inline std::vector<Converter> available_converters() {
+// The kernels of `family` by name: those this build has and the processor can run, or (with
+// `all`) every one, an unusable one with the reason.
+template <typename Converter, typename Fn>
+std::vector<Converter> kernels_of(const cpu::Family<Fn> &family, bool all) {
     std::vector<Converter> found;
-    for (ibmfloat::Path path : ibmfloat::kAllPaths) {
-        if (ibmfloat::kernel_for(path) != nullptr && ibmfloat::cpu_supports(path)) {
-            found.push_back({ibmfloat::path_name(path), ibmfloat::kernel_for(path)});
+    for (const cpu::Kernel<Fn> &kernel : family.kernels()) {
+        if (cpu::usable(kernel)) {
+            found.push_back({kernel.name, kernel.run, ""});
+        } else if (all) {
+            found.push_back({kernel.name, kernel.run, testing_support::unusable_reason(kernel)});
         }
     }
-    found.push_back({"ibm2ieee", run_public});
     return found;
+}
+
+inline std::vector<Converter> available_converters(bool all = false) {
+    std::vector<Converter> found = kernels_of<Converter>(ibmfloat::to_ieee_family, all);
+    found.push_back({"ibm2ieee", run_public, ""});
+    return found;
+}
+
+inline std::vector<Converter> every_converter() {
+    return available_converters(true);
 }
 
 struct ToIbmConverter {
     std::string name;
-    ibmfloat::ToIbmKernel run;
+    ibmfloat::ToIbmFn run;
+    std::string unusable;
 };
 
 struct ToDoubleConverter {
     std::string name;
-    ibmfloat::ToDoubleKernel run;
+    ibmfloat::ToDoubleFn run;
+    std::string unusable;
 };
 
 inline void PrintTo(const ToIbmConverter &converter, std::ostream *out) {
@@ -65,30 +84,37 @@ inline void run_public_to_double(const uint32_t *words, double *out, size_t coun
     ibm2double(words, out, static_cast<int>(count));
 }
 
-// The paths this build has a kernel of (given by `lookup`) and the processor can run.
-template <typename Converter, typename Lookup>
-std::vector<Converter> runnable(Lookup lookup) {
-    std::vector<Converter> found;
-    for (ibmfloat::Path path : ibmfloat::kAllPaths) {
-        if (lookup(path) != nullptr && ibmfloat::cpu_supports(path)) {
-            found.push_back({ibmfloat::path_name(path), lookup(path)});
+inline std::vector<ToIbmConverter> available_to_ibm_converters(bool all = false) {
+    std::vector<ToIbmConverter> found = kernels_of<ToIbmConverter>(ibmfloat::to_ibm_family, all);
+    found.push_back({"ieee2ibm", run_public_to_ibm, ""});
+    return found;
+}
+
+inline std::vector<ToIbmConverter> every_to_ibm_converter() {
+    return available_to_ibm_converters(true);
+}
+
+inline std::vector<ToDoubleConverter> available_to_double_converters(bool all = false) {
+    std::vector<ToDoubleConverter> found =
+        kernels_of<ToDoubleConverter>(ibmfloat::to_double_family, all);
+    found.push_back({"ibm2double", run_public_to_double, ""});
+    return found;
+}
+
+inline std::vector<ToDoubleConverter> every_to_double_converter() {
+    return available_to_double_converters(true);
+}
+
+// A test parameterized by converter: skipped, with the reason, for a kernel that cannot run here.
+template <typename C>
+class ConverterTest : public testing::TestWithParam<C> {
+  protected:
+    void SetUp() override {
+        if (!this->GetParam().unusable.empty()) {
+            GTEST_SKIP() << this->GetParam().name << ": " << this->GetParam().unusable;
         }
     }
-    return found;
-}
-
-inline std::vector<ToIbmConverter> available_to_ibm_converters() {
-    std::vector<ToIbmConverter> found = runnable<ToIbmConverter>(ibmfloat::to_ibm_kernel_for);
-    found.push_back({"ieee2ibm", run_public_to_ibm});
-    return found;
-}
-
-inline std::vector<ToDoubleConverter> available_to_double_converters() {
-    std::vector<ToDoubleConverter> found =
-        runnable<ToDoubleConverter>(ibmfloat::to_double_kernel_for);
-    found.push_back({"ibm2double", run_public_to_double});
-    return found;
-}
+};
 
 inline std::string converter_name(const testing::TestParamInfo<Converter> &info) {
     return info.param.name;

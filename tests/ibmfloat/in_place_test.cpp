@@ -21,7 +21,7 @@ uint32_t mixed_word(size_t i) {
     return kinds[i % 8] ^ static_cast<uint32_t>((i * 2654435761u) & 0x0000FFFFu);
 }
 
-class InPlace : public testing::TestWithParam<Converter> {};
+class InPlace : public ConverterTest<Converter> {};
 
 TEST_P(InPlace, EveryLengthAndOffsetTouchesOnlyItsWords) {
     for (size_t offset = 0; offset < 16; ++offset) {
@@ -44,7 +44,7 @@ TEST_P(InPlace, EveryLengthAndOffsetTouchesOnlyItsWords) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Converters, InPlace, testing::ValuesIn(available_converters()),
+INSTANTIATE_TEST_SUITE_P(Converters, InPlace, testing::ValuesIn(every_converter()),
                          converter_name);
 
 TEST(PublicEntry, EmptyNegativeOrNullDoesNothing) {

@@ -17,7 +17,7 @@ uint64_t bits(double d) {
     return std::bit_cast<uint64_t>(d);
 }
 
-class ToDouble : public testing::TestWithParam<ToDoubleConverter> {
+class ToDouble : public ConverterTest<ToDoubleConverter> {
   protected:
     // Converts a run of copies long enough to pass through every vector lane, the main loop and
     // the tail; all copies must agree.
@@ -95,7 +95,7 @@ TEST_P(ToDouble, EveryLengthAndOffsetTouchesOnlyItsDoubles) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Converters, ToDouble, testing::ValuesIn(available_to_double_converters()),
+INSTANTIATE_TEST_SUITE_P(Converters, ToDouble, testing::ValuesIn(every_to_double_converter()),
                          to_double_name);
 
 TEST(Ibm2doubleEntry, EmptyNegativeOrNullDoesNothing) {

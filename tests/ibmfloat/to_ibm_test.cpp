@@ -18,7 +18,7 @@ uint32_t bits(float f) {
     return std::bit_cast<uint32_t>(f);
 }
 
-class ToIbm : public testing::TestWithParam<ToIbmConverter> {
+class ToIbm : public ConverterTest<ToIbmConverter> {
   protected:
     // Converts a run of copies long enough to pass through every vector lane, the main loop and
     // the tail; all copies must agree, and the count must be the run's length or zero.
@@ -121,7 +121,7 @@ TEST_P(ToIbm, EveryLengthAndOffsetTouchesOnlyItsWords) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Converters, ToIbm, testing::ValuesIn(available_to_ibm_converters()),
+INSTANTIATE_TEST_SUITE_P(Converters, ToIbm, testing::ValuesIn(every_to_ibm_converter()),
                          to_ibm_name);
 
 TEST(Ieee2ibmEntry, EmptyNegativeOrNullDoesNothing) {

@@ -10,7 +10,7 @@
 
 namespace {
 
-class Values : public testing::TestWithParam<Converter> {
+class Values : public ConverterTest<Converter> {
   protected:
     uint32_t convert(uint32_t word) const {
         std::vector<uint32_t> run(67, word);
@@ -96,7 +96,7 @@ TEST_P(Values, TopOfTheRange) {
     expect(0xFFFFFFFFu, 0xFF800000u);
 }
 
-INSTANTIATE_TEST_SUITE_P(Converters, Values, testing::ValuesIn(available_converters()),
+INSTANTIATE_TEST_SUITE_P(Converters, Values, testing::ValuesIn(every_converter()),
                          converter_name);
 
 }  // namespace

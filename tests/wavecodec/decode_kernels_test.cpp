@@ -5,6 +5,7 @@
 #include "decode_line.h"
 #include "kernels.h"
 #include "wavecodec.h"
+#include "forced_kernel.h"
 
 #include <gtest/gtest.h>
 
@@ -16,39 +17,21 @@ namespace {
 
 using wavecodec::decode_line_family;
 using wavecodec::DecodeLineFn;
-using wavecodec::Kernel;
 using wavecodec::OpenSample;
 
-const Kernel<DecodeLineFn> &portable() {
+const cpu::Kernel<DecodeLineFn> &portable() {
     return decode_line_family.kernels().back();
-}
-
-std::vector<std::string> kernel_names() {
-    std::vector<std::string> names;
-    for (const auto &k : decode_line_family.kernels()) {
-        names.emplace_back(k.name);
-    }
-    return names;
 }
 
 class DecodeKernel : public testing::TestWithParam<std::string> {
 protected:
     void SetUp() override {
-        for (const auto &k : decode_line_family.kernels()) {
-            if (GetParam() == k.name) {
-                kernel_ = &k;
-            }
-        }
-        ASSERT_NE(kernel_, nullptr);
-        if (!wavecodec::usable(*kernel_)) {
-            char why[256];
-            wavecodec::format_unusable(*kernel_, why, sizeof why);
-            GTEST_SKIP() << "decode_line " << kernel_->name << ": " << why;
-        }
+        KERNEL_OR_SKIP(kernel, decode_line_family);
+        kernel_ = kernel;
     }
     void TearDown() override { decode_line_family.reset(); }
 
-    const Kernel<DecodeLineFn> *kernel_ = nullptr;
+    const cpu::Kernel<DecodeLineFn> *kernel_ = nullptr;
 };
 
 struct LineResult {
@@ -143,7 +126,7 @@ TEST_P(DecodeKernel, ForcedUnderBothDecoders) {
         text += gen() % 4 == 0 ? "\r\n" : "\n";
     }
     const int count = 20000;
-    auto decode = [&](const Kernel<DecodeLineFn> &k, bool chars, int &result) {
+    auto decode = [&](const cpu::Kernel<DecodeLineFn> &k, bool chars, int &result) {
         decode_line_family.force(k);
         std::vector<int32_t> out(count, 0);
         if (chars) {
@@ -186,7 +169,8 @@ TEST_P(DecodeKernel, ForcedUnderBothDecoders) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Kernels, DecodeKernel, testing::ValuesIn(kernel_names()),
+INSTANTIATE_TEST_SUITE_P(Kernels, DecodeKernel,
+                         testing::ValuesIn(testing_support::kernel_names(decode_line_family)),
                          [](const testing::TestParamInfo<std::string> &param) {
                              return param.param;
                          });

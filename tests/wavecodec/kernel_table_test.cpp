@@ -2,68 +2,27 @@
 // under the public functions: lengths 0 to 300 and large ones, every start near the vector and
 // block edges, wrapping values, the -2147483648 stop and a full output buffer. A kernel this
 // build or CPU cannot run is skipped with the reason. Built from the library's sources (to force
-// kernels), and again with WAVECODEC_NO_SIMD.
+// kernels), and again with WAVELIBS_NO_SIMD.
 #include "exported.h"
 #include "kernels.h"
 #include "sixbit_code.h"
+#include "forced_kernel.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <climits>
 #include <cstring>
+#include <fstream>
+#include <iterator>
 #include <random>
+#include <sstream>
 #include <string>
 #include <vector>
 
 namespace {
 
-using wavecodec::Family;
-using wavecodec::Kernel;
-
-// The kernel of `family` named `name`, or null.
-template <typename Fn>
-const Kernel<Fn> *find_kernel(Family<Fn> &family, const std::string &name) {
-    for (const Kernel<Fn> &k : family.kernels()) {
-        if (name == k.name) {
-            return &k;
-        }
-    }
-    return nullptr;
-}
-
-template <typename Fn>
-std::string unusable_reason(const Kernel<Fn> &kernel) {
-    char why[256];
-    wavecodec::format_unusable(kernel, why, sizeof why);
-    return why;
-}
-
-// Forces a kernel under the public functions for one test, then restores the automatic choice.
-template <typename Fn>
-class Forced {
-public:
-    Forced(Family<Fn> &family, const Kernel<Fn> &kernel) : family_(family) {
-        family_.force(kernel);
-    }
-    ~Forced() {
-        family_.reset();
-    }
-    Forced(const Forced &) = delete;
-    Forced &operator=(const Forced &) = delete;
-
-private:
-    Family<Fn> &family_;
-};
-
-// Looks the parameter's kernel up in `family` into `kernel`; skips the test when it cannot run.
-#define KERNEL_OR_SKIP(kernel, family)                                           \
-    const auto *kernel = find_kernel(family, GetParam());                        \
-    ASSERT_NE(kernel, nullptr) << (family).name() << " has no " << GetParam();   \
-    if (!wavecodec::usable(*kernel)) {                                           \
-        GTEST_SKIP() << (family).name() << " " << kernel->name << ": "          \
-                     << unusable_reason(*kernel);                                \
-    }
+using testing_support::Forced;
 
 // ---- plain models
 
@@ -233,6 +192,15 @@ TEST_P(EncodeBlockKernel, PublicEncodersMatchModelForEveryLength) {
             writer_sink().clear();
             ASSERT_EQ(compress_6b_buffer(v, count, collect), 0);
             ASSERT_EQ(writer_sink(), want) << "count " << count;
+            std::string lines(want.size() + want.size() / 80 + 64, '#');
+            ASSERT_EQ(compress_6b_lines(v, count, 80, nullptr, lines.data(), lines.size(),
+                                        &length, nullptr),
+                      0);
+            std::string want_lines;
+            for (size_t at = 0; at < want.size(); at += 80) {
+                want_lines += want.substr(at, 80) + "\n";
+            }
+            ASSERT_EQ(lines.substr(0, length), want_lines) << "count " << count;
         }
     }
     const std::vector<int32_t> large = mixed_values(200003, 4);
@@ -387,10 +355,10 @@ TEST(KernelTable, EveryFamilyEndsWithAPortableKernelAndChoosesAUsableOne) {
         EXPECT_NE(kernels.back().run, nullptr) << family.name();
         family.reset();
         const auto &best = family.best();
-        EXPECT_TRUE(wavecodec::usable(best)) << family.name();
+        EXPECT_TRUE(cpu::usable(best)) << family.name();
         // The choice is the first usable kernel of the list.
         for (const auto &k : kernels) {
-            if (wavecodec::usable(k)) {
+            if (cpu::usable(k)) {
                 EXPECT_EQ(&k, &best) << family.name();
                 break;
             }
@@ -400,6 +368,41 @@ TEST(KernelTable, EveryFamilyEndsWithAPortableKernelAndChoosesAUsableOne) {
     check(wavecodec::encode_block_family);
     check(wavecodec::diff_family);
     check(wavecodec::prefix_sums_family);
+    check(wavecodec::decode_line_family);
+}
+
+// Every feature the detector reports is one the operating system reports too (Linux lists a
+// vector feature only when it saves that state): a wrong CPUID bit or a missing XGETBV check
+// would offer kernels that die with an illegal instruction. Under an emulator the processor may
+// have fewer features than the system lists, never more.
+TEST(CpuFeatures, DetectedFeaturesAreOnesTheSystemReports) {
+    std::ifstream cpuinfo("/proc/cpuinfo");
+    std::string line;
+    while (std::getline(cpuinfo, line) && line.rfind("flags", 0) != 0) {
+    }
+    if (line.rfind("flags", 0) != 0) {
+        GTEST_SKIP() << "no x86 flags line in /proc/cpuinfo";
+    }
+    std::istringstream words(line.substr(line.find(':') + 1));
+    std::vector<std::string> flags{std::istream_iterator<std::string>(words), {}};
+    const struct {
+        cpu::Feature feature;
+        const char *flag;
+    } linux_names[] = {{cpu::kPopcnt, "popcnt"},        {cpu::kBmi1, "bmi1"},
+                       {cpu::kBmi2, "bmi2"},            {cpu::kAvx2, "avx2"},
+                       {cpu::kAvx512f, "avx512f"},      {cpu::kAvx512dq, "avx512dq"},
+                       {cpu::kAvx512cd, "avx512cd"},    {cpu::kAvx512bw, "avx512bw"},
+                       {cpu::kAvx512vl, "avx512vl"},    {cpu::kAvx512vbmi, "avx512vbmi"},
+                       {cpu::kAvx512vbmi2, "avx512_vbmi2"}};
+    // LZCNT is left out: Linux lists it as "abm", which some virtual machines leave out although
+    // CPUID reports it (no kernel uses LZCNT).
+    ASSERT_EQ(std::size(linux_names) + 1, std::size(cpu::kAllFeatures));
+    for (const auto &n : linux_names) {
+        if (cpu::has(n.feature)) {
+            EXPECT_TRUE(std::find(flags.begin(), flags.end(), n.flag) != flags.end())
+                << cpu::feature_name(n.feature) << " detected, but the system lists no " << n.flag;
+        }
+    }
 }
 
 TEST(CpuFeatures, SkipReasonsNameWhatIsMissing) {

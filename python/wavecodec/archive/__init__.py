@@ -53,12 +53,13 @@ def verify(paths, client=None, jobs=None, pattern=None, progress=None):
     return list(iter_verify(collect(paths, pattern), client, jobs, progress))
 
 
-def iter_verify(listing, client=None, jobs=None, progress=None, verb='verify'):
-    """verify() of a Listing, one FileCheck at a time as the results arrive in order."""
+def iter_verify(listing, client=None, jobs=None, progress=None, verb='verify', used=None):
+    """verify() of a Listing, one FileCheck at a time as the results arrive in order (`used`:
+    see engine.run)."""
     for check in _folder_rows(listing, lambda folder, text: FileCheck(folder, 0, [], text),
                               verb):
         yield check
-    for check in engine.run(tasks.Verify(), listing.files, client, jobs, progress):
+    for check in engine.run(tasks.Verify(), listing.files, client, jobs, progress, used):
         yield check
 
 

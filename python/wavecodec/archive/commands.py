@@ -58,7 +58,7 @@ def _where(args):
 
 # --- verify -------------------------------------------------------------------------------
 
-def run_verify(paths, jobs=1, pattern=None, client=None, out=None, err=None, prog=PROG):
+def run_verify(paths, jobs=1, pattern=None, out=None, err=None, prog=PROG, client=None):
     """Verifies `paths`; prints faults and the summary on `out`, file errors and progress on
     `err`. Returns the exit status: 0 when every waveform is sound, else 1."""
     out = out or sys.stdout
@@ -66,8 +66,9 @@ def run_verify(paths, jobs=1, pattern=None, client=None, out=None, err=None, pro
     listing = collect(paths, pattern)
     progress = Progress('verifying', err)
     bad = total = 0
+    used = {}
     checks = iter_verify(listing, client, jobs, progress, verb='verify%s' % (
-        ' matching %s' % pattern if pattern else ''))
+        ' matching %s' % pattern if pattern else ''), used=used)
     try:
         for path, count, faults, error in checks:
             total += count
@@ -86,8 +87,17 @@ def run_verify(paths, jobs=1, pattern=None, client=None, out=None, err=None, pro
         # interpreter shutdown, where stopping processes can hang).
         checks.close()
         progress.clear()
-    print('%d waveform(s) in %d file(s): %s'
-          % (total, len(listing.files), 'all sound' if bad == 0 else '%d bad' % bad), file=out)
+    # With --jobs or --scheduler, who did the work (one process when too little to share).
+    if client is not None:
+        where = ' (Dask cluster)'
+    elif jobs == 1:
+        where = ''
+    else:
+        processes = used.get('processes', 1)
+        where = ' (%d process%s)' % (processes, '' if processes == 1 else 'es')
+    print('%d waveform(s) in %d file(s): %s%s'
+          % (total, len(listing.files), 'all sound' if bad == 0 else '%d bad' % bad, where),
+          file=out)
     return 1 if bad else 0
 
 
@@ -95,7 +105,7 @@ def cmd_verify(args):
     one_stdin(args.paths)
     client, jobs = _where(args)
     sys.stdout.flush()
-    return run_verify(args.paths, jobs, args.glob, client)
+    return run_verify(args.paths, jobs, args.glob, client=client)
 
 
 # --- index --------------------------------------------------------------------------------

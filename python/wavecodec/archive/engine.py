@@ -63,26 +63,27 @@ class Ordered(object):
             self._next += 1
 
 
-def run(task, items, client=None, jobs=None, progress=None):
+def run(task, items, client=None, jobs=None, progress=None, used=None):
     """Yields task(item) for every item, in order. `client`: a dask.distributed Client or a
-    scheduler address; else `jobs` local processes (None: one per processor; 1: this
-    process). `progress(done, total)` is called as results arrive."""
+    scheduler address; else up to `jobs` local processes (None: one per processor; 1: this
+    process). `progress(done, total)` is called as results arrive; `used['processes']` is set
+    to the number of local processes doing the work."""
     items = list(items)
     here = [k for k, item in enumerate(items) if task.here(item)]
     if here:
-        return _with_some_here(task, items, here, client, jobs, progress)
-    return _elsewhere(task, items, client, jobs, progress)
+        return _with_some_here(task, items, here, client, jobs, progress, used)
+    return _elsewhere(task, items, client, jobs, progress, used)
 
 
-def _elsewhere(task, items, client, jobs, progress):
+def _elsewhere(task, items, client, jobs, progress, used=None):
     if client is not None:
         from . import cluster
         return cluster.run(task, items, client, progress)
     from . import local
-    return local.run(task, items, jobs, progress)
+    return local.run(task, items, jobs, progress, used)
 
 
-def _with_some_here(task, items, here, client, jobs, progress):
+def _with_some_here(task, items, here, client, jobs, progress, used):
     """Items that only this process can read (standard input) run here first; the others go
     to the workers; all come back in item order."""
     mine = dict((k, task.unpack(run_batch(task, [items[k]])[0])) for k in here)
@@ -91,7 +92,7 @@ def _with_some_here(task, items, here, client, jobs, progress):
     def counted(done, total):
         progress(done + len(mine), len(items))
 
-    rest = _elsewhere(task, others, client, jobs, counted if progress else None)
+    rest = _elsewhere(task, others, client, jobs, counted if progress else None, used)
     try:
         for k in range(len(items)):
             yield mine[k] if k in mine else next(rest)

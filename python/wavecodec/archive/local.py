@@ -17,6 +17,10 @@ from . import engine
 ATTEMPTS = 2
 # Jobs handed to a worker ahead of their turn.
 QUEUED = 2
+# Input bytes below which another worker process costs more than it saves (short waveforms
+# are checked at a few MB/s), and the least input of one batch handed to a worker.
+MIN_BYTES_PER_PROCESS = 1 << 20
+CHUNK_BYTES = 1 << 18
 # Signal names by number (SIGKILL, ...), for the reason of a worker's death.
 # (Names sorted: of two names of one signal the first alphabetically wins, SIGABRT over SIGIOT.)
 SIGNALS = {}
@@ -119,20 +123,46 @@ def _serial(task, items, progress):
         yield result
 
 
-def run(task, items, jobs=None, progress=None):
-    """Yields task(item) for every item, in order, from `jobs` processes (None: one per
-    processor; 1 or a single item: in this process)."""
+def plan(task, items, jobs):
+    """(processes, batches): how many worker processes pay for themselves on `items`, at most
+    `jobs`, each given at least MIN_BYTES_PER_PROCESS of input; and the items cut into batches
+    [(first index, items)] of consecutive items of about a quarter of a process's share
+    (CHUNK_BYTES at least, MAX_BATCH files at most), so that a process's start and each
+    batch's round trip are small beside its work and the processes still end together. One
+    process: no batches."""
+    sizes = [task.size(item) for item in items]
+    total = sum(sizes)
+    processes = min(jobs, len(items), total // MIN_BYTES_PER_PROCESS)
+    if processes <= 1:
+        return 1, []
+    share = max(CHUNK_BYTES, total // (4 * processes))
+    batches = [(0, [])]
+    held = 0
+    for k, (item, size) in enumerate(zip(items, sizes)):
+        if held >= share or len(batches[-1][1]) >= engine.MAX_BATCH:
+            batches.append((k, []))
+            held = 0
+        batches[-1][1].append(item)
+        held += size
+    return min(processes, len(batches)), batches
+
+
+def run(task, items, jobs=None, progress=None, used=None):
+    """Yields task(item) for every item, in order, from up to `jobs` processes (None: one per
+    processor) as plan() decides; in this process when one is enough. `used['processes']` is
+    set to the number of processes that do the work."""
     jobs = processors() if jobs is None else jobs
-    if jobs <= 1 or len(items) <= 1:
+    processes, batches = plan(task, items, jobs) if jobs > 1 else (1, [])
+    if used is not None:
+        used['processes'] = processes
+    if processes <= 1:
         return _serial(task, items, progress)
-    return _pool(task, items, jobs, progress)
+    return _pool(task, items, processes, batches, progress)
 
 
-def _pool(task, items, jobs, progress):
-    workers = [_Worker(task) for _ in range(min(jobs, len(items)))]
-    size = engine.batch_size(len(items), len(workers))
-    pending = collections.deque((first, batch, 0) for first, batch in
-                                engine.batches(items, size))
+def _pool(task, items, processes, batches, progress):
+    workers = [_Worker(task) for _ in range(processes)]
+    pending = collections.deque((first, batch, 0) for first, batch in batches)
     order = engine.Ordered(len(items))
     try:
         while pending or any(w.jobs for w in workers):

@@ -118,6 +118,13 @@ class Task(object):
         """Whether `item` must be read by this process: standard input is the parent's."""
         return item == STDIO
 
+    def size(self, item):
+        """The bytes of input of `item`, to share the work out (0 when unknown)."""
+        try:
+            return os.path.getsize(item)
+        except (OSError, TypeError):
+            return 0
+
     def pack(self, result):
         """A result as it travels from a worker process (see unpack)."""
         return result
@@ -180,6 +187,9 @@ class Convert(Task):
 
     def here(self, item):
         return item[0] == STDIO
+
+    def size(self, item):
+        return Task.size(self, item[0])
 
     def __call__(self, item):
         path, target = item

@@ -1,24 +1,35 @@
-"""The GSE2 commands of the wavecodec command line: info, decode, encode and plot.
+"""The GSE2 commands of the wavecodec command line: info, decode, encode and plot (verify over
+files and folders is the archive commands').
 
 Argument parsing and printing only; the work is done by the gse2 package. Errors reach the
-command line's main(), which prints one line and exits non-zero.
+command line's main(), which prints one line and exits non-zero. Modules only some commands use
+(plot) are imported by those commands.
 """
 from __future__ import print_function
 
+import json
 import os
 import re
 import sys
+from array import array
 
-from . import plot
-from ..commandline import (STDIO, UsageError, display, done, one_stdin, print_error, read_bytes,
-                           reader_input)
+from ..commandline import (STDIO, UsageError, check_input, display, done, one_stdin, print_error,
+                           read_bytes, reader_input, stdin)
 from ..compat import array_from_bytes, array_to_bytes, native_str
 from ..errors import FormatError, LibraryNotFoundError, WaveformError
-from ..safeio import check_output, write_bytes
+from ..safeio import check_output, open_output, write_bytes
 from .header import complete, describe
 from .reader import read
-from .waveform import Waveform
-from .writer import write
+from .waveform import INT32_MAX, INT32_MIN, Waveform
+from .writer import to_chunks
+
+
+# Bytes of sample text read at a time, and samples printed at a time.
+TEXT_BLOCK = 1 << 22
+FORMAT_BLOCK = 1 << 16
+# The white space of bytes.split(), and the characters of integers one per line.
+_WHITE = (b' ', b'\t', b'\n', b'\r', b'\x0b', b'\x0c')
+_DIGITS_SIGN_LF = b'0123456789-\n'
 
 
 def _read(path, **options):
@@ -115,13 +126,17 @@ def cmd_info(args):
     return 1 if failed else 0
 
 
-def _sample_bytes(samples, fmt):
-    if fmt == 'text':
-        return ('\n'.join(map(str, samples)) + ('\n' if len(samples) else '')).encode('ascii')
-    out = array_from_bytes('i', array_to_bytes(samples))
-    if sys.byteorder == 'big':
-        out.byteswap()
-    return array_to_bytes(out)
+def _write_samples(f, samples, fmt):
+    """Writes `samples` to file object `f` as text (one per line) or little-endian int32, a
+    block at a time: the whole output is never held in memory."""
+    for start in range(0, len(samples), FORMAT_BLOCK):
+        block = samples[start:start + FORMAT_BLOCK]
+        if fmt == 'text':
+            f.write((b'%d\n' * len(block)) % tuple(block))
+            continue
+        if sys.byteorder == 'big':
+            block.byteswap()
+        f.write(array_to_bytes(block))
 
 
 def cmd_decode(args):
@@ -142,15 +157,18 @@ def cmd_decode(args):
     for target in targets:
         check_output(target, inputs)
     for target, w in zip(targets, waves):
-        write_bytes(target, _sample_bytes(w.samples, args.format), inputs)
+        with open_output(target, inputs) as f:
+            _write_samples(f, w.samples, args.format)
         done(target, '%s, %d samples' % (describe(w.header), len(w.samples)))
     return 0
 
 
 def _parse_samples(path, fmt):
-    data = read_bytes(path)
-    path = display(path)
+    """The samples of input `path` as array('i'): raw little-endian int32, or integers
+    separated by white space, read TEXT_BLOCK bytes at a time."""
     if fmt == 'int32':
+        data = read_bytes(path)
+        path = display(path)
         if len(data) % 4:
             raise FormatError('%s: %d bytes is not a whole number of int32 samples'
                               % (path, len(data)))
@@ -158,12 +176,54 @@ def _parse_samples(path, fmt):
         if sys.byteorder == 'big':
             samples.byteswap()
         return samples
-    fields = data.split()
+    check_input(path)
+    if path == STDIO:
+        return _text_samples(stdin(), display(path))
     try:
-        return [int(f) for f in fields]
+        f = open(path, 'rb')
+    except (IOError, OSError) as e:
+        raise IOError(e.errno, e.strerror, path)
+    with f:
+        return _text_samples(f, path)
+
+
+def _text_samples(f, name):
+    samples = array('i')
+    rest = b''
+    while True:
+        try:
+            block = f.read(TEXT_BLOCK)
+        except (IOError, OSError) as e:
+            raise IOError(e.errno, e.strerror, name)
+        text = rest + block
+        rest = b''
+        if block:
+            # The last word may go on in the next block.
+            cut = max(text.rfind(c) for c in _WHITE) + 1
+            text, rest = text[:cut], text[cut:]
+        samples.extend(_numbers(text, name))
+        if not block:
+            return samples
+
+
+def _numbers(text, name):
+    """The integers of `text` (separated by white space) as array('i'). One per line, the usual
+    layout, is read as a JSON list (several times faster than a conversion per word); anything
+    else, and any fault, word by word."""
+    text = text.strip()
+    if text and not text.translate(None, _DIGITS_SIGN_LF):
+        try:
+            return array('i', json.loads(b'[' + text.replace(b'\n', b',') + b']'))
+        except (ValueError, TypeError, OverflowError):
+            pass
+    words = text.split()
+    try:
+        return array('i', map(int, words))
     except ValueError:
-        bad = next(f for f in fields if not re.match(br'^[-+]?\d+$', f))
-        raise FormatError('%s: %r is not an integer sample' % (path, native_str(bad)))
+        bad = next(w for w in words if not re.match(br'^[-+]?\d+$', w))
+        raise FormatError('%s: %r is not an integer sample' % (name, native_str(bad)))
+    except OverflowError:
+        raise FormatError('samples outside the 32-bit range %d..%d' % (INT32_MIN, INT32_MAX))
 
 
 def cmd_encode(args):
@@ -174,8 +234,12 @@ def cmd_encode(args):
                   calibration_period=args.calper, instrument_type=args.instrument,
                   horizontal_angle=args.hang, vertical_angle=args.vang)
     check_output(args.output, [args.samples])
-    wave = Waveform(header, _parse_samples(args.samples, args.input))
-    write(args.output, [wave], data_format=args.format, clamp=args.clamp)
+    wave = Waveform(header)
+    wave.samples = _parse_samples(args.samples, args.input)  # taken as it is, not copied
+    with open_output(args.output, [args.samples]) as f:
+        for chunk in to_chunks([wave], data_format=args.format, clamp=args.clamp,
+                               name=args.output):
+            f.write(chunk)
     # As written: seconds that print as 60.000 have carried into the minute.
     done(args.output, '%s, %d samples, %s' % (describe(complete(header)), len(wave.samples),
                                                 args.format))
@@ -183,6 +247,7 @@ def cmd_encode(args):
 
 
 def cmd_plot(args):
+    from . import plot
     check_output(args.output, [args.file])
     waves = _read(args.file)
     title = args.title if args.title is not None else os.path.basename(display(args.file))
@@ -192,8 +257,7 @@ def cmd_plot(args):
 
 
 def register(sub):
-    """Adds info, decode, encode and plot to the subparsers `sub` (verify over files and
-    folders is the archive commands')."""
+    """Adds info, decode, encode and plot to the subparsers `sub`."""
     s = sub.add_parser('info', help='one row per waveform from the headers: station, '
                        'network, channel, start, rate, samples, sub-format, coordinates, '
                        'status')

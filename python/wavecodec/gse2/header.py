@@ -5,6 +5,9 @@ rate written 1234.567891 reads 1234.567891 and seconds 12.345 read 12.345.
 """
 import datetime
 import math
+import operator
+import re
+import struct
 
 from ..compat import PY2, integer_types, string_types, text_type
 from ..errors import FormatError
@@ -79,10 +82,27 @@ def _text(raw):
     return raw.decode('latin-1').strip() if not isinstance(raw, str) else raw.strip()
 
 
-_WID2_TEXT = tuple((name, first - 1, last) for name, first, last, kind, _, _ in WID2_TABLE
-                   if kind == 'text')
-_WID2_NUMBERS = tuple((name, first - 1, last, int if kind == 'int' else float)
-                      for name, first, last, kind, _, _ in WID2_TABLE if kind != 'text')
+# One struct unpack cuts a WID2 line into its fields (the columns of the table, in order; the
+# separators skipped). Lines of another length are cut to, or padded with blanks to, the 105
+# columns first: a missing field reads as blanks, as an empty one does.
+def _wid2_struct():
+    layout = []
+    column = 0
+    for _, first, last, _, _, _ in WID2_TABLE:
+        layout.append('%dx%ds' % (first - 1 - column, last - first + 1))
+        column = last
+    return struct.Struct(''.join(layout)), column
+
+
+_WID2_STRUCT, _WID2_WIDTH = _wid2_struct()
+_WID2_TEXT_NAMES = tuple(name for name, _, _, kind, _, _ in WID2_TABLE if kind == 'text')
+_WID2_TEXTS = operator.itemgetter(*[i for i, row in enumerate(WID2_TABLE) if row[3] == 'text'])
+_WID2_NUMBER_NAMES = tuple(name for name, _, _, kind, _, _ in WID2_TABLE if kind != 'text')
+_WID2_NUMBER_KINDS = tuple(kind for _, _, _, kind, _, _ in WID2_TABLE if kind != 'text')
+_WID2_NUMBER_TEXTS = operator.itemgetter(*[i for i, row in enumerate(WID2_TABLE)
+                                           if row[3] != 'text'])
+_CONVERT = {'int': int, 'float': float}
+_WID2_CONVERTERS = tuple(_CONVERT[kind] for kind in _WID2_NUMBER_KINDS)
 
 
 def parse_wid2(line):
@@ -91,27 +111,34 @@ def parse_wid2(line):
     Every field of the table is in the dict; a numeric field that does not convert is None and
     makes the fault, which names the field. The values are then checked (see check_read)."""
     line = bytes(line)
-    shown = line if PY2 else line.decode('latin-1')
-    header = dict((name, shown[a:b].strip()) for name, a, b in _WID2_TEXT)
-    texts = [line[a:b] for _, a, b, _ in _WID2_NUMBERS]
+    if len(line) != _WID2_WIDTH:
+        line = line[:_WID2_WIDTH].ljust(_WID2_WIDTH)
+    fields = _WID2_STRUCT.unpack(line)
+    if PY2:
+        header = dict(zip(_WID2_TEXT_NAMES, [t.strip() for t in _WID2_TEXTS(fields)]))
+    else:
+        header = dict(zip(_WID2_TEXT_NAMES,
+                          [t.decode('latin-1').strip() for t in _WID2_TEXTS(fields)]))
+    texts = _WID2_NUMBER_TEXTS(fields)
     try:
         # Fast road: every character is one of a number's, and each field converts.
         joined = b''.join(texts)
         if joined.translate(None, _FLOAT_CHARS):
             raise ValueError
-        values = [convert(text) for (_, _, _, convert), text in zip(_WID2_NUMBERS, texts)]
-        # Only an exponent makes a value too large for a float.
-        if (b'e' in joined or b'E' in joined) and any(math.isinf(v) for v in values):
+        values = [convert(text) for convert, text in zip(_WID2_CONVERTERS, texts)]
+        # Only an exponent makes a value too large for a float; their sum is then infinite or
+        # not a number (or a huge sum overflows: the slow road gives the same values).
+        total = sum(values)
+        if total - total != 0:
             raise ValueError
     except ValueError:
-        values = [_number(text, 'int' if convert is int else 'float')
-                  for (_, _, _, convert), text in zip(_WID2_NUMBERS, texts)]
-    fault = None
-    for (name, _, _, _), value, text in zip(_WID2_NUMBERS, values, texts):
-        header[name] = value
-        if value is None and fault is None:
-            fault = 'WID2 field %s %r is not a number' % (name, _text(text))
-    return header, fault or check_read(header)
+        values = list(map(_number, texts, _WID2_NUMBER_KINDS))
+    header.update(zip(_WID2_NUMBER_NAMES, values))
+    if None in values:
+        name, text = next((n, t) for n, t, v in zip(_WID2_NUMBER_NAMES, texts, values)
+                          if v is None)
+        return header, 'WID2 field %s %r is not a number' % (name, _text(text))
+    return header, check_read(header)
 
 
 def start_of(header):
@@ -197,6 +224,50 @@ def _check_number(name, value, line='WID2'):
         raise FormatError('%s field %s %r is not finite' % (line, name, value))
 
 
+# Tables of the checks in complete() and of format_wid2.
+_TEXT_WIDTHS = tuple((name, last - first + 1) for name, first, last, kind, _, _ in WID2_TABLE
+                     if kind == 'text' and name not in DERIVED)
+_NUMBER_KINDS = tuple((name, kind) for name, _, _, kind, _, _ in WID2_TABLE
+                      if kind != 'text' and name not in DERIVED)
+_FLOAT_FORMATS = tuple((name, fmt, last - first + 1) for name, first, last, kind, fmt, _
+                       in WID2_TABLE if kind == 'float' and name != 'second')
+_FIELD_SET = frozenset(FIELDS)
+_REQUIRED_SET = frozenset(REQUIRED)
+_TEXT_VALUES = operator.itemgetter(*[name for name, _ in _TEXT_WIDTHS])
+_INT_VALUES = operator.itemgetter(*[name for name, kind in _NUMBER_KINDS if kind == 'int'])
+_FLOAT_VALUES = operator.itemgetter(*[name for name, kind in _NUMBER_KINDS if kind == 'float'])
+_INT_TYPE_SET = frozenset(integer_types)
+_NUMBER_TYPE_SET = frozenset(integer_types + (float,))
+# The text fields joined by NULs: each printable ASCII within its width, not beginning with a
+# blank.
+_TEXT_FIELDS_PATTERN = re.compile(u'\0'.join(u'(?:[!-~][ -~]{0,%d})?' % (width - 1)
+                                              for _, width in _TEXT_WIDTHS) + u'\\Z')
+# The floats printed in their columns, all in one: longer than this when one does not fit.
+_FLOATS_FORMAT = ' '.join(fmt for _, fmt, _ in _FLOAT_FORMATS)
+_FLOATS_WIDTH = sum(width for _, _, width in _FLOAT_FORMATS) + len(_FLOAT_FORMATS) - 1
+_FLOAT_NAMES = operator.itemgetter(*[name for name, _, _ in _FLOAT_FORMATS])
+_WID2_FORMAT = 'WID2' + ''.join(before + fmt for _, _, _, _, fmt, before in WID2_TABLE) + '\n'
+
+
+def _usual_values(full):
+    """Whether every field of `full` passes complete()'s type and character checks, tested at
+    once: the text fields by one pattern over them joined (widths, printable ASCII, no leading
+    blank), the numbers by their types (plain int; plain int or float where a float is taken)
+    and a finite sum of the floats. False for anything else, which the full checks then name."""
+    try:
+        if not _TEXT_FIELDS_PATTERN.match(u'\0'.join(_TEXT_VALUES(full))):
+            return False
+        if not _INT_TYPE_SET.issuperset(map(type, _INT_VALUES(full))):
+            return False
+        floats = _FLOAT_VALUES(full)
+        if not _NUMBER_TYPE_SET.issuperset(map(type, floats)):
+            return False
+        total = sum(floats)
+    except (TypeError, ValueError, OverflowError):  # not text, text not ASCII, huge int
+        return False
+    return total - total == 0
+
+
 def complete(header):
     """A full header dict ready to print: `header` checked, with defaults for the optional fields
     and the time rounded to the millisecond (seconds that would print as 60.000 carry into the
@@ -206,9 +277,11 @@ def complete(header):
     not exist and values that would not survive printing in their columns of the WID2 line."""
     if not isinstance(header, dict):
         raise FormatError('header must be a dict of WID2 fields, not %s' % type(header).__name__)
-    header = dict((k, v) for k, v in header.items() if k not in DERIVED)
+    header = dict(header)
+    for name in DERIVED:
+        header.pop(name, None)
     start = header.pop('start', None)
-    unknown = sorted(set(header) - set(FIELDS))
+    unknown = () if _FIELD_SET.issuperset(header) else sorted(set(header) - _FIELD_SET)
     if unknown:
         raise FormatError('unknown header field(s): %s (known: %s, start)'
                           % (', '.join(map(str, unknown)), ', '.join(FIELDS)))
@@ -219,12 +292,14 @@ def complete(header):
             start = start.replace(tzinfo=None) - start.utcoffset()
         header.update(year=start.year, month=start.month, day=start.day, hour=start.hour,
                       minute=start.minute, second=start.second + start.microsecond / 1e6)
-    missing = [name for name in REQUIRED if name not in header]
+    missing = () if _REQUIRED_SET.issubset(header) else \
+        [name for name in REQUIRED if name not in header]
     if missing:
         raise FormatError('header lacks required field(s): %s' % ', '.join(missing))
     full = dict(DEFAULTS)
     full.update(header)
-    for name, first, last, kind, fmt, _ in WID2_TABLE:
+    # The usual values pass the quick tests; otherwise the full checks name the fault.
+    for name, first, last, kind, fmt, _ in () if _usual_values(full) else WID2_TABLE:
         if name in DERIVED:
             continue
         if kind == 'text':
@@ -242,13 +317,18 @@ def complete(header):
                           % full['second'])
     full.update(year=when.year, month=when.month, day=when.day, hour=when.hour,
                 minute=when.minute, second=when.second + when.microsecond // 1000 / 1000.0)
-    for name, first, last, kind, fmt, _ in WID2_TABLE:
-        if kind != 'float' or name == 'second':
-            continue
-        text = fmt % full[name]
-        if len(text) > last - first + 1:
+    try:
+        fits = len(_FLOATS_FORMAT % _FLOAT_NAMES(full)) == _FLOATS_WIDTH
+    except (OverflowError, TypeError):  # an int beyond any float (TypeError under 2.7)
+        fits = False
+    for name, fmt, width in () if fits else _FLOAT_FORMATS:
+        try:
+            text = fmt % full[name]
+        except (OverflowError, TypeError):
+            text = None
+        if text is None or len(text) > width:
             raise FormatError('WID2 field %s %r does not fit its %d columns (%s)'
-                              % (name, full[name], last - first + 1, fmt))
+                              % (name, full[name], width, fmt))
     rate = full['sample_rate']
     if not rate > 0 or float('%11.6f' % rate) == 0.0:
         raise FormatError('WID2 field sample_rate %r must be positive and print as a '
@@ -259,11 +339,7 @@ def complete(header):
 def format_wid2(full, sample_count, data_format):
     """The WID2 line (with its newline) of a header from complete()."""
     values = dict(full, sample_count=sample_count, data_format=data_format)
-    parts = ['WID2']
-    for name, first, _, _, fmt, before in WID2_TABLE:
-        parts.append(before)
-        parts.append(fmt % values[name])
-    return (''.join(parts) + '\n').encode('ascii')
+    return (_WID2_FORMAT % tuple([values[name] for name in FIELDS])).encode('ascii')
 
 
 def _sta2_columns(line):

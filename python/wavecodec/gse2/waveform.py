@@ -29,7 +29,7 @@ def as_int32_array(samples):
     """`samples` (any sequence of ints, array('i'), or a buffer of int32 such as a numpy array)
     as a new array('i'); FormatError for values outside 32 bits or that are not integers."""
     if isinstance(samples, array) and samples.typecode == 'i':
-        return array('i', samples)
+        return samples[:]  # slicing copies in one step (array('i', a) goes item by item in 2.7)
     data = _int32_buffer(samples)
     if data is not None:
         # One copy of the raw buffer, no per-sample Python work.

@@ -13,11 +13,11 @@ IBM samples are converted by the ibmfloat library; everything else is the standa
 """
 from ..errors import FormatError
 from .convert import convert
-from .fields import BINARY_FIELDS, TRACE_FIELDS
+from .fields import BINARY_FIELDS, EXTENSION1_FIELDS, TRACE_FIELDS
 from .reader import SegyFile, open  # noqa: A001
 from .samples import FORMATS
 from .su import open_su, write_su
 from .writer import write
 
-__all__ = ['BINARY_FIELDS', 'FORMATS', 'FormatError', 'SegyFile', 'TRACE_FIELDS', 'convert',
-           'open', 'open_su', 'write', 'write_su']
+__all__ = ['BINARY_FIELDS', 'EXTENSION1_FIELDS', 'FORMATS', 'FormatError', 'SegyFile',
+           'TRACE_FIELDS', 'convert', 'open', 'open_su', 'write', 'write_su']

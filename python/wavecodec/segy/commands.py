@@ -5,10 +5,17 @@ command's main(), which prints one line and exits non-zero.
 """
 from __future__ import print_function
 
+import io
 import os
+import sys
 
-from ..commandline import STDIO, STDIN_NAME, done as _done, stdin
+from ..commandline import PROG, STDIO, STDIN_NAME, UsageError, done as _done, reader_input
 from ..safeio import check_output, write_bytes
+
+try:
+    import numpy
+except ImportError:  # sample ranges by the standard library
+    numpy = None
 from . import plot, text
 from .convert import convert
 from .reader import SegyFile
@@ -18,31 +25,66 @@ TEXT_LINES = 6
 
 
 def _source(path):
-    """A path, or for '-' standard input (read whole: the reader needs random access)."""
-    return stdin() if path == STDIO else path
+    """The path of a regular file; for '-' (standard input), FIFOs and other streams that
+    cannot seek, their content, read whole (the reader needs random access)."""
+    data = reader_input(path)
+    return path if data is path else io.BytesIO(data)
 
 
 def _open(args):
     return SegyFile(_source(args.file), args.endian, getattr(args, 'source_format', None),
-                    su=getattr(args, 'su', False), name=_name(args.file))
+                    strict=not args.lenient, su=getattr(args, 'su', False),
+                    name=_name(args.file))
 
 
 def _name(path):
-    return STDIN_NAME if path == STDIO else None
+    return STDIN_NAME if path == STDIO else path
+
+
+def _warn(f):
+    """In lenient mode, what was left out or accepted, on standard error."""
+    if f.truncated:
+        print('%s: warning: %s (left out)' % (PROG, f.truncated), file=sys.stderr)
+
+
+def _block_range(values):
+    """(lowest, highest, NaN count) of one array of samples, NaN left out; None for the range
+    when every value is NaN."""
+    if numpy is not None:
+        a = numpy.frombuffer(values, dtype=values.typecode)
+        if a.dtype.kind != 'f':
+            return (a.min(), a.max(), 0) if len(a) else (None, None, 0)
+        nans = int(numpy.count_nonzero(numpy.isnan(a)))
+        if nans == len(a):
+            return None, None, nans
+        return float(numpy.nanmin(a)), float(numpy.nanmax(a)), nans
+    if not len(values):
+        return None, None, 0
+    if values.typecode in 'fd':
+        total = sum(values)
+        if total != total:  # a NaN among them (or infinities of both signs)
+            kept = [v for v in values if v == v]
+            nans = len(values) - len(kept)
+            return (min(kept), max(kept), nans) if kept else (None, None, nans)
+    return min(values), max(values), 0
 
 
 def _sample_range(f):
+    """(lowest, highest, NaN count) over every sample of the file."""
     low = high = None
+    nans = 0
     for values in f.traces():
-        finite = [v for v in (min(values), max(values)) if v == v] if len(values) else []
-        if finite:
-            low = min(finite) if low is None else min(low, min(finite))
-            high = max(finite) if high is None else max(high, max(finite))
-    return low, high
+        lo, hi, n = _block_range(values)
+        nans += n
+        if lo is not None:
+            low = lo if low is None else min(low, lo)
+            high = hi if high is None else max(high, hi)
+    return low, high, nans
 
 
 def cmd_info(args):
     with _open(args) as f:
+        _warn(f)
         kind = 'Seismic Unix' if f.su else 'SEG-Y revision %d' % f.revision
         lengths = '%d' % f.samples_per_trace
         if f.varying:
@@ -54,21 +96,29 @@ def cmd_info(args):
                                               % f.encoding.upper() if f.encoding else '')),
                 ('traces', '%d' % len(f)),
                 ('samples per trace', lengths),
-                ('sample interval', '%g us' % f.sample_interval),
+                ('sample interval', '%g us' % f.sample_interval if f.sample_interval
+                 else '0 (unknown)'),
                 ('format', '%d (%s)' % (f.format, f.sample_format.name))]
         if f.extended_text_headers:
             rows.append(('extended text headers', '%d' % len(f.extended_text_headers)))
+        if f.additional_trace_headers:
+            rows.append(('additional headers', '%d per trace (240 bytes each)'
+                         % f.additional_trace_headers))
         if f.truncated:
             rows.append(('truncated', f.truncated))
-        low, high = _sample_range(f)
+        for note in f.notes:
+            rows.append(('assumed', note))
+        low, high, nans = _sample_range(f)
         rows.append(('sample range', 'none' if low is None else '%.9g to %.9g' % (low, high)))
+        if f.sample_format.kind in ('ibm', 'float'):
+            rows.append(('NaN samples', '%d' % nans))
         for name, value in rows:
-            print('%-22s %s' % (name + ':', value))
+            print('%-22s %s' % (name + ':', text.escaped(str(value))))
         if not f.su and args.lines > 0:
             shown = [line for line in text.lines(f.text_header) if line.strip()][:args.lines]
             print('text header (first %d non-blank lines):' % len(shown))
             for line in shown:
-                print('  ' + line)
+                print('  ' + text.escaped(line))
     return 0
 
 
@@ -76,7 +126,9 @@ def cmd_convert(args):
     check_output(args.output, [args.input])
     result = convert(_source(args.input), args.output, args.format, endian=args.endian,
                      source_format=args.source_format, saturate=args.saturate,
-                     exact=args.exact, name=_name(args.input))
+                     exact=args.exact, name=_name(args.input), strict=not args.lenient)
+    if result.truncated:
+        print('%s: warning: %s (left out)' % (PROG, result.truncated), file=sys.stderr)
     notes = []
     if result.rounded:
         notes.append('%d samples rounded to the nearest IBM value' % result.rounded)
@@ -88,11 +140,41 @@ def cmd_convert(args):
     return 0
 
 
+def _clip(text):
+    try:
+        return plot.parse_clip(text)
+    except ValueError as e:
+        raise UsageError(str(e))
+
+
+def _gain(words):
+    """None, ('scalar', k) or ('agc', window ms) from --gain none | K | agc MS."""
+    words = ' '.join(words).replace(':', ' ').split()
+    try:
+        if words == ['none']:
+            return None
+        if len(words) == 2 and words[0] == 'agc' and float(words[1]) > 0:
+            return 'agc', float(words[1])
+        if len(words) == 1 and 0 < abs(float(words[0])) < float('inf'):
+            return 'scalar', float(words[0])
+    except ValueError:
+        pass
+    raise UsageError('--gain %s: none, a factor (2.5) or agc WINDOW_MS' % ' '.join(words))
+
+
 def cmd_plot(args):
     check_output(args.output, [args.file])
+    clip = _clip(args.clip) if args.clip else None
+    gain = _gain(args.gain) if args.gain else None
     with _open(args) as f:
+        _warn(f)
         title = args.title if args.title is not None else os.path.basename(f.name)
-        svg = plot.render(f, title, args.style)
+        try:
+            svg = plot.render(f, title, args.style, args.key, clip, gain)
+        except ValueError as e:
+            if args.key and 'unknown trace header field' in str(e):
+                raise UsageError('--key: %s' % e)
+            raise
         count, style = len(f), plot.resolve_style(len(f), args.style)
     write_bytes(args.output, svg.encode('utf-8'), inputs=(args.file,))
     _done(args.output, '%d traces, drawn as %s' % (count, style))
@@ -100,6 +182,9 @@ def cmd_plot(args):
 
 
 def _overrides(s, formats=True):
+    s.add_argument('--lenient', action='store_true',
+                   help='a truncated last trace is left out (with a warning) and a revision 2 '
+                   'trace count that disagrees is accepted, instead of refusing the file')
     s.add_argument('--endian', choices=('big', 'little'),
                    help="byte order, replacing the file's (or the guess)")
     if formats:
@@ -137,5 +222,14 @@ def register(sub):
     s.add_argument('--style', choices=('auto', 'wiggle', 'density'), default='auto')
     s.add_argument('--su', action='store_true', help='a Seismic Unix file')
     s.add_argument('--title')
+    s.add_argument('--key', metavar='FIELD',
+                   help='trace header field labelling the traces (offset, cdp, field_record, '
+                   '...; default: the trace index)')
+    s.add_argument('--clip', metavar='AMPLITUDE|Q%',
+                   help='amplitude that fills a lane or saturates a colour: a value, or a '
+                   'percentile of the magnitudes of the live samples (default 98%%)')
+    s.add_argument('--gain', nargs='+', metavar='none|K|agc MS',
+                   help='amplitude scaling before the clip: none, a factor, or automatic gain '
+                   'control over a window of MS milliseconds')
     _overrides(s)
     s.set_defaults(run=cmd_plot)

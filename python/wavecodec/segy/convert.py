@@ -5,11 +5,11 @@ headers, binary header, extended text headers, trace headers, any gap before the
 and trailer records.
 """
 import struct
-from array import array
 
-from ..compat import array_to_bytes
+from ..compat import array_from_bytes, array_to_bytes
 from ..errors import FormatError
-from . import samples
+from ..ibm import float32_to_ibm
+from . import bulk, samples, wordflags
 from .fields import BINARY, TEXT_HEADER_SIZE, BINARY_HEADER_SIZE
 from .reader import SegyFile
 from .writer import output
@@ -32,23 +32,41 @@ def ibm_fits_float32(word):
 
 
 # Exponent fields 33 to 96 always give an exact float32 (the fraction's 24 bits fit and the
-# value lies between 2^-148 and 2^128); words with other exponent bytes need a closer look.
-_NEEDS_LOOK = bytes(bytearray(0 if 33 <= (b & 0x7f) <= 96 else 1 for b in range(256)))
+# value lies between 2^-148 and 2^128); so does a zero fraction. Other words need a closer look.
+_NEEDS_LOOK = wordflags.table(lambda b: not 33 <= (b & 0x7f) <= 96)
+# The bytes of a float32's exponent: all ones in NaN and the infinities.
+_HIGH_ONES = wordflags.table(lambda b: b & 0x7f == 0x7f)
+_LOW_ONES = wordflags.table(lambda b: b & 0x80)
+
+
+def _bytes_at(endian, k):
+    """The index within a word of its k-th most significant byte."""
+    return k if endian == 'big' else 3 - k
 
 
 def first_inexact_ibm(data, endian):
-    """Index of the first IBM word in `data` that no float32 holds exactly, or None."""
-    leading = bytes(data[0::4] if endian == 'big' else data[3::4])
-    flags = leading.translate(_NEEDS_LOOK)
-    at = flags.find(b'\x01')
+    """Index of the first IBM word in `data` that no float32 holds exactly, or None. Whole-block
+    flags find the words with an extreme exponent and a fraction; only those are looked at."""
+    look = wordflags.flags(data, _bytes_at(endian, 0), _NEEDS_LOOK)
+    at = look.find(b'\x01')
     if at < 0:
         return None
+    fraction = wordflags.either(*[wordflags.flags(data, _bytes_at(endian, k), wordflags.NONZERO)
+                                  for k in (1, 2, 3)])
+    look = wordflags.both(look, fraction)
     word = struct.Struct(_ORDER[endian] + 'I')
+    at = look.find(b'\x01')
     while at >= 0:
         if not ibm_fits_float32(word.unpack_from(data, 4 * at)[0]):
             return at
-        at = flags.find(b'\x01', at + 1)
+        at = look.find(b'\x01', at + 1)
     return None
+
+
+def _special(data, endian):
+    """Flags of the float32 words in `data` that are NaN or infinite."""
+    return wordflags.both(wordflags.flags(data, _bytes_at(endian, 0), _HIGH_ONES),
+                          wordflags.flags(data, _bytes_at(endian, 1), _LOW_ONES))
 
 
 class Result(object):
@@ -59,51 +77,97 @@ class Result(object):
         self.traces = 0
         self.rounded = 0
         self.saturated = 0
+        self.truncated = None   # lenient reading: the truncated last trace left out
 
 
-def _to_ieee(name, index, data, endian):
+def _words(data, endian):
+    """The file's 4-byte words as an array('f') in host order."""
+    values = array_from_bytes('f', data)
+    if endian != samples.HOST:
+        values.byteswap()
+    return values
+
+
+def _file_bytes(values, endian):
+    if endian != samples.HOST:
+        values.byteswap()
+    return array_to_bytes(values)
+
+
+def _to_ieee(where, data, endian):
     bad = first_inexact_ibm(data, endian)
     if bad is not None:
-        raise FormatError('%s: trace %d sample %d: the IBM value %r has no exact float32 (beyond '
-                          'its range or precision)' % (name, index, bad, samples.decode(
+        raise FormatError('%s: the IBM value %r has no exact float32 (beyond its range or '
+                          'precision)' % (where(bad), samples.decode(
                               samples.FORMATS[samples.IBM], data[4 * bad:4 * bad + 4], endian)[0]))
-    values = samples.decode(samples.FORMATS[samples.IBM], data, endian)
-    return samples.encode(samples.FORMATS[samples.IEEE], values, endian)
+    values = _words(data, endian)
+    samples.ibm_in_place(values)
+    return _file_bytes(values, endian)
 
 
-def _to_ibm(name, index, data, endian, saturate, exact, result):
-    values = samples.decode(samples.FORMATS[samples.IEEE], data, endian)
-    where = '%s: trace %d' % (name, index)
-    converted = samples.encode(samples.FORMATS[samples.IBM], values, endian, saturate, where)
-    back = samples.decode(samples.FORMATS[samples.IBM], converted, endian)
-    if array_to_bytes(back) != array_to_bytes(values):
-        original = array('I', array_to_bytes(values))
-        again = array('I', array_to_bytes(back))
-        for k, (a, b) in enumerate(zip(original, again)):
-            if a != b:
-                if values[k] != values[k] or abs(values[k]) == float('inf'):
-                    result.saturated += 1
-                elif exact:
-                    raise FormatError('%s sample %d: %r has no exact IBM single (it would become '
-                                      '%r)' % (where, k, values[k], back[k]))
-                else:
-                    result.rounded += 1
+def _to_ibm(where, data, endian, saturate, exact, result):
+    values = _words(data, endian)
+    special = _special(data, endian)
+    count = special.count(b'\x01')
+    if count and not saturate:
+        bad = special.find(b'\x01')
+        raise FormatError('%s: %r has no IBM value (IBM floats hold neither NaN nor infinity; '
+                          'saturate to write the largest IBM magnitude of its sign)'
+                          % (where(bad), values[bad]))
+    converted, _ = float32_to_ibm(values, byteorder=endian, saturate=True)
+    back = _words(converted, endian)
+    samples.ibm_in_place(back)
+    changed = wordflags.differ(array_to_bytes(back), array_to_bytes(values))
+    if count:
+        changed = wordflags.both(changed, special.translate(_FLIP))
+        result.saturated += count
+    if exact and b'\x01' in changed:
+        bad = changed.find(b'\x01')
+        raise FormatError('%s: %r has no exact IBM single (it would become %r)'
+                          % (where(bad), values[bad], back[bad]))
+    result.rounded += changed.count(b'\x01')
     return converted
 
 
+_FLIP = wordflags.table(lambda b: b == 0)
+
+
+def _blocks(f):
+    """(first trace, header bytes per trace, sample bytes of the block's traces) for blocks of
+    about 1 MB of fixed-length traces, or trace by trace when lengths vary."""
+    layout = f._layout
+    if layout.varying:
+        for i in range(len(f)):
+            head, data = f.raw_trace(i)
+            yield i, [head], data, len(data)
+        return
+    size, head = layout.size, layout.header_size
+    per_block = max(1, bulk.BLOCK_BYTES // size)
+    for first in range(0, len(f), per_block):
+        k = min(per_block, len(f) - first)
+        raw = f._read_exact(layout.start + first * size, k * size, 'traces %d-%d' % (
+            first, first + k - 1))
+        f._check_counts(raw, first)
+        heads = [raw[j * size:j * size + head] for j in range(k)]
+        data = b''.join([raw[j * size + head:(j + 1) * size] for j in range(k)])
+        yield first, heads, data, size - head
+
+
 def convert(source, target, format, endian=None, source_format=None, saturate=False,
-            exact=False, name=None):
+            exact=False, name=None, strict=True):
     """Writes SEG-Y file `source` to `target` with its samples in `format` ('ibm' / 1 or
     'ieee' / 5). IBM to IEEE is exact, and a value that has no float32 is a FormatError. IEEE
     to IBM rounds to the nearest IBM single (ties to even) unless `exact`, which refuses any
     change; NaN and infinities are refused unless `saturate`. `endian` and `source_format`
-    replace what the source's binary header says; `name` labels the source in messages.
+    replace what the source's binary header says; `name` labels the source in messages;
+    `strict=False` leaves out a truncated last trace (Result.truncated says so).
     Returns a Result."""
     code = samples.NAMES.get(format, format) if not isinstance(format, int) else format
     if code not in (samples.IBM, samples.IEEE):
         raise FormatError("the output format must be 'ibm' (1) or 'ieee' (5), not %r" % (format,))
     result = Result()
-    with SegyFile(source, endian, source_format, name=name) as f:
+    with SegyFile(source, endian, source_format, strict=strict, name=name) as f:
+        result.truncated = f.truncated
         if f.format not in (samples.IBM, samples.IEEE):
             raise FormatError('%s: sample format %d (%s): only IBM and IEEE float files convert'
                               % (f.name, f.format, f.sample_format.name))
@@ -118,16 +182,18 @@ def convert(source, target, format, endian=None, source_format=None, saturate=Fa
             headers_end = TEXT_HEADER_SIZE + BINARY_HEADER_SIZE + \
                 TEXT_HEADER_SIZE * len(f.raw_extended_text_headers)
             out.write(f._read_at(headers_end, f._data_start - headers_end))
-            for i in range(len(f)):
-                header, data = f.raw_trace(i)
+            for first, heads, data, length in _blocks(f):
+                def where(k, first=first, length=length):
+                    return '%s: trace %d sample %d' % (f.name, first + 4 * k // length,
+                                                       (4 * k % length) // 4)
                 if f.format == code:
                     pass
                 elif code == samples.IEEE:
-                    data = _to_ieee(f.name, i, data, f.endian)
+                    data = _to_ieee(where, data, f.endian)
                 else:
-                    data = _to_ibm(f.name, i, data, f.endian, saturate, exact, result)
-                out.write(header)
-                out.write(data)
-                result.traces += 1
+                    data = _to_ibm(where, data, f.endian, saturate, exact, result)
+                out.write(b''.join([part for j, head in enumerate(heads)
+                                    for part in (head, data[j * length:(j + 1) * length])]))
+                result.traces += len(heads)
             out.write(f._read_at(f._data_end, f._size - f._data_end))
     return result

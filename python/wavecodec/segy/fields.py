@@ -156,6 +156,37 @@ TRACE_FIELDS = (
     ('source_measurement_unit', 231, 2, 'i'),
 )
 
+# Trace header extension 1 (revision 2.1): the first additional 240-byte trace header, where the
+# binary header's additional_trace_headers is at least 1. Its bytes 233-240 hold the name
+# 'SEG00001'.
+EXTENSION1_FIELDS = (
+    ('trace_sequence_line', 1, 8, 'u'),
+    ('trace_sequence_file', 9, 8, 'u'),
+    ('field_record', 17, 8, 'i'),
+    ('ensemble_number', 25, 8, 'i'),
+    ('receiver_elevation', 33, 8, 'f'),
+    ('receiver_depth', 41, 8, 'f'),
+    ('source_surface_elevation', 49, 8, 'f'),
+    ('source_depth', 57, 8, 'f'),
+    ('receiver_datum_elevation', 65, 8, 'f'),
+    ('source_datum_elevation', 73, 8, 'f'),
+    ('source_water_depth', 81, 8, 'f'),
+    ('receiver_water_depth', 89, 8, 'f'),
+    ('source_x', 97, 8, 'f'),
+    ('source_y', 105, 8, 'f'),
+    ('group_x', 113, 8, 'f'),
+    ('group_y', 121, 8, 'f'),
+    ('offset', 129, 8, 'f'),
+    ('sample_count', 137, 4, 'u'),
+    ('nanoseconds', 141, 4, 'i'),
+    ('sample_interval', 145, 8, 'f'),
+    ('cable_number', 153, 4, 'i'),
+    ('additional_trace_headers', 157, 2, 'u'),
+    ('last_trace', 159, 2, 'i'),
+    ('cdp_x', 161, 8, 'f'),
+    ('cdp_y', 169, 8, 'f'),
+)
+
 _CODES = {(1, 'i'): 'b', (1, 'u'): 'B', (2, 'i'): 'h', (2, 'u'): 'H', (4, 'i'): 'i',
           (4, 'u'): 'I', (8, 'i'): 'q', (8, 'u'): 'Q', (4, 'f'): 'f', (8, 'f'): 'd'}
 _ORDER = {'big': '>', 'little': '<'}
@@ -182,6 +213,8 @@ class HeaderLayout(object):
         self._whole = dict((e, struct.Struct(o + ''.join(layout))) for e, o in _ORDER.items())
         self._single = dict(((e, f[0]), struct.Struct(o + _CODES[f[2], f[3]]))
                             for e, o in _ORDER.items() for f in fields)
+        self._plain = dict(((e, f[0]), (self._single[e, f[0]], f[1] - first))
+                           for e in _ORDER for f in fields if f[3] != 'f')
 
     def decode(self, raw, endian):
         """The fields of the header bytes `raw` (at least `size` long) as a dict."""
@@ -200,6 +233,16 @@ class HeaderLayout(object):
         raw = bytearray(base if base is not None else self.size)
         if len(raw) != self.size:
             raise FormatError('a %s must be %d bytes, not %d' % (self.what, self.size, len(raw)))
+        try:
+            # Plain integers into integer fields: packed at once (the common case).
+            for name, value in values.items():
+                packer, at = self._plain[endian, name]
+                if type(value) is not int:
+                    raise KeyError(name)
+                packer.pack_into(raw, at, value)
+            return bytes(raw)
+        except (KeyError, struct.error):
+            pass  # the careful road below names the field and the value
         for name in sorted(values):
             if name not in self.by_name:
                 raise FormatError("unknown %s field '%s' (known: %s)"
@@ -221,3 +264,4 @@ class HeaderLayout(object):
 
 BINARY = HeaderLayout(BINARY_FIELDS, BINARY_HEADER_SIZE, BINARY_HEADER_START, 'binary header')
 TRACE = HeaderLayout(TRACE_FIELDS, TRACE_HEADER_SIZE, 1, 'trace header')
+EXTENSION1 = HeaderLayout(EXTENSION1_FIELDS, TRACE_HEADER_SIZE, 1, 'trace header extension 1')

@@ -1,20 +1,25 @@
 """A picture of the traces of a SEG-Y or SU file as SVG text, made with the standard library.
 
-Time runs down, traces run across. Two styles: wiggles (a line per trace, its positive lobes
-filled) for up to MAX_WIGGLES traces, and a density image (blue for negative, red for positive,
-an embedded PNG) for more. The picture is bounded whatever the file's size: traces are picked
-evenly and long traces reduced to one value per pixel row, so the SVG stays within a few hundred
-kilobytes (at most about 320 kB: 600 x 400 image pixels, or 24,000 wiggle points).
+Time runs down from each trace's delay_recording_time; traces run across, labelled by their
+index or by a trace header field (`key`). Amplitudes may be scaled (`gain`: a factor, or
+automatic gain control over a window) and are clipped at `clip` (a value, or a percentile of the
+magnitudes, 98 by default), which the picture states. Two styles: wiggles (a line per trace, its
+positive lobes filled) for up to MAX_WIGGLES traces, and a density image (blue for negative, red
+for positive, an embedded PNG, with a colour bar) for more. The picture is bounded whatever the
+file's size: traces are picked evenly and long traces reduced to one value per pixel row, so the
+SVG stays within a few hundred kilobytes (at most about 320 kB: 600 x 400 image pixels, or
+24,000 wiggle points).
 """
 import base64
+import math
 import struct
 import zlib
-from xml.sax.saxutils import escape
 
-from ..svgplot import nice_ticks
+from ..svgplot import escape, label, nice_ticks
 
 WIDTH, HEIGHT = 1000, 700
-LEFT, RIGHT, TOP, BOTTOM = 80, 20, 40, 50
+# Room right of the frame for the density plot's colour bar and its labels.
+LEFT, RIGHT, TOP, BOTTOM = 80, 90, 40, 60
 MAX_WIGGLES = 120
 MAX_COLUMNS, MAX_ROWS = 600, 400
 # Wiggle points in the whole picture: keeps the SVG near 250 kB at any trace count.
@@ -40,18 +45,71 @@ def gather(f, limit):
     return indices, chosen
 
 
-def clip_level(traces):
-    """The 98th percentile of the magnitudes (from at most ~20,000 of them): the amplitude that
-    fills a wiggle's lane or saturates a colour, so that a few spikes do not flatten the rest."""
+def percentile(traces, q):
+    """The `q`-th percentile of the finite magnitudes (from at most ~20,000 of them), or None."""
     magnitudes = []
     for values in traces:
         step = max(1, len(values) * len(traces) // 20000)
         magnitudes.extend(abs(v) for v in values[::step] if v == v and abs(v) != float('inf'))
     if not magnitudes:
-        return 1.0
+        return None
     magnitudes.sort()
-    level = magnitudes[min(len(magnitudes) - 1, int(len(magnitudes) * 0.98))]
-    return level or magnitudes[-1] or 1.0
+    return magnitudes[min(len(magnitudes) - 1, int(len(magnitudes) * q / 100.0))]
+
+
+def clip_level(traces, q=98.0):
+    """The `q`-th percentile of the magnitudes: the amplitude that fills a wiggle's lane or
+    saturates a colour, so that a few spikes do not flatten the rest. Muted (all-zero) stretches
+    do not count, so sparse data keeps its events' shape."""
+    live = [[v for v in values if v] for values in traces]
+    level = percentile([v for v in live if v], q)
+    if not level:
+        level = percentile(traces, 100.0)
+    return level or 1.0
+
+
+def parse_clip(text):
+    """('value', x) or ('percentile', q) from '1.5' or '99%' / 'p99'."""
+    text = text.strip().lower()
+    try:
+        if text.endswith('%') or text.startswith('p'):
+            q = float(text.strip('%p'))
+            if not 0 < q <= 100:
+                raise ValueError
+            return 'percentile', q
+        value = float(text)
+        if not 0 < value < float('inf'):
+            raise ValueError
+        return 'value', value
+    except ValueError:
+        raise ValueError('--clip %r: a positive amplitude (1.5) or a percentile from 0 to 100 '
+                         '(99%% or p99)' % text)
+
+
+def agc(values, window):
+    """`values` divided by their RMS over a window of `window` samples centred on each."""
+    n = len(values)
+    sums = [0.0]
+    for v in values:
+        sums.append(sums[-1] + (v * v if v == v and abs(v) != float('inf') else 0.0))
+    half = window // 2
+    out = []
+    for j in range(n):
+        a, b = max(0, j - half), min(n, j + half + 1)
+        energy = (sums[b] - sums[a]) / (b - a)
+        out.append(values[j] / math.sqrt(energy) if energy > 0 else 0.0)
+    return out
+
+
+def apply_gain(traces, gain, interval_us):
+    """`gain`: None, ('scalar', k) or ('agc', window in ms)."""
+    if not gain:
+        return traces
+    kind, amount = gain
+    if kind == 'scalar':
+        return [[v * amount for v in values] for values in traces]
+    window = int(round(amount * 1000.0 / interval_us)) if interval_us else int(amount)
+    return [agc(values, max(1, window)) for values in traces]
 
 
 def _palette():
@@ -86,19 +144,42 @@ def _index(value, clip):
     return int(round((t + 1.0) * (PALETTE - 1) / 2.0))
 
 
-def _density(traces, clip):
+def _density(traces, clip, times):
+    """The image of the traces: row r at time t0 + (r + 0.5) * step, each trace's sample at
+    that time after its own delay (white outside the trace)."""
+    t0, t1, delays, dt = times
     samples = max(len(v) for v in traces)
     rows = min(samples, MAX_ROWS)
     white = _index(0.0, clip)
     lines = []
+    span = (t1 - t0) or 1.0
     for r in range(rows):
-        j = r * samples // rows
-        lines.append(bytearray(_index(values[j], clip) if j < len(values) else white
-                               for values in traces))
+        t = t0 + (r + 0.5) * span / rows
+        line = bytearray()
+        for values, delay in zip(traces, delays):
+            j = int((t - delay) / dt) if dt else r * samples // rows
+            line.append(_index(values[j], clip) if 0 <= j < len(values) else white)
+        lines.append(line)
     data = base64.b64encode(_png(len(traces), rows, lines)).decode('ascii')
     return ['<image x="%d" y="%d" width="%d" height="%d" preserveAspectRatio="none" '
             'style="image-rendering:pixelated" xlink:href="data:image/png;base64,%s"/>'
-            % (LEFT, TOP, PLOT_W, PLOT_H, data)]
+            % (LEFT, TOP, PLOT_W, PLOT_H, data)] + _colour_bar(clip)
+
+
+def _colour_bar(clip):
+    """The palette as a vertical bar right of the frame, labelled -clip, 0 and +clip."""
+    x = LEFT + PLOT_W + 14
+    bar = base64.b64encode(_png(1, PALETTE, [bytearray([PALETTE - 1 - k])
+                                              for k in range(PALETTE)])).decode('ascii')
+    out = ['<image x="%d" y="%d" width="14" height="%d" preserveAspectRatio="none" '
+           'style="image-rendering:pixelated" xlink:href="data:image/png;base64,%s"/>'
+           % (x, TOP, PLOT_H, bar),
+           '<rect x="%d" y="%d" width="14" height="%d" fill="none" stroke="#444"/>'
+           % (x, TOP, PLOT_H)]
+    for value, y in ((clip, TOP), (0.0, TOP + PLOT_H / 2.0), (-clip, TOP + PLOT_H)):
+        out.append('<text x="%d" y="%.1f" font-size="10">%s</text>'
+                   % (x + 18, y + 4, escape(label(value))))
+    return out
 
 
 def reduce_trace(values, points):
@@ -120,20 +201,25 @@ def reduce_trace(values, points):
     return out
 
 
-def _wiggles(traces, clip, samples):
+def _wiggles(traces, clip, times):
     """Each trace is one path, drawn twice: filled right of its zero line (the positive lobes,
     by a clip rectangle) and stroked. The path starts and ends on the zero line, so the fill's
-    implicit closing runs along it."""
+    implicit closing runs along it. Everything is clipped to the frame."""
+    t0, t1, delays, dt = times
+    span = (t1 - t0) or 1.0
     lane = PLOT_W / float(len(traces))
     scale = 0.9 * lane / clip
     budget = max(50, WIGGLE_POINTS // len(traces))
-    defs, out = [], []
-    for k, values in enumerate(traces):
+    defs = ['<clipPath id="frame"><rect x="%d" y="%d" width="%d" height="%d"/></clipPath>'
+            % (LEFT, TOP, PLOT_W, PLOT_H)]
+    out = ['<g clip-path="url(#frame)">']
+    for k, (values, delay) in enumerate(zip(traces, delays)):
         x0 = LEFT + lane * (k + 0.5)
         points = []
         for i, v in reduce_trace(values, budget):
             v = max(-clip * 1.5, min(clip * 1.5, v)) if v == v else 0.0
-            points.append('%.1f,%.1f' % (x0 + v * scale, TOP + PLOT_H * (i + 0.5) / samples))
+            t = delay + i * dt if dt else i + 0.5
+            points.append('%.1f,%.1f' % (x0 + v * scale, TOP + PLOT_H * (t - t0) / span))
         if not points:
             continue
         first, last = points[0].split(',')[1], points[-1].split(',')[1]
@@ -144,31 +230,33 @@ def _wiggles(traces, clip, samples):
         out.append('<use xlink:href="#w%d" fill="#222" stroke="none" clip-path="url(#c%d)"/>'
                    % (k, k))
         out.append('<use xlink:href="#w%d" fill="none" stroke="#222" stroke-width="0.6"/>' % k)
-    return ['<defs>'] + defs + ['</defs>'] + out
+    return ['<defs>'] + defs + ['</defs>'] + out + ['</g>']
 
 
-def _axes(indices, samples, interval_us):
+def _axes(indices, labels, key, times):
+    t0, t1, _, dt = times
     out = ['<rect x="%d" y="%d" width="%d" height="%d" fill="none" stroke="#444"/>'
            % (LEFT, TOP, PLOT_W, PLOT_H)]
     lane = PLOT_W / float(max(len(indices), 1))
-    for t in nice_ticks(indices[0], indices[-1]) if indices else []:
-        # The tick goes to the picked trace nearest to trace number t.
-        k = min(range(len(indices)), key=lambda n: abs(indices[n] - t))
+    for t in nice_ticks(0, len(indices) - 1) if indices else []:
+        k = int(round(t))
+        if not 0 <= k < len(indices):
+            continue
         x = LEFT + lane * (k + 0.5)
-        out.append('<text x="%.1f" y="%d" font-size="11" text-anchor="middle">%d</text>'
-                   % (x, TOP - 6, indices[k]))
-    duration = (samples - 1) * interval_us / 1000.0 if samples > 1 else 1.0
-    for t in nice_ticks(0.0, duration):
-        y = TOP + PLOT_H * (t / duration if duration else 0)
+        out.append('<text x="%.1f" y="%d" font-size="11" text-anchor="middle">%s</text>'
+                   % (x, TOP - 6, escape(label(labels[k]))))
+    span = (t1 - t0) or 1.0
+    for t in nice_ticks(t0, t1 if t1 > t0 else t0 + 1.0):
+        y = TOP + PLOT_H * (t - t0) / span
         out.append('<line x1="%d" y1="%.1f" x2="%d" y2="%.1f" stroke="#444"/>'
                    % (LEFT - 4, y, LEFT, y))
         out.append('<text x="%d" y="%.1f" font-size="11" text-anchor="end">%g</text>'
                    % (LEFT - 6, y + 4, t))
-    out.append('<text x="%d" y="%d" font-size="11" text-anchor="middle">trace</text>'
-               % (LEFT + PLOT_W // 2, TOP - 22))
+    out.append('<text x="%d" y="%d" font-size="11" text-anchor="middle">%s</text>'
+               % (LEFT + PLOT_W // 2, TOP - 22, escape(key or 'trace')))
     out.append('<text x="16" y="%d" font-size="11" text-anchor="middle" '
-               'transform="rotate(-90 16 %d)">time (ms)</text>'
-               % (TOP + PLOT_H // 2, TOP + PLOT_H // 2))
+               'transform="rotate(-90 16 %d)">%s</text>'
+               % (TOP + PLOT_H // 2, TOP + PLOT_H // 2, 'time (ms)' if dt else 'sample'))
     return out
 
 
@@ -179,24 +267,59 @@ def resolve_style(count, style='auto'):
     return style
 
 
-def render(f, title='', style='auto'):
-    """The SVG document (text) for open file `f`; `style` 'wiggle', 'density' or 'auto'."""
+def _times(f, indices, traces):
+    """(first time, last time, delay of each trace, interval) in ms; an interval of 0 (unknown)
+    gives sample numbers instead."""
+    dt = f.sample_interval / 1000.0
+    if dt and indices:
+        delays = [float(d) for d in f.attribute('delay_recording_time')]
+        delays = [delays[i] for i in indices]
+    else:
+        delays = [0.0] * len(indices)
+    if not dt:
+        return 0.0, float(max(len(v) for v in traces) if traces else 1), delays, 0.0
+    t0 = min(delays) if delays else 0.0
+    t1 = max(d + (len(v) - 1) * dt for d, v in zip(delays, traces)) if traces else t0 + dt
+    return t0, t1, delays, dt
+
+
+def render(f, title='', style='auto', key=None, clip=None, gain=None):
+    """The SVG document (text) for open file `f`; `style` 'wiggle', 'density' or 'auto';
+    `key` a trace header field labelling the x axis; `clip` ('value', x) or ('percentile', q);
+    `gain` None, ('scalar', k) or ('agc', window ms)."""
     style = resolve_style(len(f), style)
     indices, traces = gather(f, MAX_WIGGLES if style == 'wiggle' else MAX_COLUMNS)
+    labels = indices
+    if key:
+        values = f.attribute(key)
+        labels = [values[i] for i in indices]
     samples = max(len(v) for v in traces) if traces else 0
-    interval = f.sample_interval or 1000
+    times = _times(f, indices, traces)
+    traces = apply_gain(traces, gain, f.sample_interval)
+    kind, amount = clip or ('percentile', 98.0)
+    level = amount if kind == 'value' else clip_level(traces, amount)
+    notes = ['clip %s (%s)' % (label(level), 'given' if kind == 'value'
+                                else '%g%% of magnitudes' % amount)]
+    if gain:
+        notes.append('gain: %s' % ('x%s' % label(gain[1]) if gain[0] == 'scalar'
+                                   else 'AGC %g ms' % gain[1]))
+    if f.sample_interval:
+        spacing = '%d samples at %g ms' % (samples, f.sample_interval / 1000.0)
+    else:
+        spacing = '%d samples, interval 0 (unknown): time axis in samples' % samples
     parts = ['<?xml version="1.0" encoding="UTF-8"?>',
              '<svg xmlns="http://www.w3.org/2000/svg" xmlns:xlink="http://www.w3.org/1999/xlink" '
              'width="%d" height="%d" '
              'viewBox="0 0 %d %d" font-family="sans-serif">' % (WIDTH, HEIGHT, WIDTH, HEIGHT),
              '<rect width="100%" height="100%" fill="white"/>',
              '<text x="%d" y="%d" font-size="14">%s</text>'
-             % (LEFT, HEIGHT - 14, escape('%s  (%d of %d traces, %s, %d samples at %g ms)' % (
-                 title, len(traces), len(f), style, samples, interval / 1000.0)))]
+             % (LEFT, HEIGHT - 28, escape('%s  (%d of %d traces, %s, %s)' % (
+                 title, len(traces), len(f), style, spacing))),
+             '<text x="%d" y="%d" font-size="12">%s</text>'
+             % (LEFT, HEIGHT - 10, escape('; '.join(notes)))]
     if traces:
-        clip = clip_level(traces)
-        parts.extend(_wiggles(traces, clip, samples) if style == 'wiggle'
-                     else _density(traces, clip))
-        parts.extend(_axes(indices, samples, interval))
+        parts.extend(_wiggles(traces, level, times) if style == 'wiggle'
+                     else _density(traces, level, times))
+        parts.extend(_axes(indices, labels, key, times))
     parts.append('</svg>\n')
     return '\n'.join(parts)

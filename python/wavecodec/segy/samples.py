@@ -13,6 +13,7 @@ from .. import native
 from ..compat import PY2, array_from_bytes, array_to_bytes
 from ..errors import FormatError
 from ..ibm import float32_to_ibm
+from .ibmdouble import NoIbmValue, float64_to_ibm
 
 HOST = sys.byteorder
 # Words per ibmfloat call: keeps each count within a C int.
@@ -60,16 +61,19 @@ IBM, IEEE = 1, 5
 NAMES = {'ibm': IBM, 'ieee': IEEE}
 
 
-def lookup(code, where='format'):
-    """The Format of `code`; a FormatError naming `where` for a code this package cannot read."""
+def lookup(code, where='format', hint=False):
+    """The Format of `code`; a FormatError naming `where` for a code this package cannot read
+    (with `hint`, how to give the right code instead: the header is wrong more often than not)."""
     try:
         return FORMATS[code]
     except (KeyError, TypeError):
-        raise FormatError('%s %r is not a sample format code this reader knows (%s)'
-                          % (where, code, ', '.join(str(c) for c in sorted(FORMATS))))
+        raise FormatError('%s %r is not a sample format code this reader knows (%s)%s'
+                          % (where, code, ', '.join(str(c) for c in sorted(FORMATS)),
+                             '; if you know the samples\' format, give it: format=CODE, or '
+                             '--source-format CODE on the command line' if hint else ''))
 
 
-def _ibm_in_place(values):
+def ibm_in_place(values):
     """Converts the host-order IBM words held in array('f') `values` to IEEE, in place."""
     lib = native.ibmfloat()
     address, count = values.buffer_info()
@@ -107,7 +111,7 @@ def finish(fmt, values, endian):
     if endian != HOST and fmt.size > 1:
         values.byteswap()
     if fmt.kind == 'ibm':
-        _ibm_in_place(values)
+        ibm_in_place(values)
     return values
 
 
@@ -124,12 +128,22 @@ def _as_array(values, typecode):
     dtype = {'f': 'f4', 'd': 'f8'}.get(typecode)
     if dtype and hasattr(values, 'astype') and hasattr(values, 'tobytes'):
         # A numpy array: converted in C rather than one Python float at a time.
-        return array_from_bytes(typecode, values.astype('=' + dtype).tobytes())
+        import numpy   # present: `values` is one of its arrays
+        with numpy.errstate(over='ignore', invalid='ignore'):  # overflow is checked after
+            return array_from_bytes(typecode, values.astype('=' + dtype).tobytes())
     return array(typecode, values)
 
 
 def _out_of_range(values, converted):
-    """Index of the first finite value that became an infinity, or None."""
+    """Index of the first finite value that became an infinity, or None. Float32 input cannot
+    overflow; a float32 of a numpy array of doubles is looked at on the whole array."""
+    if is_float32(values):
+        return None
+    if hasattr(values, 'dtype') and hasattr(values, 'astype'):
+        import numpy   # present: `values` is one of its arrays
+        single = numpy.frombuffer(array_to_bytes(converted), dtype='=f4')
+        bad = numpy.flatnonzero(numpy.isinf(single) & ~numpy.isinf(values.reshape(-1)))
+        return int(bad[0]) if len(bad) else None
     for inf in (float('inf'), float('-inf')):
         if inf in converted:
             for i, v in enumerate(converted):
@@ -138,13 +152,58 @@ def _out_of_range(values, converted):
     return None
 
 
+def is_float32(values):
+    """Whether `values` holds float32 items (array('f'), a numpy float32 array, a buffer of
+    them); anything else is taken as doubles when written as IBM."""
+    if isinstance(values, array):
+        return values.typecode == 'f'
+    dtype = getattr(values, 'dtype', None)
+    if dtype is not None:
+        return getattr(dtype, 'kind', None) == 'f' and dtype.itemsize == 4
+    if isinstance(values, memoryview):
+        return values.format in ('f', '@f', '=f', '<f' if HOST == 'little' else '>f')
+    return False
+
+
+def _ibm(values, endian, saturate, where):
+    """IBM words of `values`: float32 items through the library, anything else as doubles,
+    rounded once to the nearest IBM single."""
+    try:
+        if is_float32(values):
+            converted = _as_array(values, 'f')
+            if saturate:
+                return float32_to_ibm(converted, byteorder=endian, saturate=True)[0]
+            return float32_to_ibm(converted, byteorder=endian)
+        if not isinstance(values, array) and not hasattr(values, 'dtype'):
+            values = array('d', values)
+        return float64_to_ibm(values, byteorder=endian, saturate=saturate)[0]
+    except (OverflowError, TypeError) as e:
+        raise FormatError('%s: a sample cannot be written as IBM float32: %s' % (where, e))
+    except NoIbmValue as e:
+        raise FormatError('%s sample %d: %r is beyond the IBM range (magnitudes up to about '
+                          '7.2e75)' % (where, e.index, values[e.index]) if e.finite else
+                          '%s sample %d: %r has no IBM value (IBM floats hold neither NaN nor '
+                          'infinity; saturate to write the largest IBM magnitude of its sign)'
+                          % (where, e.index, values[e.index]))
+    except ValueError:
+        converted = _as_array(values, 'f')
+        bad = next(i for i, v in enumerate(converted) if math.isinf(v) or math.isnan(v))
+        raise FormatError('%s sample %d: %r has no IBM value (IBM floats hold neither NaN nor '
+                          'infinity; saturate to write the largest IBM magnitude of its sign)'
+                          % (where, bad, converted[bad]))
+
+
 def encode(fmt, values, endian, saturate=False, where='trace'):
     """The file bytes of the sequence `values` in format `fmt`.
 
     Values that the format cannot hold are a FormatError naming `where` and the sample: integers
-    beyond the code's range, finite floats beyond the float32 range, and for IBM NaN and the
-    infinities (or, with `saturate`, these become the largest IBM magnitude of their sign).
+    beyond the code's range, finite floats beyond the float32 range (IEEE) or IBM's range (IBM),
+    and for IBM NaN and the infinities (or, with `saturate`, these become the largest IBM
+    magnitude of their sign). IBM words are the nearest to each value given: float32 items
+    as they are, doubles (Python floats, array('d'), numpy float64) rounded once.
     """
+    if fmt.kind == 'ibm':
+        return _ibm(values, endian, saturate, where)
     try:
         if fmt.kind in ('int', 'int24'):
             converted = array(fmt.typecode, values)
@@ -157,17 +216,6 @@ def encode(fmt, values, endian, saturate=False, where='trace'):
         if bad is not None:
             raise FormatError('%s sample %d: %r is beyond the float32 range'
                               % (where, bad, values[bad]))
-    if fmt.kind == 'ibm':
-        if saturate:
-            data, _count = float32_to_ibm(converted, byteorder=endian, saturate=True)
-            return data
-        try:
-            return float32_to_ibm(converted, byteorder=endian)
-        except ValueError:
-            bad = next(i for i, v in enumerate(converted) if math.isinf(v) or math.isnan(v))
-            raise FormatError('%s sample %d: %r has no IBM value (IBM floats hold neither NaN '
-                              'nor infinity; saturate to write the largest IBM magnitude of its '
-                              'sign)' % (where, bad, converted[bad]))
     if fmt.kind == 'int24':
         return _narrow24(converted, endian, fmt.code == 7, where)
     if endian != HOST and fmt.size > 1:

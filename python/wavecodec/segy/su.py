@@ -10,8 +10,10 @@ from .writer import _check_endian, _peek, _sample_interval, _sequence, output, w
 def open_su(source, endian=None, strict=True):
     """Opens a Seismic Unix file (a path or a seekable binary file object) for reading.
 
-    Byte order: `endian` when given, else the host's, unless only the other order makes the
-    first trace fit the file. Each trace's own header gives its length."""
+    Byte order: `endian` when given, else the order in which the whole file divides into traces
+    (each header's sample count giving its length); where both or neither do, the order whose
+    first header has a plausible interval, then the host's. Each trace's own header gives its
+    length."""
     return SegyFile(source, endian, None, strict, su=True)
 
 

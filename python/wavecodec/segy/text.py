@@ -22,13 +22,87 @@ def detect(raw):
     return 'ebcdic' if ebcdic > ascii_ else 'ascii'
 
 
+# EBCDIC as SEG-Y writers use it: code page 037, except that five ASCII characters have the
+# bytes of the other common EBCDIC table ('[' 0x4A, ']' 0x5A, '!' 0x4F, '^' 0x5F, '|' 0x6A), as
+# segyio and others write them. Reading also takes code page 037's own bytes of '[', ']' and '^'
+# (0xBA, 0xBB, 0xB0, which mean nothing else); the characters whose bytes those five took
+# (cent, not and broken bar) are not written.
+_MOVED = {u'[': 0x4a, u']': 0x5a, u'!': 0x4f, u'^': 0x5f, u'|': 0x6a}
+_ALSO_READ = {0xba: u'[', 0xbb: u']', 0xb0: u'^'}
+
+
+def _tables():
+    decode_ = [bytes(bytearray([b])).decode(EBCDIC) for b in range(256)]
+    for char, byte in _MOVED.items():
+        decode_[byte] = char
+    for byte, char in _ALSO_READ.items():
+        decode_[byte] = char
+    # latin-1 character of a byte -> its EBCDIC character, for unicode.translate.
+    reading = dict((b, decode_[b]) for b in range(256))
+    writing = {}
+    for b in range(256):
+        if b not in _ALSO_READ:
+            writing[ord(decode_[b])] = unichr_(b)
+    return reading, writing
+
+
+try:
+    unichr_ = unichr  # Python 2: the character of a code point as unicode
+except NameError:
+    unichr_ = chr
+
+
+_READING, _WRITING = _tables()
+
+
 def _native(text):
     return text.encode('latin-1') if PY2 else text
 
 
 def decode(raw, encoding):
-    """The header bytes as a native str (EBCDIC through code page 037, ASCII as Latin-1)."""
-    return _native(bytes(raw).decode(EBCDIC if encoding == 'ebcdic' else 'latin-1'))
+    """The header bytes as a native str (EBCDIC by the table above, ASCII as Latin-1)."""
+    text = bytes(raw).decode('latin-1')
+    if encoding == 'ebcdic':
+        text = text.translate(_READING)
+        if PY2:  # characters beyond Latin-1 (none in this table) would not survive
+            return text.encode('latin-1', 'replace')
+    return _native(text)
+
+
+def ebcdic_bytes(text):
+    """`text` (unicode) in EBCDIC by the table above; UnicodeError for a character it lacks."""
+    for char in text:
+        if ord(char) not in _WRITING:
+            raise UnicodeError(char)
+    return text.translate(_WRITING).encode('latin-1')
+
+
+# Bytes that occur in text: printable characters of either encoding.
+_PRINTABLE = {
+    'ascii': frozenset(range(0x20, 0x7f)),
+    'ebcdic': frozenset(b for b in range(0x40, 0x100)
+                        if _READING[b] == u' ' or (u'!' <= _READING[b] <= u'~')),
+}
+
+
+def looks_like_text(raw):
+    """Whether a 3200-byte record is text: nine tenths of its bytes printable in one of the
+    encodings, and at least one letter, digit or blank (records of binary data are not)."""
+    counts = bytearray(raw)
+    n = len(counts) or 1
+    for encoding in ('ebcdic', 'ascii'):
+        printable = _PRINTABLE[encoding]
+        if sum(1 for b in counts if b in printable) * 10 >= n * 9:
+            return True
+    return False
+
+
+def escaped(line):
+    """A line safe for a terminal: control characters shown as \\xNN (a header holding escape
+    sequences would otherwise drive the terminal)."""
+    chars = line.decode('latin-1') if PY2 else line
+    return _native(u''.join(c if u' ' <= c <= u'~' or c >= u'\xa0' else u'\\x%02x' % ord(c)
+                            for c in chars))
 
 
 def lines(text):
@@ -58,18 +132,20 @@ def encode(text, encoding='ebcdic'):
         raise FormatError('a text header holds at most %d characters, not %d'
                           % (TEXT_HEADER_SIZE, len(text)))
     text = text.ljust(TEXT_HEADER_SIZE)
-    codec = EBCDIC if encoding == 'ebcdic' else 'ascii'
     try:
-        return text.encode(codec)
+        return ebcdic_bytes(text) if encoding == 'ebcdic' else text.encode('ascii')
     except UnicodeError:
-        bad = next(c for c in text if not _encodes(c, codec))
+        bad = next(c for c in text if not _encodes(c, encoding))
         raise FormatError('the text header holds %r, which %s cannot encode'
                           % (bad, encoding.upper()))
 
 
-def _encodes(char, codec):
+def _encodes(char, encoding):
     try:
-        char.encode(codec)
+        if encoding == 'ebcdic':
+            ebcdic_bytes(char)
+        else:
+            char.encode('ascii')
         return True
     except UnicodeError:
         return False
