@@ -6,7 +6,6 @@ files it held. Those files are run again one by one in a fresh worker; a file th
 worker twice becomes a result saying so. Workers ignore Ctrl-C: the parent stops them."""
 import collections
 import errno
-import multiprocessing
 import os
 import select
 import signal
@@ -30,6 +29,7 @@ for _name in sorted(dir(signal)):
 
 
 def processors():
+    import multiprocessing  # here: a costly import that one process does without
     try:
         return multiprocessing.cpu_count()
     except NotImplementedError:
@@ -55,6 +55,7 @@ def _serve(conn, task):
 
 class _Worker(object):
     def __init__(self, task):
+        import multiprocessing  # here: a costly import that one process does without
         self.conn, child = multiprocessing.Pipe()
         self.process = multiprocessing.Process(target=_serve, args=(child, task))
         self.process.daemon = True

@@ -5,7 +5,7 @@ result of a file whose work failed in an unexpected way or ended its worker proc
 import collections
 import os
 
-from .. import read, segy
+from .. import read
 from ..commandline import STDIO, display, reader_input
 from ..errors import LibraryNotFoundError, WaveformError
 
@@ -102,6 +102,7 @@ def _gse2_rows(path):
 
 
 def _segy_row(path, kind):
+    from .. import segy  # here: GSE2 archives do without the SEG-Y package
     opener = segy.open_su if kind == 'su' else segy.open
     with opener(path, strict=False) as f:
         counts = [f.sample_count(i) for i in range(len(f))] if f.varying else ()
