@@ -106,6 +106,11 @@ _CONVERT = {'int': int, 'float': float}
 _WID2_CONVERTERS = tuple(_CONVERT[kind] for kind in _WID2_NUMBER_KINDS)
 
 
+# Printable ASCII: the characters a text field may hold.
+_PRINTABLE = bytes(bytearray(range(32, 127)))
+_INFINITY = float('inf')
+
+
 def parse_wid2(line):
     """(header dict, first fault or None) from a WID2 line (bytes, without its end of line).
 
@@ -115,30 +120,47 @@ def parse_wid2(line):
     if len(line) != _WID2_WIDTH:
         line = line[:_WID2_WIDTH].ljust(_WID2_WIDTH)
     fields = _WID2_STRUCT.unpack(line)
+    texts = _WID2_TEXTS(fields)
+    station, channel, aux_id, data_format, instrument = texts
     if PY2:
-        header = dict(zip(_WID2_TEXT_NAMES, [t.strip() for t in _WID2_TEXTS(fields)]))
+        header = {'station': station.strip(), 'channel': channel.strip(),
+                  'aux_id': aux_id.strip(), 'data_format': data_format.strip(),
+                  'instrument_type': instrument.strip()}
     else:
-        header = dict(zip(_WID2_TEXT_NAMES,
-                          [t.decode('latin-1').strip() for t in _WID2_TEXTS(fields)]))
-    texts = _WID2_NUMBER_TEXTS(fields)
+        header = {'station': station.decode('latin-1').strip(),
+                  'channel': channel.decode('latin-1').strip(),
+                  'aux_id': aux_id.decode('latin-1').strip(),
+                  'data_format': data_format.decode('latin-1').strip(),
+                  'instrument_type': instrument.decode('latin-1').strip()}
+    numbers = _WID2_NUMBER_TEXTS(fields)
     try:
         # Fast road: every character is one of a number's, and each field converts.
-        joined = b''.join(texts)
-        if joined.translate(None, _FLOAT_CHARS):
+        if b''.join(numbers).translate(None, _FLOAT_CHARS):
             raise ValueError
-        values = [convert(text) for convert, text in zip(_WID2_CONVERTERS, texts)]
+        year, month, day, hour, minute, second, count, rate, calib, period, horizontal, \
+            vertical = numbers
+        values = (int(year), int(month), int(day), int(hour), int(minute), float(second),
+                  int(count), float(rate), float(calib), float(period), float(horizontal),
+                  float(vertical))
         # Only an exponent makes a value too large for a float; their sum is then infinite or
         # not a number (or a huge sum overflows: the slow road gives the same values).
         total = sum(values)
         if total - total != 0:
             raise ValueError
     except ValueError:
-        values = list(map(_number, texts, _WID2_NUMBER_KINDS))
+        values = tuple(map(_number, numbers, _WID2_NUMBER_KINDS))
     header.update(zip(_WID2_NUMBER_NAMES, values))
     if None in values:
-        name, text = next((n, t) for n, t, v in zip(_WID2_NUMBER_NAMES, texts, values)
+        name, text = next((n, t) for n, t, v in zip(_WID2_NUMBER_NAMES, numbers, values)
                           if v is None)
         return header, 'WID2 field %s %r is not a number' % (name, _text(text))
+    # The usual header passes these checks at once: printable texts, a day every month has,
+    # a positive finite rate. Anything else is judged, and named, by check_read.
+    year, month, day, hour, minute, second, count, rate = values[:8]
+    if 1 <= year <= 9999 and 1 <= month <= 12 and 1 <= day <= 28 and 0 <= hour <= 23 and \
+            0 <= minute <= 59 and 0.0 <= second < 60.0 and 0 < rate < _INFINITY and \
+            count >= 0 and not b''.join(texts).translate(None, _PRINTABLE):
+        return header, None
     return header, check_read(header)
 
 
