@@ -122,16 +122,17 @@ def parse_wid2(line):
     fields = _WID2_STRUCT.unpack(line)
     texts = _WID2_TEXTS(fields)
     station, channel, aux_id, data_format, instrument = texts
-    if PY2:
-        header = {'station': station.strip(), 'channel': channel.strip(),
-                  'aux_id': aux_id.strip(), 'data_format': data_format.strip(),
-                  'instrument_type': instrument.strip()}
-    else:
-        header = {'station': station.decode('latin-1').strip(),
-                  'channel': channel.decode('latin-1').strip(),
-                  'aux_id': aux_id.decode('latin-1').strip(),
-                  'data_format': data_format.decode('latin-1').strip(),
-                  'instrument_type': instrument.decode('latin-1').strip()}
+    if not PY2:
+        station = station.decode('latin-1')
+        channel = channel.decode('latin-1')
+        aux_id = aux_id.decode('latin-1')
+        data_format = data_format.decode('latin-1')
+        instrument = instrument.decode('latin-1')
+    station = station.strip()
+    channel = channel.strip()
+    aux_id = aux_id.strip()
+    data_format = data_format.strip()
+    instrument = instrument.strip()
     numbers = _WID2_NUMBER_TEXTS(fields)
     try:
         # Fast road: every character is one of a number's, and each field converts.
@@ -139,24 +140,35 @@ def parse_wid2(line):
             raise ValueError
         year, month, day, hour, minute, second, count, rate, calib, period, horizontal, \
             vertical = numbers
-        values = (int(year), int(month), int(day), int(hour), int(minute), float(second),
-                  int(count), float(rate), float(calib), float(period), float(horizontal),
-                  float(vertical))
+        year, month, day, hour, minute, second, count, rate, calib, period, horizontal, \
+            vertical = values = (
+                int(year), int(month), int(day), int(hour), int(minute), float(second),
+                int(count), float(rate), float(calib), float(period), float(horizontal),
+                float(vertical))
         # Only an exponent makes a value too large for a float; their sum is then infinite or
         # not a number (or a huge sum overflows: the slow road gives the same values).
         total = sum(values)
         if total - total != 0:
             raise ValueError
     except ValueError:
+        header = {'station': station, 'channel': channel, 'aux_id': aux_id,
+                  'data_format': data_format, 'instrument_type': instrument}
         values = tuple(map(_number, numbers, _WID2_NUMBER_KINDS))
-    header.update(zip(_WID2_NUMBER_NAMES, values))
-    if None in values:
-        name, text = next((n, t) for n, t, v in zip(_WID2_NUMBER_NAMES, numbers, values)
-                          if v is None)
-        return header, 'WID2 field %s %r is not a number' % (name, _text(text))
+        header.update(zip(_WID2_NUMBER_NAMES, values))
+        if None in values:
+            name, text = next((n, t) for n, t, v in zip(_WID2_NUMBER_NAMES, numbers, values)
+                              if v is None)
+            return header, 'WID2 field %s %r is not a number' % (name, _text(text))
+        return header, check_read(header)
+    # The keys in the order of the slow road's dict: texts, then numbers.
+    header = {'station': station, 'channel': channel, 'aux_id': aux_id,
+              'data_format': data_format, 'instrument_type': instrument,
+              'year': year, 'month': month, 'day': day, 'hour': hour, 'minute': minute,
+              'second': second, 'sample_count': count, 'sample_rate': rate,
+              'calibration': calib, 'calibration_period': period,
+              'horizontal_angle': horizontal, 'vertical_angle': vertical}
     # The usual header passes these checks at once: printable texts, a day every month has,
     # a positive finite rate. Anything else is judged, and named, by check_read.
-    year, month, day, hour, minute, second, count, rate = values[:8]
     if 1 <= year <= 9999 and 1 <= month <= 12 and 1 <= day <= 28 and 0 <= hour <= 23 and \
             0 <= minute <= 59 and 0.0 <= second < 60.0 and 0 < rate < _INFINITY and \
             count >= 0 and not b''.join(texts).translate(None, _PRINTABLE):
