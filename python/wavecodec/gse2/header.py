@@ -421,7 +421,32 @@ def _bare_fixed(value, digits):
     return text.replace('0.', '.', 1) if text.lstrip('-').startswith('0.') else text
 
 
+# Texts made by fit_number, by (line, name, width, format, type, value): the same rates,
+# calibrations and angles come back waveform after waveform. Zero is not kept (0.0 and -0.0
+# are equal keys but print differently); the table is emptied when it grows large.
+_FITTED = {}
+_FITTED_LIMIT = 4096
+
+
 def fit_number(line, name, value, width, fmt):
+    """The text of number `value` in its `width` columns (see _fit_number), remembered for the
+    values that come back."""
+    key = (line, name, width, fmt, type(value), value)
+    try:
+        return _FITTED[key]
+    except KeyError:
+        pass
+    except TypeError:  # a value that cannot be a key: _fit_number names the fault
+        return _fit_number(line, name, value, width, fmt)
+    text = _fit_number(line, name, value, width, fmt)
+    if value:
+        if len(_FITTED) >= _FITTED_LIMIT:
+            _FITTED.clear()
+        _FITTED[key] = text
+    return text
+
+
+def _fit_number(line, name, value, width, fmt):
     """The text of number `value` in its `width` columns: `fmt`, the field's usual format, when
     it holds the value exactly; else the form that fits and comes closest to it (the usual one,
     fixed with more or fewer decimals, or an exponent form), so that every value read from a
@@ -451,17 +476,28 @@ def fit_number(line, name, value, width, fmt):
     return best[1].rjust(width)
 
 
+def _wid2_format():
+    """One format for the whole WID2 line: the fields' own formats, '%s' for the floats whose
+    text fit_number makes (all but the seconds)."""
+    parts = ['WID2']
+    for name, _, _, kind, fmt, before in WID2_TABLE:
+        parts.append(before + ('%s' if kind == 'float' and name != 'second' else fmt))
+    return ''.join(parts) + '\n'
+
+
+_WID2_FORMAT = _wid2_format()
+
+
 def format_wid2(full, sample_count, data_format):
     """The WID2 line (with its newline) of a header from complete()."""
     values = dict(full, sample_count=sample_count, data_format=data_format)
-    parts = ['WID2']
-    for name, first, last, kind, fmt, before in WID2_TABLE:
-        parts.append(before)
+    fields = []
+    for name, first, last, kind, fmt, _ in WID2_TABLE:
         if kind == 'float' and name != 'second':
-            parts.append(fit_number('WID2', name, values[name], last - first + 1, fmt))
+            fields.append(fit_number('WID2', name, values[name], last - first + 1, fmt))
         else:
-            parts.append(fmt % values[name])
-    return (''.join(parts) + '\n').encode('ascii')
+            fields.append(values[name])
+    return (_WID2_FORMAT % tuple(fields)).encode('ascii')
 
 
 def _sta2_columns(line):
