@@ -28,10 +28,16 @@ constexpr cpu::Kernel<ToDoubleFn> kToDouble[] = {
     {"portable", 0, to_double_portable},
 };
 
+// One kernel: the portable loop vectorizes well enough (bench/ibmfloat_bench.cpp).
+constexpr cpu::Kernel<FromDoubleFn> kFromDouble[] = {
+    {"portable", 0, from_double_portable},
+};
+
 }  // namespace
 
 constinit cpu::Family<ToIeeeFn> to_ieee_family{"ibm2ieee", kToIeee};
 constinit cpu::Family<ToIbmFn> to_ibm_family{"ieee2ibm", kToIbm};
 constinit cpu::Family<ToDoubleFn> to_double_family{"ibm2double", kToDouble};
+constinit cpu::Family<FromDoubleFn> from_double_family{"double2ibm", kFromDouble};
 
 }  // namespace ibmfloat
