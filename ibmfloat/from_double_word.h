@@ -54,6 +54,38 @@ inline uint32_t from_double_word(uint64_t d, uint32_t &no_value) {
     return sign | ((magnitude | no_value) & kIbmMagnitude);
 }
 
+// Fields 767 to 1273 (16^-64 up to 2^251): IBM's normal range, where no rounding carry can leave
+// it. Checked per block by the kernels, which then take the short form below.
+inline bool in_short_range(uint64_t d) {
+    return ((static_cast<uint32_t>(d >> 52) & kDoubleExponentMask) - kDoubleFieldSmallest) <=
+           1273u - kDoubleFieldSmallest;
+}
+
+// from_double_word for a double in the short range, in 32-bit lanes only: there s = 29 + r with
+// r = 3 - (field + 1) % 4. The top 27 bits of the significand, w = m >> 26, shifted right by r
+// are the fraction with three more bits to round by; every bit below them (the low 26 bits of
+// the double and the r bits shifted out) only decides a tie of those three, as a sticky bit at
+// the bottom. The shift by 0..3 is made of two constant shifts selected by masks, as in
+// ibm_fraction, so that loops vectorize on any vector unit.
+inline uint32_t from_double_short(uint64_t d) {
+    const auto high = static_cast<uint32_t>(d >> 32);
+    const auto low = static_cast<uint32_t>(d);
+    const uint32_t field = (high >> 20) & kDoubleExponentMask;
+    const uint32_t w = (((high << 6) | (low >> 26)) & 0x03ffffffu) | 0x04000000u;
+    const uint32_t r = ((field + 1u) & 3u) ^ 3u;
+    const uint32_t by_one = 0u - (r & 1u);
+    const uint32_t by_two = 0u - ((r >> 1) & 1u);
+    const uint32_t shifted_out = w & ((by_one & 1u) | (by_two & 3u) | (by_one & by_two & 4u));
+    uint32_t v = (w & ~by_one) | ((w >> 1) & by_one);
+    v = (v & ~by_two) | ((v >> 2) & by_two);
+    v |= static_cast<uint32_t>(((low & 0x03ffffffu) | shifted_out) != 0);
+    uint32_t rounded = (v + 3u + ((v >> 3) & 1u)) >> 3;
+    const uint32_t carry = 0u - (rounded >> 24);
+    rounded = (rounded & ~carry) | (0x00100000u & carry);
+    const uint32_t exponent = ((field - kDoubleFieldSmallest) >> 2) + 1u + (carry & 1u);
+    return (high & 0x80000000u) | (exponent << 24) | rounded;
+}
+
 }  // namespace
 }  // namespace ibmfloat
 

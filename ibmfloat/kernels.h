@@ -43,6 +43,10 @@ extern constinit cpu::Family<ToDoubleFn> to_double_family;
 // IBM value.
 using FromDoubleFn = size_t (*)(const double *in, uint32_t *out, size_t count);
 size_t from_double_portable(const double *in, uint32_t *out, size_t count);
+#ifdef WAVELIBS_X86_KERNELS
+size_t from_double_avx2(const double *in, uint32_t *out, size_t count);
+size_t from_double_avx512(const double *in, uint32_t *out, size_t count);
+#endif
 extern constinit cpu::Family<FromDoubleFn> from_double_family;
 
 }  // namespace ibmfloat
