@@ -95,6 +95,26 @@ void encode_to_chars(benchmark::State &state) {
     set_rates(state, s.size(), length);
 }
 
+// The same characters in 80-column lines, the clamped samples counted: what a host writes.
+void encode_to_lines(benchmark::State &state) {
+    const std::vector<int32_t> &s = samples();
+    const std::string &chars = characters();
+    std::string out(6 * s.size() + s.size() / 10 + 1, '\0');
+    size_t length = 0;
+    int clamped = 0;
+    for (auto _ : state) {
+        compress_6b_lines(s.data(), static_cast<int>(s.size()), 80, nullptr, out.data(), out.size(),
+                          &length, &clamped);
+        benchmark::ClobberMemory();
+    }
+    const size_t lines = (chars.size() + 79) / 80;
+    if (length != chars.size() + lines || out.compare(0, 80, chars, 0, 80) != 0 ||
+        out[80] != '\n') {
+        state.SkipWithError("the line encoder gave other text than the buffer encoder");
+    }
+    set_rates(state, s.size(), length);
+}
+
 template <int (*Decode)(int, int32_t *, line_reader, void *)>
 void decode_lines(benchmark::State &state) {
     const std::string &text = section();
@@ -132,6 +152,7 @@ const bool registered = [] {
     bench::register_forced(wavecodec::encode_block_family, "compress_6b_buffer",
                            encode_to_writer<compress_6b_buffer>);
     bench::register_forced(wavecodec::encode_block_family, "compress_6b_chars", encode_to_chars);
+    bench::register_forced(wavecodec::encode_block_family, "compress_6b_lines", encode_to_lines);
     return true;
 }();
 
@@ -145,6 +166,7 @@ BENCHMARK(encode_to_writer<reference::compress_6b_buffer>)
     ->Unit(benchmark::kMillisecond);
 BENCHMARK(writer_calls)->Name("compress_6b_buffer/writer_calls")->Unit(benchmark::kMillisecond);
 BENCHMARK(encode_to_chars)->Name("compress_6b_chars/library")->Unit(benchmark::kMillisecond);
+BENCHMARK(encode_to_lines)->Name("compress_6b_lines/library")->Unit(benchmark::kMillisecond);
 BENCHMARK(decode_lines<decomp_6b_buffer>)
     ->Name("decomp_6b_buffer/library")
     ->Unit(benchmark::kMillisecond);

@@ -104,6 +104,21 @@ roundtrip_seed("smooth", 80, 65535, (10, 20, 30, 40),
                [int(100000 * math.sin(i / 7.0)) for i in range(64)])
 roundtrip_seed("empty", 1, 0, (0, 0, 0, 0), [])
 
+# encode_lines: line width (2 bytes), capacity (2 bytes), piece size - 1 (1 byte), samples.
+def lines_seed(name, width, capacity, piece, samples):
+    head = struct.pack("<HH", width, capacity) + bytes([piece - 1])
+    write("encode_lines", name, head + ints(samples))
+
+
+lines_seed("worked_values", 80, 40, 4, WORKED)
+lines_seed("fills_lines", 3, 7, 2, [1000] * 12)
+lines_seed("width_one", 1, 65535, 1, [0, 1, -1, 511, -512])
+lines_seed("clamped", 7, 13, 3, [134217728, 2147483647, -134217728, -2147483647, 2**30, 5])
+lines_seed("most_negative", 80, 500, 64, [7, -20] * 40 + [-2**31, 5, 6])
+lines_seed("smooth", 80, 65535, 65, [int(100000 * math.sin(i / 7.0)) for i in range(300)])
+lines_seed("no_width", 0, 10, 1, [1, 2, 3])
+lines_seed("empty", 80, 0, 1, [])
+
 # ibm2ieee: mode byte (7 = a count of zero or below), then the words.
 write("ibm2ieee", "examples", bytes([0]) + words(
     [0x41100000, 0xC1100000, 0x42640000, 0xC276A000, 0x40800000, 0x00000000, 0x80000000]))

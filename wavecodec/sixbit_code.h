@@ -148,6 +148,18 @@ inline bool has_unencodable(const int32_t *samples, int count) {
     return found != 0;
 }
 
+// How many of samples[0, count) have a magnitude above kMaxMagnitude, which the encoders clamp
+// (-2147483648 included).
+inline int count_clamped(const int32_t *samples, int count) {
+    int found = 0;
+    for (int i = 0; i < count; ++i) {
+        const uint32_t x = static_cast<uint32_t>(samples[i]);
+        const uint32_t magnitude = x >> 31 != 0 ? 0u - x : x;
+        found += magnitude > kMaxMagnitude ? 1 : 0;
+    }
+    return found;
+}
+
 // Writes the code of samples[0, count) (count <= kBlock, none -2147483648) to `out`, which holds
 // kBlockBuffer bytes; returns the number of characters. Uses AVX-512 where the CPU has it.
 size_t encode_block(const int32_t *samples, int count, char *out);

@@ -3,7 +3,8 @@
  *
  *   - the WID2 header line: read_header, write_header;
  *   - the six-bit sample code (CM6): compress_6b_buffer (one character per writer call),
- *     compress_6b_chars (into a caller's buffer), decomp_6b_buffer (a whole data section),
+ *     compress_6b_chars (into a caller's buffer), compress_6b_lines (the same in lines, counting
+ *     the clamped samples), decomp_6b_buffer (a whole data section),
  *     decomp_6b_chars (the code lines of a data section held in memory);
  *   - second differences: diff_2nd, rem_2nd_diff;
  *   - the CHK2 checksum: check_sum.
@@ -85,6 +86,34 @@ WAVECODEC_API int compress_6b_buffer(const int32_t *samples, int count, char_wri
  */
 WAVECODEC_API int compress_6b_chars(const int32_t *samples, int count, char *out,
                                     size_t capacity, size_t *length);
+
+/*
+ * Addition for hosts that write data sections: encodes `count` samples into `out` as
+ * compress_6b_chars does, laid out in lines of `line_width` characters, each ended by one LF, and
+ * counts the samples it clamps. A line ends as soon as it holds `line_width` characters; a
+ * sample's characters may run on into the next line. Never writes more than `capacity` bytes, no
+ * NUL; at most 6 * count characters are needed, plus one LF per `line_width` of them and one more.
+ *   column   null: the text starts a line and ends with a whole line (the last, shorter one gets
+ *            its LF too). Otherwise, to write one section in several calls: on entry the number
+ *            of characters already on the open line (0 <= *column < line_width), on return that
+ *            of the line left open, which has no LF yet; the caller ends it after the last call.
+ *   length   (may be null) receives the bytes written: the characters of whole samples and the
+ *            LF of every line they fill.
+ *   clamped  (may be null) receives how many of the samples written had a magnitude above
+ *            134217727 and were clamped to it.
+ * Returns:
+ *   0   every sample was encoded;
+ *   -1  a sample of -2147483648 stopped the encoding (the samples before it are in `out`, the
+ *       open line not ended), or `samples`/`out` is null with a positive count (nothing written);
+ *   -2  `out` is too small: the whole samples that fit are in `out` (with a null `column`, the
+ *       last line may lack its LF);
+ *   -3  `line_width` is below 1 or `*column` is outside 0 to line_width - 1 (nothing written,
+ *       `*column` untouched).
+ * A count of zero or below writes nothing and returns 0 (or -3). Re-entrant.
+ */
+WAVECODEC_API int compress_6b_lines(const int32_t *samples, int count, int line_width,
+                                    int *column, char *out, size_t capacity, size_t *length,
+                                    int *clamped);
 
 /*
  * Decodes one data section: skips lines up to one beginning "DAT2" or "DAT1", then decodes `count`

@@ -218,3 +218,78 @@ class Cli(TempDirCase):
         self.assertEqual(status, 1)
         self.assertIn('nolib.so', err)
         self.assertNotIn('Traceback', err)
+
+
+class SampleBlocks(TempDirCase):
+    """encode reads sample text and decode prints samples a block at a time: the same samples
+    whatever falls on a block's edge."""
+
+    def setUp(self):
+        TempDirCase.setUp(self)
+        from wavecodec.gse2 import commands
+        self.commands = commands
+        self.saved = (commands.TEXT_BLOCK, commands.FORMAT_BLOCK)
+
+    def tearDown(self):
+        self.commands.TEXT_BLOCK, self.commands.FORMAT_BLOCK = self.saved
+        TempDirCase.tearDown(self)
+
+    def test_text_read_in_blocks(self):
+        import io
+        samples = signal(300) + [-2147483648, 2147483647, 0]
+        text = (' \n'.join(map(str, samples)) + '\r\n\t').encode('ascii')
+        for size in (1, 2, 3, 7, 64, 10 ** 6):
+            self.commands.TEXT_BLOCK = size
+            got = self.commands._text_samples(io.BytesIO(text), 'x')
+            self.assertEqual(list(got), samples, size)
+            got = self.commands._text_samples(io.BytesIO(text.rstrip()), 'x')
+            self.assertEqual(list(got), samples, size)
+            # One per line, the layout read as a JSON list, with words JSON refuses.
+            lines = ('\n'.join(map(str, samples)) + '\n007\n-0\n+5\n').encode('ascii')
+            got = self.commands._text_samples(io.BytesIO(lines), 'x')
+            self.assertEqual(list(got), samples + [7, 0, 5], size)
+        self.commands.TEXT_BLOCK = 4
+        with self.assertRaises(wavecodec.FormatError) as cm:
+            self.commands._text_samples(io.BytesIO(b'1 22 333 4444 55x55 6'), 'in.txt')
+        self.assertIn("in.txt: line 1: '55x55' is not an integer sample", str(cm.exception))
+        for text in (b'1 2147483648', b'1\n-2147483649\n'):
+            with self.assertRaises(wavecodec.FormatError) as cm:
+                self.commands._text_samples(io.BytesIO(text), 'in.txt')
+            self.assertIn('outside the 32-bit range', str(cm.exception))
+        for bad in (b'1e3', b'true', b'1.5', b'--1', b'[2]', b'NaN'):
+            with self.assertRaises(wavecodec.FormatError) as cm:
+                self.commands._text_samples(io.BytesIO(b'1\n' + bad + b'\n3\n'), 'in.txt')
+            self.assertIn("'%s' is not an integer sample" % bad.decode('ascii'),
+                          str(cm.exception))
+
+    def test_samples_printed_in_blocks(self):
+        import io
+        from array import array
+        samples = array('i', signal(100) + [-2147483648])
+        for size in (1, 7, 100, 101, 1000):
+            self.commands.FORMAT_BLOCK = size
+            out = io.BytesIO()
+            self.commands._write_samples(out, samples, 'text')
+            self.assertEqual(out.getvalue(), ('\n'.join(map(str, samples)) + '\n').encode())
+            out = io.BytesIO()
+            self.commands._write_samples(out, samples, 'int32')
+            self.assertEqual(out.getvalue(), struct.pack('<%di' % len(samples), *samples))
+        out = io.BytesIO()
+        self.commands._write_samples(out, array('i'), 'text')
+        self.assertEqual(out.getvalue(), b'')
+
+
+class CommandTable(TempDirCase):
+    def test_each_module_registers_the_commands_listed_for_it(self):
+        # The command line imports a command's module by this table: a name missing from it,
+        # or listed under the wrong module, would make the command unknown.
+        import argparse
+        from importlib import import_module
+        from wavecodec import cli
+        for name, commands in cli.COMMAND_MODULES:
+            parser = argparse.ArgumentParser()
+            import_module(name).register(parser.add_subparsers())
+            self.assertEqual(tuple(parser._subparsers._group_actions[0].choices), commands, name)
+        parser = cli.build_parser('info')
+        self.assertEqual(list(parser._subparsers._group_actions[0].choices),
+                         list(cli.COMMAND_MODULES[0][1]))

@@ -257,17 +257,44 @@ class VerifyMany(TempDirCase):
             self.assertTrue(lines[0].startswith('BAD %s: waveform 1 (ABC BHZ 2024/03/05 '
                                                 '06:07:08.500' % self.files[3]), lines[0])
             self.assertIn('checksum mismatch: the CHK2 line gives 9', lines[0])
-            self.assertEqual(lines[1], '12 waveform(s) in 6 file(s): 1 bad')
+            # Files this small are checked by one process whatever --jobs asks, and it says so.
+            self.assertEqual(lines[1], '12 waveform(s) in 6 file(s): 1 bad%s'
+                             % ('' if jobs == '1' else ' (1 process)'))
         # Without --glob every file counts; a file that is not GSE2.0 is an error line.
         status, out, err = run_cli(['verify', '-j', '2', self.path('archive')])
         self.assertEqual(status, 1)
         self.assertIn('notes.txt: no WID2 line', err)
-        self.assertIn('12 waveform(s) in 7 file(s): 2 bad', out)
+        self.assertIn('12 waveform(s) in 7 file(s): 2 bad (1 process)', out)
         sound = [f for f in self.files if f != self.files[3]]
         status, out, err = run_cli(['verify', '--jobs', '3'] + sound)
         self.assertEqual((status, out.strip(), err), (0, '10 waveform(s) in 5 file(s): all '
-                                                         'sound', ''))
+                                                         'sound (1 process)', ''))
         self.one_usage(['verify', '--jobs', '-1', self.files[0]])
+
+    def test_work_shared_out_when_it_pays(self):
+        from wavecodec.gse2 import verify_many
+        saved = verify_many.MIN_BYTES_PER_PROCESS, verify_many.CHUNK_BYTES
+        size = os.path.getsize(self.files[0])
+        try:
+            # Enough input for two processes, tasks of two files.
+            verify_many.MIN_BYTES_PER_PROCESS = 2 * size
+            verify_many.CHUNK_BYTES = 2 * size
+            self.assertEqual(verify_many.plan(self.files, 4),
+                             (3, [self.files[0:2], self.files[2:4], self.files[4:6]]))
+            self.assertEqual(verify_many.plan(self.files, 2)[0], 2)
+            self.assertEqual(verify_many.plan(self.files[:3], 4)[0], 1)
+            self.assertEqual(verify_many.plan(['-'] + self.files[:1], 4), (1, []))
+            reports = []
+            for jobs in (1, 3):
+                out, err = _Text(), _Text()
+                status = verify_many.run([self.path('archive')], jobs, '*.gse', out, err)
+                reports.append((status, ''.join(out.parts), ''.join(err.parts)))
+        finally:
+            verify_many.MIN_BYTES_PER_PROCESS, verify_many.CHUNK_BYTES = saved
+        # The same faults in the same order, and the processes named.
+        self.assertEqual(reports[1][0], 1)
+        self.assertEqual(reports[1][1], reports[0][1].replace('1 bad\n', '1 bad (3 processes)\n'))
+        self.assertEqual(reports[1][2], '')
         # A folder without files to check is a fault, not silently sound.
         status, out, err = run_cli(['verify', '--glob', '*.msg', self.path('archive')])
         self.assertEqual(status, 1)
@@ -318,3 +345,19 @@ class VerifyMany(TempDirCase):
 
 if __name__ == '__main__':
     unittest.main()
+
+
+class _Text(object):
+    """A text output for both Pythons (io.StringIO refuses str under 2.7)."""
+
+    def __init__(self):
+        self.parts = []
+
+    def write(self, text):
+        self.parts.append(text)
+
+    def flush(self):
+        pass
+
+    def isatty(self):
+        return False

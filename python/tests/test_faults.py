@@ -154,13 +154,13 @@ class WriterValues(TempDirCase):
 
     def test_values_that_do_not_survive_printing(self):
         W = wavecodec.Waveform
-        for fields, name in ((dict(sample_rate=1e-9), 'sample_rate'),
+        for fields, name in ((dict(sample_rate=-1e-9), 'sample_rate'),
                              (dict(sample_rate=float('inf')), 'sample_rate'),
                              (dict(sample_rate=float('nan')), 'sample_rate'),
                              (dict(day=30, month=2), 'day'), (dict(day=31, month=4), 'day'),
                              (dict(calibration=float('inf')), 'calibration'),
-                             (dict(calibration=1e100), 'calibration'),
-                             (dict(vertical_angle=180.0), 'vertical_angle'),
+                             (dict(calibration=float('nan')), 'calibration'),
+                             (dict(vertical_angle=-1e300), 'vertical_angle'),
                              (dict(station=u'\xc5SA'), 'station'),
                              (dict(instrument_type='GS-13XX'), 'instrument_type'),
                              (dict(channel=' HZ'), 'channel')):

@@ -94,7 +94,7 @@ class Stations(TempDirCase):
         self.assertEqual(wavecodec.read(data)[0].sta2, sta2)
         for bad, field in ((dict(latitude=float('nan')), 'latitude'),
                            (dict(network='TOOLONGNETWORK'), 'network'),
-                           (dict(elevation=123456.0), 'elevation'), (dict(lat=1.0), 'lat')):
+                           (dict(elevation=-1e300), 'elevation'), (dict(lat=1.0), 'lat')):
             with self.assertRaises(wavecodec.FormatError) as cm:
                 wavecodec.write(self.path('x.gse'), [wavecodec.Waveform(header(), [1],
                                                                         sta2=bad)])

@@ -130,8 +130,8 @@ class Conversions(Commands):
         path = self.write_bytes('two.mseed', b''.join(parts))
         out = self.ok('mseed-to-gse2', path, '-o', self.path('two.gse'))
         self.assertIn('2 location codes not kept (GSE2 has no field for them); 1 sample rates '
-                      "written to GSE2's six decimals, not exactly", out)
-        self.assertIn(b'    0.333333 ', self.read_bytes('two.gse'))
+                      "written to the 11 columns of GSE2's rate, not exactly", out)
+        self.assertIn(b' .3333333333 ', self.read_bytes('two.gse'))
 
 
 class WithoutTheLibrary(Commands):

@@ -1,4 +1,5 @@
 """Writing and reading back: CM6 and INT, extremes, clamping, sizes, several waveforms."""
+import ctypes
 import os
 from array import array
 
@@ -72,6 +73,27 @@ class RoundTrip(TempDirCase):
                          b'WID2 2024/03/05 06:07:08.500 XY    BHZ      CM6        1   40.000000 '
                          b'2.0000e+00   1.000         -1.0 -1.0')
 
+    def test_cm6_lines_are_the_encoders_characters_cut_at_80(self):
+        # Zeros are one character each: 80 and 160 fill lines exactly, 81 and 159 do not. Longer
+        # waveforms come before shorter ones, so text left over from one would show in the next.
+        lib = wavecodec.load_wavecodec()
+        lengths = (1000, 160, 81, 80, 79, 159, 1, 0)
+        waves = [wavecodec.Waveform(header(channel='C%02d' % k), [0] * n if k % 2 else
+                                    signal(n, seed=k + 1))
+                 for k, n in enumerate(lengths)]
+        data = self.gse('l.gse', waves)
+        sections = data.split(b'DAT2\n')[1:]
+        for wave, section in zip(waves, sections):
+            diffs = array('i', wave.samples)
+            lib.diff_2nd(diffs.buffer_info()[0], len(diffs), 0)
+            out = ctypes.create_string_buffer(6 * len(diffs) + 1)
+            length = ctypes.c_size_t(0)
+            lib.compress_6b_chars(diffs.buffer_info()[0], len(diffs), out, len(out),
+                                  ctypes.byref(length))
+            chars = out.raw[:length.value]
+            lines = b''.join(chars[i:i + 80] + b'\n' for i in range(0, len(chars), 80))
+            self.assertEqual(section[:section.index(b'CHK2 ')], lines, len(wave.samples))
+
     def test_several_waveforms(self):
         waves = [wavecodec.Waveform(header(channel=c), signal(n, seed=n))
                  for c, n in (('BHZ', 100), ('BHN', 0), ('BHE', 1), ('HHZ', 777))]
@@ -111,6 +133,84 @@ class Clamping(TempDirCase):
         self.assertEqual(list(wavecodec.read(self.path('i.gse'))[0].samples), [INT32_MIN, 0])
 
 
+class BlockWrites(TempDirCase):
+    """Long CM6 waveforms are written a block of samples at a time: the same text as one piece,
+    whatever falls on a block's edge."""
+
+    def setUp(self):
+        TempDirCase.setUp(self)
+        from wavecodec.gse2 import writer
+        self.writer = writer
+        self.saved = writer.BLOCK
+
+    def tearDown(self):
+        self.writer.BLOCK = self.saved
+        TempDirCase.tearDown(self)
+
+    def both(self, waves, **options):
+        self.writer.BLOCK = 10 ** 9
+        whole = self.writer.to_bytes(waves, **options)
+        self.writer.BLOCK = 97
+        pieces = list(self.writer.to_chunks(waves, **options))
+        return whole, pieces
+
+    def test_blocks_give_the_text_of_one_piece(self):
+        for n in (98, 194, 195, 1000, 2003):
+            waves = [wavecodec.Waveform(header(), signal(n, seed=n)),
+                     wavecodec.Waveform(header(channel='BHN'), [7] * n, sta2={'network': 'NT'})]
+            whole, pieces = self.both(waves)
+            self.assertGreater(len(pieces), 2 * (n // 97))
+            self.assertEqual(b''.join(pieces), whole, n)
+        wavecodec.write(self.path('b.gse'), waves)
+        self.assertEqual([list(w.samples) for w in wavecodec.read(self.path('b.gse'))],
+                         [list(w.samples) for w in waves])
+
+    def test_out_of_range_in_a_later_block(self):
+        samples = signal(1000)
+        samples[700] = CM6_MAX * 4
+        waves = [wavecodec.Waveform(header(), samples)]
+        whole, pieces = self.both(waves, clamp=True)
+        self.assertEqual(b''.join(pieces), whole)
+        self.writer.BLOCK = 97
+        with self.assertRaises(wavecodec.FormatError) as cm:
+            wavecodec.write(self.path('x.gse'), waves)
+        self.assertIn('at sample 702 is outside the CM6 range', str(cm.exception))
+        self.assertEqual(self.leftovers(), [])
+
+
+class QuickHeaderChecks(TempDirCase):
+    """complete() passes the usual values through quick tests before its field-by-field
+    checks: with or without them, every header gives the same result or the same message."""
+
+    def test_same_verdict_with_and_without_the_quick_tests(self):
+        from wavecodec.compat import PY2
+        from wavecodec.gse2 import header as hdr
+        odd = [dict(station=s) for s in ('', 'ABCDE', 'ABCDEF', ' AB', 'A B', 'A\x00B', 'A\tB',
+                                         u'\xc4B', 5, None, 'AB~', 'AB\x7f')]
+        odd += [dict(instrument_type=v) for v in ('STS-2', 'STS-2X', 'GS 13')]
+        odd += [dict(year=v) for v in (2024.0, True, '2024', 10 ** 30, -1)]
+        odd += [dict(second=v) for v in (59.9999, 1, float('nan'), float('inf'), -0.0, '1')]
+        odd += [dict(sample_rate=v) for v in (1e-7, 1e7, 9999.9999995, 12345, 10 ** 400,
+                                              float('-inf'), False)]
+        odd += [dict(calibration=v) for v in (1e100, -1e-100, 0, 99999999, 1.5e307)]
+        odd += [dict(vertical_angle=v, horizontal_angle=w)
+                for v, w in ((99.9, 999.9), (-99.9, -999.9), (100.0, 1000.0))]
+        if PY2:
+            odd += [dict(station=b'\xc4B'), dict(channel=u'BHZ'), dict(year=long(2024))]  # noqa
+        quick = hdr._usual_values
+        for fields in odd:
+            verdicts = []
+            for fast in (quick, lambda full: False):
+                hdr._usual_values = fast
+                try:
+                    verdicts.append(('ok', hdr.complete(header(**fields))))
+                except wavecodec.FormatError as e:
+                    verdicts.append(('refused', str(e)))
+                finally:
+                    hdr._usual_values = quick
+            self.assertEqual(verdicts[0], verdicts[1], fields)
+
+
 class BadWrites(TempDirCase):
     def check_refused(self, waves, text, **options):
         with self.assertRaises(wavecodec.FormatError) as cm:
@@ -121,11 +221,11 @@ class BadWrites(TempDirCase):
     def test_bad_headers(self):
         W = wavecodec.Waveform
         self.check_refused([W(header(station='TOOLONG'), [1])], 'station')
-        self.check_refused([W(header(sample_rate=12345.0), [1])], 'sample_rate')
+        self.check_refused([W(header(sample_rate=float('inf')), [1])], 'sample_rate')
         self.check_refused([W(header(sample_rate=0.0), [1])], 'sample_rate')
         self.check_refused([W(header(month=13), [1])], 'month')
         self.check_refused([W(header(second=60.0), [1])], 'second')
-        self.check_refused([W(header(calibration=-1.0), [1])], 'calibration')
+        self.check_refused([W(header(calibration=float('nan')), [1])], 'calibration')
         self.check_refused([W(header(chanel='BHZ'), [1])], 'chanel')
         self.check_refused([W(header(station='A\nB'), [1])], 'station')
         h = header()

@@ -1,16 +1,24 @@
 """The output layer: what a write does to links, FIFOs, folders, permissions and failures."""
 import errno
+import fcntl
 import os
 import signal
 import stat
 import subprocess
 import sys
 import threading
+import time
 import unittest
 
 from .helpers import PYTHON_DIR, TempDirCase, header, signal as seismogram, wavecodec
-from wavecodec import safeio
+from wavecodec import fileops, output_strategies
 from wavecodec.safeio import SameFileError, open_output, write_bytes
+
+
+def cli_env():
+    env = dict(os.environ)
+    env['PYTHONPATH'] = PYTHON_DIR + os.pathsep + env.get('PYTHONPATH', '')
+    return env
 
 
 class Targets(TempDirCase):
@@ -29,6 +37,39 @@ class Targets(TempDirCase):
         write_bytes(self.path('dangling'), b'new')
         self.assertTrue(os.path.islink(self.path('dangling')))
         self.assertEqual(self.read_bytes('made.bin'), b'new')
+
+    def test_path_like_names_and_descriptors(self):
+        class Named(object):
+            def __init__(self, name):
+                self.name = name
+
+            def __fspath__(self):
+                return self.name
+        wavecodec.write(Named(self.path('a.gse')), [self.wave])
+        self.assertEqual(list(wavecodec.read(self.path('a.gse'))[0].samples),
+                         list(self.wave.samples))
+        write_bytes(self.path('b.bin').encode('ascii'), b'bytes name')
+        self.assertEqual(self.read_bytes('b.bin'), b'bytes name')
+        # A descriptor is written at its position and stays open.
+        fd = os.open(self.path('c.gse'), os.O_WRONLY | os.O_CREAT, 0o644)
+        try:
+            os.write(fd, b'before\n')
+            wavecodec.write(fd, [self.wave])
+            os.write(fd, b'after\n')
+        finally:
+            os.close(fd)
+        data = self.read_bytes('c.gse')
+        self.assertEqual(data, b'before\n' + self.gse('d.gse', [self.wave]) + b'after\n')
+        with self.assertRaises(EnvironmentError) as caught:
+            write_bytes(fd, b'closed')
+        self.assertEqual((caught.exception.errno, caught.exception.filename),
+                         (errno.EBADF, 'file descriptor %d' % fd))
+        for bad in (2.5, [self.path('x')], True):
+            with self.assertRaises(TypeError) as caught:
+                write_bytes(bad, b'x')
+            self.assertIn('not %s' % type(bad).__name__, str(caught.exception))
+            self.assertRaises(TypeError, wavecodec.write, bad, [self.wave])
+        self.assertEqual(self.leftovers(), ['a.gse', 'b.bin', 'c.gse', 'd.gse'])
 
     def test_permissions_kept_and_new_files_follow_umask(self):
         target = self.write_bytes('p.bin', b'old')
@@ -182,17 +223,17 @@ class Failures(TempDirCase):
         self.assertUntouched()
 
     def test_interrupt_waits_for_an_in_place_copy(self):
-        real_copy = safeio._copy
+        real_copy = fileops.copy
 
         def interrupted_copy(source, target):
             os.kill(os.getpid(), signal.SIGINT)
             return real_copy(source, target)
-        safeio._copy = interrupted_copy
+        fileops.copy = interrupted_copy
         try:
             with self.assertRaises(KeyboardInterrupt):
                 write_bytes(self.target, b'complete new content\n')
         finally:
-            safeio._copy = real_copy
+            fileops.copy = real_copy
         self.assertEqual(self.read_bytes('twin.gse'), b'complete new content\n')
         self.assertEqual(self.leftovers(), ['out.gse', 'twin.gse'])
 
@@ -203,18 +244,168 @@ class Failures(TempDirCase):
         def failing_rename(source, target):
             seen.append(source)
             raise OSError(errno.EXDEV, os.strerror(errno.EXDEV), source)
-        saved = safeio.replace_file
-        safeio.replace_file = failing_rename
+        saved = output_strategies.replace_file
+        output_strategies.replace_file = failing_rename
         try:
             with self.assertRaises(EnvironmentError) as caught:
                 write_bytes(single, b'new')
         finally:
-            safeio.replace_file = saved
+            output_strategies.replace_file = saved
         self.assertTrue(seen[0].endswith('.part'))
         self.assertEqual(caught.exception.filename, single)
         self.assertNotIn('.part', str(caught.exception))
         self.assertEqual(self.read_bytes('single.gse'), b'old')
         self.assertUntouched(['single.gse'])
+
+
+class InPlaceOverwrite(TempDirCase):
+    """A file overwritten in place (hard links) on a nearly full disk and by two writers."""
+
+    def setUp(self):
+        TempDirCase.setUp(self)
+        self.mount = None
+
+    def tearDown(self):
+        if self.mount is not None:
+            subprocess.call(['umount', self.mount])
+        TempDirCase.tearDown(self)
+
+    def small_disk(self, size):
+        """A tmpfs of `size` bytes mounted in the test's folder (needs root)."""
+        folder = self.path('disk')
+        os.mkdir(folder)
+        with open(os.devnull, 'wb') as quiet:
+            status = subprocess.call(['mount', '-t', 'tmpfs', '-o', 'size=%d' % size, 'tmpfs',
+                                      folder], stdout=quiet, stderr=quiet)
+        if status != 0:
+            self.skipTest('cannot mount a tmpfs here (needs root)')
+        self.mount = folder
+        return folder
+
+    def fill(self, folder, leave):
+        """Fills the file system of `folder` until `leave` bytes are free."""
+        st = os.statvfs(folder)
+        with open(os.path.join(folder, 'filler'), 'wb') as f:
+            f.write(b'\0' * (st.f_bavail * st.f_frsize - leave))
+
+    def assertContent(self, path, data):
+        with open(path, 'rb') as f:
+            got = f.read()
+        self.assertTrue(got == data, '%s holds %d bytes beginning %r, not the %d expected'
+                        % (path, len(got), got[:20], len(data)))
+
+    def test_full_disk_keeps_the_old_file(self):
+        folder = self.small_disk(2 << 20)
+        target = os.path.join(folder, 'out.bin')
+        old = b'old content\n' * 8000
+        with open(target, 'wb') as f:
+            f.write(old)
+        os.link(target, os.path.join(folder, 'twin.bin'))
+        new = b'N' * (600 << 10)
+        # Room to stage the new data beside the target, but not to grow the target to it.
+        self.fill(folder, len(new) + (len(new) - len(old)) // 2)
+        real = fileops._posix_fallocate
+
+        def unsupported(fd, offset, length):
+            raise OSError(errno.EOPNOTSUPP, os.strerror(errno.EOPNOTSUPP))
+        # Reserved by the system, and by writing zeros where the system cannot reserve.
+        for fallocate in (real, unsupported):
+            fileops._posix_fallocate = fallocate
+            try:
+                with self.assertRaises(EnvironmentError) as caught:
+                    write_bytes(target, new)
+            finally:
+                fileops._posix_fallocate = real
+            self.assertEqual((caught.exception.errno, caught.exception.filename),
+                             (errno.ENOSPC, target))
+            for name in ('out.bin', 'twin.bin'):
+                self.assertContent(os.path.join(folder, name), old)
+            self.assertEqual(sorted(os.listdir(folder)), ['filler', 'out.bin', 'twin.bin'])
+        # With room, the same write goes through.
+        os.unlink(os.path.join(folder, 'filler'))
+        write_bytes(target, new)
+        self.assertContent(os.path.join(folder, 'twin.bin'), new)
+
+    def test_a_second_writer_waits_for_the_first(self):
+        target = self.write_bytes('out.gse', b'old\n')
+        os.link(target, self.path('twin.gse'))
+        code = 'import sys\nfrom wavecodec.safeio import write_bytes\n' \
+               'write_bytes(sys.argv[1], b"second writer\\n")\n'
+        with open(target, 'r+b') as first:
+            fcntl.lockf(first, fcntl.LOCK_EX)
+            second = subprocess.Popen([sys.executable, '-c', code, target], env=cli_env())
+            waiting = False
+            while second.poll() is None and not waiting:
+                with open('/proc/locks') as locks:
+                    waiting = any('->' in line and str(second.pid) in line.split()
+                                  for line in locks)
+                time.sleep(0.01)
+            self.assertTrue(waiting, 'the second writer did not wait for the lock')
+            # Read through the locked file: closing another descriptor would drop the lock.
+            self.assertEqual(first.read(), b'old\n')
+            first.seek(0)
+            first.write(b'first writer, a longer line\n')
+            first.flush()
+            fcntl.lockf(first, fcntl.LOCK_UN)
+        self.assertEqual(second.wait(), 0)
+        self.assertEqual(self.read_bytes('twin.gse'), b'second writer\n')
+
+
+class Unprivileged(TempDirCase):
+    """Folders and files a user without root's rights cannot write. Run as root, the writer runs
+    as user nobody (setpriv), keeping only the right to read and search folders so that the
+    interpreter and the checkout stay reachable."""
+
+    def run_writer(self, targets):
+        """Writes b'new' to each of `targets` in another process; its lines, 'ok' or
+        'errno|filename|message' per target."""
+        code = ('import sys\nfrom wavecodec.safeio import write_bytes\n'
+                'for target in sys.argv[1:]:\n'
+                '    try:\n'
+                '        write_bytes(target, b"new")\n'
+                '        print("ok")\n'
+                '    except EnvironmentError as e:\n'
+                '        print("%s|%s|%s" % (e.errno, e.filename, e))\n')
+        command = [sys.executable, '-c', code]
+        if os.geteuid() == 0:
+            # os.access checks without that right: the test's folder must be searchable.
+            os.chmod(self.dir, 0o711)
+            command = ['setpriv', '--reuid=65534', '--regid=65534', '--clear-groups',
+                       '--inh-caps=+dac_read_search', '--ambient-caps=+dac_read_search'] + command
+        try:
+            p = subprocess.Popen(command + list(targets), env=cli_env(), stdout=subprocess.PIPE,
+                                 stderr=subprocess.PIPE)
+        except OSError:
+            self.skipTest('setpriv is not installed')
+        out, err = p.communicate()
+        if p.returncode != 0:
+            self.skipTest('cannot run as an unprivileged user here: %s' % err.decode('latin-1'))
+        return out.decode('utf-8').splitlines()
+
+    def test_read_only_folder_names_the_target(self):
+        folder = self.path('ro')
+        os.mkdir(folder)
+        open_file, locked, new = (os.path.join(folder, n) for n in ('open', 'locked', 'new'))
+        for path, mode in ((open_file, 0o666), (locked, 0o444)):
+            with open(path, 'wb') as f:
+                f.write(b'old')
+            os.chmod(path, mode)
+        os.chmod(folder, 0o555)
+        try:
+            lines = self.run_writer([new, locked, open_file])
+        finally:
+            os.chmod(folder, 0o755)
+        self.assertEqual(len(lines), 3, lines)
+        for line, target in zip(lines, (new, locked)):
+            code, filename, message = line.split('|')
+            self.assertEqual((int(code), filename), (errno.EACCES, target))
+            self.assertNotIn('.part', message)
+        # A writable file in the folder is overwritten in place.
+        self.assertEqual(lines[2], 'ok')
+        self.assertEqual(sorted(os.listdir(folder)), ['locked', 'open'])
+        for path, data in ((locked, b'old'), (open_file, b'new')):
+            with open(path, 'rb') as f:
+                self.assertEqual(f.read(), data)
 
 
 if __name__ == '__main__':

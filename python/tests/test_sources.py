@@ -39,6 +39,31 @@ class Sources(TempDirCase):
                 with self.assertRaises(TypeError):
                     wavecodec.read(f)
 
+    def test_search_agrees_with_bytes_find_across_its_near_part(self):
+        # The searches look at the first bytes of a range in Python and the rest through libc:
+        # a needle at, across and past that edge, in bytes, bytearray and mmap sources.
+        import mmap
+        from wavecodec.gse2 import source as src
+        edge = src.SHORT_SEARCH
+        for at in (0, 7, edge - 6, edge - 5, edge - 4, edge, edge + 1, 3 * edge, -1):
+            data = bytearray(b'x' * (4 * edge))
+            if at >= 0:
+                data[at:at + 5] = b'\nCHK2'
+            data = bytes(data)
+            with open(self.path('m.bin'), 'wb') as f:
+                f.write(data)
+            with open(self.path('m.bin'), 'r+b') as f:
+                mapped = mmap.mmap(f.fileno(), 0)
+                for held in (data, bytearray(data), mapped):
+                    source = src.Source(held, 'x')
+                    for start in (0, 3, edge - 10):
+                        for end in (len(data), 2 * edge, edge + 2, start + 4):
+                            self.assertEqual(source.find(b'\nCHK2', start, end),
+                                             data.find(b'\nCHK2', start, end),
+                                             (at, type(held), start, end))
+                source = None
+                mapped.close()
+
     def test_pipe_and_fifo_read_normally(self):
         # A pipe reports no size: the declared counts are judged by the bytes read.
         read_end, write_end = os.pipe()

@@ -13,24 +13,32 @@ import os
 import signal
 import sys
 
-from . import __version__, ibm_commands
+from importlib import import_module
+
+from . import __version__
 from .commandline import PROG, Parser, UsageError, print_error
 from .errors import LibraryNotFoundError, WaveformError
-from .gse2 import commands as gse2_commands
-from .mseed import commands as mseed_commands
-from .segy import commands as segy_commands
 
-# Each module adds its commands to the parser with register(subparsers).
-COMMAND_MODULES = (gse2_commands, ibm_commands, segy_commands, mseed_commands)
+# Each module adds its commands to the parser with register(subparsers); the names it adds are
+# listed here, so that a command imports its own module only (a GSE2 command never loads the
+# SEG-Y package, for instance). Every module is loaded for help, usage errors and unknown names.
+COMMAND_MODULES = (
+    ('wavecodec.gse2.commands', ('info', 'verify', 'decode', 'encode', 'plot')),
+    ('wavecodec.ibm_commands', ('ibm2ieee',)),
+    ('wavecodec.segy.commands', ('segy-info', 'segy-convert', 'segy-plot')),
+    ('wavecodec.mseed.commands', ('gse2-to-mseed', 'mseed-to-gse2')),
+)
 
 
-def build_parser():
+def build_parser(command=None):
+    """The parser of every command, or of only the module that has `command`."""
     p = Parser(prog=PROG, description='GSE2.0 waveform files (CM6 and INT), IBM floats, '
                'SEG-Y/SU files and miniSEED conversion.')
     p.add_argument('--version', action='version', version='%s %s' % (PROG, __version__))
     sub = p.add_subparsers(dest='command', metavar='COMMAND')
-    for module in COMMAND_MODULES:
-        module.register(sub)
+    chosen = [name for name, commands in COMMAND_MODULES if command in commands]
+    for name in chosen or [name for name, _ in COMMAND_MODULES]:
+        import_module(name).register(sub)
     return p
 
 
@@ -52,6 +60,21 @@ def _quiet_broken_pipe():
         pass
 
 
+def _stdout_open():
+    """False when the process was started with standard output closed (`>&-`)."""
+    if sys.stdout is None:
+        return False
+    try:
+        fd = sys.stdout.fileno()
+    except (OSError, IOError, ValueError, AttributeError):
+        return True  # an object standing in for it (a test's buffer)
+    try:
+        os.fstat(fd)
+    except (OSError, IOError):
+        return False
+    return True
+
+
 def _terminated(signum, frame):
     # Unwinds like Ctrl-C, so that every output staged so far is removed.
     raise SystemExit(128 + signum)
@@ -63,12 +86,16 @@ def main(argv=None):
             signal.signal(signal.SIGTERM, _terminated)
     except ValueError:  # not the main thread: signals stay as they are
         pass
-    parser = build_parser()
     argv = sys.argv[1:] if argv is None else list(argv)
+    parser = build_parser(argv[0] if argv else None)
     try:
         args = parser.parse_args(argv) if argv else None
         if getattr(args, 'run', None) is None:
             raise UsageError('no command given (commands: %s)' % ', '.join(_names(parser)))
+        if not _stdout_open():
+            print_error(IOError(errno.EBADF, 'is closed; every command reports there',
+                                'standard output'))
+            return 1
         return args.run(args)
     except UsageError as e:
         print('%s: usage error: %s (see %s --help)' % (PROG, e, PROG), file=sys.stderr)

@@ -46,6 +46,19 @@ def to_bytes(text):
     return text.encode('latin-1')
 
 
+def fspath(path):
+    """os.fspath under both interpreters: a str, bytes or unicode name as given, a path-like
+    object's own name (its __fspath__); TypeError for anything else."""
+    if isinstance(path, string_types + (bytes,)):
+        return path
+    method = getattr(type(path), '__fspath__', None)
+    name = method(path) if method is not None else None
+    if not isinstance(name, string_types + (bytes,)):
+        raise TypeError('expected a file name or path-like object, not %s'
+                        % type(path).__name__)
+    return name
+
+
 def fs_path(path):
     """A file name as bytes for libc's fopen."""
     if isinstance(path, bytes):

@@ -53,7 +53,8 @@ CHAR_WRITER = ctypes.CFUNCTYPE(ctypes.c_int, ctypes.c_int)
 # ctypes from converting (and freeing) a Python string.
 LINE_READER = ctypes.CFUNCTYPE(ctypes.c_void_p, ctypes.c_void_p, ctypes.c_void_p)
 
-_c_int_p = ctypes.POINTER(ctypes.c_int32)
+# Sample arrays (int32_t *) are passed as addresses (see int_pointer).
+_c_int_p = ctypes.c_void_p
 
 
 def _declare_wavecodec(lib):
@@ -62,6 +63,11 @@ def _declare_wavecodec(lib):
     lib.compress_6b_chars.argtypes = [_c_int_p, ctypes.c_int, ctypes.c_void_p, ctypes.c_size_t,
                                       ctypes.POINTER(ctypes.c_size_t)]
     lib.compress_6b_chars.restype = ctypes.c_int
+    lib.compress_6b_lines.argtypes = [_c_int_p, ctypes.c_int, ctypes.c_int,
+                                      ctypes.POINTER(ctypes.c_int), ctypes.c_void_p,
+                                      ctypes.c_size_t, ctypes.POINTER(ctypes.c_size_t),
+                                      ctypes.POINTER(ctypes.c_int)]
+    lib.compress_6b_lines.restype = ctypes.c_int
     lib.decomp_6b_buffer.argtypes = [ctypes.c_int, _c_int_p, LINE_READER, ctypes.c_void_p]
     lib.decomp_6b_buffer.restype = ctypes.c_int
     lib.decomp_6b_chars.argtypes = [ctypes.c_void_p, ctypes.c_size_t, ctypes.c_int, _c_int_p,
@@ -245,5 +251,7 @@ def libc():
 
 
 def int_pointer(a):
-    """A C int32_t pointer to the storage of array('i') `a` (valid while `a` is not resized)."""
-    return ctypes.cast(a.buffer_info()[0], _c_int_p)
+    """The address of the storage of array('i') `a` (valid while `a` is not resized), for the
+    int32_t pointer parameters, which are declared void pointers: an address passes straight
+    through, where making a ctypes pointer object would cost more than most calls."""
+    return a.buffer_info()[0]

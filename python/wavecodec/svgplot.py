@@ -4,6 +4,12 @@ envelope as every sample would)."""
 import math
 
 
+def escape(text):
+    """`text` with the characters that XML text cannot hold as they are (&, <, >) as entities.
+    (xml.sax.saxutils would do the same but pulls in urllib and http at import.)"""
+    return text.replace('&', '&amp;').replace('<', '&lt;').replace('>', '&gt;')
+
+
 def nice_ticks(low, high, target=6):
     """Round tick values covering [low, high]: steps of 1, 2 or 5 times a power of ten."""
     if not high > low:

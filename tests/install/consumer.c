@@ -65,6 +65,26 @@ int main(void) {
         return fail("compress_6b_buffer failed");
     }
     text[text_length] = '\0';
+    {
+        /* The same characters in lines of four, each ended by a LF, the last one too. */
+        char lines[64];
+        char expected[64];
+        size_t lines_length = 0;
+        size_t at = 0;
+        size_t k = 0;
+        int clamped = -1;
+        for (at = 0; at < text_length; ++at) {
+            expected[k++] = text[at];
+            if ((at + 1) % 4 == 0 || at + 1 == text_length) {
+                expected[k++] = '\n';
+            }
+        }
+        if (compress_6b_lines(work, COUNT, 4, NULL, lines, sizeof lines, &lines_length,
+                              &clamped) != 0 ||
+            lines_length != k || memcmp(lines, expected, k) != 0 || clamped != 0) {
+            return fail("compress_6b_lines did not lay the code out in lines of four");
+        }
+    }
     snprintf(section, sizeof section, "DAT2\n%s\nCHK2 %d\n", text,
              check_sum(series, COUNT, 0));
     if (decomp_6b_buffer(COUNT, decoded, next_line, &cursor) != COUNT) {

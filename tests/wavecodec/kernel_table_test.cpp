@@ -192,6 +192,15 @@ TEST_P(EncodeBlockKernel, PublicEncodersMatchModelForEveryLength) {
             writer_sink().clear();
             ASSERT_EQ(compress_6b_buffer(v, count, collect), 0);
             ASSERT_EQ(writer_sink(), want) << "count " << count;
+            std::string lines(want.size() + want.size() / 80 + 64, '#');
+            ASSERT_EQ(compress_6b_lines(v, count, 80, nullptr, lines.data(), lines.size(),
+                                        &length, nullptr),
+                      0);
+            std::string want_lines;
+            for (size_t at = 0; at < want.size(); at += 80) {
+                want_lines += want.substr(at, 80) + "\n";
+            }
+            ASSERT_EQ(lines.substr(0, length), want_lines) << "count " << count;
         }
     }
     const std::vector<int32_t> large = mixed_values(200003, 4);

@@ -1,25 +1,38 @@
 """The GSE2 commands of the wavecodec command line: info, verify, decode, encode and plot.
 
 Argument parsing and printing only; the work is done by the gse2 package. Errors reach the
-command line's main(), which prints one line and exits non-zero.
+command line's main(), which prints one line and exits non-zero. Modules only some commands use
+(plot, verify_many with multiprocessing) are imported by those commands.
 """
 from __future__ import print_function
 
+import json
 import os
 import re
 import sys
+from array import array
 
-from . import plot
-from ..commandline import (STDIO, UsageError, display, done, one_stdin, print_error, read_bytes,
-                           reader_input)
+from ..commandline import (STDIO, UsageError, check_input, display, done, one_stdin, print_error,
+                           read_bytes, reader_input, stdin)
 from ..compat import array_from_bytes, array_to_bytes, native_str
 from ..errors import FormatError, LibraryNotFoundError, WaveformError
-from ..safeio import check_output, write_bytes
-from . import verify_many
+from ..safeio import check_output, open_output, write_bytes
 from .header import complete, describe
 from .reader import read
-from .waveform import Waveform
-from .writer import write
+from .waveform import INT32_MAX, INT32_MIN, Waveform
+from .writer import to_chunks
+
+
+# Bytes of sample text read at a time, and samples printed at a time.
+TEXT_BLOCK = 1 << 22
+FORMAT_BLOCK = 1 << 16
+# The white space of bytes.split(), and the characters of integers one per line.
+_WHITE = (b' ', b'\t', b'\n', b'\r', b'\x0b', b'\x0c')
+_DIGITS_SIGN_LF = b'0123456789-\n'
+
+
+LENIENT_HELP = ('read past faulty waveforms: the sound ones are used, each faulty one is '
+                'reported and none is written; the exit status is 1 when one was faulty')
 
 
 def _read(path, **options):
@@ -36,14 +49,6 @@ def _start_time(text):
         raise UsageError('bad --start %r: expected YYYY-MM-DDTHH:MM:SS.fff' % text)
     y, mo, d, h, mi, s = m.groups()
     return (int(y), int(mo), int(d), int(h or 0), int(mi or 0), float(s or 0.0))
-
-
-
-
-
-
-
-
 
 
 def _numbered(path, index):
@@ -79,6 +84,23 @@ def _coordinate(sta2, name):
     return '-' if value is None else '%.5f' % value
 
 
+def _as_written(value):
+    """A number read from a header as written (the shortest text of the float; no '.0')."""
+    if value is None:
+        return '-'
+    text = repr(float(value))
+    return text[:-2] if text.endswith('.0') else text
+
+
+def _count(wave):
+    """The SAMPLES column: those decoded; the count the WID2 line declares when the data were
+    not decoded, or not all of them."""
+    declared = wave.header.get('sample_count')
+    if declared is None:
+        return '-'
+    return str(declared if wave.headers_only or wave.error is not None else len(wave.samples))
+
+
 def cmd_info(args):
     """One row per waveform from the headers (data sections passed over undecoded); with
     --verify the data are decoded and checked too. Faulty rows end with the reason."""
@@ -101,8 +123,7 @@ def cmd_info(args):
             sta2 = w.sta2 or {}
             rows.append((display(path), h.get('station') or '-', sta2.get('network') or '-',
                          h.get('channel') or '-', _iso(w.start),
-                         '%g' % h['sample_rate'] if h.get('sample_rate') is not None else '-',
-                         str(w.npts if h.get('sample_count') is not None else '-'),
+                         _as_written(h.get('sample_rate')), _count(w),
                          h.get('data_format') or '-', _coordinate(sta2, 'latitude'),
                          _coordinate(sta2, 'longitude'),
                          _status(w) if args.verify or w.error else 'unverified'))
@@ -122,6 +143,7 @@ def cmd_verify(args):
         raise UsageError('--jobs %d: give 1 or more (0: one per processor)' % args.jobs)
     jobs = args.jobs or _processors()
     sys.stdout.flush()
+    from . import verify_many  # here: it brings multiprocessing
     return verify_many.run(args.files, jobs, args.glob)
 
 
@@ -133,19 +155,34 @@ def _processors():
         return 1
 
 
-def _sample_bytes(samples, fmt):
-    if fmt == 'text':
-        return ('\n'.join(map(str, samples)) + ('\n' if len(samples) else '')).encode('ascii')
-    out = array_from_bytes('i', array_to_bytes(samples))
-    if sys.byteorder == 'big':
-        out.byteswap()
-    return array_to_bytes(out)
+def _write_samples(f, samples, fmt):
+    """Writes `samples` to file object `f` as text (one per line) or little-endian int32, a
+    block at a time: the whole output is never held in memory."""
+    for start in range(0, len(samples), FORMAT_BLOCK):
+        block = samples[start:start + FORMAT_BLOCK]
+        if fmt == 'text':
+            f.write((b'%d\n' * len(block)) % tuple(block))
+            continue
+        if sys.byteorder == 'big':
+            block.byteswap()
+        f.write(array_to_bytes(block))
+
+
+def _sound(waves, lenient):
+    """The waveforms to use: all of them when reading was strict; with --lenient the sound
+    ones, each faulty one reported on standard error. (waveforms, True when one was faulty)"""
+    if not lenient:
+        return waves, False
+    faulty = [w for w in waves if w.error is not None]
+    for w in faulty:
+        print_error(FormatError(w.error))
+    return [w for w in waves if w.error is None], bool(faulty)
 
 
 def cmd_decode(args):
     inputs = [args.file]
     check_output(args.output, inputs)
-    waves = _read(args.file)
+    waves = _read(args.file, strict=not args.lenient)
     if args.waveform is not None:
         if not 1 <= args.waveform <= len(waves):
             raise UsageError('--waveform %d: %s holds waveforms 1 to %d'
@@ -156,19 +193,25 @@ def cmd_decode(args):
                          'standard output' % (display(args.file), len(waves)))
     targets = [args.output] if len(waves) == 1 else \
         [_numbered(args.output, k) for k in range(1, len(waves) + 1)]
+    sound, faulty = _sound(waves, args.lenient)
+    targets = [t for t, w in zip(targets, waves) if w in sound]
+    waves = sound
     # Every output is checked before the first is written.
     for target in targets:
         check_output(target, inputs)
     for target, w in zip(targets, waves):
-        write_bytes(target, _sample_bytes(w.samples, args.format), inputs)
+        with open_output(target, inputs) as f:
+            _write_samples(f, w.samples, args.format)
         done(target, '%s, %d samples' % (describe(w.header), len(w.samples)))
-    return 0
+    return 1 if faulty else 0
 
 
 def _parse_samples(path, fmt):
-    data = read_bytes(path)
-    path = display(path)
+    """The samples of input `path` as array('i'): raw little-endian int32, or integers
+    separated by white space, read TEXT_BLOCK bytes at a time."""
     if fmt == 'int32':
+        data = read_bytes(path)
+        path = display(path)
         if len(data) % 4:
             raise FormatError('%s: %d bytes is not a whole number of int32 samples'
                               % (path, len(data)))
@@ -176,12 +219,63 @@ def _parse_samples(path, fmt):
         if sys.byteorder == 'big':
             samples.byteswap()
         return samples
-    fields = data.split()
+    check_input(path)
+    if path == STDIO:
+        return _text_samples(stdin(), display(path))
     try:
-        return [int(f) for f in fields]
+        f = open(path, 'rb')
+    except (IOError, OSError) as e:
+        raise IOError(e.errno, e.strerror, path)
+    with f:
+        return _text_samples(f, path)
+
+
+def _text_samples(f, name):
+    samples = array('i')
+    rest = b''
+    line = 1  # the number of the first line of the block in hand
+    while True:
+        try:
+            block = f.read(TEXT_BLOCK)
+        except (IOError, OSError) as e:
+            raise IOError(e.errno, e.strerror, name)
+        text = rest + block
+        rest = b''
+        if block:
+            # The last word may go on in the next block.
+            cut = max(text.rfind(c) for c in _WHITE) + 1
+            text, rest = text[:cut], text[cut:]
+        samples.extend(_numbers(text, name, line))
+        line += text.count(b'\n')
+        if not block:
+            return samples
+
+
+def _numbers(text, name, line):
+    """The integers of `text` (separated by white space) as array('i'); `text` begins on line
+    `line` of input `name`. One per line, the usual layout, is read as a JSON list (several
+    times faster than a conversion per word); anything else, and any fault, word by word."""
+    stripped = text.strip()
+    if stripped and not stripped.translate(None, _DIGITS_SIGN_LF):
+        try:
+            return array('i', json.loads(b'[' + stripped.replace(b'\n', b',') + b']'))
+        except (ValueError, TypeError, OverflowError):
+            pass
+    words = stripped.split()
+    try:
+        return array('i', map(int, words))
     except ValueError:
-        bad = next(f for f in fields if not re.match(br'^[-+]?\d+$', f))
-        raise FormatError('%s: %r is not an integer sample' % (path, native_str(bad)))
+        bad = next(m for m in re.finditer(br'\S+', text)
+                   if not re.match(br'^[-+]?\d+$', m.group()))
+        raise FormatError('%s: line %d: %r is not an integer sample'
+                          % (name, line + text.count(b'\n', 0, bad.start()),
+                             native_str(bad.group())))
+    except OverflowError:
+        bad = next(m for m in re.finditer(br'\S+', text)
+                   if not INT32_MIN <= int(m.group()) <= INT32_MAX)
+        raise FormatError('%s: line %d: %s is outside the 32-bit range %d..%d'
+                          % (name, line + text.count(b'\n', 0, bad.start()),
+                             native_str(bad.group()), INT32_MIN, INT32_MAX))
 
 
 def cmd_encode(args):
@@ -192,8 +286,12 @@ def cmd_encode(args):
                   calibration_period=args.calper, instrument_type=args.instrument,
                   horizontal_angle=args.hang, vertical_angle=args.vang)
     check_output(args.output, [args.samples])
-    wave = Waveform(header, _parse_samples(args.samples, args.input))
-    write(args.output, [wave], data_format=args.format, clamp=args.clamp)
+    wave = Waveform(header)
+    wave.samples = _parse_samples(args.samples, args.input)  # taken as it is, not copied
+    with open_output(args.output, [args.samples]) as f:
+        for chunk in to_chunks([wave], data_format=args.format, clamp=args.clamp,
+                               name=args.output):
+            f.write(chunk)
     # As written: seconds that print as 60.000 have carried into the minute.
     done(args.output, '%s, %d samples, %s' % (describe(complete(header)), len(wave.samples),
                                                 args.format))
@@ -201,12 +299,15 @@ def cmd_encode(args):
 
 
 def cmd_plot(args):
+    from . import plot
     check_output(args.output, [args.file])
-    waves = _read(args.file)
+    waves, faulty = _sound(_read(args.file, strict=not args.lenient), args.lenient)
+    if not waves:
+        return 1
     title = args.title if args.title is not None else os.path.basename(display(args.file))
     write_bytes(args.output, plot.render(waves, title).encode('utf-8'), [args.file])
     done(args.output, '%d waveform(s) drawn' % len(waves))
-    return 0
+    return 1 if faulty else 0
 
 
 def register(sub):
@@ -234,6 +335,7 @@ def register(sub):
     s.add_argument('-o', '--output', required=True, metavar='OUT')
     s.add_argument('--format', choices=('text', 'int32'), default='text')
     s.add_argument('--waveform', type=int, metavar='N', help='only waveform N (from 1)')
+    s.add_argument('--lenient', action='store_true', help=LENIENT_HELP)
     s.set_defaults(run=cmd_decode)
 
     s = sub.add_parser('encode', help='write one waveform from a file of integer samples')
@@ -263,4 +365,5 @@ def register(sub):
     s.add_argument('file', metavar='FILE')
     s.add_argument('-o', '--output', required=True, metavar='OUT.svg')
     s.add_argument('--title')
+    s.add_argument('--lenient', action='store_true', help=LENIENT_HELP)
     s.set_defaults(run=cmd_plot)

@@ -60,3 +60,11 @@ def decode_int(text):
             if not -2147483648 <= int(word) <= 2147483647:
                 return None, word, 'is outside 32 bits'
         raise
+
+
+def word_offset(text, word):
+    """The offset in `text` of the first white-space separated word equal to `word`."""
+    for found in re.finditer(br'\S+', text):
+        if found.group() == word:
+            return found.start()
+    return 0

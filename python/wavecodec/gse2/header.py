@@ -4,7 +4,11 @@ Values are read from the characters of the line (never through single-precision 
 rate written 1234.567891 reads 1234.567891 and seconds 12.345 read 12.345.
 """
 import datetime
+import decimal
 import math
+import operator
+import re
+import struct
 
 from ..compat import PY2, integer_types, string_types, text_type
 from ..errors import FormatError
@@ -79,10 +83,27 @@ def _text(raw):
     return raw.decode('latin-1').strip() if not isinstance(raw, str) else raw.strip()
 
 
-_WID2_TEXT = tuple((name, first - 1, last) for name, first, last, kind, _, _ in WID2_TABLE
-                   if kind == 'text')
-_WID2_NUMBERS = tuple((name, first - 1, last, int if kind == 'int' else float)
-                      for name, first, last, kind, _, _ in WID2_TABLE if kind != 'text')
+# One struct unpack cuts a WID2 line into its fields (the columns of the table, in order; the
+# separators skipped). Lines of another length are cut to, or padded with blanks to, the 105
+# columns first: a missing field reads as blanks, as an empty one does.
+def _wid2_struct():
+    layout = []
+    column = 0
+    for _, first, last, _, _, _ in WID2_TABLE:
+        layout.append('%dx%ds' % (first - 1 - column, last - first + 1))
+        column = last
+    return struct.Struct(''.join(layout)), column
+
+
+_WID2_STRUCT, _WID2_WIDTH = _wid2_struct()
+_WID2_TEXT_NAMES = tuple(name for name, _, _, kind, _, _ in WID2_TABLE if kind == 'text')
+_WID2_TEXTS = operator.itemgetter(*[i for i, row in enumerate(WID2_TABLE) if row[3] == 'text'])
+_WID2_NUMBER_NAMES = tuple(name for name, _, _, kind, _, _ in WID2_TABLE if kind != 'text')
+_WID2_NUMBER_KINDS = tuple(kind for _, _, _, kind, _, _ in WID2_TABLE if kind != 'text')
+_WID2_NUMBER_TEXTS = operator.itemgetter(*[i for i, row in enumerate(WID2_TABLE)
+                                           if row[3] != 'text'])
+_CONVERT = {'int': int, 'float': float}
+_WID2_CONVERTERS = tuple(_CONVERT[kind] for kind in _WID2_NUMBER_KINDS)
 
 
 def parse_wid2(line):
@@ -91,42 +112,77 @@ def parse_wid2(line):
     Every field of the table is in the dict; a numeric field that does not convert is None and
     makes the fault, which names the field. The values are then checked (see check_read)."""
     line = bytes(line)
-    shown = line if PY2 else line.decode('latin-1')
-    header = dict((name, shown[a:b].strip()) for name, a, b in _WID2_TEXT)
-    texts = [line[a:b] for _, a, b, _ in _WID2_NUMBERS]
+    if len(line) != _WID2_WIDTH:
+        line = line[:_WID2_WIDTH].ljust(_WID2_WIDTH)
+    fields = _WID2_STRUCT.unpack(line)
+    if PY2:
+        header = dict(zip(_WID2_TEXT_NAMES, [t.strip() for t in _WID2_TEXTS(fields)]))
+    else:
+        header = dict(zip(_WID2_TEXT_NAMES,
+                          [t.decode('latin-1').strip() for t in _WID2_TEXTS(fields)]))
+    texts = _WID2_NUMBER_TEXTS(fields)
     try:
         # Fast road: every character is one of a number's, and each field converts.
         joined = b''.join(texts)
         if joined.translate(None, _FLOAT_CHARS):
             raise ValueError
-        values = [convert(text) for (_, _, _, convert), text in zip(_WID2_NUMBERS, texts)]
-        # Only an exponent makes a value too large for a float.
-        if (b'e' in joined or b'E' in joined) and any(math.isinf(v) for v in values):
+        values = [convert(text) for convert, text in zip(_WID2_CONVERTERS, texts)]
+        # Only an exponent makes a value too large for a float; their sum is then infinite or
+        # not a number (or a huge sum overflows: the slow road gives the same values).
+        total = sum(values)
+        if total - total != 0:
             raise ValueError
     except ValueError:
-        values = [_number(text, 'int' if convert is int else 'float')
-                  for (_, _, _, convert), text in zip(_WID2_NUMBERS, texts)]
-    fault = None
-    for (name, _, _, _), value, text in zip(_WID2_NUMBERS, values, texts):
-        header[name] = value
-        if value is None and fault is None:
-            fault = 'WID2 field %s %r is not a number' % (name, _text(text))
-    return header, fault or check_read(header)
+        values = list(map(_number, texts, _WID2_NUMBER_KINDS))
+    header.update(zip(_WID2_NUMBER_NAMES, values))
+    if None in values:
+        name, text = next((n, t) for n, t, v in zip(_WID2_NUMBER_NAMES, texts, values)
+                          if v is None)
+        return header, 'WID2 field %s %r is not a number' % (name, _text(text))
+    return header, check_read(header)
+
+
+def millis(second):
+    """`second` (a number of seconds) in whole milliseconds, rounded half to even on its exact
+    decimal value (the shortest text of a float): the same under Python 2.7 and 3."""
+    if isinstance(second, float):
+        if math.isnan(second) or math.isinf(second):
+            raise ValueError('%r seconds' % second)
+        exact = decimal.Decimal(repr(second))
+    else:
+        exact = decimal.Decimal(second)
+    return int((exact * 1000).to_integral_value(rounding=decimal.ROUND_HALF_EVEN))
+
+
+def seconds_of(whole, microsecond):
+    """The float nearest to `whole` seconds and `microsecond` microseconds: its shortest text is
+    the exact decimal value, so millis() rounds that value."""
+    return float(decimal.Decimal(whole) + decimal.Decimal(microsecond) / 1000000)
+
+
+def is_leap_second(header):
+    """True when the header's time is within a leap second: 23:59:60.000 to 23:59:60.999."""
+    try:
+        return header['hour'] == 23 and header['minute'] == 59 and \
+            60.0 <= header['second'] < 61.0
+    except (KeyError, TypeError):
+        return False
 
 
 def start_of(header):
     """The start time of a header as a naive datetime meaning UTC, to the millisecond, or None
-    when the fields give no existing time. Seconds are rounded to the millisecond; 59.9996
-    carries into the next minute."""
+    when the fields give no existing time. Seconds are rounded to the millisecond (half to even);
+    59.9996 carries into the next minute. A leap second (23:59:60.xxx), which a datetime cannot
+    hold, gives the time it is counted as in POSIX time: the next day's 00:00:00.xxx."""
     try:
         base = datetime.datetime(*[int(header[k]) for k in DATE_FIELDS[:5]])
-        millis = int(round(float(header['second']) * 1000.0))
-    except (KeyError, TypeError, ValueError, OverflowError):
+        ms = millis(header['second'])
+    except (KeyError, TypeError, ValueError, OverflowError, decimal.InvalidOperation):
         return None
-    if not 0 <= millis < 61000:
+    if not 0 <= ms < 61000:
         return None
     try:
-        return base + datetime.timedelta(milliseconds=millis)
+        return base + datetime.timedelta(milliseconds=ms)
     except OverflowError:
         return None
 
@@ -142,13 +198,20 @@ def _check_date(header):
     except ValueError:
         return 'WID2 field day: %04d/%02d/%02d does not exist' % (
             header['year'], header['month'], header['day'])
-    if not 0.0 <= header['second'] < 60.0:
-        return 'WID2 field second %r is outside 0 <= second < 60' % header['second']
+    if not 0.0 <= header['second'] < 60.0 and not is_leap_second(header):
+        return 'WID2 field second %r is outside 0 <= second < 60 (60 <= second < 61 only at ' \
+            '23:59, a leap second)' % header['second']
     return None
 
 
 def check_read(header):
-    """The first fault of a parsed header's values, naming the field, or None."""
+    """The first fault of a parsed header's values, naming the field, or None. Text fields
+    must be printable ASCII, as the writer writes them."""
+    for name in _WID2_TEXT_NAMES:
+        value = header[name]
+        if any(not (' ' <= ch <= '~') for ch in value):
+            return 'WID2 field %s %r holds characters other than printable ASCII' % (
+                name, _shown(value))
     fault = _check_date(header)
     if fault:
         return fault
@@ -195,6 +258,49 @@ def _check_number(name, value, line='WID2'):
         raise FormatError('%s field %s must be a number, not %r' % (line, name, value))
     if isinstance(value, float) and (math.isnan(value) or math.isinf(value)):
         raise FormatError('%s field %s %r is not finite' % (line, name, value))
+    if not isinstance(value, float):
+        try:
+            float(value)
+        except OverflowError:
+            raise FormatError('%s field %s %r is beyond the range of any float'
+                              % (line, name, value))
+
+
+# Tables of the checks in complete().
+_TEXT_WIDTHS = tuple((name, last - first + 1) for name, first, last, kind, _, _ in WID2_TABLE
+                     if kind == 'text' and name not in DERIVED)
+_NUMBER_KINDS = tuple((name, kind) for name, _, _, kind, _, _ in WID2_TABLE
+                      if kind != 'text' and name not in DERIVED)
+_FIELD_SET = frozenset(FIELDS)
+_REQUIRED_SET = frozenset(REQUIRED)
+_TEXT_VALUES = operator.itemgetter(*[name for name, _ in _TEXT_WIDTHS])
+_INT_VALUES = operator.itemgetter(*[name for name, kind in _NUMBER_KINDS if kind == 'int'])
+_FLOAT_VALUES = operator.itemgetter(*[name for name, kind in _NUMBER_KINDS if kind == 'float'])
+_INT_TYPE_SET = frozenset(integer_types)
+_NUMBER_TYPE_SET = frozenset(integer_types + (float,))
+# The text fields joined by NULs: each printable ASCII within its width, not beginning with a
+# blank.
+_TEXT_FIELDS_PATTERN = re.compile(u'\0'.join(u'(?:[!-~][ -~]{0,%d})?' % (width - 1)
+                                              for _, width in _TEXT_WIDTHS) + u'\\Z')
+
+
+def _usual_values(full):
+    """Whether every field of `full` passes complete()'s type and character checks, tested at
+    once: the text fields by one pattern over them joined (widths, printable ASCII, no leading
+    blank), the numbers by their types (plain int; plain int or float where a float is taken)
+    and a finite sum of the floats. False for anything else, which the full checks then name."""
+    try:
+        if not _TEXT_FIELDS_PATTERN.match(u'\0'.join(_TEXT_VALUES(full))):
+            return False
+        if not _INT_TYPE_SET.issuperset(map(type, _INT_VALUES(full))):
+            return False
+        floats = _FLOAT_VALUES(full)
+        if not _NUMBER_TYPE_SET.issuperset(map(type, floats)):
+            return False
+        total = sum(floats)
+    except (TypeError, ValueError, OverflowError):  # not text, text not ASCII, huge int
+        return False
+    return total - total == 0
 
 
 def complete(header):
@@ -206,9 +312,11 @@ def complete(header):
     not exist and values that would not survive printing in their columns of the WID2 line."""
     if not isinstance(header, dict):
         raise FormatError('header must be a dict of WID2 fields, not %s' % type(header).__name__)
-    header = dict((k, v) for k, v in header.items() if k not in DERIVED)
+    header = dict(header)
+    for name in DERIVED:
+        header.pop(name, None)
     start = header.pop('start', None)
-    unknown = sorted(set(header) - set(FIELDS))
+    unknown = () if _FIELD_SET.issuperset(header) else sorted(set(header) - _FIELD_SET)
     if unknown:
         raise FormatError('unknown header field(s): %s (known: %s, start)'
                           % (', '.join(map(str, unknown)), ', '.join(FIELDS)))
@@ -218,13 +326,15 @@ def complete(header):
         if start.tzinfo is not None and start.utcoffset() is not None:
             start = start.replace(tzinfo=None) - start.utcoffset()
         header.update(year=start.year, month=start.month, day=start.day, hour=start.hour,
-                      minute=start.minute, second=start.second + start.microsecond / 1e6)
-    missing = [name for name in REQUIRED if name not in header]
+                      minute=start.minute, second=seconds_of(start.second, start.microsecond))
+    missing = () if _REQUIRED_SET.issubset(header) else \
+        [name for name in REQUIRED if name not in header]
     if missing:
         raise FormatError('header lacks required field(s): %s' % ', '.join(missing))
     full = dict(DEFAULTS)
     full.update(header)
-    for name, first, last, kind, fmt, _ in WID2_TABLE:
+    # The usual values pass the quick tests; otherwise the full checks name the fault.
+    for name, first, last, kind, fmt, _ in () if _usual_values(full) else WID2_TABLE:
         if name in DERIVED:
             continue
         if kind == 'text':
@@ -236,33 +346,87 @@ def complete(header):
     fault = _check_date(full)
     if fault:
         raise FormatError(fault)
-    when = start_of(full)
-    if when is None or when.year > 9999:
-        raise FormatError('WID2 field second %r carries the time past year 9999'
-                          % full['second'])
-    full.update(year=when.year, month=when.month, day=when.day, hour=when.hour,
-                minute=when.minute, second=when.second + when.microsecond // 1000 / 1000.0)
+    if is_leap_second(full) and millis(full['second']) < 61000:
+        # Kept as written: a datetime cannot hold it.
+        full['second'] = millis(full['second']) / 1000.0
+    else:
+        when = start_of(full)
+        if when is None or when.year > 9999:
+            raise FormatError('WID2 field second %r carries the time past year 9999'
+                              % full['second'])
+        full.update(year=when.year, month=when.month, day=when.day, hour=when.hour,
+                    minute=when.minute, second=when.second + when.microsecond // 1000 / 1000.0)
     for name, first, last, kind, fmt, _ in WID2_TABLE:
-        if kind != 'float' or name == 'second':
-            continue
-        text = fmt % full[name]
-        if len(text) > last - first + 1:
-            raise FormatError('WID2 field %s %r does not fit its %d columns (%s)'
-                              % (name, full[name], last - first + 1, fmt))
-    rate = full['sample_rate']
-    if not rate > 0 or float('%11.6f' % rate) == 0.0:
-        raise FormatError('WID2 field sample_rate %r must be positive and print as a '
-                          'positive number (%%11.6f)' % rate)
+        if kind == 'float' and name != 'second':
+            fit_number('WID2', name, full[name], last - first + 1, fmt)
+    if not full['sample_rate'] > 0:
+        raise FormatError('WID2 field sample_rate %r must be above zero' % full['sample_rate'])
     return full
+
+
+def rate_text(rate):
+    """The sample rate as the WID2 line holds it."""
+    return fit_number('WID2', 'sample_rate', rate, 11, '%11.6f')
+
+
+def _compact_exponent(value, digits):
+    """`value` in exponent form with `digits` decimals and the shortest exponent (1.5e-5)."""
+    mantissa, exponent = ('%.*e' % (digits, value)).split('e')
+    return '%se%d' % (mantissa, int(exponent))
+
+
+def _whole_mantissa(value, digits):
+    """`value` with `digits` + 1 significant digits as a whole mantissa and exponent (15e-6)."""
+    mantissa, exponent = ('%.*e' % (digits, value)).split('e')
+    return '%se%d' % (mantissa.replace('.', ''), int(exponent) - digits)
+
+
+def _bare_fixed(value, digits):
+    """Fixed form without the zero before the point (.125, -.5)."""
+    text = '%.*f' % (digits, value)
+    return text.replace('0.', '.', 1) if text.lstrip('-').startswith('0.') else text
+
+
+def fit_number(line, name, value, width, fmt):
+    """The text of number `value` in its `width` columns: `fmt`, the field's usual format, when
+    it holds the value exactly; else the form that fits and comes closest to it (the usual one,
+    fixed with more or fewer decimals, or an exponent form), so that every value read from a
+    line is written back as read. FormatError naming the field when none fits."""
+    _check_number(name, value, line)
+    text = fmt % value
+    if len(text) <= width and float(text) == value:
+        return text
+    forms = [lambda d: '%.*e' % (d, value), lambda d: _compact_exponent(value, d),
+             lambda d: _whole_mantissa(value, d), lambda d: '%.*f' % (d, value),
+             lambda d: _bare_fixed(value, d)]
+    if not fmt.endswith('e'):
+        forms = forms[3:] + forms[:3]
+    best = (abs(float(text) - value), text) if len(text) <= width else None
+    # The closest; of equally close ones, the usual format, then the field's usual style.
+    for form in forms:
+        for digits in range(width, -1, -1):
+            candidate = form(digits)
+            if len(candidate) <= width:
+                error = abs(float(candidate) - value)
+                if best is None or error < best[0]:
+                    best = (error, candidate)
+                break
+    if best is None:
+        raise FormatError('%s field %s %r does not fit its %d columns'
+                          % (line, name, value, width))
+    return best[1].rjust(width)
 
 
 def format_wid2(full, sample_count, data_format):
     """The WID2 line (with its newline) of a header from complete()."""
     values = dict(full, sample_count=sample_count, data_format=data_format)
     parts = ['WID2']
-    for name, first, _, _, fmt, before in WID2_TABLE:
+    for name, first, last, kind, fmt, before in WID2_TABLE:
         parts.append(before)
-        parts.append(fmt % values[name])
+        if kind == 'float' and name != 'second':
+            parts.append(fit_number('WID2', name, values[name], last - first + 1, fmt))
+        else:
+            parts.append(fmt % values[name])
     return (''.join(parts) + '\n').encode('ascii')
 
 
@@ -285,38 +449,52 @@ def _sta2_columns(line):
     return values
 
 
-def _sta2_tokens(line):
-    """STA2 values from the line's words, for lines whose columns are shifted: words that are
-    numbers fill latitude, longitude, elevation and depth in order; a word before the
-    latitude is the network, a word after the longitude the coordinate system."""
+_STA2_KINDS = tuple((name, kind) for name, _, _, kind, _ in STA2_TABLE)
+
+
+def _sta2_words(line):
+    """(STA2 values, first fault or None) from the line's words, for lines whose columns are
+    shifted. Six words fill the six fields in order; with fewer, a text field (network,
+    coordinate system) whose word would be a number is taken as absent. A number that does not
+    read is None and the fault; the fields after it are None (which word is which is no longer
+    known), so no field ever gets a neighbour's value."""
+    words = line[5:].split()
     values = dict((name, None) for name in STA2_FIELDS)
-    numbers = ['latitude', 'longitude', 'elevation', 'emplacement_depth']
-    for word in line[5:].split():
-        value = _number(word, 'float')
-        if value is not None and numbers:
-            values[numbers.pop(0)] = value
-        elif len(numbers) == 4 and values['network'] is None:
-            values['network'] = _text(word)
-        elif len(numbers) == 2 and values['coordinate_system'] is None:
-            values['coordinate_system'] = _text(word)
-    return values
+    fields = list(_STA2_KINDS)
+    spare = len(fields) - len(words)
+    if spare < 0:
+        return values, 'STA2 line has %d fields, at most 6 expected' % len(words)
+    for word in words:
+        name, kind = fields.pop(0)
+        while kind == 'text' and spare > 0 and _number(word, 'float') is not None:
+            spare -= 1
+            name, kind = fields.pop(0)
+        if kind == 'text':
+            values[name] = _text(word)
+            continue
+        values[name] = _number(word, 'float')
+        if values[name] is None:
+            return values, 'STA2 field %s %r is not a number' % (name, _text(word))
+    return values, None
+
+
+def read_sta2(line):
+    """(the STA2 line's values as a dict of STA2_FIELDS, first fault or None). A value that is
+    absent is None; one that does not read is None and makes the fault, which names the field.
+    Read by the IMS1.0 columns when the line keeps them, else by its words."""
+    line = bytes(line)
+    return (_sta2_columns(line), None) if _sta2_columns(line) is not None \
+        else _sta2_words(line)
 
 
 def parse_sta2(line):
-    """The STA2 line's values as a dict of STA2_FIELDS; a value that is absent or does not
-    read is None. Parsed tolerantly: by the IMS1.0 columns when the line keeps them, else by
-    its words."""
-    return _sta2_columns(line) or _sta2_tokens(line)
+    """The STA2 line's values (see read_sta2), without its fault."""
+    return read_sta2(line)[0]
 
 
 def _fit(name, value, width, decimals):
-    """`value` printed in `width` columns, with fewer decimals when needed."""
-    _check_number(name, value, 'STA2')
-    for places in range(decimals, -1, -1):
-        text = '%*.*f' % (width, places, value)
-        if len(text) <= width:
-            return text
-    raise FormatError('STA2 field %s %r does not fit its %d columns' % (name, value, width))
+    """`value` printed in `width` columns, with `decimals` decimals when they fit."""
+    return fit_number('STA2', name, value, width, '%%%d.%df' % (width, decimals))
 
 
 def format_sta2(sta2):

@@ -3,9 +3,8 @@
 Each waveform gets a panel: time axis in seconds from its start, amplitude axis in counts, a
 title with station, channel, start and rate.
 """
-from xml.sax.saxutils import escape
 
-from ..svgplot import column_envelope, label as _label, nice_ticks
+from ..svgplot import column_envelope, escape, label as _label, nice_ticks
 from .header import describe
 
 WIDTH = 1000

@@ -42,7 +42,7 @@ class _Reader(object):
 
     def __init__(self, source, verify, strict, headers_only, station, channel, name=None):
         lib = native.wavecodec()  # a library that cannot be loaded is named before any input
-        src = load(source)
+        src = load(source).with_line_feeds()
         if name is not None:
             src.name = name
         self.name = src.name
@@ -69,6 +69,7 @@ class _Reader(object):
         pos = 0
         index = 0
         pending = None          # (waveform, index, position of its WID2 line, selected)
+        last = None             # the last waveform returned
         envelope = Envelope()
         while pos < size:
             line, after = scan.line_at(pos)
@@ -77,12 +78,15 @@ class _Reader(object):
                 if pending is not None and pending[3]:
                     self.fail(pending[0], pending[1], 'no DAT2 line after the WID2 line',
                               pos=pending[2])
+                    last = pending[0]
                     yield pending[0]
                 index += 1
                 pending = self._header(line, index, pos, envelope.snapshot())
             elif key == b'STA2':
                 if pending is not None and pending[0].sta2 is None:
-                    pending[0].sta2 = hdr.parse_sta2(line)
+                    pending[0].sta2, fault = hdr.read_sta2(line)
+                    if fault and pending[3]:
+                        self.fail(pending[0], pending[1], fault, pos=pos)
             elif key in (b'DAT2', b'DAT1'):
                 if pending is None:
                     index += 1
@@ -93,23 +97,40 @@ class _Reader(object):
                     if self.strict:
                         raise FormatError(wave.error)
                     after = self.sections.skip(wave, after)
+                    last = wave
                     yield wave
                 else:
                     wave, number, at, selected = pending
                     pending = None
                     if selected:
                         after = self._section(wave, number, at, after)
+                        last = wave
                         yield wave
                     else:
                         after = self.sections.skip(wave, after)
             elif line[:1].isalpha():
+                if envelope.current is not None and line[:5].upper() == b'BEGIN':
+                    self._unended(envelope, last)
                 envelope.feed(line)
             pos = after
         if pending is not None and pending[3]:
             self.fail(pending[0], pending[1], 'no DAT2 line after the WID2 line', pos=pending[2])
+            last = pending[0]
             yield pending[0]
         if index == 0:
             raise FormatError('%s: no WID2 line: not a GSE2.0 file' % self.name)
+        if envelope.current is not None:
+            self._unended(envelope, last)
+
+    def _unended(self, envelope, last):
+        """A message opened by BEGIN that ends without its STOP line may have lost waveforms:
+        raised when strict, else the fault of its last waveform."""
+        text = ' '.join(('%s: truncated: the message %s ends without its STOP line' % (
+            self.name, envelope.current.get('msg_id') or '')).split())
+        if self.strict:
+            raise FormatError(text)
+        if last is not None and last.error is None and last.message is not None:
+            last.error = text
 
     def _header(self, line, index, pos, message):
         header, fault = hdr.parse_wid2(line)
@@ -124,7 +145,13 @@ class _Reader(object):
     def _section(self, wave, index, at, start):
         if self.headers_only:
             wave.headers_only = True
-            return self.sections.skip(wave, start)
+            after = self.sections.skip(wave, start)
+            # Every sample takes a character at least: more than the section's size is a lie.
+            count = wave.header.get('sample_count')
+            if count is not None and count > after - start:
+                self.fail(wave, index, 'the WID2 line declares %d samples, more than its data '
+                          'section of %d bytes can hold' % (count, after - start), pos=at)
+            return after
         return self.sections.decode(wave, index, at, start)
 
 
@@ -138,7 +165,8 @@ def iter_waveforms(source, verify=True, strict=True, headers_only=False, station
     checksum or to its magnitude is accepted).
     strict: raise ChecksumError / FormatError at the first fault. With strict=False every
     waveform is returned, a faulty one with its message in `.error`, and reading goes on with
-    the next waveform.
+    the next waveform. (A message that ends without its STOP line is known only at its end:
+    its last waveform, already yielded, then gets that fault in `.error`.)
     headers_only: header and STA2 only; data sections are passed over without decoding
     (`samples` stays empty, `headers_only` is true, the CHK2 value is kept in `.checksum`).
     station, channel: fnmatch patterns (or lists of them), compared without regard to case;

@@ -9,10 +9,12 @@ import re
 from . import datasection
 from .. import native
 from ..compat import native_str
-from ..errors import ChecksumError
+from ..errors import ChecksumError, WaveformError
 from .scan import checksum_value, keyword
 
 _BLANK_LINES = re.compile(br'(?:[ \t\r\f\v\0]*\n)*')
+# A character that is neither six-bit code nor white space.
+_NOT_CODE = re.compile(br'[^+\-0-9A-Za-z \t\r\n\f\v]')
 
 
 class SectionDecoder(object):
@@ -48,7 +50,36 @@ class SectionDecoder(object):
             return self._cm6(wave, index, at, start, end, count)
         return self._int(wave, index, at, start, end, count)
 
+    def _where(self, pos):
+        """'line L, column C' of position `pos`."""
+        line = self.scan.line_number(pos)
+        return 'line %d, column %d' % (line, pos - self.scan.data.rfind(b'\n', 0, pos))
+
+    def _damage(self, start, stop):
+        """Where the code text in [start, stop) holds a character that is not six-bit code,
+        as '; line L, column C holds '!', not six-bit code', else ''. Looked for on faults
+        only."""
+        found = _NOT_CODE.search(self.scan.data, start, stop)
+        if found is None:
+            return ''
+        return '; %s holds %r, not six-bit code' % (self._where(found.start()),
+                                                     native_str(found.group()))
+
     def _cm6(self, wave, index, at, start, end, count):
+        """Decodes a CM6 section; a fault found in it also names the first character that is
+        not six-bit code, if any (raised when strict, else in `.error`)."""
+        clean = wave.error is None
+        try:
+            after = self._cm6_section(wave, index, at, start, end, count)
+        except WaveformError as e:
+            e.args = (e.args[0] + self._damage(start, self.scan.next_checksum_line(start, end)),
+                      ) + e.args[1:]
+            raise
+        if clean and wave.error is not None:
+            wave.error += self._damage(start, self.scan.next_checksum_line(start, end))
+        return after
+
+    def _cm6_section(self, wave, index, at, start, end, count):
         scan = self.scan
         if count > end - start:
             self.fail(wave, index, 'the WID2 line declares %d samples, more than its data '
@@ -129,8 +160,9 @@ class SectionDecoder(object):
         chk = scan.next_checksum_line(start, end)
         samples, bad, why = datasection.decode_int(scan.data[start:chk])
         if samples is None:
-            self.fail(wave, index, 'bad INT sample %r: %s' % (native_str(bytes(bad)), why),
-                      pos=at)
+            self.fail(wave, index, 'bad INT sample %r at %s: %s' % (
+                native_str(bytes(bad)), self._where(start + datasection.word_offset(
+                    scan.data[start:chk], bad)), why), pos=at)
             return self.skip(wave, start)
         wave.samples = samples
         if len(samples) > count:

@@ -3,7 +3,6 @@ one line per faulty waveform, a summary and progress on a terminal."""
 from __future__ import print_function
 
 import fnmatch
-import multiprocessing
 import os
 import signal
 import sys
@@ -14,6 +13,10 @@ from .reader import read
 
 # Files from which verify shows progress on a terminal.
 PROGRESS_FROM = 5
+# Input bytes below which another worker process costs more than it saves (short waveforms
+# are checked at a few MB/s), and the least input of one task handed to a worker.
+MIN_BYTES_PER_PROCESS = 1 << 20
+CHUNK_BYTES = 1 << 18
 # Seconds to wait for one result before checking again (keeps Ctrl-C working under 2.7).
 _POLL = 3600
 
@@ -68,21 +71,59 @@ def _worker_signals():
     signal.signal(signal.SIGTERM, signal.SIG_DFL)
 
 
-def _results(files, jobs):
-    """check_file of every file, in order; in `jobs` worker processes when jobs > 1."""
-    local = [f for f in files if f == STDIO]
+def check_files(paths):
+    """check_file of each path: one task of a worker process."""
+    return [check_file(path) for path in paths]
+
+
+def _size(path):
+    try:
+        return os.path.getsize(path)
+    except OSError:
+        return 0
+
+
+def plan(files, jobs):
+    """(processes, tasks): how many worker processes pay for themselves on `files` (standard
+    input excluded), at most `jobs`, each given at least MIN_BYTES_PER_PROCESS of input; and
+    the files cut into tasks of consecutive files of about a quarter of a process's share
+    (CHUNK_BYTES at least), so that a process's start and each task's round trip are small
+    beside its work and the processes still end together. One process: no tasks."""
     others = [f for f in files if f != STDIO]
-    if jobs <= 1 or len(others) <= 1:
+    sizes = [_size(f) for f in others]
+    total = sum(sizes)
+    processes = min(jobs, len(others), total // MIN_BYTES_PER_PROCESS)
+    if processes <= 1:
+        return 1, []
+    share = max(CHUNK_BYTES, total // (4 * processes))
+    tasks = [[]]
+    held = 0
+    for path, size in zip(others, sizes):
+        if held >= share:
+            tasks.append([])
+            held = 0
+        tasks[-1].append(path)
+        held += size
+    return min(processes, len(tasks)), tasks
+
+
+def _results(files, processes, tasks):
+    """check_file of every file, in order: here, or in `processes` worker processes that take
+    `tasks` (see plan)."""
+    if processes <= 1:
         for path in files:
             yield check_file(path)
         return
-    for path in local:
-        yield check_file(path)
-    pool = multiprocessing.Pool(min(jobs, len(others)), _worker_signals)
+    import multiprocessing  # here: a costly import that one process does without
+    for path in files:
+        if path == STDIO:
+            yield check_file(path)
+    pool = multiprocessing.Pool(processes, _worker_signals)
     try:
-        results = pool.imap(check_file, others, 1)
-        for _ in others:
-            yield results.next(_POLL)
+        results = pool.imap(check_files, tasks, 1)
+        for _ in tasks:
+            for result in results.next(_POLL):
+                yield result
         pool.close()
     finally:
         pool.terminate()
@@ -106,7 +147,8 @@ def run(paths, jobs=1, pattern=None, out=None, err=None, prog=PROG):
         if progress:
             err.write('\r\033[K')
 
-    results = _results(files, jobs)
+    processes, tasks = plan(files, jobs)
+    results = _results(files, processes, tasks)
     try:
         for done, (path, count, faults, error) in enumerate(results, 1):
             if isinstance(error, LibraryNotFoundError):
@@ -132,6 +174,8 @@ def run(paths, jobs=1, pattern=None, out=None, err=None, prog=PROG):
         # be during interpreter shutdown, where stopping a pool can hang.
         results.close()
     clear()
-    print('%d waveform(s) in %d file(s): %s'
-          % (total, len(files), 'all sound' if bad == 0 else '%d bad' % bad), file=out)
+    # With --jobs, how many processes did the work (one when too little to share).
+    used = '' if jobs == 1 else ' (%d process%s)' % (processes, '' if processes == 1 else 'es')
+    print('%d waveform(s) in %d file(s): %s%s'
+          % (total, len(files), 'all sound' if bad == 0 else '%d bad' % bad, used), file=out)
     return 1 if bad else 0

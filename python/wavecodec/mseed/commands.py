@@ -12,6 +12,7 @@ import io
 import wavecodec
 from ..commandline import STDIO, display, done, one_stdin, read_bytes, reader_input
 from ..errors import FormatError
+from ..gse2.header import rate_text
 from ..safeio import check_output, write_bytes
 from . import reader, shim, writer
 
@@ -68,9 +69,10 @@ def cmd_mseed_to_gse2(args):
     located = sum(1 for w in waves if w.location)
     if located:
         notes.append('%d location codes not kept (GSE2 has no field for them)' % located)
-    inexact = sum(1 for w in waves if float('%.6f' % w.sample_rate) != w.sample_rate)
+    inexact = sum(1 for w in waves if float(rate_text(w.sample_rate)) != w.sample_rate)
     if inexact:
-        notes.append('%d sample rates written to GSE2\'s six decimals, not exactly' % inexact)
+        notes.append('%d sample rates written to the 11 columns of GSE2\'s rate, not exactly'
+                     % inexact)
     done(args.output, '%d waveforms, %d samples from %d records%s' % (
         len(waves), sum(len(w.samples) for w in waves), sum(w.records for w in waves),
         '; ' + '; '.join(notes) if notes else ''))

@@ -14,9 +14,8 @@ import base64
 import math
 import struct
 import zlib
-from xml.sax.saxutils import escape
 
-from ..svgplot import label, nice_ticks
+from ..svgplot import escape, label, nice_ticks
 
 WIDTH, HEIGHT = 1000, 700
 # Room right of the frame for the density plot's colour bar and its labels.
