@@ -54,7 +54,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     if (mode % 8 == 7) {
         // Zero or a negative count writes nothing and counts nothing.
         std::vector<double> values(doubles.size() + 1);
-        std::memcpy(values.data(), doubles.data(), doubles.size() * 8);
+        if (!doubles.empty()) {
+            std::memcpy(values.data(), doubles.data(), doubles.size() * 8);
+        }
         std::vector<uint32_t> out(values.size(), 0xdeadbeefu);
         const int count = -static_cast<int>(mode >> 3);
         FUZZ_CHECK(double2ibm(values.data(), out.data(), count) == 0, "a count of %d counted",
