@@ -272,25 +272,28 @@ class VerifyMany(TempDirCase):
         self.one_usage(['verify', '--jobs', '-1', self.files[0]])
 
     def test_work_shared_out_when_it_pays(self):
-        from wavecodec.gse2 import verify_many
-        saved = verify_many.MIN_BYTES_PER_PROCESS, verify_many.CHUNK_BYTES
+        from wavecodec.archive import local, tasks
+        from wavecodec.archive.commands import run_verify
+        saved = local.MIN_BYTES_PER_PROCESS, local.CHUNK_BYTES
         size = os.path.getsize(self.files[0])
+        task = tasks.Verify()
         try:
-            # Enough input for two processes, tasks of two files.
-            verify_many.MIN_BYTES_PER_PROCESS = 2 * size
-            verify_many.CHUNK_BYTES = 2 * size
-            self.assertEqual(verify_many.plan(self.files, 4),
-                             (3, [self.files[0:2], self.files[2:4], self.files[4:6]]))
-            self.assertEqual(verify_many.plan(self.files, 2)[0], 2)
-            self.assertEqual(verify_many.plan(self.files[:3], 4)[0], 1)
-            self.assertEqual(verify_many.plan(['-'] + self.files[:1], 4), (1, []))
+            # Enough input for two processes, batches of two files.
+            local.MIN_BYTES_PER_PROCESS = 2 * size
+            local.CHUNK_BYTES = 2 * size
+            self.assertEqual(local.plan(task, self.files, 4),
+                             (3, [(0, self.files[0:2]), (2, self.files[2:4]),
+                                  (4, self.files[4:6])]))
+            self.assertEqual(local.plan(task, self.files, 2)[0], 2)
+            self.assertEqual(local.plan(task, self.files[:3], 4)[0], 1)
+            self.assertEqual(local.plan(task, ['-'] + self.files[:1], 4), (1, []))
             reports = []
             for jobs in (1, 3):
                 out, err = _Text(), _Text()
-                status = verify_many.run([self.path('archive')], jobs, '*.gse', out, err)
+                status = run_verify([self.path('archive')], jobs, '*.gse', out, err)
                 reports.append((status, ''.join(out.parts), ''.join(err.parts)))
         finally:
-            verify_many.MIN_BYTES_PER_PROCESS, verify_many.CHUNK_BYTES = saved
+            local.MIN_BYTES_PER_PROCESS, local.CHUNK_BYTES = saved
         # The same faults in the same order, and the processes named.
         self.assertEqual(reports[1][0], 1)
         self.assertEqual(reports[1][1], reports[0][1].replace('1 bad\n', '1 bad (3 processes)\n'))
@@ -329,9 +332,11 @@ class VerifyMany(TempDirCase):
 
     def test_interrupt_ends_the_workers(self):
         p = subprocess.Popen([sys.executable, '-c',
-                              'import sys, time, wavecodec.gse2.verify_many as v\n'
-                              'def slow(path):\n    time.sleep(30)\n'
-                              'v.check_file = slow\n'
+                              'import sys, time, wavecodec.archive.tasks as t\n'
+                              'import wavecodec.archive.local as l\n'
+                              'def slow(self, path):\n    time.sleep(30)\n'
+                              't.Verify.__call__ = slow\n'
+                              'l.MIN_BYTES_PER_PROCESS = 1\n'
                               'from wavecodec.cli import main\n'
                               'sys.exit(main(sys.argv[1:]))',
                               'verify', '--jobs', '2'] + self.files,

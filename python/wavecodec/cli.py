@@ -23,7 +23,8 @@ from .errors import LibraryNotFoundError, WaveformError
 # listed here, so that a command imports its own module only (a GSE2 command never loads the
 # SEG-Y package, for instance). Every module is loaded for help, usage errors and unknown names.
 COMMAND_MODULES = (
-    ('wavecodec.gse2.commands', ('info', 'verify', 'decode', 'encode', 'plot')),
+    ('wavecodec.gse2.commands', ('info', 'decode', 'encode', 'plot')),
+    ('wavecodec.archive.commands', ('verify', 'index', 'convert')),
     ('wavecodec.ibm_commands', ('ibm2ieee',)),
     ('wavecodec.segy.commands', ('segy-info', 'segy-convert', 'segy-plot')),
     ('wavecodec.mseed.commands', ('gse2-to-mseed', 'mseed-to-gse2')),

@@ -52,9 +52,19 @@ else
   echo "--- segyio cross-checks SKIPPED: $debian_py is absent"
 fi
 
-if [[ $status3 -ne 0 || $status27 -ne 0 || $status_segyio -ne 0 ]]; then
+# The archive runs on a Dask cluster need Debian's dask and distributed (setup.sh group
+# "test"), also for Debian's own python3: a LocalCluster of two worker processes on 127.0.0.1.
+status_dask=0
+if [[ -x $debian_py ]]; then
+  echo "--- archive on a Dask LocalCluster: $("$debian_py" --version 2>&1): $debian_py"
+  (cd python && "$debian_py" -m unittest -v tests.test_archive_dask 2>&1) || status_dask=$?
+else
+  echo "--- archive on a Dask LocalCluster SKIPPED: $debian_py is absent"
+fi
+
+if [[ $status3 -ne 0 || $status27 -ne 0 || $status_segyio -ne 0 || $status_dask -ne 0 ]]; then
   echo "python.sh: FAILED (Python 3 status $status3, Python 2.7 status $status27, segyio" \
-    "cross-checks status $status_segyio)" >&2
+    "cross-checks status $status_segyio, Dask archive status $status_dask)" >&2
   exit 1
 fi
 

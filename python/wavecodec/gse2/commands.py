@@ -1,8 +1,9 @@
-"""The GSE2 commands of the wavecodec command line: info, verify, decode, encode and plot.
+"""The GSE2 commands of the wavecodec command line: info, decode, encode and plot (verify over
+files and folders is the archive commands').
 
 Argument parsing and printing only; the work is done by the gse2 package. Errors reach the
 command line's main(), which prints one line and exits non-zero. Modules only some commands use
-(plot, verify_many with multiprocessing) are imported by those commands.
+(plot) are imported by those commands.
 """
 from __future__ import print_function
 
@@ -135,24 +136,6 @@ def cmd_info(args):
         line = '  '.join(c.ljust(wd) for c, wd in zip(r, widths)).rstrip()
         print(line + ('  ' + reasons[k] if k in reasons else ''))
     return 1 if failed else 0
-
-
-def cmd_verify(args):
-    one_stdin(args.files)
-    if args.jobs < 0:
-        raise UsageError('--jobs %d: give 1 or more (0: one per processor)' % args.jobs)
-    jobs = args.jobs or _processors()
-    sys.stdout.flush()
-    from . import verify_many  # here: it brings multiprocessing
-    return verify_many.run(args.files, jobs, args.glob)
-
-
-def _processors():
-    try:
-        import multiprocessing
-        return multiprocessing.cpu_count()
-    except (ImportError, NotImplementedError):
-        return 1
 
 
 def _write_samples(f, samples, fmt):
@@ -311,7 +294,7 @@ def cmd_plot(args):
 
 
 def register(sub):
-    """Adds info, verify, decode, encode and plot to the subparsers `sub`."""
+    """Adds info, decode, encode and plot to the subparsers `sub`."""
     s = sub.add_parser('info', help='one row per waveform from the headers: station, '
                        'network, channel, start, rate, samples, sub-format, coordinates, '
                        'status')
@@ -319,15 +302,6 @@ def register(sub):
     s.add_argument('--verify', action='store_true',
                    help='also decode the data and check the checksums')
     s.set_defaults(run=cmd_info)
-
-    s = sub.add_parser('verify', help='check every waveform of the files and folders given '
-                       '(folders recursively); exit 0 only when all are sound')
-    s.add_argument('files', nargs='+', metavar='PATH')
-    s.add_argument('-j', '--jobs', type=int, default=1, metavar='N',
-                   help='check files in N processes (0: one per processor; default 1)')
-    s.add_argument('--glob', metavar='PATTERN',
-                   help="in folders, only files whose name matches PATTERN (e.g. '*.gse')")
-    s.set_defaults(run=cmd_verify)
 
     s = sub.add_parser('decode', help='samples as text (one per line) or raw little-endian '
                        'int32; several waveforms go to OUT-1.ext, OUT-2.ext, ...')

@@ -92,6 +92,7 @@ class _Reader(object):
                     index += 1
                     wave = Waveform._from_file({})
                     wave.message = envelope.snapshot()
+                    wave.offset = pos
                     wave.error = '%s: line %d: a data section (%s) that no WID2 line ' \
                         'introduces' % (self.name, scan.line_number(pos), native_str(key))
                     if self.strict:
@@ -136,6 +137,7 @@ class _Reader(object):
         header, fault = hdr.parse_wid2(line)
         wave = Waveform._from_file(header)
         wave.message = message
+        wave.offset = pos
         selected = _matches(header['station'], self.stations) and \
             _matches(header['channel'], self.channels)
         if fault and selected:

@@ -57,8 +57,9 @@ class Waveform(object):
     Waveforms returned by read() also carry `checksum` (the CHK2 value of the file, or None),
     `computed_checksum` (over the samples), `error` (None, or the message of the fault found
     when reading with strict=False), `message` (None, or a dict of the message envelope: version,
-    msg_type, msg_id, ref_id, data_type) and `headers_only` (true when the data section was skipped: `samples` is empty and the count
-    is the header's sample_count).
+    msg_type, msg_id, ref_id, data_type), `headers_only` (true when the data section was skipped:
+    `samples` is empty and the count is the header's sample_count) and `offset` (the byte offset
+    of the waveform's WID2 line in its source; None for a waveform made here).
     """
 
     def __init__(self, header, samples=(), start=None, sta2=None):
@@ -75,6 +76,7 @@ class Waveform(object):
         self.error = None
         self.message = None
         self.headers_only = False
+        self.offset = None
 
     @classmethod
     def _from_file(cls, header):
@@ -88,6 +90,7 @@ class Waveform(object):
         wave.error = None
         wave.message = None
         wave.headers_only = False
+        wave.offset = None
         return wave
 
     @property

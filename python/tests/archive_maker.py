@@ -1,0 +1,141 @@
+"""A generated archive for the archive tests: GSE2 files in nested folders, SEG-Y files, and
+planted faults, plus tasks that end their worker process on a chosen file."""
+import os
+import signal
+
+from tests.helpers import header, signal as series
+
+import wavecodec
+from wavecodec import segy
+
+STATIONS = ('ABC', 'DEF', 'GHI', 'JKL')
+
+
+def _waves(k):
+    """One to three short waveforms, different for every file number k."""
+    out = []
+    for c, chan in enumerate(('BHZ', 'BHN', 'BHE')[:1 + k % 3]):
+        h = header(station=STATIONS[k % len(STATIONS)], channel=chan, day=1 + k % 28,
+                   hour=k % 24, minute=c, sample_rate=20.0 + k % 5)
+        out.append(wavecodec.Waveform(h, series(40 + 7 * (k % 11), seed=k * 3 + c),
+                                      sta2=dict(network='XX', latitude=1.5, longitude=2.5,
+                                                coordinate_system='WGS-84', elevation=0.1,
+                                                emplacement_depth=0.0)))
+    return out
+
+
+def _cut(path, keep):
+    with open(path, 'rb') as f:
+        data = f.read()
+    with open(path, 'wb') as f:
+        f.write(data[:keep(data)])
+
+
+def make(root, files=300):
+    """Writes `files` GSE2 files (at least 18) below `root` (folders by station and day) and
+    the planted faults; returns {fault name: path}. The path 'vanished' names no file."""
+    paths = []
+    for k in range(files):
+        folder = os.path.join(root, STATIONS[k % len(STATIONS)], 'd%02d' % (k % 7))
+        if not os.path.isdir(folder):
+            os.makedirs(folder)
+        path = os.path.join(folder, 'f%04d.gse' % k)
+        wavecodec.write(path, _waves(k), data_format='INT' if k % 10 == 3 else 'CM6')
+        paths.append(path)
+    planted = {}
+    # A checksum that disagrees with the samples.
+    planted['checksum'] = paths[5]
+    with open(paths[5], 'rb') as f:
+        data = f.read()
+    at = data.index(b'CHK2 ') + 5
+    end = data.index(b'\n', at)
+    with open(paths[5], 'wb') as f:
+        f.write(data[:at] + str(int(data[at:end]) + 1).encode('ascii') + data[end:])
+    # Cut inside the first data section, and inside the first WID2 line.
+    planted['truncated'] = paths[11]
+    _cut(paths[11], lambda d: d.rindex(b'CHK2') - 20)
+    planted['short header'] = paths[17]
+    _cut(paths[17], lambda d: 40)
+    planted['not gse2'] = os.path.join(root, 'ABC', 'notes.txt')
+    with open(planted['not gse2'], 'wb') as f:
+        f.write(b'field notes, no waveform here\n')
+    # A file that cannot be read: as root no mode bits stop a read, so a link to a file whose
+    # reading fails.
+    planted['unreadable'] = os.path.join(root, 'DEF', 'locked.gse')
+    if os.geteuid() == 0 and os.path.exists('/proc/self/mem'):
+        os.symlink('/proc/self/mem', planted['unreadable'])
+    else:
+        wavecodec.write(planted['unreadable'], _waves(1))
+        os.chmod(planted['unreadable'], 0)
+    shots = os.path.join(root, 'shots')
+    os.makedirs(shots)
+    planted['segy'] = os.path.join(shots, 'line1.sgy')
+    segy.write(planted['segy'], [[float(i * t % 17) for i in range(125)] for t in range(12)],
+               sample_interval=4000, format='ieee', endian='little')
+    planted['segy truncated'] = os.path.join(shots, 'line2.sgy')
+    segy.write(planted['segy truncated'], [[0.5] * 100] * 6, sample_interval=2000)
+    _cut(planted['segy truncated'], lambda d: len(d) - 50)
+    planted['vanished'] = os.path.join(root, 'GHI', 'gone.gse')
+    return planted
+
+
+class SmallShares(object):
+    """Mixin for tests of worker processes on small files: any input is worth a process."""
+
+    def setUp(self):
+        from wavecodec.archive import local
+        self._shares = local.MIN_BYTES_PER_PROCESS, local.CHUNK_BYTES
+        local.MIN_BYTES_PER_PROCESS, local.CHUNK_BYTES = 1, 1
+        super(SmallShares, self).setUp()
+
+    def tearDown(self):
+        from wavecodec.archive import local
+        local.MIN_BYTES_PER_PROCESS, local.CHUNK_BYTES = self._shares
+        super(SmallShares, self).tearDown()
+
+
+class KillOnce(object):
+    """Wraps a task: the first process to reach the file named `victim` kills itself (leaving
+    `marker` behind), as a worker lost mid-run would; any later attempt works normally."""
+
+    def __init__(self, task, victim, marker):
+        self.task = task
+        self.victim = victim
+        self.marker = marker
+
+    def here(self, item):
+        return self.task.here(item)
+
+    def __call__(self, item):
+        if item == self.victim and not os.path.exists(self.marker):
+            open(self.marker, 'w').close()
+            os.kill(os.getpid(), signal.SIGKILL)
+        return self.task(item)
+
+    def crashed(self, item, reason):
+        return self.task.crashed(item, reason)
+
+    def size(self, item):
+        return self.task.size(item)
+
+    def pack(self, result):
+        return self.task.pack(result)
+
+    def unpack(self, packed):
+        return self.task.unpack(packed)
+
+
+class KillAlways(KillOnce):
+    """Wraps a task: every process that reaches `victim` kills itself."""
+
+    def __init__(self, task, victim):
+        KillOnce.__init__(self, task, victim, None)
+
+    def __call__(self, item):
+        if item == self.victim:
+            os.kill(os.getpid(), signal.SIGKILL)
+        return self.task(item)
+
+
+
+__all__ = ['KillAlways', 'KillOnce', 'SmallShares', 'make']

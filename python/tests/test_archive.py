@@ -1,0 +1,243 @@
+"""The archive package on local processes: index and verify of a generated archive with
+planted faults, the same results from one process and from several, files that end their
+worker, and the index and verify commands."""
+import csv
+import io
+import os
+import pty
+import shutil
+import subprocess
+import sys
+import tempfile
+import unittest
+
+from tests.archive_maker import KillAlways, KillOnce, SmallShares, make
+from tests.helpers import run_cli
+from tests.test_cli_safety import cli_env
+
+import wavecodec
+from wavecodec import archive
+from wavecodec.archive import engine, tasks, walk
+
+
+class ArchiveCase(unittest.TestCase):
+    """One archive of 120 files shared by the tests of the class (they only read it)."""
+    files = 120
+
+    @classmethod
+    def setUpClass(cls):
+        cls.dir = tempfile.mkdtemp(prefix='wavecodec-archive-')
+        cls.root = os.path.join(cls.dir, 'archive')
+        cls.planted = make(cls.root, cls.files)
+        cls.paths = [cls.root, cls.planted['vanished']]
+
+    @classmethod
+    def tearDownClass(cls):
+        shutil.rmtree(cls.dir)
+
+
+class Index(SmallShares, ArchiveCase):
+    def test_rows_of_every_file_and_their_faults(self):
+        rows = archive.index(self.paths, jobs=1)
+        self.assertEqual(rows, sorted(rows, key=lambda r: (r.path, r.offset or -1)))
+        waves = [r for r in rows if r.kind == 'gse2' and r.fault is None]
+        # Files k hold 1 + k % 3 waveforms; the short-header file keeps none sound.
+        expected = sum(1 + k % 3 for k in range(self.files)) - (1 + 17 % 3)
+        self.assertEqual(len(waves), expected)
+        for r in waves[:40]:
+            with open(r.path, 'rb') as f:
+                f.seek(r.offset)
+                self.assertEqual(f.read(4), b'WID2', r)
+            head = wavecodec.read(r.path, headers_only=True)
+            match = [w for w in head if w.offset == r.offset][0]
+            self.assertEqual((r.station, r.channel, r.samples, r.network, r.sample_rate),
+                             (match.station, match.channel, match.npts, 'XX',
+                              match.sample_rate))
+            self.assertEqual(r.start, match.start.strftime('%Y-%m-%dT%H:%M:%S.') + '%03d'
+                             % (match.start.microsecond // 1000))
+        faults = dict((r.path, r.fault) for r in rows if r.fault)
+        for name in ('short header', 'not gse2', 'unreadable', 'vanished', 'segy truncated'):
+            self.assertIn(self.planted[name], faults, name)
+            self.assertIn(self.planted[name], faults[self.planted[name]], name)
+        self.assertIn('No such file', faults[self.planted['vanished']])
+        self.assertIn('not a GSE2.0 file', faults[self.planted['not gse2']])
+        # Headers only: a bad checksum or a cut data section is no index fault.
+        self.assertNotIn(self.planted['checksum'], faults)
+
+    def test_segy_rows(self):
+        rows = dict((r.path, r) for r in archive.index([os.path.join(self.root, 'shots')]))
+        good = rows[self.planted['segy']]
+        self.assertEqual((good.kind, good.traces, good.samples, good.interval, good.format,
+                          good.byte_order, good.fault), ('segy', 12, 125, 4000, 5, 'little',
+                                                         None))
+        cut = rows[self.planted['segy truncated']]
+        self.assertEqual(cut.traces, 5)
+        self.assertTrue(cut.fault)
+
+    def test_processes_give_the_serial_rows(self):
+        serial = archive.index(self.paths, jobs=1)
+        self.assertEqual(archive.index(self.paths, jobs=2), serial)
+        self.assertEqual(archive.index(self.paths, jobs=3), serial)
+
+
+class Verify(SmallShares, ArchiveCase):
+    def test_faults_found_and_processes_agree(self):
+        serial = archive.verify(self.paths, jobs=1)
+        self.assertEqual(archive.verify(self.paths, jobs=2), serial)
+        by_path = dict((c.path, c) for c in serial)
+        self.assertIn('checksum mismatch', by_path[self.planted['checksum']].faults[0])
+        self.assertIn('truncated', by_path[self.planted['truncated']].faults[0])
+        for name in ('unreadable', 'vanished', 'not gse2'):
+            self.assertTrue(by_path[self.planted[name]].error, name)
+        sound = [c for c in serial if not c.faults and c.error is None]
+        self.assertEqual(len(sound), self.files - 3)
+
+    def test_command_report(self):
+        for jobs in ('1', '2'):
+            status, out, err = run_cli(['verify', '-j', jobs] + self.paths)
+            self.assertEqual(status, 1)
+            self.assertEqual(out.count('BAD '), 3, out)   # checksum, truncated, short header
+            self.assertIn('checksum mismatch', out)
+            # 3 faulty waveforms, 5 files that are no GSE2 or cannot be read.
+            self.assertIn('%d file(s): 8 bad' % (self.files + 5), out.splitlines()[-1])
+            self.assertIn(self.planted['vanished'], err)
+            if jobs == '1':
+                first = (out, err)
+            else:
+                # The same report; --jobs adds who did the work to the summary.
+                self.assertEqual((out.replace(' bad (1 process)\n', ' bad\n'), err), first)
+
+
+class Crashes(SmallShares, unittest.TestCase):
+    """Files that end the worker process reading them (killed with SIGKILL)."""
+
+    def setUp(self):
+        super(Crashes, self).setUp()
+        self.dir = tempfile.mkdtemp(prefix='wavecodec-archive-')
+        self.planted = make(os.path.join(self.dir, 'a'), 24)
+        self.files = walk.collect([os.path.join(self.dir, 'a')]).files
+        self.victim = self.files[10]
+
+    def tearDown(self):
+        shutil.rmtree(self.dir)
+        super(Crashes, self).tearDown()
+
+    def test_a_lost_worker_has_its_files_retried(self):
+        serial = list(engine.run(tasks.Index(), self.files, jobs=1))
+        task = KillOnce(tasks.Index(), self.victim, os.path.join(self.dir, 'killed'))
+        self.assertEqual(list(engine.run(task, self.files, jobs=2)), serial)
+        self.assertTrue(os.path.exists(os.path.join(self.dir, 'killed')))
+
+    def test_a_file_that_always_kills_is_a_row_with_its_fault(self):
+        serial = list(engine.run(tasks.Verify(), self.files, jobs=1))
+        got = list(engine.run(KillAlways(tasks.Verify(), self.victim), self.files, jobs=2))
+        k = self.files.index(self.victim)
+        self.assertEqual(got[:k] + got[k + 1:], serial[:k] + serial[k + 1:])
+        self.assertEqual(got[k].path, self.victim)
+        self.assertIn('killed (SIGKILL)', got[k].error)
+
+
+class Folders(unittest.TestCase):
+    def setUp(self):
+        self.dir = tempfile.mkdtemp(prefix='wavecodec-archive-')
+
+    def tearDown(self):
+        shutil.rmtree(self.dir)
+
+    def test_a_folder_that_cannot_be_listed_is_a_fault(self):
+        real = walk.os.walk
+
+        def failing(top, onerror=None, **kw):
+            onerror(OSError(13, 'Permission denied', top))
+            return iter(())
+
+        walk.os.walk = failing
+        try:
+            rows = archive.index([self.dir])
+            checks = archive.verify([self.dir])
+        finally:
+            walk.os.walk = real
+        self.assertEqual([(r.path, r.fault) for r in rows],
+                         [(self.dir, '%s: Permission denied' % self.dir)])
+        self.assertEqual(checks[0].error, '%s: Permission denied' % self.dir)
+
+    def test_outputs_mirror_the_tree_and_never_collide(self):
+        os.makedirs(os.path.join(self.dir, 'in', 'sub'))
+        os.makedirs(os.path.join(self.dir, 'in', 'other'))
+        for name in ('sub/a.gse', 'other/c.gse', 'other/c.msg', 'b.gse'):
+            open(os.path.join(self.dir, 'in', name), 'w').close()
+        listing = walk.collect([os.path.join(self.dir, 'in', 'b.gse'),
+                                os.path.join(self.dir, 'in', 'sub')])
+        self.assertEqual(archive.targets(listing, 'out'),
+                         [os.path.join('out', 'b.mseed'), os.path.join('out', 'a.mseed')])
+        self.assertRaises(ValueError, archive.targets, listing, 'out', 'sac')
+        both = walk.collect([os.path.join(self.dir, 'in')])
+        self.assertRaises(ValueError, archive.targets, both, 'out')
+
+
+class IndexCommand(ArchiveCase):
+    files = 30
+
+    def test_csv_summary_and_status(self):
+        out_csv = os.path.join(self.dir, 'index.csv')
+        status, out, err = run_cli(['index', '-j', '2', '-o', out_csv] + self.paths)
+        self.assertEqual(status, 1)
+        with io.open(out_csv, encoding='utf-8', newline='') as f:
+            table = list(csv.reader(f))
+        self.assertEqual(tuple(table[0]), tasks.IndexRow._fields)
+        rows = archive.index(self.paths, jobs=1)
+        self.assertEqual(len(table) - 1, len(rows))
+        self.assertEqual([t[0] for t in table[1:]], [r.path for r in rows])
+        self.assertEqual([t[-1] for t in table[1:]], [r.fault or '' for r in rows])
+        self.assertIn('fault(s)', out.splitlines()[-1])
+        self.assertIn(self.planted['vanished'], err)
+        status, out, err = run_cli(['index', '-o', '-', os.path.join(self.root, 'ABC', 'd00')])
+        self.assertEqual(status, 0, err)
+        self.assertIn('all sound', err)
+        self.assertTrue(out.startswith('path,offset,kind,'))
+
+    def test_a_wrong_library_is_one_message(self):
+        ibm = wavecodec.load_ibmfloat()._name
+        folder = os.path.join(self.root, 'ABC')
+        for args in (['index', '-j', '2', '-o', '-', folder],
+                     ['verify', '-j', '2', folder],
+                     ['convert', '-j', '2', '-o', os.path.join(self.dir, 'none'), folder]):
+            status, out, err = run_cli(args, env={'WAVECODEC_LIBRARY': ibm})
+            self.assertEqual((status, out), (1, ''), args)
+            self.assertEqual(len(err.strip().splitlines()), 1, err)
+            self.assertIn('%s loads but has no symbol' % ibm, err)
+
+    def test_progress_on_a_terminal_only(self):
+        master, slave = pty.openpty()
+        p = subprocess.Popen([sys.executable, '-m', 'wavecodec', 'index', '-j', '2', '-o', '-',
+                              os.path.join(self.root, 'DEF')], env=cli_env(),
+                             stdout=subprocess.PIPE, stderr=slave)
+        os.close(slave)
+        terminal = b''
+        while True:
+            try:
+                chunk = os.read(master, 4096)
+            except OSError:
+                break
+            if not chunk:
+                break
+            terminal += chunk
+        out = p.communicate()[0]
+        os.close(master)
+        self.assertEqual(p.returncode, 1)
+        files = len(walk.collect([os.path.join(self.root, 'DEF')]).files)
+        self.assertIn(('indexing %d/%d files' % (files, files)).encode('ascii'), terminal)
+        self.assertIn(b'fault(s)', terminal)
+        self.assertNotIn(b'indexing', out)
+
+    def test_bad_options(self):
+        status, out, err = run_cli(['index', '-j', '-2', '-o', '-', self.root])
+        self.assertEqual(status, 2)
+        self.assertIn('--jobs', err)
+        status, out, err = run_cli(['index', '-o', self.root, self.root])
+        self.assertEqual(status, 1)
+        self.assertIn(self.root, err)
+
+
+if __name__ == '__main__':
+    unittest.main()
