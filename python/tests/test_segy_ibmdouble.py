@@ -170,6 +170,28 @@ class DoubleToIbm(unittest.TestCase):
         finally:
             ibmdouble.native.ibmfloat, ibmdouble.numpy = saved_load, saved_numpy
 
+    def test_a_missing_library_is_passed_over_only_when_none_was_named(self):
+        import os
+        from wavecodec.errors import LibraryNotFoundError
+
+        def missing(path=None):
+            raise LibraryNotFoundError('no libibmfloat')
+        saved_load, saved_env = ibmdouble.native.ibmfloat, os.environ.get('IBMFLOAT_LIBRARY')
+        ibmdouble.native.ibmfloat = missing
+        try:
+            os.environ.pop('IBMFLOAT_LIBRARY', None)
+            self.assertIsNone(ibmdouble._double2ibm(missing_library_ok=True))
+            os.environ['IBMFLOAT_LIBRARY'] = '/nonexistent/libibmfloat.so.1'
+            self.assertRaises(LibraryNotFoundError, ibmdouble._double2ibm, True)
+            os.environ.pop('IBMFLOAT_LIBRARY')
+            self.assertRaises(LibraryNotFoundError, ibmdouble._double2ibm)
+        finally:
+            ibmdouble.native.ibmfloat = saved_load
+            if saved_env is None:
+                os.environ.pop('IBMFLOAT_LIBRARY', None)
+            else:
+                os.environ['IBMFLOAT_LIBRARY'] = saved_env
+
 
 class WrittenFromDoubles(TempDirCase):
     def test_python_floats_and_double_arrays_rounded_once(self):

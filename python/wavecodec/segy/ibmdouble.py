@@ -14,6 +14,7 @@ k at least -64) and fraction round(M / 2^s), s = 4k - 24 - E, ties to the even f
 fraction that rounds up to 2^24 becomes 2^20 with k + 1. Values below 16^-64 keep k = -64 with
 a smaller fraction, down to zero of the value's sign; k above 63 is beyond IBM's range.
 """
+import os
 import struct
 import sys
 from array import array
@@ -123,11 +124,12 @@ def float64_to_ibm(values, byteorder='big', saturate=False):
 
 def _double2ibm(missing_library_ok=False):
     """The library's double2ibm; None for an older library without it, or (with
-    `missing_library_ok`, for the numpy road, which can do without) no library at all."""
+    `missing_library_ok`, for the numpy road, which can do without) no library found. A library
+    named by IBMFLOAT_LIBRARY must load, as everywhere: a wrong one is an error."""
     try:
         lib = native.ibmfloat()
     except LibraryNotFoundError:
-        if missing_library_ok:
+        if missing_library_ok and not os.environ.get('IBMFLOAT_LIBRARY'):
             return None
         raise
     return getattr(lib, 'double2ibm', None)
