@@ -4,7 +4,10 @@
 //   using pow();
 // - IEEE single to IBM in place, against the same memcpy and, when the build found it, segyio's
 //   segy_from_native (which also stores the words big-endian);
-// - IBM to double, out of place, against memcpy of the 128 MiB of doubles it writes.
+// - IBM to double, out of place, against memcpy of the 128 MiB of doubles it writes;
+// - double to IBM, out of place (bytes counted are the 128 MiB of doubles read), against memcpy
+//   of those doubles and the route through float (a cast per double, then ieee2ibm), which
+//   rounds twice.
 // In-place iterations first restore the buffer to its original words with the timer paused, so
 // all variants start from the same data and cache state.
 #include <benchmark/benchmark.h>
@@ -175,6 +178,58 @@ void BM_ibm2double(benchmark::State &state) {
     });
 }
 
+// The doubles double2ibm reads: the same amplitudes at full precision (IBM words read exactly).
+std::vector<double> &doubles_in() {
+    static std::vector<double> d = [] {
+        std::vector<double> v(kWords);
+        ibm2double(buffers().original.data(), v.data(), static_cast<int>(kWords));
+        for (size_t i = 0; i < kWords; ++i) {
+            v[i] *= 1.0 + 0x1p-30;  // bits below the IBM fraction, as computed data has
+        }
+        return v;
+    }();
+    return d;
+}
+
+template <typename Convert>
+void run_from_double(benchmark::State &state, Convert convert) {
+    const double *in = doubles_in().data();
+    uint32_t *out = buffers().work.data();
+    for (auto _ : state) {
+        convert(in, out);
+        benchmark::DoNotOptimize(out);
+        benchmark::ClobberMemory();
+    }
+    state.SetBytesProcessed(state.iterations() * kDoubleBytes);
+}
+
+void BM_double2ibm(benchmark::State &state) {
+    run_from_double(state, [](const double *in, uint32_t *out) {
+        double2ibm(in, out, static_cast<int>(kWords));
+    });
+}
+
+void BM_double2ibm_through_float(benchmark::State &state) {
+    run_from_double(state, [](const double *in, uint32_t *out) {
+        for (size_t i = 0; i < kWords; ++i) {
+            const auto f = static_cast<float>(in[i]);
+            std::memcpy(&out[i], &f, sizeof f);
+        }
+        ieee2ibm(out, static_cast<int>(kWords));
+    });
+}
+
+void BM_memcpy_doubles_in(benchmark::State &state) {
+    const double *in = doubles_in().data();
+    double *copy = double_buffers().copy.data();
+    for (auto _ : state) {
+        std::memcpy(copy, in, kDoubleBytes);
+        benchmark::DoNotOptimize(copy);
+        benchmark::ClobberMemory();
+    }
+    state.SetBytesProcessed(state.iterations() * kDoubleBytes);
+}
+
 bool register_all() {
     benchmark::RegisterBenchmark("memcpy/limit", BM_memcpy);
     bench::register_forced(ibmfloat::to_ieee_family, "ibm2ieee", BM_ibm2ieee);
@@ -190,6 +245,11 @@ bool register_all() {
     benchmark::RegisterBenchmark("memcpy/doubles", BM_memcpy_doubles);
     bench::register_forced(ibmfloat::to_double_family, "ibm2double", BM_ibm2double);
     benchmark::RegisterBenchmark("ibm2double/library", BM_ibm2double);
+
+    benchmark::RegisterBenchmark("memcpy/doubles_in", BM_memcpy_doubles_in);
+    bench::register_forced(ibmfloat::from_double_family, "double2ibm", BM_double2ibm);
+    benchmark::RegisterBenchmark("double2ibm/library", BM_double2ibm);
+    benchmark::RegisterBenchmark("double2ibm/through_float", BM_double2ibm_through_float);
     return true;
 }
 

@@ -11,6 +11,7 @@ const bool added = [] {
     bench::add_choice(ibmfloat::to_ieee_family);
     bench::add_choice(ibmfloat::to_ibm_family);
     bench::add_choice(ibmfloat::to_double_family);
+    bench::add_choice(ibmfloat::from_double_family);
     return true;
 }();
 

@@ -33,10 +33,10 @@ KINDS = {
 
 # Routines whose library entry is compared with memcpy of the same buffer.
 ARRAY_ROUTINES = {"check_sum", "check_sum_large", "diff_2nd", "rem_2nd_diff", "ibm2ieee",
-                  "ieee2ibm", "ibm2double"}
+                  "ieee2ibm", "ibm2double", "double2ibm"}
 # Routines compared with another memcpy entry than memcpy/limit: ibm2double with the copy of the
-# doubles it writes.
-MEMCPY_OF = {"ibm2double": "memcpy/doubles"}
+# doubles it writes, double2ibm with the copy of the doubles it reads.
+MEMCPY_OF = {"ibm2double": "memcpy/doubles", "double2ibm": "memcpy/doubles_in"}
 # Variants compared with memcpy and the reference besides the exported function itself (the
 # conversion kernels that ibm2ieee chooses among).
 MEASURED_VARIANTS = {"library", "portable", "avx2", "avx512"}

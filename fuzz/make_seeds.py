@@ -128,6 +128,21 @@ write("ibm2ieee", "subnormals", bytes([0]) + words(
     [0x21200000, 0x21100000, 0x20FFFFFF, 0x1B400000, 0x1B800000, 0x1BC00000, 0xA0C00001]))
 write("ibm2ieee", "no_count", bytes([7 | (5 << 3)]) + words([0x41100000, 0x42640000]))
 
+# double2ibm: mode byte (7 = a count of zero or below), then the doubles.
+def doubles(values):
+    return b"".join(struct.pack("<d", v) for v in values)
+
+
+write("double2ibm", "examples", bytes([0]) + doubles(
+    [1.0, -100.0, 0.1, -118.625, 1.0 + 2.0 ** -21, 1.0 + 2.0 ** -21 + 2.0 ** -40, 0.0, -0.0]))
+write("double2ibm", "range_edges", bytes([1 << 3]) + doubles(
+    [(2 ** 24 - 1) * 2.0 ** 228, (2 ** 25 - 1) * 2.0 ** 227, -1e76, float("inf"), float("nan"),
+     2.0 ** -260, 2.0 ** -256 * (1 - 2.0 ** -30), 1.7976931348623157e308]))
+write("double2ibm", "underflow", bytes([3 << 3]) + doubles(
+    [2.0 ** -280, 2.0 ** -281, 3 * 2.0 ** -282, 3 * 2.0 ** -281, 5e-324, -5e-324,
+     2.2250738585072014e-308, 1e-78, 1e-80]))
+write("double2ibm", "no_count", bytes([7 | (3 << 3)]) + doubles([1.0, float("inf")]))
+
 # mseed: mode byte; bit 0 set: pack mode (encoding byte: 0 int32, 1 Steim-1, 2 Steim-2; record
 # length byte: 256 << (n % 5)), then the samples.
 write("mseed", "pack_steim2", bytes([1, 2, 0]) + ints(

@@ -1,6 +1,6 @@
 /*
  * ibmfloat: IBM System/360 hexadecimal single-precision words to and from IEEE 754 single
- * precision, and to IEEE double precision exactly.
+ * precision, to IEEE double precision exactly, and from it rounded once.
  * Plain C interface, valid C and C++; no allocation, no state, re-entrant.
  */
 #ifndef IBMFLOAT_H
@@ -43,6 +43,18 @@ IBMFLOAT_API int ieee2ibm(uint32_t *words, int count);
  * `words` and `out` must not overlap. A count of zero or below, or a null pointer, does nothing.
  */
 IBMFLOAT_API void ibm2double(const uint32_t *words, double *out, int count);
+
+/*
+ * Writes to `out` the IBM single-precision word (host byte order) nearest to each of `count`
+ * IEEE doubles `in`: one rounding, ties to the even fraction, normalised (leading hex digit
+ * non-zero) from 16^-65 up. Below that the exponent field stays 0 and the fraction shrinks, down
+ * to a zero of the double's sign (zeros keep their sign too). NaNs, infinities and magnitudes
+ * that round beyond the largest IBM value ((1 - 2^-24) x 16^63, about 7.2e75) have no IBM value:
+ * they become the largest IBM magnitude with their sign (0x7FFFFFFF, 0xFFFFFFFF). Returns how
+ * many doubles had no IBM value; 0 for a count of zero or below, or a null pointer, which do
+ * nothing. `in` and `out` must not overlap.
+ */
+IBMFLOAT_API int double2ibm(const double *in, uint32_t *out, int count);
 
 #ifdef __cplusplus
 }

@@ -39,6 +39,16 @@ void to_double_avx512(const uint32_t *words, double *out, size_t count);
 #endif
 extern constinit cpu::Family<ToDoubleFn> to_double_family;
 
+// ---- double2ibm: doubles to IBM words in a separate array; returns how many doubles had no
+// IBM value.
+using FromDoubleFn = size_t (*)(const double *in, uint32_t *out, size_t count);
+size_t from_double_portable(const double *in, uint32_t *out, size_t count);
+#ifdef WAVELIBS_X86_KERNELS
+size_t from_double_avx2(const double *in, uint32_t *out, size_t count);
+size_t from_double_avx512(const double *in, uint32_t *out, size_t count);
+#endif
+extern constinit cpu::Family<FromDoubleFn> from_double_family;
+
 }  // namespace ibmfloat
 
 #endif

@@ -76,7 +76,7 @@ class Declarations(unittest.TestCase):
                      'decomp_6b_chars', 'diff_2nd', 'rem_2nd_diff', 'check_sum', 'read_header',
                      'write_header'):
             self.assertIsNotNone(getattr(lib, name).argtypes, name)
-        for name in ('ibm2ieee', 'ieee2ibm', 'ibm2double'):
+        for name in ('ibm2ieee', 'ieee2ibm', 'ibm2double', 'double2ibm'):
             self.assertIsNotNone(getattr(native.ibmfloat(), name).argtypes, name)
 
     def test_char_writer_encoder_matches_buffer_encoder(self):

@@ -60,12 +60,25 @@ def cases():
 class DoubleToIbm(unittest.TestCase):
     def roads(self):
         yield 'one by one', ibmdouble._words_one_by_one
+        # The roads of a library without double2ibm.
         yield 'whole-block flags', ibmdouble._words_by_blocks
         if ibmdouble.numpy is not None:
             def by_numpy(doubles, byteorder, saturate):
-                return ibmdouble.float64_to_ibm(ibmdouble.numpy.array(doubles), byteorder,
-                                                saturate)
-            yield 'numpy', by_numpy
+                words, count = ibmdouble._words_numpy(ibmdouble.numpy.array(doubles), saturate)
+                return words.astype('>u4' if byteorder == 'big' else '<u4').tobytes(), count
+            yield 'numpy integers', by_numpy
+        # The library's double2ibm, on an array('d') and on a numpy array.
+        convert = ibmdouble._double2ibm()
+        self.assertIsNotNone(convert, 'the library under test has double2ibm')
+
+        def by_library(doubles, byteorder, saturate):
+            return ibmdouble._words_by_library(convert, doubles, byteorder, saturate)
+        yield 'library', by_library
+        if ibmdouble.numpy is not None:
+            def by_library_numpy(doubles, byteorder, saturate):
+                return ibmdouble._words_by_library_numpy(
+                    convert, ibmdouble.numpy.array(doubles), byteorder, saturate)
+            yield 'library with numpy', by_library_numpy
 
     def test_nearest_word_against_exact_model(self):
         values = cases()
@@ -93,6 +106,91 @@ class DoubleToIbm(unittest.TestCase):
             data, count = road(array('d', [float('-inf'), nan, 1.0]), 'big', True)
             self.assertEqual(struct.unpack('>3I', data), (0xffffffff, 0x7fffffff, 0x41100000))
             self.assertEqual(count, 2)
+            # The largest IBM value itself, and a value that rounds to it, are not out of range;
+            # a value beyond the range is found behind them, and also among NaN with saturate.
+            largest = float(MAX_IBM)
+            below_tie = float(MAX_IBM + 2 ** 227 - 2 ** 200)
+            values = [-largest, below_tie, 1.0, -beyond, nan, 2.0]
+            for saturate in (False, True):
+                with self.assertRaises(ibmdouble.NoIbmValue) as e:
+                    road(array('d', values), 'little', saturate)
+                self.assertEqual((e.exception.index, e.exception.finite), (3, True), name)
+            with self.assertRaises(ibmdouble.NoIbmValue) as e:
+                road(array('d', [nan, 1.0, beyond]), 'little', True)
+            self.assertEqual((e.exception.index, e.exception.finite), (2, True), name)
+            values = [-largest, below_tie, nan, 1.0]
+            data, count = road(array('d', values), 'little', True)
+            self.assertEqual(struct.unpack('<4I', data),
+                             (0xffffffff, 0x7fffffff, 0x7fffffff, 0x41100000), name)
+            self.assertEqual(count, 1, name)
+
+    def test_whole_arrays_take_the_library_and_no_python_step_per_value(self):
+        # The exact model, counted: writing a long array through the public function calls it
+        # for no value, with numpy or without.
+        calls = []
+        word_of = ibmdouble.word_of
+
+        def counted(bits):
+            calls.append(bits)
+            return word_of(bits)
+        values = array('d', cases()[:2000])
+        values = array('d', [v for v in values if nearest_ibm(v) is not None])
+        ibmdouble.word_of = counted
+        try:
+            data, count = ibmdouble.float64_to_ibm(values, 'big')
+            if ibmdouble.numpy is not None:
+                saved, ibmdouble.numpy = ibmdouble.numpy, None
+                try:
+                    without, _ = ibmdouble.float64_to_ibm(values, 'big')
+                finally:
+                    ibmdouble.numpy = saved
+                self.assertEqual(without, data)
+        finally:
+            ibmdouble.word_of = word_of
+        self.assertEqual(calls, [])
+        self.assertEqual(count, 0)
+        self.assertEqual(list(struct.unpack('>%dI' % len(values), data)),
+                         [nearest_ibm(v) for v in values])
+
+    def test_an_older_library_without_double2ibm_takes_the_other_roads(self):
+        values = array('d', [v for v in cases()[:500] if nearest_ibm(v) is not None])
+        want = [nearest_ibm(v) for v in values]
+        lib = ibmdouble.native.ibmfloat()
+
+        class Older(object):
+            ieee2ibm = lib.ieee2ibm
+            ibm2ieee = lib.ibm2ieee
+        saved_load, saved_numpy = ibmdouble.native.ibmfloat, ibmdouble.numpy
+        ibmdouble.native.ibmfloat = lambda path=None: Older()
+        try:
+            for with_numpy in sorted(set([saved_numpy, None]), key=lambda x: x is None):
+                ibmdouble.numpy = with_numpy
+                data, count = ibmdouble.float64_to_ibm(values, 'big')
+                self.assertEqual(list(struct.unpack('>%dI' % len(values), data)), want)
+        finally:
+            ibmdouble.native.ibmfloat, ibmdouble.numpy = saved_load, saved_numpy
+
+    def test_a_missing_library_is_passed_over_only_when_none_was_named(self):
+        import os
+        from wavecodec.errors import LibraryNotFoundError
+
+        def missing(path=None):
+            raise LibraryNotFoundError('no libibmfloat')
+        saved_load, saved_env = ibmdouble.native.ibmfloat, os.environ.get('IBMFLOAT_LIBRARY')
+        ibmdouble.native.ibmfloat = missing
+        try:
+            os.environ.pop('IBMFLOAT_LIBRARY', None)
+            self.assertIsNone(ibmdouble._double2ibm(missing_library_ok=True))
+            os.environ['IBMFLOAT_LIBRARY'] = '/nonexistent/libibmfloat.so.1'
+            self.assertRaises(LibraryNotFoundError, ibmdouble._double2ibm, True)
+            os.environ.pop('IBMFLOAT_LIBRARY')
+            self.assertRaises(LibraryNotFoundError, ibmdouble._double2ibm)
+        finally:
+            ibmdouble.native.ibmfloat = saved_load
+            if saved_env is None:
+                os.environ.pop('IBMFLOAT_LIBRARY', None)
+            else:
+                os.environ['IBMFLOAT_LIBRARY'] = saved_env
 
 
 class WrittenFromDoubles(TempDirCase):

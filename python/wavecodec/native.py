@@ -96,6 +96,9 @@ def _declare_ibmfloat(lib):
     if hasattr(lib, 'ibm2double'):
         lib.ibm2double.argtypes = [ctypes.c_void_p, ctypes.c_void_p, ctypes.c_int]
         lib.ibm2double.restype = None
+    if hasattr(lib, 'double2ibm'):
+        lib.double2ibm.argtypes = [ctypes.c_void_p, ctypes.c_void_p, ctypes.c_int]
+        lib.double2ibm.restype = ctypes.c_int
 
 
 def _declare_libc(lib):

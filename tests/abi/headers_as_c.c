@@ -22,6 +22,8 @@ int main(void) {
     uint32_t back;
     float value;
     double exact = 0.0;
+    const double doubles[2] = {-100.0, 1e76};
+    uint32_t from_doubles[2] = {0, 0};
 
     if (compress_6b_buffer(samples, 2, collect) != 0 || n_written != 4 ||
         memcmp(written, "Uz6F", 4) != 0) {
@@ -43,6 +45,11 @@ int main(void) {
     ibm2double(&back, &exact, 1);
     if (exact != -100.0) {
         puts("ibm2double through the C header failed");
+        return 1;
+    }
+    if (double2ibm(doubles, from_doubles, 2) != 1 || from_doubles[0] != 0xC2640000u ||
+        from_doubles[1] != 0x7FFFFFFFu) {
+        puts("double2ibm through the C header failed");
         return 1;
     }
     return 0;

@@ -105,6 +105,31 @@ inline std::vector<ToDoubleConverter> every_to_double_converter() {
     return available_to_double_converters(true);
 }
 
+struct FromDoubleConverter {
+    std::string name;
+    ibmfloat::FromDoubleFn run;
+    std::string unusable;
+};
+
+inline void PrintTo(const FromDoubleConverter &converter, std::ostream *out) {
+    *out << converter.name;
+}
+
+inline size_t run_public_from_double(const double *in, uint32_t *out, size_t count) {
+    return static_cast<size_t>(double2ibm(in, out, static_cast<int>(count)));
+}
+
+inline std::vector<FromDoubleConverter> every_from_double_converter() {
+    std::vector<FromDoubleConverter> found =
+        kernels_of<FromDoubleConverter>(ibmfloat::from_double_family, true);
+    found.push_back({"double2ibm", run_public_from_double, ""});
+    return found;
+}
+
+inline std::string from_double_name(const testing::TestParamInfo<FromDoubleConverter> &info) {
+    return info.param.name;
+}
+
 // A test parameterized by converter: skipped, with the reason, for a kernel that cannot run here.
 template <typename C>
 class ConverterTest : public testing::TestWithParam<C> {

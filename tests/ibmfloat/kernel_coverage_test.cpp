@@ -1,10 +1,11 @@
-// Every kernel of the three conversions is accounted for: a kernel this processor runs is in the
+// Every kernel of the four conversions is accounted for: a kernel this processor runs is in the
 // lists the other tests iterate over and, forced under the public entry, is what that entry
 // runs; one it cannot run is reported as skipped with the reason, never left out in silence.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <bit>
+#include <cstring>
 #include <random>
 #include <string>
 #include <vector>
@@ -12,6 +13,7 @@
 #include "converters.h"
 #include "forced_kernel.h"
 #include "kernels.h"
+#include "reference_from_double.h"
 #include "reference_model.h"
 #include "reference_to_double.h"
 #include "reference_to_ibm.h"
@@ -79,6 +81,9 @@ TEST_P(KernelCoverage, RunnableKernelIsTestedForEveryConversion) {
         EXPECT_TRUE(listed(available_to_double_converters(), GetParam()))
             << "ibm2double " << GetParam();
     }
+    if (runnable(ibmfloat::from_double_family) != nullptr) {
+        EXPECT_TRUE(listed(every_from_double_converter(), GetParam())) << "double2ibm " << GetParam();
+    }
 }
 
 TEST_P(KernelCoverage, ForcedUnderThePublicEntriesGivesExactResults) {
@@ -116,6 +121,24 @@ TEST_P(KernelCoverage, ForcedUnderThePublicEntriesGivesExactResults) {
                 << std::hex << "word 0x" << input[i];
         }
     }
+    if (const auto *kernel = runnable(ibmfloat::from_double_family)) {
+        Forced<ibmfloat::FromDoubleFn> forced(ibmfloat::from_double_family, *kernel);
+        ASSERT_STREQ(ibmfloat::from_double_family.chosen_name(), kernel->name);
+        // The words read as doubles in pairs: every kind of double, in a partial last block.
+        std::vector<double> doubles(input.size() / 2);
+        std::memcpy(doubles.data(), input.data(), doubles.size() * sizeof(double));
+        std::vector<uint32_t> out(doubles.size());
+        int no_value = 0;
+        for (double d : doubles) {
+            no_value += reference_double_to_ibm(std::bit_cast<uint64_t>(d)).no_value ? 1 : 0;
+        }
+        EXPECT_EQ(double2ibm(doubles.data(), out.data(), static_cast<int>(doubles.size())),
+                  no_value);
+        for (size_t i = 0; i < out.size(); ++i) {
+            ASSERT_EQ(out[i], reference_double_to_ibm(std::bit_cast<uint64_t>(doubles[i])).word)
+                << std::hex << "double bits 0x" << std::bit_cast<uint64_t>(doubles[i]);
+        }
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Kernels, KernelCoverage,
@@ -145,6 +168,7 @@ TEST(KernelChoice, EveryConversionTakesTheFirstRunnableKernelOfTheSameList) {
     check(ibmfloat::to_ieee_family);
     check(ibmfloat::to_ibm_family);
     check(ibmfloat::to_double_family);
+    check(ibmfloat::from_double_family);
 }
 
 }  // namespace

@@ -55,6 +55,8 @@ int main(void) {
     uint32_t word = 0xC276A000u; /* -118.625 */
     float value;
     double exact = 0.0;
+    const double wide = 1.0 + 0x1p-21 + 0x1p-40;
+    uint32_t from_double = 0;
     FILE *stream;
 
     memcpy(work, series, sizeof work);
@@ -124,6 +126,9 @@ int main(void) {
     ibm2double(&word, &exact, 1);
     if (exact != -118.625) {
         return fail("ibm2double gave a wrong value");
+    }
+    if (double2ibm(&wide, &from_double, 1) != 0 || from_double != 0x41100001u) {
+        return fail("double2ibm did not round the double once");
     }
     puts("consumer: both installed libraries work");
     return 0;

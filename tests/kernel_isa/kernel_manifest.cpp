@@ -46,5 +46,6 @@ int main() {
     print(ibmfloat::to_ieee_family);
     print(ibmfloat::to_ibm_family);
     print(ibmfloat::to_double_family);
+    print(ibmfloat::from_double_family);
     return 0;
 }

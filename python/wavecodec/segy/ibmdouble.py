@@ -1,20 +1,27 @@
-"""IBM singles nearest to IEEE doubles, rounded once (no float32 step): integer arithmetic on the
-doubles' 64-bit patterns, on whole arrays with numpy when it is present. Without numpy the
-ibmfloat library converts the doubles rounded to float32, and whole-block flags pick the few
-doubles for which that rounding could change the nearest IBM word; only those take the integer
-arithmetic one at a time.
+"""IBM singles nearest to IEEE doubles, rounded once (no float32 step). The ibmfloat library's
+double2ibm converts whole arrays, with numpy or without; whole-array checks then tell values
+beyond IBM's range from NaN and infinities, so no value takes a Python step of its own.
+
+With an older library that lacks double2ibm: integer arithmetic on the doubles' 64-bit patterns
+on whole arrays with numpy when it is present (also when the library cannot be loaded at all);
+without numpy the library's ieee2ibm converts the doubles rounded to float32, and whole-block
+flags pick the few doubles for which that rounding could change the nearest IBM word; only those
+take the integer arithmetic one at a time. word_of is the exact model all roads are tested
+against.
 
 A double M * 2^E (M the 53-bit significand) has the IBM word with exponent k (value below 16^k,
 k at least -64) and fraction round(M / 2^s), s = 4k - 24 - E, ties to the even fraction; a
 fraction that rounds up to 2^24 becomes 2^20 with k + 1. Values below 16^-64 keep k = -64 with
 a smaller fraction, down to zero of the value's sign; k above 63 is beyond IBM's range.
 """
+import os
 import struct
 import sys
 from array import array
 
 from .. import native
 from ..compat import PY2, array_from_bytes, array_to_bytes
+from ..errors import LibraryNotFoundError
 from . import wordflags
 
 try:
@@ -27,6 +34,10 @@ _MASK52 = (1 << 52) - 1
 _CHUNK = 1 << 28
 # Largest IBM magnitude, and the words that NaN and infinities saturate to.
 MAX_WORD = 0x7fffffff
+# The smallest magnitude beyond IBM's range: the tie above the largest IBM value
+# (2^24 - 1) x 2^228, which rounds up to 16^64. Exactly a double.
+_BEYOND = float((2 ** 25 - 1) << 227)
+_WORD_TYPECODE = 'I' if array('I').itemsize == 4 else 'L'
 
 
 class NoIbmValue(ValueError):
@@ -97,17 +108,97 @@ def float64_to_ibm(values, byteorder='big', saturate=False):
     and infinities written as the largest IBM magnitude of their sign). Without `saturate`
     these raise NoIbmValue, as does a finite value beyond IBM's range in any case."""
     if numpy is not None:
-        words, count = _words_numpy(values if hasattr(values, 'dtype')
-                                    else numpy.asarray(values, dtype=numpy.float64), saturate)
+        doubles = numpy.ascontiguousarray(values, dtype=numpy.float64)
+        convert = _double2ibm(missing_library_ok=True)
+        if convert is not None:
+            return _words_by_library_numpy(convert, doubles, byteorder, saturate)
+        words, count = _words_numpy(doubles, saturate)
         return words.astype('>u4' if byteorder == 'big' else '<u4').tobytes(), count
     doubles = values if isinstance(values, array) and values.typecode == 'd' \
         else array('d', values)
+    convert = _double2ibm()
+    if convert is not None:
+        return _words_by_library(convert, doubles, byteorder, saturate)
     return _words_by_blocks(doubles, byteorder, saturate)
 
 
-def _host_byte(k):
-    """Index within a host-order 4-byte word of its k-th most significant byte."""
-    return k if sys.byteorder == 'big' else 3 - k
+def _double2ibm(missing_library_ok=False):
+    """The library's double2ibm; None for an older library without it, or (with
+    `missing_library_ok`, for the numpy road, which can do without) no library found. A library
+    named by IBMFLOAT_LIBRARY must load, as everywhere: a wrong one is an error."""
+    try:
+        lib = native.ibmfloat()
+    except LibraryNotFoundError:
+        if missing_library_ok and not os.environ.get('IBMFLOAT_LIBRARY'):
+            return None
+        raise
+    return getattr(lib, 'double2ibm', None)
+
+
+def _convert_all(convert, doubles_address, words_address, n):
+    """Runs double2ibm over n doubles in chunks; the number without an IBM value."""
+    count = 0
+    for start in range(0, n, _CHUNK):
+        count += convert(doubles_address + 8 * start, words_address + 4 * start,
+                         min(_CHUNK, n - start))
+    return count
+
+
+def _words_by_library_numpy(convert, doubles, byteorder, saturate):
+    """double2ibm on a contiguous float64 numpy array; NaN, infinities and values beyond IBM's
+    range told apart by whole-array comparisons."""
+    n = doubles.size
+    words = numpy.empty(n, dtype=numpy.uint32)
+    count = _convert_all(convert, doubles.ctypes.data, words.ctypes.data, n) if n else 0
+    special = 0
+    if count:
+        finite = numpy.isfinite(doubles)
+        over = finite & (numpy.abs(doubles) >= _BEYOND)
+        if over.any():
+            raise NoIbmValue(int(numpy.argmax(over)), True)
+        special = count
+        if not saturate:
+            raise NoIbmValue(int(numpy.argmax(~finite)), False)
+    return words.astype('>u4' if byteorder == 'big' else '<u4').tobytes(), special
+
+
+def _words_by_library(convert, doubles, byteorder, saturate):
+    """double2ibm on an array('d'). Only when some doubles had no IBM value, whole-block flags
+    find NaN and infinities; a count above theirs means a finite value beyond IBM's range, which
+    is looked for among the words of the largest magnitude that are not NaN or infinity."""
+    n = len(doubles)
+    words = array(_WORD_TYPECODE, [0]) * n
+    count = _convert_all(convert, doubles.buffer_info()[0], words.buffer_info()[0], n) \
+        if n else 0
+    if count:
+        raw = array_to_bytes(doubles)
+        special = wordflags.both(
+            wordflags.flags(raw, _host_byte(0, 8), _TOP_ONES, 8),
+            wordflags.flags(raw, _host_byte(1, 8), _NEXT_HIGH_NIBBLE_ONES, 8))
+        specials = special.count(b'\x01')
+        if count > specials:
+            out = array_to_bytes(words)
+            # Words of the largest magnitude (either sign) that are not NaN or infinity.
+            other = wordflags.either(
+                wordflags.negate(wordflags.flags(out, _host_byte(0), _TOP_ONES)), special,
+                *[wordflags.flags(out, _host_byte(k), _NOT_FF) for k in (1, 2, 3)])
+            candidates = wordflags.negate(other)
+            at = candidates.find(b'\x01')
+            while at >= 0:   # words of the largest magnitude: a few at most, in real data
+                if abs(doubles[at]) >= _BEYOND:
+                    raise NoIbmValue(at, True)
+                at = candidates.find(b'\x01', at + 1)
+        if specials and not saturate:
+            raise NoIbmValue(special.find(b'\x01'), False)
+        count = specials
+    if byteorder != sys.byteorder:
+        words.byteswap()
+    return array_to_bytes(words), count
+
+
+def _host_byte(k, width=4):
+    """Index within a host-order `width`-byte word of its k-th most significant byte."""
+    return k if sys.byteorder == 'big' else width - 1 - k
 
 
 def _table(test):
@@ -126,6 +217,8 @@ _TOP_ZERO = _table(lambda b: b & 0x7f == 0)
 _NEXT_ZERO = _table(lambda b: b & 0x80 == 0)
 _TOP_ONES = _table(lambda b: b & 0x7f == 0x7f)
 _NEXT_ONE = _table(lambda b: b & 0x80)
+_NEXT_HIGH_NIBBLE_ONES = _table(lambda b: b & 0xf0 == 0xf0)
+_NOT_FF = _table(lambda b: b != 0xff)
 
 
 def _words_by_blocks(doubles, byteorder, saturate):
