@@ -102,8 +102,6 @@ _WID2_NUMBER_NAMES = tuple(name for name, _, _, kind, _, _ in WID2_TABLE if kind
 _WID2_NUMBER_KINDS = tuple(kind for _, _, _, kind, _, _ in WID2_TABLE if kind != 'text')
 _WID2_NUMBER_TEXTS = operator.itemgetter(*[i for i, row in enumerate(WID2_TABLE)
                                            if row[3] != 'text'])
-_CONVERT = {'int': int, 'float': float}
-_WID2_CONVERTERS = tuple(_CONVERT[kind] for kind in _WID2_NUMBER_KINDS)
 
 
 # Printable ASCII: the characters a text field may hold.
