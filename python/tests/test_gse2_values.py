@@ -152,6 +152,22 @@ class WritableValues(TempDirCase):
                 back = wavecodec.read(self.gse('s.gse', [wave]))[0].sta2
                 self.assertEqual(back[name], float(text), (name, text))
 
+    def test_remembered_texts_keep_each_value_its_own(self):
+        # Texts of numbers are remembered between waveforms: a value equal to a remembered
+        # one but of another type or sign is judged and printed on its own.
+        for first, then in ((1, True), (1.0, True), (2, 2.0)):
+            hdr.fit_number('WID2', 'calibration', first, 10, '%10.4e')
+            if isinstance(then, bool):
+                with self.assertRaises(wavecodec.FormatError):
+                    hdr.fit_number('WID2', 'calibration', then, 10, '%10.4e')
+            else:
+                self.assertEqual(hdr.fit_number('WID2', 'calibration', then, 10, '%10.4e'),
+                                 '2.0000e+00')
+        lines = self.gse('z.gse', [wavecodec.Waveform(header(horizontal_angle=angle), [1])
+                                   for angle in (0.0, -0.0, 0.0, -0.0)]).split(b'\n')
+        angles = [wid2[95:100] for wid2 in lines if wid2.startswith(b'WID2')]
+        self.assertEqual(angles, [b'  0.0', b' -0.0', b'  0.0', b' -0.0'])
+
     def test_values_the_usual_format_cannot_hold(self):
         for name, value in (('calibration', -0.5), ('calibration', -0.25),
                             ('calibration_period', 1234.57), ('vertical_angle', 180.0),

@@ -15,14 +15,9 @@ _INT_WORD = re.compile(br'^[+-]?[0-9]+$')
 
 
 def zeros(count):
-    """array('i') of `count` zeros, made without a Python loop."""
-    a = array('i')
-    if count:
-        if PY2:
-            a.fromstring(b'\0' * (4 * count))
-        else:
-            a.frombytes(bytes(4 * count))
-    return a
+    """array('i') of `count` zeros, made without a Python loop (bytes given to the constructor
+    are taken as the items' storage under 2.7 and 3 alike)."""
+    return array('i', b'\0' * (4 * count))
 
 
 def decode_cm6(lib, source, start, end, count):

@@ -102,8 +102,11 @@ _WID2_NUMBER_NAMES = tuple(name for name, _, _, kind, _, _ in WID2_TABLE if kind
 _WID2_NUMBER_KINDS = tuple(kind for _, _, _, kind, _, _ in WID2_TABLE if kind != 'text')
 _WID2_NUMBER_TEXTS = operator.itemgetter(*[i for i, row in enumerate(WID2_TABLE)
                                            if row[3] != 'text'])
-_CONVERT = {'int': int, 'float': float}
-_WID2_CONVERTERS = tuple(_CONVERT[kind] for kind in _WID2_NUMBER_KINDS)
+
+
+# Printable ASCII: the characters a text field may hold.
+_PRINTABLE = bytes(bytearray(range(32, 127)))
+_INFINITY = float('inf')
 
 
 def parse_wid2(line):
@@ -115,30 +118,59 @@ def parse_wid2(line):
     if len(line) != _WID2_WIDTH:
         line = line[:_WID2_WIDTH].ljust(_WID2_WIDTH)
     fields = _WID2_STRUCT.unpack(line)
-    if PY2:
-        header = dict(zip(_WID2_TEXT_NAMES, [t.strip() for t in _WID2_TEXTS(fields)]))
-    else:
-        header = dict(zip(_WID2_TEXT_NAMES,
-                          [t.decode('latin-1').strip() for t in _WID2_TEXTS(fields)]))
-    texts = _WID2_NUMBER_TEXTS(fields)
+    texts = _WID2_TEXTS(fields)
+    station, channel, aux_id, data_format, instrument = texts
+    if not PY2:
+        station = station.decode('latin-1')
+        channel = channel.decode('latin-1')
+        aux_id = aux_id.decode('latin-1')
+        data_format = data_format.decode('latin-1')
+        instrument = instrument.decode('latin-1')
+    station = station.strip()
+    channel = channel.strip()
+    aux_id = aux_id.strip()
+    data_format = data_format.strip()
+    instrument = instrument.strip()
+    numbers = _WID2_NUMBER_TEXTS(fields)
     try:
         # Fast road: every character is one of a number's, and each field converts.
-        joined = b''.join(texts)
-        if joined.translate(None, _FLOAT_CHARS):
+        if b''.join(numbers).translate(None, _FLOAT_CHARS):
             raise ValueError
-        values = [convert(text) for convert, text in zip(_WID2_CONVERTERS, texts)]
+        year, month, day, hour, minute, second, count, rate, calib, period, horizontal, \
+            vertical = numbers
+        year, month, day, hour, minute, second, count, rate, calib, period, horizontal, \
+            vertical = values = (
+                int(year), int(month), int(day), int(hour), int(minute), float(second),
+                int(count), float(rate), float(calib), float(period), float(horizontal),
+                float(vertical))
         # Only an exponent makes a value too large for a float; their sum is then infinite or
         # not a number (or a huge sum overflows: the slow road gives the same values).
         total = sum(values)
         if total - total != 0:
             raise ValueError
     except ValueError:
-        values = list(map(_number, texts, _WID2_NUMBER_KINDS))
-    header.update(zip(_WID2_NUMBER_NAMES, values))
-    if None in values:
-        name, text = next((n, t) for n, t, v in zip(_WID2_NUMBER_NAMES, texts, values)
-                          if v is None)
-        return header, 'WID2 field %s %r is not a number' % (name, _text(text))
+        header = {'station': station, 'channel': channel, 'aux_id': aux_id,
+                  'data_format': data_format, 'instrument_type': instrument}
+        values = tuple(map(_number, numbers, _WID2_NUMBER_KINDS))
+        header.update(zip(_WID2_NUMBER_NAMES, values))
+        if None in values:
+            name, text = next((n, t) for n, t, v in zip(_WID2_NUMBER_NAMES, numbers, values)
+                              if v is None)
+            return header, 'WID2 field %s %r is not a number' % (name, _text(text))
+        return header, check_read(header)
+    # The keys in the order of the slow road's dict: texts, then numbers.
+    header = {'station': station, 'channel': channel, 'aux_id': aux_id,
+              'data_format': data_format, 'instrument_type': instrument,
+              'year': year, 'month': month, 'day': day, 'hour': hour, 'minute': minute,
+              'second': second, 'sample_count': count, 'sample_rate': rate,
+              'calibration': calib, 'calibration_period': period,
+              'horizontal_angle': horizontal, 'vertical_angle': vertical}
+    # The usual header passes these checks at once: printable texts, a day every month has,
+    # a positive finite rate. Anything else is judged, and named, by check_read.
+    if 1 <= year <= 9999 and 1 <= month <= 12 and 1 <= day <= 28 and 0 <= hour <= 23 and \
+            0 <= minute <= 59 and 0.0 <= second < 60.0 and 0 < rate < _INFINITY and \
+            count >= 0 and not b''.join(texts).translate(None, _PRINTABLE):
+        return header, None
     return header, check_read(header)
 
 
@@ -387,7 +419,32 @@ def _bare_fixed(value, digits):
     return text.replace('0.', '.', 1) if text.lstrip('-').startswith('0.') else text
 
 
+# Texts made by fit_number, by (line, name, width, format, type, value): the same rates,
+# calibrations and angles come back waveform after waveform. Zero is not kept (0.0 and -0.0
+# are equal keys but print differently); the table is emptied when it grows large.
+_FITTED = {}
+_FITTED_LIMIT = 4096
+
+
 def fit_number(line, name, value, width, fmt):
+    """The text of number `value` in its `width` columns (see _fit_number), remembered for the
+    values that come back."""
+    key = (line, name, width, fmt, type(value), value)
+    try:
+        return _FITTED[key]
+    except KeyError:
+        pass
+    except TypeError:  # a value that cannot be a key: _fit_number names the fault
+        return _fit_number(line, name, value, width, fmt)
+    text = _fit_number(line, name, value, width, fmt)
+    if value:
+        if len(_FITTED) >= _FITTED_LIMIT:
+            _FITTED.clear()
+        _FITTED[key] = text
+    return text
+
+
+def _fit_number(line, name, value, width, fmt):
     """The text of number `value` in its `width` columns: `fmt`, the field's usual format, when
     it holds the value exactly; else the form that fits and comes closest to it (the usual one,
     fixed with more or fewer decimals, or an exponent form), so that every value read from a
@@ -417,17 +474,28 @@ def fit_number(line, name, value, width, fmt):
     return best[1].rjust(width)
 
 
+def _wid2_format():
+    """One format for the whole WID2 line: the fields' own formats, '%s' for the floats whose
+    text fit_number makes (all but the seconds)."""
+    parts = ['WID2']
+    for name, _, _, kind, fmt, before in WID2_TABLE:
+        parts.append(before + ('%s' if kind == 'float' and name != 'second' else fmt))
+    return ''.join(parts) + '\n'
+
+
+_WID2_FORMAT = _wid2_format()
+
+
 def format_wid2(full, sample_count, data_format):
     """The WID2 line (with its newline) of a header from complete()."""
     values = dict(full, sample_count=sample_count, data_format=data_format)
-    parts = ['WID2']
-    for name, first, last, kind, fmt, before in WID2_TABLE:
-        parts.append(before)
+    fields = []
+    for name, first, last, kind, fmt, _ in WID2_TABLE:
         if kind == 'float' and name != 'second':
-            parts.append(fit_number('WID2', name, values[name], last - first + 1, fmt))
+            fields.append(fit_number('WID2', name, values[name], last - first + 1, fmt))
         else:
-            parts.append(fmt % values[name])
-    return (''.join(parts) + '\n').encode('ascii')
+            fields.append(values[name])
+    return (_WID2_FORMAT % tuple(fields)).encode('ascii')
 
 
 def _sta2_columns(line):

@@ -71,8 +71,17 @@ class _Reader(object):
         pending = None          # (waveform, index, position of its WID2 line, selected)
         last = None             # the last waveform returned
         envelope = Envelope()
+        data = scan.data
+        find = data.find
         while pos < size:
-            line, after = scan.line_at(pos)
+            # scan.line_at, written out: three lines per waveform come through here.
+            stop = find(b'\n', pos)
+            if stop < 0:
+                stop = size
+            line = data[pos:stop]
+            if line.endswith(b'\r'):
+                line = line[:-1]
+            after = stop + 1
             key = keyword(line)
             if key == b'WID2':
                 if pending is not None and pending[3]:
@@ -138,8 +147,9 @@ class _Reader(object):
         wave = Waveform._from_file(header)
         wave.message = message
         wave.offset = pos
-        selected = _matches(header['station'], self.stations) and \
-            _matches(header['channel'], self.channels)
+        selected = (self.stations is None and self.channels is None) or (
+            _matches(header['station'], self.stations) and
+            _matches(header['channel'], self.channels))
         if fault and selected:
             self.fail(wave, index, fault, pos=pos)
         return wave, index, pos, selected
