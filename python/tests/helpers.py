@@ -93,6 +93,28 @@ def run_cli(args, env=None, cwd=None):
     return p.returncode, out.decode('utf-8', 'replace'), err.decode('utf-8', 'replace')
 
 
+def run_on_terminal(args, env):
+    """Runs `python -m wavecodec ARGS` with standard error on a pseudo-terminal; returns
+    (status, what the terminal showed, standard output) as bytes."""
+    import pty
+    master, slave = pty.openpty()
+    p = subprocess.Popen([sys.executable, '-m', 'wavecodec'] + list(args), env=env,
+                         stdout=subprocess.PIPE, stderr=slave)
+    os.close(slave)
+    terminal = b''
+    while True:
+        try:
+            chunk = os.read(master, 4096)
+        except OSError:
+            break
+        if not chunk:
+            break
+        terminal += chunk
+    out = p.communicate()[0]
+    os.close(master)
+    return p.returncode, terminal, out
+
+
 class CapturedStdout(object):
     """Captures what C code prints on file descriptor 1 (the decoder's diagnostics)."""
 

@@ -4,15 +4,12 @@ worker, and the index and verify commands."""
 import csv
 import io
 import os
-import pty
 import shutil
-import subprocess
-import sys
 import tempfile
 import unittest
 
 from tests.archive_maker import KillAlways, KillOnce, SmallShares, make
-from tests.helpers import run_cli
+from tests.helpers import run_cli, run_on_terminal
 from tests.test_cli_safety import cli_env
 
 import wavecodec
@@ -208,23 +205,9 @@ class IndexCommand(ArchiveCase):
             self.assertIn('%s loads but has no symbol' % ibm, err)
 
     def test_progress_on_a_terminal_only(self):
-        master, slave = pty.openpty()
-        p = subprocess.Popen([sys.executable, '-m', 'wavecodec', 'index', '-j', '2', '-o', '-',
-                              os.path.join(self.root, 'DEF')], env=cli_env(),
-                             stdout=subprocess.PIPE, stderr=slave)
-        os.close(slave)
-        terminal = b''
-        while True:
-            try:
-                chunk = os.read(master, 4096)
-            except OSError:
-                break
-            if not chunk:
-                break
-            terminal += chunk
-        out = p.communicate()[0]
-        os.close(master)
-        self.assertEqual(p.returncode, 1)
+        status, terminal, out = run_on_terminal(
+            ['index', '-j', '2', '-o', '-', os.path.join(self.root, 'DEF')], cli_env())
+        self.assertEqual(status, 1)
         files = len(walk.collect([os.path.join(self.root, 'DEF')]).files)
         self.assertIn(('indexing %d/%d files' % (files, files)).encode('ascii'), terminal)
         self.assertIn(b'fault(s)', terminal)

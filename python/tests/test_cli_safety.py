@@ -1,7 +1,6 @@
 """The command line with pipes, links, FIFOs, folders, its own inputs as outputs, faulty files,
 a wrong library, and verify over folders in parallel."""
 import os
-import pty
 import signal
 import stat
 import struct
@@ -11,7 +10,8 @@ import threading
 import time
 import unittest
 
-from .helpers import PYTHON_DIR, TempDirCase, header, run_cli, signal as seismogram, wavecodec
+from .helpers import (PYTHON_DIR, TempDirCase, header, run_cli, run_on_terminal,
+                      signal as seismogram, wavecodec)
 
 
 def cli_env(extra=None):
@@ -309,23 +309,9 @@ class VerifyMany(TempDirCase):
         self.assertIn('--jobs', err)
 
     def test_progress_on_a_terminal_only(self):
-        master, slave = pty.openpty()
-        p = subprocess.Popen([sys.executable, '-m', 'wavecodec', 'verify', '--jobs', '2',
-                              '--glob', '*.gse', self.path('archive')], env=cli_env(),
-                             stdout=subprocess.PIPE, stderr=slave)
-        os.close(slave)
-        terminal = b''
-        while True:
-            try:
-                chunk = os.read(master, 4096)
-            except OSError:
-                break
-            if not chunk:
-                break
-            terminal += chunk
-        out = p.communicate()[0]
-        os.close(master)
-        self.assertEqual(p.returncode, 1)
+        status, terminal, out = run_on_terminal(
+            ['verify', '--jobs', '2', '--glob', '*.gse', self.path('archive')], cli_env())
+        self.assertEqual(status, 1)
         self.assertIn(b'verifying 6/6 files', terminal)
         self.assertIn(b'1 bad', out)
         self.assertNotIn(b'verifying', out)
