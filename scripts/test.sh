@@ -6,7 +6,7 @@
 #   install   install to a temporary prefix and build a consumer with CMake and pkg-config
 #   asan      the C suite, corpora and host tests with AddressSanitizer + UBSan
 #   valgrind  the C suite under valgrind memcheck
-#   fuzz      every libFuzzer target for a bounded time (FUZZ_SECONDS, default 30)
+#   fuzz      every libFuzzer target for a bounded time (FUZZ_SECONDS, default 20)
 #   qemu-cpus run the C suite under qemu-x86_64 as CPUs without POPCNT (Haswell,-popcnt) and
 #             without AVX (Nehalem): a kernel reachable without its features fails
 #   s390x     cross-build for big-endian s390x and run the C suite under qemu

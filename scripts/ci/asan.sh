@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds everything with AddressSanitizer + UndefinedBehaviorSanitizer (gcc) into build/asan,
 # runs the whole C test suite (unit tests, ABI tests, fuzz corpus replays), then the Python host's
-# tests against the sanitized libraries. Any report stops the run (-fno-sanitize-recover=all).
+# Python 3 tests and segyio cross-checks against the sanitized libraries. Any report stops the
+# run (-fno-sanitize-recover=all).
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 bash scripts/setup.sh build test
@@ -22,5 +23,5 @@ mseedio=$PWD/build/asan/mseedio/libmseedio.so
 [[ -f $mseedio ]] && export MSEEDIO_LIBRARY=$mseedio
 WAVECODEC_LIBRARY=$PWD/build/asan/wavecodec/libwavecodec.so \
 IBMFLOAT_LIBRARY=$PWD/build/asan/ibmfloat/libibmfloat.so \
-LD_PRELOAD=$libasan ASAN_OPTIONS=detect_leaks=0 \
+LD_PRELOAD=$libasan ASAN_OPTIONS=detect_leaks=0 HOST_SUITES=py3 \
   bash scripts/ci/python.sh

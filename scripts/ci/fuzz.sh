@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer targets with clang (ASan + UBSan) into build/fuzz and runs each for a
-# bounded time, FUZZ_SECONDS (default 30) per target; any finding fails the run.
+# bounded time, FUZZ_SECONDS (default 20) per target; any finding fails the run.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 bash scripts/setup.sh build check
 # Start from the seeds every time, so a run's length and result depend on this commit only.
 rm -rf build/fuzz/corpus build/fuzz/findings
-bash fuzz/run.sh -t "${FUZZ_SECONDS:-30}"
+bash fuzz/run.sh -t "${FUZZ_SECONDS:-20}"
