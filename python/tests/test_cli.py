@@ -1,12 +1,10 @@
 """The command line, run as a subprocess: each command, its error exits, no partial files."""
 import os
-import pty
 import struct
-import subprocess
-import sys
 import xml.etree.ElementTree as ET
 
-from .helpers import PYTHON_DIR, TempDirCase, header, run_cli, signal, wavecodec
+from .helpers import (PYTHON_DIR, TempDirCase, header, run_cli, run_on_terminal, signal,
+                      wavecodec)
 from .test_native import ibm_model
 
 
@@ -83,23 +81,9 @@ class Cli(TempDirCase):
 
     def test_verify_progress_on_a_terminal(self):
         files = [self.path('good.gse')] * 6
-        master, slave = pty.openpty()
-        env = dict(os.environ, PYTHONPATH=PYTHON_DIR)
-        p = subprocess.Popen([sys.executable, '-m', 'wavecodec', 'verify'] + files, env=env,
-                             stdout=subprocess.PIPE, stderr=slave)
-        os.close(slave)
-        terminal = b''
-        while True:
-            try:
-                chunk = os.read(master, 4096)
-            except OSError:  # the terminal's other end is closed
-                break
-            if not chunk:
-                break
-            terminal += chunk
-        out = p.communicate()[0]
-        os.close(master)
-        self.assertEqual(p.returncode, 0)
+        status, terminal, out = run_on_terminal(['verify'] + files,
+                                                dict(os.environ, PYTHONPATH=PYTHON_DIR))
+        self.assertEqual(status, 0)
         self.assertIn(b'verifying 6/6 files', terminal)
         self.assertIn(b'12 waveform(s) in 6 file(s): all sound', out)
         # Not a terminal: no progress at all.
