@@ -134,6 +134,59 @@ class Crashes(SmallShares, unittest.TestCase):
         self.assertIn('killed (SIGKILL)', got[k].error)
 
 
+class Decimals(tasks.Task):
+    """Results marshal does not take (Decimal): they travel from the workers as pickles."""
+
+    def __call__(self, path):
+        import decimal
+        return (path, decimal.Decimal(os.path.getsize(path)) / 3)
+
+    def crashed(self, path, reason):
+        return (path, reason)
+
+
+class Engine(SmallShares, ArchiveCase):
+    files = 40
+
+    def test_batches_cover_the_items_in_order_and_shrink(self):
+        from wavecodec.archive import local
+        items = ['f%03d' % k for k in range(300)]
+        sizes = [1000 + 37 * (k % 9) for k in range(300)]
+        local.CHUNK_BYTES = 2000
+        processes, batches = local.plan(tasks.Index(), items, 3, sizes)
+        self.assertEqual(processes, 3)
+        self.assertEqual([b for _, batch in batches for b in batch], items)
+        self.assertEqual([first for first, _ in batches],
+                         [items.index(batch[0]) for _, batch in batches])
+        lengths = [len(batch) for _, batch in batches]
+        self.assertGreater(lengths[0], 4 * lengths[-1])
+        # Each batch holds no more input than the one before, give or take one file.
+        held = [sum(sizes[first:first + len(batch)]) for first, batch in batches]
+        for before, after in zip(held, held[1:]):
+            self.assertLessEqual(after, before + max(sizes))
+        local.MAX_FILES = 20
+        try:
+            self.assertEqual(max(len(b) for _, b in local.plan(tasks.Index(), items, 3,
+                                                                 sizes)[1]), 20)
+        finally:
+            local.MAX_FILES = 512
+
+    def test_results_marshal_cannot_take_come_back_whole(self):
+        files = walk.collect([self.root]).files
+        serial = list(engine.run(Decimals(), files, jobs=1))
+        self.assertEqual(list(engine.run(Decimals(), files, jobs=2)), serial)
+
+    def test_a_file_given_twice_has_its_rows_twice_in_order(self):
+        folder = os.path.join(self.root, 'ABC', 'd00')
+        once = archive.index([folder], jobs=1)
+        paths = [r.path for r in once]
+        again = max(set(paths), key=paths.count)   # a file of several waveforms
+        twice = archive.index([folder, again], jobs=1)
+        self.assertGreater(paths.count(again), 1)
+        self.assertEqual(twice, sorted(once + [r for r in once if r.path == again],
+                                       key=lambda r: (r.path, r.offset)))
+
+
 class Folders(unittest.TestCase):
     def setUp(self):
         self.dir = tempfile.mkdtemp(prefix='wavecodec-archive-')
@@ -157,6 +210,20 @@ class Folders(unittest.TestCase):
         self.assertEqual([(r.path, r.fault) for r in rows],
                          [(self.dir, '%s: Permission denied' % self.dir)])
         self.assertEqual(checks[0].error, '%s: Permission denied' % self.dir)
+
+    def test_files_and_their_sizes_from_the_walk(self):
+        with open(os.path.join(self.dir, 'b.gse'), 'wb') as f:
+            f.write(b'x' * 1234)
+        open(os.path.join(self.dir, 'a.gse'), 'w').close()
+        os.mkfifo(os.path.join(self.dir, 'pipe.gse'))
+        os.symlink(os.path.join(self.dir, 'nowhere'), os.path.join(self.dir, 'dangling.gse'))
+        os.symlink(os.path.join(self.dir, 'b.gse'), os.path.join(self.dir, 'link.gse'))
+        given = os.path.join(self.dir, 'gone.gse')
+        found = walk.collect([self.dir, given])
+        # FIFOs and dangling links are no files; links to files are.
+        self.assertEqual(found.files, [os.path.join(self.dir, name) for name in (
+            'a.gse', 'b.gse', 'link.gse')] + [given])
+        self.assertEqual(found.sizes, [0, 1234, 1234, None])
 
     def test_outputs_mirror_the_tree_and_never_collide(self):
         os.makedirs(os.path.join(self.dir, 'in', 'sub'))

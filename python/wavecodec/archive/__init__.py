@@ -12,6 +12,7 @@ conversion, on local processes or on a Dask cluster, with the same results eithe
 (names sorted, hidden names passed over). A file that vanished, cannot be read or ended its
 worker is a result with its fault, never a lost run.
 """
+import operator
 import os
 
 from . import engine, tasks, walk
@@ -39,9 +40,16 @@ def index(paths, client=None, jobs=None, pattern=None, progress=None):
     listing = collect(paths, pattern)
     rows = _folder_rows(listing, lambda folder, text: IndexRow(path=folder, kind='folder',
                                                                fault=text), 'index')
-    for file_rows in engine.run(tasks.Index(), listing.files, client, jobs, progress):
+    for file_rows in engine.run(tasks.Index(), listing.files, client, jobs, progress,
+                                sizes=listing.sizes):
         rows.extend(file_rows)
-    rows.sort(key=lambda r: (r.path, -1 if r.offset is None else r.offset))
+    if len(set(listing.files)) == len(listing.files):
+        # A file's rows come in the order of their offsets (a row without one is the file's
+        # only row): a stable sort by path alone is enough, and a C key keeps it quick.
+        rows.sort(key=operator.itemgetter(0))
+    else:
+        # A file given twice: its two runs of rows interleave.
+        rows.sort(key=lambda r: (r.path, -1 if r.offset is None else r.offset))
     return rows
 
 
@@ -59,7 +67,8 @@ def iter_verify(listing, client=None, jobs=None, progress=None, verb='verify', u
     for check in _folder_rows(listing, lambda folder, text: FileCheck(folder, 0, [], text),
                               verb):
         yield check
-    for check in engine.run(tasks.Verify(), listing.files, client, jobs, progress, used):
+    for check in engine.run(tasks.Verify(), listing.files, client, jobs, progress, used,
+                            listing.sizes):
         yield check
 
 
@@ -94,5 +103,6 @@ def convert(paths, out_dir, to='mseed', client=None, jobs=None, pattern=None, pr
     pairs = list(zip(listing.files, targets(listing, out_dir, to)))
     rows = _folder_rows(listing, lambda folder, text: Converted(folder, None, 0, text),
                         'convert')
-    rows.extend(engine.run(tasks.Convert(to, options), pairs, client, jobs, progress))
+    rows.extend(engine.run(tasks.Convert(to, options), pairs, client, jobs, progress,
+                           sizes=listing.sizes))
     return rows

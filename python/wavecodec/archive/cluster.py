@@ -1,4 +1,5 @@
-"""Running batches on a Dask cluster (dask.distributed): one future per batch of files.
+"""Running batches on a Dask cluster (dask.distributed): one future per batch of files, a few
+large batches per worker (engine.batch_size), their results fetched as they complete.
 
 The scheduler reruns the batch of a worker that is lost on another worker. A batch that keeps
 killing its workers fails with KilledWorker; its files are then submitted one by one, and a
@@ -44,11 +45,17 @@ def run(task, items, client, progress=None):
         for first, batch in engine.batches(items, size):
             futures[client.submit(engine.run_batch, task, batch, pure=False)] = (first, batch, 0)
         order = engine.Ordered(len(items))
-        flow = as_completed(list(futures))
-        for future in flow:
+        # Results are fetched in the background as tasks end (no round trip per result);
+        # a failed task yields its exception instead.
+        flow = as_completed(list(futures), with_results=True, raise_errors=False)
+        for future, value in flow:
             first, batch, attempt = futures.pop(future)
             try:
-                results = engine.unpacked(task, future.result())
+                if future.status == 'error':  # value: (type, exception, traceback)
+                    raise value[1] if isinstance(value, tuple) else future.exception()
+                if isinstance(value, BaseException):  # cancelled
+                    raise value
+                results = engine.unpacked(task, value)
             except LibraryNotFoundError:
                 raise
             except Exception as e:  # noqa: B902 - lost workers, failed transfers

@@ -6,9 +6,10 @@ start and its messages. A batch whose worker dies is run again file by file; a f
 its worker by itself is tried once more and then becomes a result with that fault."""
 from ..errors import LibraryNotFoundError
 
-# Files in a batch: at most this many, and few enough that each worker gets several batches
-# (a worker that finishes early takes the next one).
-MAX_BATCH = 64
+# Dask batches: this many per worker, so that a worker that finishes early takes another
+# (the scheduler moves queued tasks to idle workers), and few enough that each task's
+# scheduling and result transfer (milliseconds) stay small beside its work.
+MAX_BATCH = 1000
 BATCHES_PER_WORKER = 4
 
 
@@ -22,21 +23,23 @@ def batches(items, size):
     return [(start, items[start:start + size]) for start in range(0, len(items), size)]
 
 
+def run_one(task, item):
+    """task(item); an unexpected exception is the item's result (task.crashed), a library that
+    cannot be loaded is raised."""
+    try:
+        return task(item)
+    except LibraryNotFoundError:
+        raise
+    except Exception as e:  # noqa: B902 - any fault of one file is that file's result
+        return task.crashed(item, 'unexpected %s: %s'
+                            % (type(e).__name__, ' '.join(str(e).split())))
+
+
 def run_batch(task, items):
-    """task(item) for each item, in order, each packed for the journey (task.pack; unpacked
-    by the caller with task.unpack). An unexpected exception from one file becomes that file's
-    result; a library that cannot be loaded stops the batch."""
-    results = []
-    for item in items:
-        try:
-            result = task(item)
-        except LibraryNotFoundError:
-            raise
-        except Exception as e:  # noqa: B902 - any fault of one file is that file's result
-            result = task.crashed(item, 'unexpected %s: %s'
-                                  % (type(e).__name__, ' '.join(str(e).split())))
-        results.append(task.pack(result))
-    return results
+    """run_one(task, item) for each item, in order, each packed for the journey (task.pack;
+    unpacked by the caller with task.unpack)."""
+    pack = task.pack
+    return [pack(run_one(task, item)) for item in items]
 
 
 def unpacked(task, packed):
@@ -63,36 +66,39 @@ class Ordered(object):
             self._next += 1
 
 
-def run(task, items, client=None, jobs=None, progress=None, used=None):
+def run(task, items, client=None, jobs=None, progress=None, used=None, sizes=None):
     """Yields task(item) for every item, in order. `client`: a dask.distributed Client or a
     scheduler address; else up to `jobs` local processes (None: one per processor; 1: this
     process). `progress(done, total)` is called as results arrive; `used['processes']` is set
-    to the number of local processes doing the work."""
+    to the number of local processes doing the work. `sizes`: the input bytes of each item
+    when known already (None where not), which spares asking the file system again."""
     items = list(items)
     here = [k for k, item in enumerate(items) if task.here(item)]
     if here:
-        return _with_some_here(task, items, here, client, jobs, progress, used)
-    return _elsewhere(task, items, client, jobs, progress, used)
+        return _with_some_here(task, items, here, client, jobs, progress, used, sizes)
+    return _elsewhere(task, items, client, jobs, progress, used, sizes)
 
 
-def _elsewhere(task, items, client, jobs, progress, used=None):
+def _elsewhere(task, items, client, jobs, progress, used=None, sizes=None):
     if client is not None:
         from . import cluster
         return cluster.run(task, items, client, progress)
     from . import local
-    return local.run(task, items, jobs, progress, used)
+    return local.run(task, items, jobs, progress, used, sizes)
 
 
-def _with_some_here(task, items, here, client, jobs, progress, used):
+def _with_some_here(task, items, here, client, jobs, progress, used, sizes):
     """Items that only this process can read (standard input) run here first; the others go
     to the workers; all come back in item order."""
-    mine = dict((k, task.unpack(run_batch(task, [items[k]])[0])) for k in here)
+    mine = dict((k, run_one(task, items[k])) for k in here)
     others = [item for k, item in enumerate(items) if k not in mine]
+    if sizes is not None:
+        sizes = [size for k, size in enumerate(sizes) if k not in mine]
 
     def counted(done, total):
         progress(done + len(mine), len(items))
 
-    rest = _elsewhere(task, others, client, jobs, counted if progress else None, used)
+    rest = _elsewhere(task, others, client, jobs, counted if progress else None, used, sizes)
     try:
         for k in range(len(items)):
             yield mine[k] if k in mine else next(rest)

@@ -2,11 +2,17 @@
 
 Each worker has its own pipe: the parent hands it one batch at a time and waits on all pipes
 with select(), so a worker that dies is seen at once (its pipe ends) and the parent knows which
-files it held. Those files are run again one by one in a fresh worker; a file that ends its
+files it held. Each file's result is encoded as soon as it is made (its objects are freed
+before the next file: a worker's memory stays in the pages it has, where a batch of results
+kept whole would fault in fresh pages in every batch), as a marshal string where it can be
+(the worker is a fork of this interpreter, so both ends read it alike; several times quicker
+than a pickle), else a pickle; the batch goes back as one message. Those files are run again one by one in a fresh worker; a file that ends its
 worker twice becomes a result saying so. Workers ignore Ctrl-C: the parent stops them."""
 import collections
 import errno
+import marshal
 import os
+import pickle
 import select
 import signal
 
@@ -20,6 +26,11 @@ QUEUED = 2
 # are checked at a few MB/s), and the least input of one batch handed to a worker.
 MIN_BYTES_PER_PROCESS = 1 << 20
 CHUNK_BYTES = 1 << 18
+# Batches shrink as the work left does: each takes 1/(GUIDE x processes) of the input left
+# (CHUNK_BYTES at least, MAX_FILES files at most), so that the first are large (few messages)
+# and the last small (the processes end together).
+GUIDE = 2
+MAX_FILES = 512
 # Signal names by number (SIGKILL, ...), for the reason of a worker's death.
 # (Names sorted: of two names of one signal the first alphabetically wins, SIGABRT over SIGIOT.)
 SIGNALS = {}
@@ -36,6 +47,41 @@ def processors():
         return 1
 
 
+# A pickle (protocol 2 or later) opens with this byte; a marshal string never does (its first
+# byte is a type code, or one with the 0x80 flag set).
+_PICKLE = b'\x80'
+
+
+def _encoded(value):
+    try:
+        return marshal.dumps(value)
+    except ValueError:  # a type marshal does not take
+        return pickle.dumps(value, pickle.HIGHEST_PROTOCOL)
+
+
+def _decoded(data):
+    return pickle.loads(data) if data[:1] == _PICKLE else marshal.loads(data)
+
+
+def _run(task, items):
+    """The reply to a batch: b'M' and the marshal string of the list of each item's encoded
+    result (task.pack'ed)."""
+    pack = task.pack
+    return b'M' + marshal.dumps([_encoded(pack(engine.run_one(task, item))) for item in items])
+
+
+def _raised(e):
+    return b'P' + pickle.dumps(e, pickle.HIGHEST_PROTOCOL)
+
+
+def _decode(task, data):
+    """('ok', [results]) or ('raise', exception) of a reply made by _run or _raised."""
+    if data[:1] == b'M':
+        unpack = task.unpack
+        return 'ok', [unpack(_decoded(part)) for part in marshal.loads(data[1:])]
+    return 'raise', pickle.loads(data[1:])
+
+
 def _serve(conn, task):
     signal.signal(signal.SIGINT, signal.SIG_IGN)
     signal.signal(signal.SIGTERM, signal.SIG_DFL)
@@ -47,15 +93,16 @@ def _serve(conn, task):
         if job is None:
             return
         try:
-            reply = ('ok', engine.run_batch(task, job))
+            reply = _run(task, job)
         except Exception as e:  # noqa: B902 - handed to the parent, which raises it
-            reply = ('raise', e)
-        conn.send(reply)
+            reply = _raised(e)
+        conn.send_bytes(reply)
 
 
 class _Worker(object):
     def __init__(self, task):
         import multiprocessing  # here: a costly import that one process does without
+        self.task = task
         self.conn, child = multiprocessing.Pipe()
         self.process = multiprocessing.Process(target=_serve, args=(child, task))
         self.process.daemon = True
@@ -87,15 +134,26 @@ class _Worker(object):
                 -code, 'signal %d' % -code)
         return 'the worker process reading it ended (exit status %s)' % code
 
-    def stop(self):
-        """Ends the worker: an idle one is told to leave (other workers hold copies of its
-        pipe, so closing it is not seen), a busy one is ended."""
+    def receive(self):
+        """(status, value) of the worker's next reply; EOFError, IOError or OSError when it
+        has died."""
+        return _decode(self.task, self.conn.recv_bytes())
+
+    def leave(self):
+        """Tells an idle worker to leave (other workers hold copies of its pipe, so closing it
+        is not seen); a busy one is ended by stop()."""
         try:
             if not self.jobs:
                 self.conn.send(None)
             self.conn.close()
         except (IOError, OSError):
             pass
+
+    def stop(self):
+        """Ends the worker (after leave(): an idle one leaves by itself, a busy one is
+        ended)."""
+        if not self.conn.closed:
+            self.leave()
         if not self.jobs:
             self.process.join(1)
         if self.process.is_alive():
@@ -117,43 +175,49 @@ def _wait(workers):
 
 
 def _serial(task, items, progress):
+    total = len(items)
     for k, item in enumerate(items, 1):
-        result = task.unpack(engine.run_batch(task, [item])[0])
+        result = engine.run_one(task, item)
         if progress:
-            progress(k, len(items))
+            progress(k, total)
         yield result
 
 
-def plan(task, items, jobs):
+def plan(task, items, jobs, sizes=None):
     """(processes, batches): how many worker processes pay for themselves on `items`, at most
     `jobs`, each given at least MIN_BYTES_PER_PROCESS of input; and the items cut into batches
-    [(first index, items)] of consecutive items of about a quarter of a process's share
-    (CHUNK_BYTES at least, MAX_BATCH files at most), so that a process's start and each
-    batch's round trip are small beside its work and the processes still end together. One
-    process: no batches."""
-    sizes = [task.size(item) for item in items]
+    [(first index, items)] of consecutive items, each 1/(GUIDE x processes) of the input left
+    (CHUNK_BYTES at least, MAX_FILES files at most): large first batches keep the messages
+    few, small last ones let the processes end together. `sizes`: the bytes of each item where
+    known (task.size asks for the others). One process: no batches."""
+    if sizes is None:
+        sizes = [None] * len(items)
+    sizes = [task.size(item) if size is None else size for item, size in zip(items, sizes)]
     total = sum(sizes)
     processes = min(jobs, len(items), total // MIN_BYTES_PER_PROCESS)
     if processes <= 1:
         return 1, []
-    share = max(CHUNK_BYTES, total // (4 * processes))
-    batches = [(0, [])]
-    held = 0
-    for k, (item, size) in enumerate(zip(items, sizes)):
-        if held >= share or len(batches[-1][1]) >= engine.MAX_BATCH:
-            batches.append((k, []))
-            held = 0
-        batches[-1][1].append(item)
-        held += size
+    batches = []
+    left = total
+    k = 0
+    while k < len(items):
+        share = max(CHUNK_BYTES, left // (GUIDE * processes))
+        first = k
+        held = 0
+        while k < len(items) and held < share and k - first < MAX_FILES:
+            held += sizes[k]
+            k += 1
+        batches.append((first, items[first:k]))
+        left -= held
     return min(processes, len(batches)), batches
 
 
-def run(task, items, jobs=None, progress=None, used=None):
+def run(task, items, jobs=None, progress=None, used=None, sizes=None):
     """Yields task(item) for every item, in order, from up to `jobs` processes (None: one per
     processor) as plan() decides; in this process when one is enough. `used['processes']` is
-    set to the number of processes that do the work."""
+    set to the number of processes that do the work; `sizes` as for plan()."""
     jobs = processors() if jobs is None else jobs
-    processes, batches = plan(task, items, jobs) if jobs > 1 else (1, [])
+    processes, batches = plan(task, items, jobs, sizes) if jobs > 1 else (1, [])
     if used is not None:
         used['processes'] = processes
     if processes <= 1:
@@ -161,21 +225,28 @@ def run(task, items, jobs=None, progress=None, used=None):
     return _pool(task, items, processes, batches, progress)
 
 
+def _feed(worker, pending):
+    # Each worker holds up to QUEUED jobs, so that it starts the next one without waiting for
+    # this process to be scheduled and answer (a busy machine delays that by milliseconds).
+    while pending and len(worker.jobs) < QUEUED:
+        worker.give(pending.popleft())
+
+
 def _pool(task, items, processes, batches, progress):
-    workers = [_Worker(task) for _ in range(processes)]
     pending = collections.deque((first, batch, 0) for first, batch in batches)
     order = engine.Ordered(len(items))
+    workers = []
     try:
+        # Each worker has its first jobs before the next one is started: it works meanwhile.
+        for _ in range(processes):
+            workers.append(_Worker(task))
+            _feed(workers[-1], pending)
         while pending or any(w.jobs for w in workers):
-            # Each worker holds up to QUEUED jobs, so that it starts the next one without
-            # waiting for this process to be scheduled and answer (a busy machine delays that
-            # by milliseconds).
             for worker in workers:
-                while pending and len(worker.jobs) < QUEUED:
-                    worker.give(pending.popleft())
+                _feed(worker, pending)
             for worker in _wait([w for w in workers if w.jobs]):
                 try:
-                    status, value = worker.conn.recv()
+                    status, value = worker.receive()
                 except (EOFError, IOError, OSError):
                     reason = worker.death()
                     workers[workers.index(worker)] = _Worker(task)
@@ -184,12 +255,15 @@ def _pool(task, items, processes, batches, progress):
                 if status == 'raise':
                     raise value
                 first, batch, attempt = worker.jobs.popleft()
-                order.add(first, engine.unpacked(task, value))
+                order.add(first, value)
                 if progress:
                     progress(order.done, len(items))
             for result in order.ready():
                 yield result
     finally:
+        # All are told to leave before any is waited for: they end side by side.
+        for worker in workers:
+            worker.leave()
         for worker in workers:
             worker.stop()
 

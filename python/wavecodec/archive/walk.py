@@ -1,6 +1,7 @@
 """The files of an archive: folders walked recursively, names sorted, hidden names passed over."""
 import fnmatch
 import os
+import stat
 
 STDIO = '-'
 
@@ -8,12 +9,14 @@ STDIO = '-'
 class Listing(object):
     """What a walk found: `files` (each path as given, folders replaced by the files below
     them, in walk order), `roots` (for each file, the folder argument it was found under, or
-    None for a file given itself), `empty` (folders holding no file to take) and `unlisted`
+    None for a file given itself), `sizes` (for each file, its bytes as the walk saw them, or
+    None for a file given itself: the work is shared out by them), `empty` (folders holding no file to take) and `unlisted`
     ((folder, message) for folders that could not be listed: their files are unknown)."""
 
     def __init__(self):
         self.files = []
         self.roots = []
+        self.sizes = []
         self.empty = []
         self.unlisted = []
 
@@ -34,18 +37,26 @@ def collect(paths, pattern=None):
         if path == STDIO or not os.path.isdir(path):
             found.files.append(path)
             found.roots.append(None)
+            found.sizes.append(None)
             continue
         before = len(found.files)
         failed = []
         for folder, subdirs, names in os.walk(path, onerror=failed.append):
             subdirs[:] = sorted(d for d in subdirs if not d.startswith('.'))
+            prefix = os.path.join(folder, '')   # os.path.join(folder, name) for every name
             for name in sorted(names):
                 if name.startswith('.') or (pattern and not fnmatch.fnmatch(name, pattern)):
                     continue
-                full = os.path.join(folder, name)
-                if os.path.isfile(full):
+                full = prefix + name
+                # One stat for whether it is a file and for its size (links followed).
+                try:
+                    info = os.stat(full)
+                except OSError:
+                    continue
+                if stat.S_ISREG(info.st_mode):
                     found.files.append(full)
                     found.roots.append(path)
+                    found.sizes.append(info.st_size)
         for e in failed:
             found.unlisted.append((getattr(e, 'filename', None) or path, _message(e)))
         if len(found.files) == before and not failed:
