@@ -90,19 +90,13 @@ def _end(wave):
         return None
 
 
-# Equal strings of the rows (stations, channels, formats, and the start and end shared by the
-# channels of a recording) made one object: the rows take less memory, and a batch's rows
-# travel from a worker process several times quicker (a pickle or marshal string holds a
-# shared object once). Emptied when it grows past _SHARED_MAX.
-_shared = {}
-_SHARED_MAX = 1 << 14
-
-
 def _gse2_rows(path):
     waves = read(reader_input(path), strict=False, headers_only=True, name=display(path))
-    if len(_shared) > _SHARED_MAX:
-        _shared.clear()
-    share = _shared.setdefault
+    # Equal strings of a file's rows (its station, format, and the start and end shared by
+    # the channels of a recording) made one object: the rows take less memory, and they
+    # travel from a worker process several times quicker (a marshal or pickle string holds a
+    # shared object once).
+    share = {}.setdefault
     rows = []
     for w in waves:
         h = w.header
