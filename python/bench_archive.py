@@ -7,6 +7,8 @@ in the machine's other load falls on all of them. The Dask rows need dask.distri
 (Debian's python3-distributed, for /usr/bin/python3); elsewhere they are left out. The cluster
 is started after the local rows and before its timed runs: its start-up (a few seconds) is not
 counted, as on a cluster that runs already. Every run's results are compared with the first.
+Beside each best time, the processor time of that run (user and system, os.times()): of this
+process and of the local worker processes it ended (the Dask workers' is not seen here).
 """
 from __future__ import print_function
 
@@ -55,9 +57,13 @@ def make(root, files, n):
 
 
 def timed(step):
+    """(seconds, processor seconds of this process and its ended children, result)."""
+    before = os.times()
     start = clock()
     result = step()
-    return clock() - start, result
+    seconds = clock() - start
+    after = os.times()
+    return seconds, sum(after[:4]) - sum(before[:4]), result
 
 
 def compare(rows, root, files, reference):
@@ -68,20 +74,20 @@ def compare(rows, root, files, reference):
     for _ in range(RUNS):
         for name, where in rows:
             for k, step in enumerate((archive.index, archive.verify)):
-                seconds, result = timed(lambda: step([root], **where))
+                seconds, cpu, result = timed(lambda: step([root], **where))
                 if k not in reference:
                     reference[k] = result
                 elif result != reference[k]:
                     raise SystemExit('%s: results differ from one process' % name)
-                if best[name][k] is None or seconds < best[name][k]:
-                    best[name][k] = seconds
+                if best[name][k] is None or seconds < best[name][k][0]:
+                    best[name][k] = (seconds, cpu)
     base = best[rows[0][0]]
     for name, _ in rows:
-        index_s, verify_s = best[name]
-        print('%-36s %9.3f %9.0f %9.3f %9.0f%s' % (
-            name, index_s, files / index_s, verify_s, files / verify_s,
-            '' if name == rows[0][0] else '   x%.2f  x%.2f' % (base[0] / index_s,
-                                                               base[1] / verify_s)))
+        (index_s, index_cpu), (verify_s, verify_cpu) = best[name]
+        print('%-36s %9.3f %6.2f %9.3f %6.2f%s' % (
+            name, index_s, index_cpu, verify_s, verify_cpu,
+            '' if name == rows[0][0] else '   x%.2f  x%.2f' % (base[0][0] / index_s,
+                                                               base[1][0] / verify_s)))
     sys.stdout.flush()
 
 
@@ -102,8 +108,8 @@ def main():
                                  sys.version.split()[0], cores))
         print('load average (1 min) before the runs: %.1f (other work shares the processors)'
               % os.getloadavg()[0])
-        print('%-36s %9s %9s %9s %9s   speed-up' % ('', 'index s', 'files/s', 'verify s',
-                                                   'files/s'))
+        print('%-36s %9s %6s %9s %6s   speed-up' % ('', 'index s', 'cpu s', 'verify s',
+                                                   'cpu s'))
         reference = {}
         compare([('one process', dict(jobs=1)), ('2 local processes', dict(jobs=2))], root,
                 files, reference)

