@@ -246,6 +246,35 @@ class SampleBlocks(TempDirCase):
             self.assertIn("'%s' is not an integer sample" % bad.decode('ascii'),
                           str(cm.exception))
 
+    def test_faulty_word_named_whole_with_its_line_whatever_the_block_edges(self):
+        import io
+        text = b'1\n-2 +3\r\n\t4\n5 12345x678 6\n'
+        wide = b'1\n2\n\n3 -21474836480000 4\n'
+        for size in (1, 2, 3, 5, 8, 13, 10 ** 6):
+            self.commands.TEXT_BLOCK = size
+            with self.assertRaises(wavecodec.FormatError) as cm:
+                self.commands._text_samples(io.BytesIO(text), 'in.txt')
+            self.assertEqual("in.txt: line 4: '12345x678' is not an integer sample",
+                             str(cm.exception), size)
+            with self.assertRaises(wavecodec.FormatError) as cm:
+                self.commands._text_samples(io.BytesIO(wide), 'in.txt')
+            self.assertEqual('in.txt: line 4: -21474836480000 is outside the 32-bit range '
+                             '-2147483648..2147483647', str(cm.exception), size)
+        # Digits with underscores are no integer sample, under every interpreter.
+        with self.assertRaises(wavecodec.FormatError) as cm:
+            self.commands._text_samples(io.BytesIO(b'1_000\n'), 'in.txt')
+        self.assertIn("'1_000' is not an integer sample", str(cm.exception))
+
+    def test_an_older_library_without_the_text_functions_is_named(self):
+        from wavecodec import native
+
+        class Older(object):
+            _name = '/old/libwavecodec.so.1'
+        with self.assertRaises(wavecodec.LibraryNotFoundError) as cm:
+            native.require(Older(), 'samples_from_text')
+        self.assertIn('/old/libwavecodec.so.1 has no function samples_from_text', str(cm.exception))
+        self.assertIn('WAVECODEC_LIBRARY', str(cm.exception))
+
     def test_samples_printed_in_blocks(self):
         import io
         from array import array

@@ -252,7 +252,8 @@ def _text_samples(f, name):
         # A word and the white space after it take two bytes at least.
         room = (len(text) + 1) // 2
         if len(parsed) < room:
-            parsed = zeros(room)
+            # With room to spare: the next block, with a longer carried word, fits as well.
+            parsed = zeros(room + room // 8 + 64)
         status = parse(text, len(text), 0 if block else 1, native.int_pointer(parsed), room,
                        ctypes.byref(count), ctypes.byref(used))
         stored, at = count.value, used.value
