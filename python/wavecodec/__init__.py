@@ -9,15 +9,13 @@ IBM float conversion, through the wavecodec and ibmfloat shared libraries.
     floats = wavecodec.ibm_to_float32(raw_bytes)          # or ibm_to_float64, exact
     raw_bytes = wavecodec.float32_to_ibm(floats)          # big-endian IBM words
 """
-import sys
-
+from .compat import export_lazily
 from .errors import ChecksumError, FormatError, LibraryNotFoundError, WaveformError
 
 __version__ = '1.0.0'
 
-# The public names of the submodules: (module, name there). Python 3.7 and later import a
-# module when one of its names is first used, so that a command starts without loading what it
-# does not use; older Pythons import them all here.
+# The public names of the submodules: (module, name there), imported when first used (see
+# export_lazily).
 _PUBLIC = {
     'HEADER_DEFAULTS': ('gse2', 'HEADER_DEFAULTS'),
     'HEADER_REQUIRED': ('gse2', 'HEADER_REQUIRED'),
@@ -36,22 +34,4 @@ __all__ = ['ChecksumError', 'FormatError', 'LibraryNotFoundError', 'WaveformErro
     sorted(_PUBLIC)
 
 
-def _load(name):
-    from importlib import import_module
-    module, attribute = _PUBLIC[name]
-    value = getattr(import_module('.' + module, __name__), attribute)
-    globals()[name] = value
-    return value
-
-
-if sys.version_info >= (3, 7):
-    def __getattr__(name):
-        if name in _PUBLIC:
-            return _load(name)
-        raise AttributeError('module %r has no attribute %r' % (__name__, name))
-
-    def __dir__():
-        return sorted(set(globals()) | set(_PUBLIC))
-else:
-    for _name in _PUBLIC:
-        _load(_name)
+export_lazily(globals(), _PUBLIC)
