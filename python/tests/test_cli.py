@@ -1,6 +1,8 @@
 """The command line, run as a subprocess: each command, its error exits, no partial files."""
 import os
 import struct
+import subprocess
+import sys
 import xml.etree.ElementTree as ET
 
 from .helpers import (PYTHON_DIR, TempDirCase, header, run_cli, run_on_terminal, signal,
@@ -306,3 +308,31 @@ class CommandTable(TempDirCase):
         parser = cli.build_parser('info')
         self.assertEqual(list(parser._subparsers._group_actions[0].choices),
                          list(cli.COMMAND_MODULES[0][1]))
+
+    def test_the_public_names_and_what_a_command_loads(self):
+        import wavecodec
+        import wavecodec.gse2
+        for package in (wavecodec, wavecodec.gse2):
+            for name in package.__all__:
+                self.assertIsNotNone(getattr(package, name), name)
+            self.assertTrue(set(package.__all__) <= set(dir(package)))
+            with self.assertRaises(AttributeError):
+                getattr(package, 'no_such_name')
+        self.assertIs(wavecodec.read, wavecodec.gse2.reader.read)
+        self.assertIs(wavecodec.load_ibmfloat, wavecodec.native.ibmfloat)
+        # Which modules a fresh interpreter holds after an info command: under Python 3.7 and
+        # later, neither the writer nor the other formats' packages (older ones load all).
+        self.gse('one.gse', [wavecodec.Waveform(header(), signal(20))])
+        code = ('import sys; from wavecodec import cli\n'
+                'try:\n    cli.main(["info", %r])\nexcept SystemExit:\n    pass\n'
+                'print(" ".join(sorted(m for m in sys.modules if m.startswith("wavecodec"))))'
+                % self.path('one.gse'))
+        env = dict(os.environ, PYTHONPATH=PYTHON_DIR)
+        out = subprocess.check_output([sys.executable, '-c', code], env=env).decode()
+        self.assertIn('unverified', out)  # the command ran
+        loaded = out.split('\n')[-2].split()
+        self.assertIn('wavecodec.gse2.reader', loaded)
+        if sys.version_info >= (3, 7):
+            for module in ('wavecodec.gse2.writer', 'wavecodec.segy', 'wavecodec.mseed',
+                           'wavecodec.archive', 'wavecodec.ibm'):
+                self.assertNotIn(module, loaded)

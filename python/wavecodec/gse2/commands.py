@@ -23,7 +23,6 @@ from .datasection import zeros
 from .header import complete, describe
 from .reader import read
 from .waveform import INT32_MAX, INT32_MIN, Waveform
-from .writer import to_chunks
 
 
 # Bytes of sample text read at a time, and samples printed at a time.
@@ -288,6 +287,7 @@ def cmd_encode(args):
     check_output(args.output, [args.samples])
     wave = Waveform(header)
     wave.samples = _parse_samples(args.samples, args.input)  # taken as it is, not copied
+    from .writer import to_chunks
     with open_output(args.output, [args.samples]) as f:
         for chunk in to_chunks([wave], data_format=args.format, clamp=args.clamp,
                                name=args.output):
