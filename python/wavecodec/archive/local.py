@@ -2,12 +2,15 @@
 
 Each worker has its own pipe: the parent hands it one batch at a time and waits on all pipes
 with select(), so a worker that dies is seen at once (its pipe ends) and the parent knows which
-files it held. Each file's result is encoded as soon as it is made (its objects are freed
-before the next file: a worker's memory stays in the pages it has, where a batch of results
-kept whole would fault in fresh pages in every batch), as a marshal string where it can be
-(the worker is a fork of this interpreter, so both ends read it alike; several times quicker
-than a pickle), else a pickle; the batch goes back as one message. Those files are run again one by one in a fresh worker; a file that ends its
-worker twice becomes a result saying so. Workers ignore Ctrl-C: the parent stops them."""
+files it held. Those files are run again one by one in a fresh worker; a file that ends its
+worker twice becomes a result saying so. Workers ignore Ctrl-C: the parent stops them.
+
+A worker encodes each file's result as soon as it is made, so that the file's objects are
+freed before the next one (its memory stays in the pages it has; a batch of results kept whole
+faulted fresh pages in with every batch, and a page fault costs tens of microseconds on a
+virtual machine): as a marshal string where it can (the worker is a fork of this interpreter,
+so both ends read it alike; several times quicker than a pickle), else as a pickle. The batch
+goes back as one message."""
 import collections
 import errno
 import marshal

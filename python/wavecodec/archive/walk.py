@@ -10,8 +10,9 @@ class Listing(object):
     """What a walk found: `files` (each path as given, folders replaced by the files below
     them, in walk order), `roots` (for each file, the folder argument it was found under, or
     None for a file given itself), `sizes` (for each file, its bytes as the walk saw them, or
-    None for a file given itself: the work is shared out by them), `empty` (folders holding no file to take) and `unlisted`
-    ((folder, message) for folders that could not be listed: their files are unknown)."""
+    None for a file given itself: the work is shared out by them), `empty` (folders holding
+    no file to take) and `unlisted` ((folder, message) for folders that could not be listed:
+    their files are unknown)."""
 
     def __init__(self):
         self.files = []
