@@ -145,6 +145,14 @@ class Decimals(tasks.Task):
         return (path, reason)
 
 
+class NoLibrary(tasks.Task):
+    """Every file: the library cannot be loaded (the same for all, so the run stops)."""
+
+    def __call__(self, path):
+        from wavecodec.errors import LibraryNotFoundError
+        raise LibraryNotFoundError('libwavecodec.so.1: cannot open shared object file')
+
+
 class Engine(SmallShares, ArchiveCase):
     files = 40
 
@@ -175,6 +183,13 @@ class Engine(SmallShares, ArchiveCase):
         files = walk.collect([self.root]).files
         serial = list(engine.run(Decimals(), files, jobs=1))
         self.assertEqual(list(engine.run(Decimals(), files, jobs=2)), serial)
+
+    def test_a_library_missing_in_the_workers_stops_the_run(self):
+        from wavecodec.errors import LibraryNotFoundError
+        files = walk.collect([self.root]).files
+        with self.assertRaises(LibraryNotFoundError) as caught:
+            list(engine.run(NoLibrary(), files, jobs=2))
+        self.assertIn('libwavecodec.so.1', str(caught.exception))
 
     def test_a_file_given_twice_has_its_rows_twice_in_order(self):
         folder = os.path.join(self.root, 'ABC', 'd00')
