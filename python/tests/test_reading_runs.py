@@ -102,7 +102,9 @@ class RunsReadAsLines(unittest.TestCase):
                  (49, b'       0'), (58, b'   0.000000'), (58, b'        nan'),
                  (58, b'      1e309'), (58, b'       1_0'), (70, b'1.0000e+99'),
                  (70, b'  1.0e+400'), (70, b'    -0.5e1'), (81, b'   .125'), (96, b'-12.5'),
-                 (102, b'90.0'), (102, b' 1e5'), (102, b'-1. ')]
+                 (102, b'90.0'), (102, b' 1e5'), (102, b'-1. '),
+                 # Separator columns hold anything: the fields around them read alike.
+                 (10, b'-'), (29, b'x'), (57, b'9'), (69, b'7'), (101, b'\x01')]
         for index in (0, 17, 39):
             for first, text in cases:
                 self.check(spoil_wid2(data, index, first, text),

@@ -697,27 +697,50 @@ _USUAL_FIELDS = {
     'sample_rate': br' *(?=[0-9.]*[1-9])' + _DECIMAL,
     'calibration': _FLOAT, 'calibration_period': _FLOAT, 'horizontal_angle': _FLOAT,
     'vertical_angle': _FLOAT}
-# (column, pattern of the column's fields joined by LF, each followed by one).
-_USUAL_COLUMNS = tuple(
-    (i, re.compile(br'(?:(?:' + _USUAL_FIELDS[row[0]] + br')\n)*\Z'))
-    for i, row in enumerate(WID2_TABLE) if row[3] != 'text')
-_COUNT_COLUMN = FIELDS.index('sample_count')
-_FORMAT_COLUMN = FIELDS.index('data_format')
+
+def _usual(*names):
+    """The usual forms of fields `names` in a row, each followed by its line's next character."""
+    return b''.join(br'(?:' + _USUAL_FIELDS[name] + br')[^\n]' for name in names)
+
+
+# A usual WID2 line is cut into four blocks (a struct unpack of many lines at once): the date and
+# time, the text fields, the sample count and the rest; the separator columns, which the parser
+# passes over, are checked with the fields. The date and time block of each distinct text is
+# matched at once; the last block, most often one text for a whole file, field by field.
+_BLOCKS = struct.Struct('5x24s18s1x8s1x48s')
+_DATE_TIME = re.compile(br'(?:' + _usual('year', 'month', 'day', 'hour', 'minute') +
+                        _USUAL_FIELDS['second'] + br'[^\n]\n)*\Z')
+_COUNTS = re.compile(br'(?:' + _USUAL_FIELDS['sample_count'] + br'\n)*\Z')
+_REST = struct.Struct('11s1x10s1x7s1x6s1x5s1x4s')
+_REST_FIELDS = tuple(re.compile(br'(?:' + _USUAL_FIELDS[name] + br')\Z') if name else None
+                     for name in ('sample_rate', 'calibration', 'calibration_period', None,
+                                  'horizontal_angle', 'vertical_angle'))
+_BLOCK_STRUCTS = {}
+
+
+def _usual_rest(rest):
+    """Whether the last block of a WID2 line (columns 58 to 105) holds usual fields."""
+    return all(pattern is None or pattern.match(field) is not None
+               for pattern, field in zip(_REST_FIELDS, _REST.unpack(rest)))
 
 
 def usual_wid2(lines):
     """For WID2 lines (bytes of exactly 105 columns): (their sample counts, their data format
     fields as written) when every line is in the usual form, which parse_wid2 passes without a
-    fault; else None. Checked a column at a time, without parsing the lines."""
+    fault; else None. Checked a block of columns at a time, without parsing the lines."""
     if not lines:
         return [], []
-    fields = _wid2_structs(len(lines)).unpack(b''.join(lines))
-    width = len(WID2_TABLE)
-    for i, pattern in _USUAL_COLUMNS:
-        # Each distinct text once: dates, rates and calibrations repeat line after line.
-        if pattern.match(b'\n'.join(set(fields[i::width])) + b'\n') is None:
-            return None
-    if b''.join([b''.join(fields[i::width]) for i in _WID2_TEXT_COLUMNS]).translate(
-            None, _PRINTABLE):
+    count = len(lines)
+    cut = _BLOCK_STRUCTS.get(count)
+    if cut is None:
+        if len(_BLOCK_STRUCTS) >= 64:
+            _BLOCK_STRUCTS.clear()
+        cut = _BLOCK_STRUCTS[count] = struct.Struct(_BLOCKS.format * count)
+    blocks = cut.unpack(b''.join(lines))
+    texts, counts, rests = blocks[1::4], blocks[2::4], set(blocks[3::4])
+    if _DATE_TIME.match(b'\n'.join(set(blocks[0::4])) + b'\n') is None or \
+            _COUNTS.match(b'\n'.join(set(counts)) + b'\n') is None or \
+            (b''.join(texts) + b''.join(rests)).translate(None, _PRINTABLE) or \
+            not all(map(_usual_rest, rests)):
         return None
-    return list(map(int, fields[_COUNT_COLUMN::width])), fields[_FORMAT_COLUMN::width]
+    return list(map(int, counts)), [text[15:] for text in texts]
