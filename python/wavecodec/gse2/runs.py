@@ -30,6 +30,10 @@ _RECORD = re.compile(
 # The line loop ends a section at a line "WID2" without fields; code never holds one.
 _BARE_WID2 = (b'\nWID2\n', b'\nWID2\r\n')
 
+# Sections of fewer samples are decoded in one scratch array and copied out (no array made and
+# cut to size per section).
+SCRATCH = 4096
+
 # Records taken per pattern pass: the first run is short (a file whose records are not usual
 # wastes little), later ones longer.
 FIRST_BATCH = 16
@@ -46,6 +50,7 @@ class RunReader(object):
         self.data = source.data
         self.address = source.address
         self.batch = FIRST_BATCH
+        self.scratch = zeros(SCRATCH)
         # Python 2.7 gives the groups of a match in a bytearray as bytearrays.
         self.groups_copied = PY2 and not isinstance(self.data, bytes)
 
@@ -78,6 +83,12 @@ class RunReader(object):
             cm6 = [header['data_format'].upper() == 'CM6' for header in headers]
         values = list(map(int, checks))
         headers_only = reader.headers_only
+        verify = reader.verify
+        lib = self.lib
+        decode, restore, check_sum = lib.decomp_6b_chars, lib.rem_2nd_diff, lib.check_sum
+        address = self.address
+        scratch = self.scratch
+        scratch_at = scratch.buffer_info()[0]
         waves = []
         taken = 0
         for m, header, count, is_cm6, value in zip(records, headers, counts, cm6, values):
@@ -95,12 +106,24 @@ class RunReader(object):
                 break
             if headers_only:
                 samples, computed = array('i'), None
+            elif count < SCRATCH:
+                # Decoded, restored and summed in the scratch array, then copied out.
+                start, end = regs[3]
+                if not is_cm6 or decode(address + start, end - start, count + 1, scratch_at,
+                                        None) != count:
+                    break
+                if count > 1:
+                    restore(scratch_at, count)
+                computed = check_sum(scratch_at, count, 0)
+                if verify and value != computed and value != abs(computed):
+                    break
+                samples = scratch[:count]
             else:
                 samples = self._decode(regs[3], count) if is_cm6 else None
                 if samples is None:
                     break
-                computed = self.lib.check_sum(samples.buffer_info()[0], count, 0)
-                if reader.verify and value != computed and value != abs(computed):
+                computed = check_sum(samples.buffer_info()[0], count, 0)
+                if verify and value != computed and value != abs(computed):
                     break
             wave = Waveform.__new__(Waveform)
             wave.__dict__ = {
