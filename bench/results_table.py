@@ -49,6 +49,7 @@ TIERS = ["library", "avx512", "avx2"]
 ROUTINE_ORDER = ["memcpy", "check_sum", "check_sum_large", "diff_2nd", "rem_2nd_diff",
                  "compress_6b_buffer", "compress_6b_chars", "compress_6b_lines",
                  "decomp_6b_buffer", "decomp_6b_chars",
+                 "samples_from_text", "samples_to_text",
                  "read_header",
                  "write_header", "ibm2ieee"]
 VARIANT_ORDER = ["library", "avx512", "avx2", "portable", "reference"]
@@ -70,6 +71,8 @@ NOTES = {
                                   "compress_6b_chars takes {pct:.0f}% of its time"),
     "decomp_6b_buffer/library": ("decomp_6b_buffer/reader_calls",
                                  "reader calls alone: {pct:.0f}% of its time"),
+    "samples_from_text/library": ("samples_from_text/reference", "{ratio:.1f}x strtol"),
+    "samples_to_text/library": ("samples_to_text/reference", "{ratio:.1f}x snprintf"),
     "ieee2ibm/library": ("ieee2ibm/segyio", "{ratio:.1f}x segyio's segy_from_native"),
 }
 

@@ -119,6 +119,25 @@ lines_seed("smooth", 80, 65535, 65, [int(100000 * math.sin(i / 7.0)) for i in ra
 lines_seed("no_width", 0, 10, 1, [1, 2, 3])
 lines_seed("empty", 80, 0, 1, [])
 
+# sample_text: block size (1 byte, 0 = one block), line width (1 byte), piece size - 1 (1 byte),
+# then bytes taken both as sample text and as int32 samples.
+def text_seed(name, block, per_line, piece, text):
+    write("sample_text", name, bytes([block, per_line, piece - 1]) + text)
+
+
+text_seed("limits", 3, 1, 2, b"2147483647 -2147483648\n+0 -0 0007\n")
+text_seed("out_of_range", 5, 4, 1, b"1 2\n2147483648\n-2147483649 3\n")
+text_seed("long_overflow", 2, 3, 3, b"12 99999999999999999999999999 5\n")
+text_seed("not_an_integer", 4, 2, 1, b"7\t1-2 12a --1 +\n8")
+text_seed("bad_and_overflowing", 7, 5, 2, b"1 99999999999999999x 3")
+text_seed("separators", 1, 7, 4, b" 1\t-2\r\n3\x0b4\x0c5  \n\n6")
+text_seed("open_end", 9, 10, 8, b"10 -20 30")
+text_seed("one_per_line", 64, 1, 64,
+          b"".join(b"%d\n" % int(100000 * math.sin(i / 7.0)) for i in range(200)))
+text_seed("no_width", 0, 0, 1, b"1 2 3 4 5 6 7 8")
+text_seed("empty", 0, 1, 1, b"")
+text_seed("samples_as_bytes", 0, 3, 2, ints([0, -1, 2**31 - 1, -2**31, 10, -10, 99, 100]))
+
 # ibm2ieee: mode byte (7 = a count of zero or below), then the words.
 write("ibm2ieee", "examples", bytes([0]) + words(
     [0x41100000, 0xC1100000, 0x42640000, 0xC276A000, 0x40800000, 0x00000000, 0x80000000]))

@@ -21,7 +21,7 @@ shift $((OPTIND - 1))
 cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz
 
-all_targets=(decode decode_chars header encode_lines roundtrip ibm2ieee double2ibm)
+all_targets=(decode decode_chars header encode_lines sample_text roundtrip ibm2ieee double2ibm)
 # The miniSEED target exists where libmseedio is built (libmseed-dev installed).
 if [[ -x build/fuzz/fuzz/fuzz_mseed ]]; then
   all_targets+=(mseed)

@@ -7,7 +7,8 @@
  *     the clamped samples), decomp_6b_buffer (a whole data section),
  *     decomp_6b_chars (the code lines of a data section held in memory);
  *   - second differences: diff_2nd, rem_2nd_diff;
- *   - the CHK2 checksum: check_sum.
+ *   - the CHK2 checksum: check_sum;
+ *   - samples as decimal text: samples_from_text, samples_to_text.
  *
  * Plain C interface, valid C and C++. The library never allocates, keeps no files and starts no
  * threads; all memory and streams belong to the caller. Samples are 32-bit signed integers in host
@@ -174,6 +175,50 @@ WAVECODEC_API void rem_2nd_diff(int32_t *samples, int count);
  * Returns `initial` for no samples or a null array.
  */
 WAVECODEC_API int check_sum(const int32_t *samples, int count, int initial);
+
+/*
+ * Addition for hosts that read samples given as text: parses the decimal integers of
+ * text[0, length), words separated by white space (space, tab, LF, VT, FF, CR), each an optional
+ * "+" or "-", then one or more digits (leading zeros allowed), into `samples` (at most
+ * `capacity` of them). Nothing at or past text + length is read; no NUL is needed. The text can
+ * come in blocks: with `last` 0 the text is taken to go on after `length`, so a word reaching
+ * the end is not read (it may be cut short) and *used is its start; the caller passes it again
+ * at the head of the next block. With `last` non-zero the text ends there.
+ *   count  (may be null) receives the number of samples stored;
+ *   used   (may be null) receives the offset where parsing stopped: `length` when all was read,
+ *          else the start of the word not read (the faulty one for -1 and -3).
+ * Returns:
+ *   0   every whole word was stored (see `last`);
+ *   -1  the word at *used is not an integer (the samples before it are stored);
+ *   -2  `samples` is full: the word at *used is the next to parse;
+ *   -3  the word at *used is outside -2147483648 to 2147483647;
+ *   -4  `text` is null with a non-zero length, or `samples` is null with a positive capacity
+ *       (nothing read: *count and *used 0).
+ * A word that is not an integer is reported as such even when its digits overflow.
+ * Re-entrant; one pass, no look-back.
+ */
+WAVECODEC_API int samples_from_text(const char *text, size_t length, int last, int32_t *samples,
+                                    int capacity, int *count, size_t *used);
+
+/*
+ * Addition for hosts that write samples as text: prints `count` samples in decimal ("-" before
+ * negatives, no leading zeros or "+") into `out`, `per_line` values to a line, one space between
+ * values on a line and one LF ending each line. Never writes more than `capacity` bytes, no NUL;
+ * 12 bytes per sample always suffice, plus one.
+ *   column  null: the text starts a line and the last line, full or not, ends with its LF.
+ *           Otherwise, to print one series in several calls: on entry the number of values
+ *           already on the open line (0 <= *column < per_line), on return that of the line left
+ *           open (no space after its last value and no LF yet: the next call goes on with a
+ *           space, the caller ends the last line).
+ *   length  (may be null) receives the bytes written: whole values with their separators.
+ * Returns the number of samples printed: `count`, or fewer when `out` is full (the last line
+ * then lacks its LF); -1 when `samples` or `out` is null with a positive count (nothing
+ * written); -3 when `per_line` is below 1 or `*column` is outside 0 to per_line - 1 (nothing
+ * written, `*column` untouched). A count of zero or below prints nothing and returns 0.
+ * Re-entrant.
+ */
+WAVECODEC_API int samples_to_text(const int32_t *samples, int count, int per_line, int *column,
+                                  char *out, size_t capacity, size_t *length);
 
 /*
  * Skips lines up to the next one beginning "WID2", parses it into `*header` and leaves the stream

@@ -1,6 +1,8 @@
 """The command line, run as a subprocess: each command, its error exits, no partial files."""
 import os
 import struct
+import subprocess
+import sys
 import xml.etree.ElementTree as ET
 
 from .helpers import (PYTHON_DIR, TempDirCase, header, run_cli, run_on_terminal, signal,
@@ -246,6 +248,35 @@ class SampleBlocks(TempDirCase):
             self.assertIn("'%s' is not an integer sample" % bad.decode('ascii'),
                           str(cm.exception))
 
+    def test_faulty_word_named_whole_with_its_line_whatever_the_block_edges(self):
+        import io
+        text = b'1\n-2 +3\r\n\t4\n5 12345x678 6\n'
+        wide = b'1\n2\n\n3 -21474836480000 4\n'
+        for size in (1, 2, 3, 5, 8, 13, 10 ** 6):
+            self.commands.TEXT_BLOCK = size
+            with self.assertRaises(wavecodec.FormatError) as cm:
+                self.commands._text_samples(io.BytesIO(text), 'in.txt')
+            self.assertEqual("in.txt: line 4: '12345x678' is not an integer sample",
+                             str(cm.exception), size)
+            with self.assertRaises(wavecodec.FormatError) as cm:
+                self.commands._text_samples(io.BytesIO(wide), 'in.txt')
+            self.assertEqual('in.txt: line 4: -21474836480000 is outside the 32-bit range '
+                             '-2147483648..2147483647', str(cm.exception), size)
+        # Digits with underscores are no integer sample, under every interpreter.
+        with self.assertRaises(wavecodec.FormatError) as cm:
+            self.commands._text_samples(io.BytesIO(b'1_000\n'), 'in.txt')
+        self.assertIn("'1_000' is not an integer sample", str(cm.exception))
+
+    def test_an_older_library_without_the_text_functions_is_named(self):
+        from wavecodec import native
+
+        class Older(object):
+            _name = '/old/libwavecodec.so.1'
+        with self.assertRaises(wavecodec.LibraryNotFoundError) as cm:
+            native.require(Older(), 'samples_from_text')
+        self.assertIn('/old/libwavecodec.so.1 has no function samples_from_text', str(cm.exception))
+        self.assertIn('WAVECODEC_LIBRARY', str(cm.exception))
+
     def test_samples_printed_in_blocks(self):
         import io
         from array import array
@@ -277,3 +308,31 @@ class CommandTable(TempDirCase):
         parser = cli.build_parser('info')
         self.assertEqual(list(parser._subparsers._group_actions[0].choices),
                          list(cli.COMMAND_MODULES[0][1]))
+
+    def test_the_public_names_and_what_a_command_loads(self):
+        import wavecodec
+        import wavecodec.gse2
+        for package in (wavecodec, wavecodec.gse2):
+            for name in package.__all__:
+                self.assertIsNotNone(getattr(package, name), name)
+            self.assertTrue(set(package.__all__) <= set(dir(package)))
+            with self.assertRaises(AttributeError):
+                getattr(package, 'no_such_name')
+        self.assertIs(wavecodec.read, wavecodec.gse2.reader.read)
+        self.assertIs(wavecodec.load_ibmfloat, wavecodec.native.ibmfloat)
+        # Which modules a fresh interpreter holds after an info command: under Python 3.7 and
+        # later, neither the writer nor the other formats' packages (older ones load all).
+        self.gse('one.gse', [wavecodec.Waveform(header(), signal(20))])
+        code = ('import sys; from wavecodec import cli\n'
+                'try:\n    cli.main(["info", %r])\nexcept SystemExit:\n    pass\n'
+                'print(" ".join(sorted(m for m in sys.modules if m.startswith("wavecodec"))))'
+                % self.path('one.gse'))
+        env = dict(os.environ, PYTHONPATH=PYTHON_DIR)
+        out = subprocess.check_output([sys.executable, '-c', code], env=env).decode()
+        self.assertIn('unverified', out)  # the command ran
+        loaded = out.split('\n')[-2].split()
+        self.assertIn('wavecodec.gse2.reader', loaded)
+        if sys.version_info >= (3, 7):
+            for module in ('wavecodec.gse2.writer', 'wavecodec.segy', 'wavecodec.mseed',
+                           'wavecodec.archive', 'wavecodec.ibm'):
+                self.assertNotIn(module, loaded)

@@ -9,13 +9,29 @@ IBM float conversion, through the wavecodec and ibmfloat shared libraries.
     floats = wavecodec.ibm_to_float32(raw_bytes)          # or ibm_to_float64, exact
     raw_bytes = wavecodec.float32_to_ibm(floats)          # big-endian IBM words
 """
+from .compat import export_lazily
 from .errors import ChecksumError, FormatError, LibraryNotFoundError, WaveformError
-from .gse2 import HEADER_DEFAULTS, HEADER_REQUIRED, Waveform, iter_waveforms, read, write
-from .ibm import float32_to_ibm, ibm_to_float32, ibm_to_float64
-from .native import ibmfloat as load_ibmfloat, wavecodec as load_wavecodec
 
 __version__ = '1.0.0'
 
-__all__ = ['ChecksumError', 'FormatError', 'LibraryNotFoundError', 'WaveformError',
-           'HEADER_DEFAULTS', 'HEADER_REQUIRED', 'Waveform', 'float32_to_ibm', 'ibm_to_float32',
-           'ibm_to_float64', 'iter_waveforms', 'load_ibmfloat', 'load_wavecodec', 'read', 'write']
+# The public names of the submodules: (module, name there), imported when first used (see
+# export_lazily).
+_PUBLIC = {
+    'HEADER_DEFAULTS': ('gse2', 'HEADER_DEFAULTS'),
+    'HEADER_REQUIRED': ('gse2', 'HEADER_REQUIRED'),
+    'Waveform': ('gse2', 'Waveform'),
+    'iter_waveforms': ('gse2', 'iter_waveforms'),
+    'read': ('gse2', 'read'),
+    'write': ('gse2', 'write'),
+    'float32_to_ibm': ('ibm', 'float32_to_ibm'),
+    'ibm_to_float32': ('ibm', 'ibm_to_float32'),
+    'ibm_to_float64': ('ibm', 'ibm_to_float64'),
+    'load_ibmfloat': ('native', 'ibmfloat'),
+    'load_wavecodec': ('native', 'wavecodec'),
+}
+
+__all__ = ['ChecksumError', 'FormatError', 'LibraryNotFoundError', 'WaveformError'] + \
+    sorted(_PUBLIC)
+
+
+export_lazily(globals(), _PUBLIC)

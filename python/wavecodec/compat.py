@@ -74,3 +74,32 @@ def replace_file(source, target):
         os.rename(source, target)
     else:
         os.replace(source, target)
+
+
+def export_lazily(namespace, public):
+    """Gives the package whose globals are `namespace` the names `public` maps to (module,
+    name there): under Python 3.7 and later the module is imported when one of its names is
+    first used, so that a command loads only what it uses; older Pythons import them all now."""
+    package = namespace['__name__']
+
+    def load(name):
+        from importlib import import_module
+        module, attribute = public[name]
+        value = getattr(import_module('.' + module, package), attribute)
+        namespace[name] = value
+        return value
+
+    if sys.version_info >= (3, 7):
+        def __getattr__(name):
+            if name in public:
+                return load(name)
+            raise AttributeError('module %r has no attribute %r' % (package, name))
+
+        def __dir__():
+            return sorted(set(namespace) | set(public))
+
+        namespace['__getattr__'] = __getattr__
+        namespace['__dir__'] = __dir__
+    else:
+        for name in public:
+            load(name)

@@ -83,6 +83,19 @@ def _declare_wavecodec(lib):
     lib.read_header.restype = ctypes.c_int
     lib.write_header.argtypes = [ctypes.c_void_p, ctypes.POINTER(Wid2Header)]
     lib.write_header.restype = ctypes.c_int
+    # Exports added later: an older library without them still loads, and the commands that
+    # need them say what is missing (require()).
+    if hasattr(lib, 'samples_from_text'):
+        lib.samples_from_text.argtypes = [ctypes.c_char_p, ctypes.c_size_t, ctypes.c_int,
+                                          _c_int_p, ctypes.c_int,
+                                          ctypes.POINTER(ctypes.c_int),
+                                          ctypes.POINTER(ctypes.c_size_t)]
+        lib.samples_from_text.restype = ctypes.c_int
+    if hasattr(lib, 'samples_to_text'):
+        lib.samples_to_text.argtypes = [_c_int_p, ctypes.c_int, ctypes.c_int,
+                                        ctypes.POINTER(ctypes.c_int), ctypes.c_void_p,
+                                        ctypes.c_size_t, ctypes.POINTER(ctypes.c_size_t)]
+        lib.samples_to_text.restype = ctypes.c_int
 
 
 def _declare_ibmfloat(lib):
@@ -248,6 +261,16 @@ def libc():
             _declare_libc(lib)
             _loaded['c'] = lib
         return _loaded['c']
+
+
+def require(lib, name, key='wavecodec'):
+    """Function `name` of loaded library `lib`; LibraryNotFoundError naming the library's file
+    when it is an older build without that export."""
+    if not hasattr(lib, name):
+        raise LibraryNotFoundError('%s has no function %s: it is an older lib%s; rebuild it or set '
+                                   '%s to a newer one' % (getattr(lib, '_name', lib), name, key,
+                                                          _LIBRARIES[key][0]))
+    return getattr(lib, name)
 
 
 def int_pointer(a):

@@ -85,6 +85,29 @@ int main(void) {
             return fail("compress_6b_lines did not lay the code out in lines of four");
         }
     }
+    {
+        /* The series as decimal text, four to a line, and parsed back in two blocks. */
+        static const char expected[] = "10 12 15 19\n24 30\n";
+        char printed[64];
+        int32_t parsed[COUNT];
+        size_t printed_length = 0;
+        size_t used = 0;
+        int first = -1;
+        int second = -1;
+        if (samples_to_text(series, COUNT, 4, NULL, printed, sizeof printed, &printed_length) !=
+                COUNT ||
+            printed_length != sizeof expected - 1 || memcmp(printed, expected, printed_length)) {
+            return fail("samples_to_text did not print the series four to a line");
+        }
+        /* The first block ends inside "19": it is left for the second call. */
+        if (samples_from_text(printed, 10, 0, parsed, COUNT, &first, &used) != 0 || first != 3 ||
+            used != 9 ||
+            samples_from_text(printed + used, printed_length - used, 1, parsed + first,
+                              COUNT - first, &second, NULL) != 0 ||
+            first + second != COUNT || memcmp(parsed, series, sizeof series) != 0) {
+            return fail("samples_from_text did not read the printed series back");
+        }
+    }
     snprintf(section, sizeof section, "DAT2\n%s\nCHK2 %d\n", text,
              check_sum(series, COUNT, 0));
     if (decomp_6b_buffer(COUNT, decoded, next_line, &cursor) != COUNT) {

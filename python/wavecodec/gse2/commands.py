@@ -7,7 +7,7 @@ command line's main(), which prints one line and exits non-zero. Modules only so
 """
 from __future__ import print_function
 
-import json
+import ctypes
 import os
 import re
 import sys
@@ -15,21 +15,23 @@ from array import array
 
 from ..commandline import (STDIO, UsageError, check_input, display, done, one_stdin, print_error,
                            read_bytes, reader_input, stdin)
+from .. import native
 from ..compat import array_from_bytes, array_to_bytes, native_str
 from ..errors import FormatError, LibraryNotFoundError, WaveformError
 from ..safeio import check_output, open_output, write_bytes
+from .datasection import zeros
 from .header import complete, describe
 from .reader import read
 from .waveform import INT32_MAX, INT32_MIN, Waveform
-from .writer import to_chunks
 
 
 # Bytes of sample text read at a time, and samples printed at a time.
 TEXT_BLOCK = 1 << 22
-FORMAT_BLOCK = 1 << 16
-# The white space of bytes.split(), and the characters of integers one per line.
-_WHITE = (b' ', b'\t', b'\n', b'\r', b'\x0b', b'\x0c')
-_DIGITS_SIGN_LF = b'0123456789-\n'
+FORMAT_BLOCK = 1 << 18
+# The longest text of one sample ('-2147483648') and its line end.
+_SAMPLE_TEXT = 12
+# A word of sample text: what lies between the white space of bytes.split().
+_WORD = re.compile(br'[^ \t\n\r\x0b\x0c]+')
 
 
 LENIENT_HELP = ('read past faulty waveforms: the sound ones are used, each faulty one is '
@@ -139,13 +141,28 @@ def cmd_info(args):
 
 
 def _write_samples(f, samples, fmt):
-    """Writes `samples` to file object `f` as text (one per line) or little-endian int32, a
-    block at a time: the whole output is never held in memory."""
+    """Writes `samples` to file object `f` as text (one per line, printed by the library) or
+    little-endian int32, a block at a time: the whole output is never held in memory."""
+    if not (isinstance(samples, array) and samples.typecode == 'i'):
+        samples = array('i', samples)
+    if fmt == 'text':
+        lib = native.wavecodec()
+        to_text = native.require(lib, 'samples_to_text')
+        capacity = _SAMPLE_TEXT * min(FORMAT_BLOCK, len(samples)) + 1
+        out = ctypes.create_string_buffer(capacity)
+        length = ctypes.c_size_t(0)
+        address = native.int_pointer(samples)
+        for start in range(0, len(samples), FORMAT_BLOCK):
+            count = min(FORMAT_BLOCK, len(samples) - start)
+            printed = to_text(address + 4 * start, count, 1, None, out, capacity,
+                              ctypes.byref(length))
+            if printed != count:
+                raise FormatError('samples_to_text printed %d of %d samples (status %d)'
+                                  % (max(printed, 0), count, printed))
+            f.write(ctypes.string_at(out, length.value))
+        return
     for start in range(0, len(samples), FORMAT_BLOCK):
         block = samples[start:start + FORMAT_BLOCK]
-        if fmt == 'text':
-            f.write((b'%d\n' * len(block)) % tuple(block))
-            continue
         if sys.byteorder == 'big':
             block.byteswap()
         f.write(array_to_bytes(block))
@@ -214,51 +231,50 @@ def _parse_samples(path, fmt):
 
 
 def _text_samples(f, name):
+    """The integers of text file object `f` (words separated by white space) as array('i'),
+    parsed by the library TEXT_BLOCK bytes at a time; a word cut by a block's end is carried
+    into the next. A faulty word is a FormatError naming input `name` and the word's line."""
+    lib = native.wavecodec()
+    parse = native.require(lib, 'samples_from_text')
     samples = array('i')
+    parsed = array('i')
+    count = ctypes.c_int(0)
+    used = ctypes.c_size_t(0)
     rest = b''
-    line = 1  # the number of the first line of the block in hand
+    line = 1  # the number of the line where `rest` begins
     while True:
         try:
             block = f.read(TEXT_BLOCK)
         except (IOError, OSError) as e:
             raise IOError(e.errno, e.strerror, name)
-        text = rest + block
-        rest = b''
-        if block:
-            # The last word may go on in the next block.
-            cut = max(text.rfind(c) for c in _WHITE) + 1
-            text, rest = text[:cut], text[cut:]
-        samples.extend(_numbers(text, name, line))
-        line += text.count(b'\n')
+        text = rest + block if rest else block
+        # A word and the white space after it take two bytes at least.
+        room = (len(text) + 1) // 2
+        if len(parsed) < room:
+            # With room to spare: the next block, with a longer carried word, fits as well.
+            parsed = zeros(room + room // 8 + 64)
+        status = parse(text, len(text), 0 if block else 1, native.int_pointer(parsed), room,
+                       ctypes.byref(count), ctypes.byref(used))
+        stored, at = count.value, used.value
+        samples.extend(parsed if stored == len(parsed) else parsed[:stored])
+        if status in (-1, -3):
+            _bad_word(text, at, name, line + text.count(b'\n', 0, at), status)
+        if status != 0:
+            raise FormatError('%s: samples_from_text failed (status %d)' % (name, status))
+        line += text.count(b'\n', 0, at)
+        rest = text[at:]
         if not block:
             return samples
 
 
-def _numbers(text, name, line):
-    """The integers of `text` (separated by white space) as array('i'); `text` begins on line
-    `line` of input `name`. One per line, the usual layout, is read as a JSON list (several
-    times faster than a conversion per word); anything else, and any fault, word by word."""
-    stripped = text.strip()
-    if stripped and not stripped.translate(None, _DIGITS_SIGN_LF):
-        try:
-            return array('i', json.loads(b'[' + stripped.replace(b'\n', b',') + b']'))
-        except (ValueError, TypeError, OverflowError):
-            pass
-    words = stripped.split()
-    try:
-        return array('i', map(int, words))
-    except ValueError:
-        bad = next(m for m in re.finditer(br'\S+', text)
-                   if not re.match(br'^[-+]?\d+$', m.group()))
-        raise FormatError('%s: line %d: %r is not an integer sample'
-                          % (name, line + text.count(b'\n', 0, bad.start()),
-                             native_str(bad.group())))
-    except OverflowError:
-        bad = next(m for m in re.finditer(br'\S+', text)
-                   if not INT32_MIN <= int(m.group()) <= INT32_MAX)
-        raise FormatError('%s: line %d: %s is outside the 32-bit range %d..%d'
-                          % (name, line + text.count(b'\n', 0, bad.start()),
-                             native_str(bad.group()), INT32_MIN, INT32_MAX))
+def _bad_word(text, at, name, line, status):
+    """Raises the FormatError for the faulty word at offset `at` of `text`, on line `line`:
+    not an integer (status -1) or outside 32 bits (-3)."""
+    word = native_str(_WORD.match(text, at).group())
+    if status == -1:
+        raise FormatError('%s: line %d: %r is not an integer sample' % (name, line, word))
+    raise FormatError('%s: line %d: %s is outside the 32-bit range %d..%d'
+                      % (name, line, word, INT32_MIN, INT32_MAX))
 
 
 def cmd_encode(args):
@@ -271,6 +287,7 @@ def cmd_encode(args):
     check_output(args.output, [args.samples])
     wave = Waveform(header)
     wave.samples = _parse_samples(args.samples, args.input)  # taken as it is, not copied
+    from .writer import to_chunks
     with open_output(args.output, [args.samples]) as f:
         for chunk in to_chunks([wave], data_format=args.format, clamp=args.clamp,
                                name=args.output):

@@ -335,6 +335,68 @@ def _usual_values(full):
     return total - total == 0
 
 
+# The values of the fields other than the date and time, with their types, of headers that
+# passed complete()'s checks: the same station, channel, rate and calibration come back waveform
+# after waveform, and only their time needs checking again. Emptied when it grows large.
+_CHECKED_REST = {}
+_CHECKED_REST_LIMIT = 4096
+_REST_VALUES = operator.itemgetter(*[name for name in FIELDS
+                                     if name not in DATE_FIELDS and name not in DERIVED])
+_TIME_VALUES = operator.itemgetter(*DATE_FIELDS)
+_COMPLETE_SIZE = len(FIELDS) - len(DERIVED)
+
+
+def _complete_usual(header):
+    """complete() of the usual header in a few steps, or None for anything else (which the full
+    checks then judge): every field known and present once the defaults are added, the other
+    fields than the time as in a header checked before (or passing the checks now), and a time
+    that needs no check beyond its ranges and no carry (day 1 to 28, seconds below 59.999)."""
+    full = dict(DEFAULTS)
+    full.update(header)
+    full.pop('sample_count', None)
+    full.pop('data_format', None)
+    if len(full) != _COMPLETE_SIZE or not _FIELD_SET.issuperset(full):
+        return None
+    rest = _REST_VALUES(full)
+    key = rest + tuple(map(type, rest))
+    try:
+        known = key in _CHECKED_REST
+    except TypeError:  # a value that cannot be a key
+        return None
+    if not known:
+        if not _usual_values(full) or not full['sample_rate'] > 0:
+            return None
+        try:
+            for name, first, last, kind, fmt, _ in WID2_TABLE:
+                if kind == 'float' and name != 'second':
+                    fit_number('WID2', name, full[name], last - first + 1, fmt)
+        except FormatError:
+            return None
+        if len(_CHECKED_REST) >= _CHECKED_REST_LIMIT:
+            _CHECKED_REST.clear()
+        _CHECKED_REST[key] = True
+    year, month, day, hour, minute, second = _TIME_VALUES(full)
+    if not (type(year) is int and type(month) is int and type(day) is int and
+            type(hour) is int and type(minute) is int and type(second) in (int, float)):
+        return None
+    if not (1 <= year <= 9999 and 1 <= month <= 12 and 1 <= day <= 28 and 0 <= hour <= 23 and
+            0 <= minute <= 59 and 0 <= second < 59.999):
+        return None
+    if type(second) is int:
+        ms = second * 1000
+    else:
+        text = repr(second)
+        point = text.find('.')
+        if point >= 0 and len(text) - point <= 4 and 'e' not in text:
+            # At most three decimals: the product is within far less than half a unit of the
+            # whole number of milliseconds written.
+            ms = int(round(second * 1000))
+        else:
+            ms = millis(second)
+    full['second'] = ms // 1000 + ms % 1000 / 1000.0
+    return full
+
+
 def complete(header):
     """A full header dict ready to print: `header` checked, with defaults for the optional fields
     and the time rounded to the millisecond (seconds that would print as 60.000 carry into the
@@ -342,6 +404,10 @@ def complete(header):
 
     Raises FormatError naming the field for unknown or missing fields, wrong types, dates that do
     not exist and values that would not survive printing in their columns of the WID2 line."""
+    if type(header) is dict and 'start' not in header:
+        full = _complete_usual(header)
+        if full is not None:
+            return full
     if not isinstance(header, dict):
         raise FormatError('header must be a dict of WID2 fields, not %s' % type(header).__name__)
     header = dict(header)
@@ -486,8 +552,42 @@ def _wid2_format():
 _WID2_FORMAT = _wid2_format()
 
 
+# The texts of the floats after the time (rate, calibration, period, angles) by their values:
+# one look-up for the five. Sets holding a zero are not kept (0.0 and -0.0 are equal keys but
+# print differently).
+_FLOAT_FIELDS = tuple((name, last - first + 1, fmt) for name, first, last, kind, fmt, _
+                      in WID2_TABLE if kind == 'float' and name != 'second')
+_FLOAT_VALUES_OF = operator.itemgetter(*[name for name, _, _ in _FLOAT_FIELDS])
+_FLOAT_TEXTS = {}
+_FLOAT_TEXTS_LIMIT = 4096
+
+
+def _float_texts(full):
+    values = _FLOAT_VALUES_OF(full)
+    try:
+        return _FLOAT_TEXTS[values]
+    except (KeyError, TypeError):
+        pass
+    texts = tuple(fit_number('WID2', name, value, width, fmt)
+                  for (name, width, fmt), value in zip(_FLOAT_FIELDS, values))
+    if all(values):
+        if len(_FLOAT_TEXTS) >= _FLOAT_TEXTS_LIMIT:
+            _FLOAT_TEXTS.clear()
+        _FLOAT_TEXTS[values] = texts
+    return texts
+
+
 def format_wid2(full, sample_count, data_format):
     """The WID2 line (with its newline) of a header from complete()."""
+    rate, calibration, period, horizontal, vertical = _float_texts(full)
+    return (_WID2_FORMAT % (full['year'], full['month'], full['day'], full['hour'],
+                            full['minute'], full['second'], full['station'], full['channel'],
+                            full['aux_id'], data_format, sample_count, rate, calibration, period,
+                            full['instrument_type'], horizontal, vertical)).encode('ascii')
+
+
+def _format_wid2_by_table(full, sample_count, data_format):
+    """format_wid2 field by field through the table (the reference for the tests)."""
     values = dict(full, sample_count=sample_count, data_format=data_format)
     fields = []
     for name, first, last, kind, fmt, _ in WID2_TABLE:

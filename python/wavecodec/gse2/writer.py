@@ -37,6 +37,9 @@ class _CodeBuffer(object):
         self.capacity = 0
         self.length = ctypes.c_size_t(0)
         self.clamped = ctypes.c_int(0)
+        # Made once: the encoder is called once a waveform.
+        self.length_ref = ctypes.byref(self.length)
+        self.clamped_ref = ctypes.byref(self.clamped)
 
     def room(self, capacity):
         if capacity > self.capacity:
@@ -52,8 +55,7 @@ def _encode_lines(lib, diffs, code):
     capacity = 6 * n + 6 * n // LINE_WIDTH + 1
     out = code.room(capacity)
     status = lib.compress_6b_lines(native.int_pointer(diffs), n, LINE_WIDTH, None, out,
-                                   capacity, ctypes.byref(code.length),
-                                   ctypes.byref(code.clamped))
+                                   capacity, code.length_ref, code.clamped_ref)
     return status, code.clamped.value, ctypes.string_at(out, code.length.value)
 
 
@@ -107,7 +109,7 @@ def _cm6_blocks(lib, samples, code):
         out = code.room(capacity)
         status = lib.compress_6b_lines(native.int_pointer(part) + 4 * before, count, LINE_WIDTH,
                                        ctypes.byref(column), out, capacity,
-                                       ctypes.byref(code.length), ctypes.byref(code.clamped))
+                                       code.length_ref, code.clamped_ref)
         yield status, code.clamped.value, ctypes.string_at(out, code.length.value)
     if column.value:
         yield 0, 0, b'\n'
