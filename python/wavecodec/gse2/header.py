@@ -686,3 +686,161 @@ def format_sta2(sta2):
             text = _fit(name, value, width, decimals)
         parts.append(' ' + text)
     return (''.join(parts).rstrip() + '\n').encode('ascii')
+
+
+# The columns of the WID2 struct's fields, by kind, for the parse of many lines at once.
+_WID2_TEXT_COLUMNS = tuple(i for i, row in enumerate(WID2_TABLE) if row[3] == 'text')
+_WID2_INT_COLUMNS = tuple(i for i, row in enumerate(WID2_TABLE) if row[3] == 'int')
+_WID2_FLOAT_COLUMNS = tuple(i for i, row in enumerate(WID2_TABLE) if row[3] == 'float')
+_WID2_NUMBER_COLUMNS = tuple(i for i, row in enumerate(WID2_TABLE) if row[3] != 'text')
+# The usual ranges of the int columns (year, month, day, hour, minute, sample_count): those
+# parse_wid2 passes at once.
+_WID2_INT_RANGES = ((1, 9999), (1, 12), (1, 31), (0, 23), (0, 59), (0, None))
+
+
+# Structs that cut many WID2 lines at once, by their number of lines.
+_WID2_STRUCTS = {}
+
+
+def _wid2_structs(count):
+    try:
+        return _WID2_STRUCTS[count]
+    except KeyError:
+        if len(_WID2_STRUCTS) >= 64:
+            _WID2_STRUCTS.clear()
+        made = _WID2_STRUCTS[count] = struct.Struct(_WID2_STRUCT.format * count)
+        return made
+
+
+def _usual_columns(lines):
+    """The columns of WID2 lines (bytes of exactly 105 columns) converted as parse_wid2
+    converts them, when every line is one parse_wid2 passes at once without a fault; else None.
+    Checked a column at a time (characters, conversions, least and greatest values)."""
+    fields = _wid2_structs(len(lines)).unpack(b''.join(lines))
+    width = len(WID2_TABLE)
+    columns = [fields[i::width] for i in range(width)]
+    if b''.join([b''.join(columns[i]) for i in _WID2_NUMBER_COLUMNS]).translate(
+            None, _FLOAT_CHARS):
+        return None
+    if b''.join([b''.join(columns[i]) for i in _WID2_TEXT_COLUMNS]).translate(
+            None, _PRINTABLE):
+        return None
+    try:
+        for i in _WID2_INT_COLUMNS:
+            columns[i] = list(map(int, columns[i]))
+        for i in _WID2_FLOAT_COLUMNS:
+            columns[i] = list(map(float, columns[i]))
+    except ValueError:
+        return None
+    for i, (low, high) in zip(_WID2_INT_COLUMNS, _WID2_INT_RANGES):
+        values = columns[i]
+        if min(values) < low or (high is not None and max(values) > high):
+            return None
+    for i in _WID2_FLOAT_COLUMNS:
+        values = columns[i]
+        if not (-_INFINITY < min(values) and max(values) < _INFINITY):
+            return None
+    second, rate = columns[5], columns[11]
+    if min(second) < 0.0 or max(second) >= 60.0 or not min(rate) > 0.0:
+        return None
+    if max(columns[2]) > 28:
+        # Days every month has pass at once; the others only in a month that has them.
+        try:
+            for year, month, day in zip(columns[0], columns[1], columns[2]):
+                if day > 28:
+                    datetime.date(year, month, day)
+        except ValueError:
+            return None
+    for i in _WID2_TEXT_COLUMNS:
+        if PY2:
+            columns[i] = list(map(str.strip, columns[i]))
+        else:
+            # One decode of the column; its texts are printable, so no LF among them.
+            columns[i] = list(map(str.strip, b'\n'.join(columns[i]).decode('latin-1').split(
+                '\n')))
+    return columns
+
+
+def parse_usual_wid2(lines):
+    """The header dicts of WID2 lines (bytes of exactly 105 columns, the usual length) when
+    parse_wid2 finds no fault in any of them, parsed together: the same dicts as parse_wid2's,
+    made with a few passes over each field's column instead of work per line. None when a line
+    is not the usual clean case (a fault, a leap second, a number parse_wid2 takes its slow
+    road for): then each line is for parse_wid2."""
+    if not lines:
+        return []
+    columns = _usual_columns(lines)
+    if columns is None:
+        return None
+    return [{'station': station, 'channel': channel, 'aux_id': aux_id,
+             'data_format': data_format, 'instrument_type': instrument,
+             'year': y, 'month': mo, 'day': d, 'hour': h, 'minute': mi,
+             'second': s, 'sample_count': count, 'sample_rate': rate,
+             'calibration': calib, 'calibration_period': period,
+             'horizontal_angle': horizontal, 'vertical_angle': vertical}
+            for y, mo, d, h, mi, s, station, channel, aux_id, data_format, count, rate, calib,
+            period, instrument, horizontal, vertical in zip(*columns)]
+
+
+# The usual form of each numeric WID2 field, as this package and most others write it: a line
+# whose fields all have it is one parse_wid2 passes without a fault (dates in range, a day every
+# month has, seconds below 60, a count of digits, a positive rate, finite numbers of at most two
+# exponent digits), so its parse can wait until its header is used.
+# Each pattern matches a text one way only: a failure late in a column never retries earlier
+# fields.
+_DECIMAL = br'(?:[0-9]+(?:\.[0-9]*)?|\.[0-9]+)'
+_FLOAT = br' *[+-]?' + _DECIMAL + br'(?:[eE][+-]?[0-9]{1,2})?'
+_USUAL_FIELDS = {
+    'year': br'(?!0000)[0-9]{4}', 'month': br'0[1-9]|1[0-2]', 'day': br'0[1-9]|1[0-9]|2[0-8]',
+    'hour': br'[01][0-9]|2[0-3]', 'minute': br'[0-5][0-9]', 'second': br'[0-5][0-9]\.[0-9]{3}',
+    'sample_count': br' *[0-9]+',
+    'sample_rate': br' *(?=[0-9.]*[1-9])' + _DECIMAL,
+    'calibration': _FLOAT, 'calibration_period': _FLOAT, 'horizontal_angle': _FLOAT,
+    'vertical_angle': _FLOAT}
+
+def _usual(*names):
+    """The usual forms of fields `names` in a row, each followed by its line's next character."""
+    return b''.join(br'(?:' + _USUAL_FIELDS[name] + br')[^\n]' for name in names)
+
+
+# A usual WID2 line is cut into four blocks (a struct unpack of many lines at once): the date and
+# time, the text fields, the sample count and the rest; the separator columns, which the parser
+# passes over, are checked with the fields. The date and time block of each distinct text is
+# matched at once; the last block, most often one text for a whole file, field by field.
+_BLOCKS = struct.Struct('5x24s18s1x8s1x48s')
+_DATE_TIME = re.compile(br'(?:' + _usual('year', 'month', 'day', 'hour', 'minute') +
+                        _USUAL_FIELDS['second'] + br'[^\n]\n)*\Z')
+_COUNTS = re.compile(br'(?:' + _USUAL_FIELDS['sample_count'] + br'\n)*\Z')
+_REST = struct.Struct('11s1x10s1x7s1x6s1x5s1x4s')
+_REST_FIELDS = tuple(re.compile(br'(?:' + _USUAL_FIELDS[name] + br')\Z') if name else None
+                     for name in ('sample_rate', 'calibration', 'calibration_period', None,
+                                  'horizontal_angle', 'vertical_angle'))
+_BLOCK_STRUCTS = {}
+
+
+def _usual_rest(rest):
+    """Whether the last block of a WID2 line (columns 58 to 105) holds usual fields."""
+    return all(pattern is None or pattern.match(field) is not None
+               for pattern, field in zip(_REST_FIELDS, _REST.unpack(rest)))
+
+
+def usual_wid2(lines):
+    """For WID2 lines (bytes of exactly 105 columns): (their sample counts, their data format
+    fields as written) when every line is in the usual form, which parse_wid2 passes without a
+    fault; else None. Checked a block of columns at a time, without parsing the lines."""
+    if not lines:
+        return [], []
+    count = len(lines)
+    cut = _BLOCK_STRUCTS.get(count)
+    if cut is None:
+        if len(_BLOCK_STRUCTS) >= 64:
+            _BLOCK_STRUCTS.clear()
+        cut = _BLOCK_STRUCTS[count] = struct.Struct(_BLOCKS.format * count)
+    blocks = cut.unpack(b''.join(lines))
+    texts, counts, rests = blocks[1::4], blocks[2::4], set(blocks[3::4])
+    if _DATE_TIME.match(b'\n'.join(set(blocks[0::4])) + b'\n') is None or \
+            _COUNTS.match(b'\n'.join(set(counts)) + b'\n') is None or \
+            (b''.join(texts) + b''.join(rests)).translate(None, _PRINTABLE) or \
+            not all(map(_usual_rest, rests)):
+        return None
+    return list(map(int, counts)), [text[15:] for text in texts]

@@ -12,6 +12,7 @@ from .. import native
 from ..compat import native_str, string_types
 from ..errors import FormatError
 from .envelope import Envelope
+from .runs import RunReader
 from .scan import Scanner, keyword
 from .sections import SectionDecoder
 from .source import load
@@ -48,10 +49,21 @@ class _Reader(object):
         self.name = src.name
         self.scan = Scanner(src)
         self.strict = strict
+        self.verify = verify
         self.headers_only = headers_only
         self.stations = _patterns(station, 'station')
         self.channels = _patterns(channel, 'channel')
         self.sections = SectionDecoder(self.scan, lib, verify, self.fail)
+        self.runs = RunReader(self, lib, src) if self.bulk else None
+
+    # Runs of usual records are read together (runs.py); False reads every line here.
+    bulk = True
+
+    def selected(self, header):
+        """Whether the station and channel filters take a waveform of `header`."""
+        return (self.stations is None and self.channels is None) or (
+            _matches(header['station'], self.stations) and
+            _matches(header['channel'], self.channels))
 
     def fail(self, wave, index, message, kind=FormatError, pos=None):
         where = '%s: waveform %d (%s' % (self.name, index, hdr.describe(wave.header))
@@ -89,6 +101,15 @@ class _Reader(object):
                               pos=pending[2])
                     last = pending[0]
                     yield pending[0]
+                pending = None
+                if self.runs is not None:
+                    waves, ran_to, index = self.runs.run(pos, index, envelope.current)
+                    for wave in waves:
+                        last = wave
+                        yield wave
+                    if ran_to > pos:
+                        pos = ran_to
+                        continue
                 index += 1
                 pending = self._header(line, index, pos, envelope.snapshot())
             elif key == b'STA2':
@@ -147,9 +168,7 @@ class _Reader(object):
         wave = Waveform._from_file(header)
         wave.message = message
         wave.offset = pos
-        selected = (self.stations is None and self.channels is None) or (
-            _matches(header['station'], self.stations) and
-            _matches(header['channel'], self.channels))
+        selected = self.selected(header)
         if fault and selected:
             self.fail(wave, index, fault, pos=pos)
         return wave, index, pos, selected

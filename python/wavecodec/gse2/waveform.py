@@ -6,7 +6,7 @@ from array import array
 
 from ..compat import array_from_bytes
 from ..errors import FormatError
-from .header import describe, seconds_of, start_of
+from .header import describe, parse_wid2, seconds_of, start_of
 
 INT32_MIN = -2147483648
 INT32_MAX = 2147483647
@@ -42,6 +42,23 @@ def as_int32_array(samples):
         raise FormatError('samples must be integers (%s)' % e)
 
 
+class _HeaderOnUse(object):
+    """The header of a waveform read in a run of usual records (runs.py): its WID2 line, found
+    faultless when it was read, is parsed when the header is first used, and the dict then
+    stands in the instance as any other attribute (this is a non-data descriptor)."""
+
+    def __get__(self, wave, owner=None):
+        if wave is None:
+            return self
+        attributes = wave.__dict__
+        line = attributes.get('_wid2')
+        if line is None:
+            raise AttributeError('header')
+        header = attributes['header'] = parse_wid2(line)[0]
+        attributes.pop('_wid2', None)
+        return header
+
+
 class Waveform(object):
     """One waveform: `header`, a dict of WID2 fields by their C names (text without padding,
     numbers as written in the file), and `samples`, an array('i').
@@ -61,6 +78,8 @@ class Waveform(object):
     `samples` is empty and the count is the header's sample_count) and `offset` (the byte offset
     of the waveform's WID2 line in its source; None for a waveform made here).
     """
+
+    header = _HeaderOnUse()
 
     def __init__(self, header, samples=(), start=None, sta2=None):
         if not isinstance(header, dict):
