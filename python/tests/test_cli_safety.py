@@ -317,7 +317,11 @@ class VerifyMany(TempDirCase):
         self.assertNotIn(b'verifying', out)
 
     def test_interrupt_ends_the_workers(self):
+        # Ctrl-C's default handling, whatever the test run was started with (a background job
+        # of a shell without job control starts with SIGINT ignored, and Python keeps that).
         p = subprocess.Popen([sys.executable, '-c',
+                              'import signal\n'
+                              'signal.signal(signal.SIGINT, signal.default_int_handler)\n'
                               'import sys, time, wavecodec.archive.tasks as t\n'
                               'import wavecodec.archive.local as l\n'
                               'def slow(self, path):\n    time.sleep(30)\n'
