@@ -586,18 +586,6 @@ def format_wid2(full, sample_count, data_format):
                             full['instrument_type'], horizontal, vertical)).encode('ascii')
 
 
-def _format_wid2_by_table(full, sample_count, data_format):
-    """format_wid2 field by field through the table (the reference for the tests)."""
-    values = dict(full, sample_count=sample_count, data_format=data_format)
-    fields = []
-    for name, first, last, kind, fmt, _ in WID2_TABLE:
-        if kind == 'float' and name != 'second':
-            fields.append(fit_number('WID2', name, values[name], last - first + 1, fmt))
-        else:
-            fields.append(values[name])
-    return (_WID2_FORMAT % tuple(fields)).encode('ascii')
-
-
 def _sta2_columns(line):
     """STA2 values read by their columns, or None when the line is not aligned with them."""
     values = {}
