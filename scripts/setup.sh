@@ -6,7 +6,7 @@ set -euo pipefail
 
 declare -A group=(
   [build]="cmake ninja-build g++ make python3 libmseed-dev"
-  [test]="libgtest-dev libgmock-dev pkg-config python3-venv locales python3-segyio python3-numpy mseed2sac python3-dask python3-distributed"
+  [test]="libgtest-dev libgmock-dev pkg-config python3-venv locales python3-segyio python3-numpy mseed2sac python3-dask python3-distributed python3-zarr python3-numcodecs python3-xarray"
   [check]="clang-14 libclang-rt-14-dev valgrind g++-s390x-linux-gnu g++-aarch64-linux-gnu qemu-user googletest"
   [bench]="libbenchmark-dev libsegyio-dev"
 )

@@ -3,7 +3,9 @@ import os
 import shutil
 import subprocess
 import sys
+import signal as signals
 import tempfile
+import threading
 import unittest
 
 PYTHON_DIR = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
@@ -81,15 +83,59 @@ class TempDirCase(unittest.TestCase):
         return sorted(os.listdir(self.dir))
 
 
-def run_cli(args, env=None, cwd=None):
-    """Runs `python -m wavecodec ARGS`; returns (status, stdout, stderr) as text."""
+# No subprocess of the tests may run unbounded: a child that is still running after this many
+# seconds (WAVECODEC_TEST_TIMEOUT overrides) is killed with its process group and the test fails.
+SUBPROCESS_SECONDS = float(os.environ.get('WAVECODEC_TEST_TIMEOUT', '300'))
+
+
+def start(command, **popen_args):
+    """subprocess.Popen in a process group of its own, so that `communicate` can end the child
+    and everything it started."""
+    popen_args.setdefault('preexec_fn', os.setsid)
+    return subprocess.Popen(command, **popen_args)
+
+
+def communicate(p, data=None, timeout=None):
+    """p.communicate(data), bounded in time (also under Python 2.7, whose communicate has no
+    timeout): past `timeout` seconds the child's process group is killed and AssertionError
+    names the command."""
+    timeout = SUBPROCESS_SECONDS if timeout is None else timeout
+    fired = []
+
+    def kill():
+        fired.append(True)
+        try:
+            os.killpg(p.pid, signals.SIGKILL)
+        except OSError:
+            try:
+                p.kill()
+            except OSError:
+                pass
+
+    timer = threading.Timer(timeout, kill)
+    timer.daemon = True
+    timer.start()
+    try:
+        out, err = p.communicate(data)
+    finally:
+        timer.cancel()
+    if fired:
+        raise AssertionError('a child did not end within %g s and was killed: %r'
+                             % (timeout, getattr(p, 'args', p.pid)))
+    return out, err
+
+
+def run_cli(args, env=None, cwd=None, timeout=None, data=None):
+    """Runs `python -m wavecodec ARGS` (bounded in time, see `communicate`); returns (status,
+    stdout, stderr) as text."""
     full_env = dict(os.environ)
     full_env['PYTHONPATH'] = PYTHON_DIR + os.pathsep + full_env.get('PYTHONPATH', '')
     if env:
         full_env.update(env)
-    p = subprocess.Popen([sys.executable, '-m', 'wavecodec'] + list(args), env=full_env,
-                         cwd=cwd, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
-    out, err = p.communicate()
+    p = start([sys.executable, '-m', 'wavecodec'] + list(args), env=full_env, cwd=cwd,
+              stdin=subprocess.PIPE if data is not None else None,
+              stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+    out, err = communicate(p, data, timeout)
     return p.returncode, out.decode('utf-8', 'replace'), err.decode('utf-8', 'replace')
 
 
