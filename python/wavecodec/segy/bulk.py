@@ -38,7 +38,7 @@ def _mapped(f):
         return None
 
 
-def _strided(f, offset, step, n, width):
+def strided(f, offset, step, n, width):
     """The `width` bytes at offset + k * step for k < n, packed together: strided slices of the
     mapped file (only the pages holding them are touched), else of 1 MB blocks."""
     out = bytearray(n * width)
@@ -86,7 +86,7 @@ def attribute(f, name, start=0, stop=None):
     n = max(0, stop - start)
     layout = f._layout
     if not layout.varying:
-        data = _strided(f, layout.start + start * layout.size + at, layout.size, n, width)
+        data = strided(f, layout.start + start * layout.size + at, layout.size, n, width)
     else:
         data = b''.join(f._read_exact(layout.span(i)[0] + at, width, 'trace %d' % i)
                         for i in range(start, stop))

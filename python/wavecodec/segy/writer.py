@@ -8,7 +8,7 @@ from ..errors import FormatError
 from . import samples, text
 from .fields import BINARY, BINARY_HEADER_SIZE, TEXT_HEADER_SIZE, TRACE, TRACE_HEADER_SIZE
 from .layout import BYTE_ORDER_MARK
-from .reader import END_TEXT
+from .text import END_TEXT
 
 MAX_SAMPLES = 65535
 # Fields the writer sets from its own arguments; a binary header given by the caller may repeat
