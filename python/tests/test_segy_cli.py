@@ -182,8 +182,11 @@ class SegyCommands(TempDirCase):
         path = next(p for p in root.iter(SVG + 'path') if p.get('id') == 'w0')
         points = [tuple(float(c) for c in p.split(',')) for p in path.get('d')[1:].split()]
         self.assertAlmostEqual(max(points)[1], 40 + 600 * 500 / 796.0, places=0)
-        labels = [t for t, x, y in texts if y < 40 and t not in ('offset',)]
-        self.assertTrue(set(labels) <= set(str(100 * k + 30) for k in range(6)), labels)
+        # The trace axis is ticked at round offsets, each between the traces it lies
+        # between (100 is seven tenths of the way from offset 30 to 130).
+        labels = dict((t, x) for t, x, y in texts if y < 40 and t not in ('offset',))
+        self.assertEqual(sorted(labels), ['100', '200', '300', '400', '500'])
+        self.assertAlmostEqual(labels['100'], 80 + 830 / 6.0 * 1.2, places=0)
         self.assertIn('offset', [t for t, x, y in texts])
         notes = [t for t, x, y in texts if t and t.startswith('clip')]
         # The muted zeros do not count: the level is that of the live samples.

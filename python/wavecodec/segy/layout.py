@@ -6,8 +6,9 @@ The answer is a Layout:
     endian               'big' or 'little': the order of every header field and sample
     revision, minor      0, 1 or 2, and the minor revision (1 for 2.1); None for SU
     sample_format        the samples.Format of the samples
-    samples_per_trace    the binary header's length (its extended count in revision 2; in SU
-                         the first trace's)
+    samples_per_trace    the traces' length as read (where they vary, and in a file without
+                         traces, the binary header's; in SU the first trace's)
+    binary_samples       the binary header's length (its extended count in revision 2)
     sample_interval      microseconds, 0 when unknown
     additional_trace_headers  240-byte headers after each trace's own (the most any has)
     binary_header        the binary header's fields by name
@@ -22,7 +23,8 @@ The answer is a Layout:
 
 Where the traces lie (Layout.traces, kept by the file object as f._layout):
     count                the number of traces
-    varying              False for Fixed, True for Scanned
+    varying              False for Fixed, True for Scanned (positions found one by one)
+    lengths_vary         whether the traces' sample counts differ
     span(i)              (offset of trace i's 240-byte header, its number of samples)
     extras(i)            its additional 240-byte headers, which follow the standard one
     Fixed                every trace alike: trace i at start + i * size; start, size (bytes a
@@ -35,7 +37,7 @@ import struct
 
 from ..errors import FormatError
 from . import samples, text
-from .fields import BINARY, BINARY_HEADER_SIZE, TEXT_HEADER_SIZE, TRACE
+from .fields import BINARY, BINARY_HEADER_SIZE, EXTENSION1, TEXT_HEADER_SIZE, TRACE
 from .walk import Fixed, Scanned, arithmetic, walk  # noqa: F401 - the positions classes
 
 BYTE_ORDER_MARK = 0x01020304
@@ -167,10 +169,10 @@ def file_headers(L, head, endian=None, fmt=None):
     L.format = L.sample_format.code
     L.additional_trace_headers = _additional(L, raw, h)
     L.length_field = 'samples_per_trace'
-    L.samples_per_trace = h['samples_per_trace']
+    L.binary_samples = L.samples_per_trace = h['samples_per_trace']
     if L.revision >= 2 and h['extended_samples_per_trace'] > 0:
         L.length_field = 'extended_samples_per_trace'
-        L.samples_per_trace = h['extended_samples_per_trace']
+        L.binary_samples = L.samples_per_trace = h['extended_samples_per_trace']
     return L
 
 
@@ -214,7 +216,7 @@ def decide(source, size, name, endian=None, fmt=None, strict=True):
 
 
 def _length_name(L):
-    return '%s is %d' % (_field(L.length_field), L.samples_per_trace)
+    return '%s is %d' % (_field(L.length_field), L.binary_samples)
 
 
 def _lengths(L, source, strict):
@@ -229,13 +231,13 @@ def _lengths(L, source, strict):
     announced = L.binary_header['trace_count'] if L.revision >= 2 else 0
     tried = []
     for by_headers in order:
-        if not by_headers and L.samples_per_trace <= 0:
+        if not by_headers and L.binary_samples <= 0:
             continue
         if not by_headers and not extra:
-            reading = arithmetic(source, L.data_start, L.data_end, L.samples_per_trace, size,
+            reading = arithmetic(source, L.data_start, L.data_end, L.binary_samples, size,
                                  L.endian)
         else:
-            reading = walk(source, L.data_start, L.data_end, L.samples_per_trace, size,
+            reading = walk(source, L.data_start, L.data_end, L.binary_samples, size,
                            L.endian, extra, by_headers)
         tried.append(reading)
         if reading.fits and (not announced or reading.count == announced):
@@ -250,13 +252,15 @@ def _lengths(L, source, strict):
             raise FormatError(lenient(message) if chosen.truncated else message)
         L.truncated = '%s: %s' % (L.name, message)
     L.traces, L.reading = chosen.traces, chosen
+    if chosen.count and not chosen.traces.lengths_vary:
+        L.samples_per_trace = chosen.traces.span(0)[1]
     _say_why(L, chosen, tried, may_vary)
 
 
 def _say_why(L, chosen, tried, may_vary):
     if not chosen.fits:
         return
-    if chosen.by_headers and L.samples_per_trace <= 0 and not may_vary:
+    if chosen.by_headers and L.binary_samples <= 0 and not may_vary:
         L.note("%s: each trace header's %s gives its length" % (
             _length_name(L), TRACE.describe('sample_count')))
     elif chosen.by_headers and not may_vary:
@@ -271,17 +275,20 @@ def _say_why(L, chosen, tried, may_vary):
         L.note('%d of %d trace headers give another sample count than the binary header\'s '
                '%d (the first: trace %d, %d); the file\'s size fits %d-sample traces '
                'exactly: read at that length' % (chosen.differ, chosen.count,
-                                                  L.samples_per_trace, k, value,
-                                                  L.samples_per_trace))
-    if chosen.traces.varying:
+                                                  L.binary_samples, k, value,
+                                                  L.binary_samples))
+    if chosen.traces.lengths_vary:
         L.note("the traces' lengths vary: each trace header's sample count gives its own")
+    elif chosen.traces.varying:
+        L.note("the traces' numbers of additional headers vary: extension 1 gives each its "
+               "own (%s)" % EXTENSION1.describe('additional_trace_headers'))
 
 
 def _neither(L, tried):
     """Why no reading fits: the truncation alone when the readings agree up to it, else
     both named."""
     if len(tried) == 1:
-        if L.samples_per_trace <= 0:
+        if L.binary_samples <= 0:
             return "%s, and the trace headers' own counts do not fit: %s" % (_length_name(L),
                                                                             tried[0].stop)
         return tried[0].stop

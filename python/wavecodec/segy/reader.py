@@ -172,7 +172,7 @@ class SegyFile(object):
     @property
     def varying(self):
         """True when the traces' lengths differ (each header's sample count gives its own)."""
-        return self._layout.varying
+        return self._layout.lengths_vary
 
     # -- access ------------------------------------------------------------------------------
 

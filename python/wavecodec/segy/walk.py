@@ -21,7 +21,7 @@ class Fixed(object):
     """Traces of one length from `start`: trace i at start + i * size, each `extra` additional
     240-byte headers after its standard one (header_size bytes of headers in all)."""
 
-    varying = False
+    varying = lengths_vary = False
 
     def __init__(self, start, samples, sample_size, count, extra=0):
         self.start = start
@@ -39,7 +39,9 @@ class Fixed(object):
 
 
 class Scanned(object):
-    """Traces whose lengths vary: offsets[i], counts[i] and extra_counts[i] of each trace."""
+    """Traces found one by one (their lengths, or their numbers of additional headers, vary):
+    offsets[i], counts[i] and extra_counts[i] of each trace; lengths_vary when the counts
+    differ."""
 
     varying = True
 
@@ -48,6 +50,7 @@ class Scanned(object):
         self.counts = counts
         self.extra_counts = extra_counts
         self.count = len(offsets)
+        self.lengths_vary = len(set(counts)) > 1
 
     def span(self, i):
         return self.offsets[i], self.counts[i]
