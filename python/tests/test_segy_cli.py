@@ -65,7 +65,7 @@ class SegyCommands(TempDirCase):
         raw[3600:3600] = b'\x40' * 3200
         self.write_bytes('r0.sgy', bytes(raw))
         out = self.ok('segy-info', self.path('r0.sgy'))
-        self.assertIn('extended text headers: 1\n', out)
+        self.assertIn('extended text headers: 1 (ebcdic)\n', out)
         self.assertIn('assumed:', out)
         self.assertIn('honoured although the revision bytes say 0', out)
         # An unknown format code points to the way round it.
