@@ -17,12 +17,23 @@ _EBCDIC_MARKS = frozenset([0x40] + list(range(0xf0, 0xfa)) + list(range(0xc1, 0x
 _ASCII_MARKS = frozenset([0x20] + list(range(0x30, 0x3a)) + list(range(0x41, 0x5b)))
 
 
+def _flags(members):
+    """A bytes.translate table turning the bytes of the set `members` into 1, others into 0."""
+    return bytes(bytearray(1 if b in members else 0 for b in range(256)))
+
+
+_MARK_FLAGS = {'ebcdic': _flags(_EBCDIC_MARKS), 'ascii': _flags(_ASCII_MARKS)}
+
+
+def _count(raw, flags):
+    """How many bytes of `raw` the table `flags` marks (counted in C)."""
+    return bytes(raw).translate(flags).count(b'\x01')
+
+
 def detect(raw):
     """'ebcdic' or 'ascii': the encoding whose blanks, digits and capitals are more frequent."""
-    counts = bytearray(raw)
-    ebcdic = sum(1 for b in counts if b in _EBCDIC_MARKS)
-    ascii_ = sum(1 for b in counts if b in _ASCII_MARKS)
-    return 'ebcdic' if ebcdic > ascii_ else 'ascii'
+    ebcdic = _count(raw, _MARK_FLAGS['ebcdic'])
+    return 'ebcdic' if ebcdic > _count(raw, _MARK_FLAGS['ascii']) else 'ascii'
 
 
 # EBCDIC as SEG-Y writers use it: code page 037, except that five ASCII characters have the
@@ -86,14 +97,12 @@ _PRINTABLE = {
     'ebcdic': frozenset(b for b in range(0x40, 0x100)
                         if _READING[b] == u' ' or (u'!' <= _READING[b] <= u'~')),
 }
-# The same sets as the bytes bytes.translate deletes: counting them runs in C.
-_PRINTABLE_BYTES = dict((k, bytes(bytearray(sorted(v)))) for k, v in _PRINTABLE.items())
+_PRINTABLE_FLAGS = dict((k, _flags(v)) for k, v in _PRINTABLE.items())
 
 
 def _printable(raw, encoding):
     """How many bytes of `raw` are printable characters of `encoding`."""
-    raw = bytes(raw)
-    return len(raw) - len(raw.translate(None, _PRINTABLE_BYTES[encoding]))
+    return _count(raw, _PRINTABLE_FLAGS[encoding])
 
 
 def looks_like_text(raw):

@@ -24,7 +24,7 @@ class TraceOptions(object):
     trace has)."""
 
     def __init__(self, fmt, interval, endian, saturate=False, varying=False,
-                 max_samples=MAX_SAMPLES, extensions=None, extra=0):
+                 max_samples=MAX_SAMPLES, extensions=None, extra=0, revision=None):
         self.fmt = fmt
         self.interval = interval
         self.endian = endian
@@ -33,6 +33,7 @@ class TraceOptions(object):
         self.max_samples = max_samples
         self.extensions = extensions
         self.extra = extra
+        self.revision = revision   # None for Seismic Unix
 
 
 def _sequence(values):
@@ -74,8 +75,10 @@ def write_traces(out, first, rest, trace_headers, options, skip_first=False):
                               'of one length (set fixed_length_traces=0 in the binary header '
                               'to vary it)' % (where, len(values), count))
         if len(values) > options.max_samples:
-            raise FormatError('%s has %d samples; at most %d fit this file'
-                              % (where, len(values), options.max_samples))
+            raise FormatError('%s has %d samples; at most %d fit this file%s' % (
+                where, len(values), options.max_samples, ': more need revision 2 (binary_header='
+                "{'revision_major': 2})" if options.max_samples == MAX_SAMPLES and
+                options.revision is not None else ''))
         if options.varying and len(values) > MAX_SAMPLES and len(values) != count and \
                 not _has_extension1(options, index):
             raise FormatError("%s has %d samples: its header's %s holds at most %d, and in a "

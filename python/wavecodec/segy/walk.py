@@ -96,6 +96,15 @@ def strided_array(source, offset, step, count, endian):
     return values
 
 
+def agreeing_counts(samples):
+    """The two-byte counts that agree with a length of `samples`: 0 (none given) and the
+    length itself, or above 65535, which no two-byte count holds, 65535 and the length's low
+    sixteen bits (what writers put there)."""
+    if samples <= 0xffff:
+        return frozenset((0, samples))
+    return frozenset((0, 0xffff, samples & 0xffff))
+
+
 def arithmetic(source, start, end, samples, sample_size, endian):
     """Traces of the binary header's length without additional headers: found by arithmetic;
     the headers' own counts are counted (strided reads of one field) when the size fits."""
@@ -106,11 +115,11 @@ def arithmetic(source, start, end, samples, sample_size, endian):
     if rest or not count:
         return reading
     told = strided_array(source, start + _COUNT_AT, traces.size, count, endian)
-    if samples <= 0xffff:   # a two-byte count cannot say more
-        reading.differ = count - told.count(0) - told.count(samples)
-        if reading.differ:
-            k = next(k for k, v in enumerate(told) if v and v != samples)
-            reading.first_differ = (k, told[k])
+    agreeing = agreeing_counts(samples)
+    reading.differ = count - sum(told.count(v) for v in agreeing)
+    if reading.differ:
+        k = next(k for k, v in enumerate(told) if v not in agreeing)
+        reading.first_differ = (k, told[k])
     reading.intervals = lambda: set(strided_array(source, start + _INTERVAL_AT, traces.size,
                                                   count, endian))
     return reading
@@ -145,6 +154,7 @@ def walk(source, start, end, samples, sample_size, endian, extra, by_headers):
     intervals = set()
     differ, first_differ = 0, None
     two, four = _TWO[endian], _FOUR[endian]
+    agreeing = agreeing_counts(samples)
     window = _Window(source.read_at, end)
     head = TRACE_HEADER_SIZE * (2 if extra else 1)
     at = start
@@ -176,10 +186,10 @@ def walk(source, start, end, samples, sample_size, endian, extra, by_headers):
                 break
         else:
             n = samples
-            said = own_count or (told if samples <= 0xffff else 0)
-            if said and said != samples:
+            if (own_count and own_count != samples) or \
+                    (not own_count and told not in agreeing):
                 differ += 1
-                first_differ = first_differ or (index, said)
+                first_differ = first_differ or (index, own_count or told)
         size = TRACE_HEADER_SIZE * (1 + own) + n * sample_size
         if at + size > end:
             stop = truncation(index, end - at, size)

@@ -255,7 +255,7 @@ def write(target, traces, sample_interval, format=samples.IBM, text_header=None,
         gap -= TEXT_HEADER_SIZE + BINARY_HEADER_SIZE + TEXT_HEADER_SIZE * len(extended)
     options = TraceOptions(fmt, interval, endian, saturate, varying,
                            MAX_EXTENDED_SAMPLES if revision >= 2 else MAX_SAMPLES,
-                           extensions, extra)
+                           extensions, extra, revision)
     with output(target) as out:
         out.write(raw_text)
         out.write(raw_binary)
