@@ -60,8 +60,8 @@ class EvidenceSweep(TempDirCase):
                     list(f.attribute('offset')) != case.offsets or \
                     [f.header(i)['offset'] for i in range(2)] != case.offsets:
                 return 'random access reads otherwise'
-            records = [r if isinstance(r, bytes) else r[:80].rstrip()
-                       for r in f.extended_text_headers]
+            records = [r if e == 'binary' else r[:80].rstrip()
+                       for r, e in zip(f.extended_text_headers, f.extended_text_encodings)]
             if records != case.records:
                 return 'records %r' % records
             for k in range(1, case.extra + 1):
