@@ -40,15 +40,54 @@ def _seekable(f):
         return False
 
 
+def _open_source(source, name, su, endian, fmt):
+    """(binary file object, name, whether it is ours to close). Paths (str, bytes or
+    path-like) are opened; a path to something other than a regular file, and a file object
+    that cannot seek, is held by stream.hold (bounded) after a look at its first bytes."""
+    if isinstance(source, string_types + (bytes,)) or hasattr(source, '__fspath__'):
+        path = fspath(source)
+        f = io.open(path, 'rb')
+        label = name or (path if isinstance(path, string_types) else
+                         path.decode('utf-8', 'replace'))
+        try:
+            if stat.S_ISREG(os.fstat(f.fileno()).st_mode):
+                return f, label, True
+            held = _hold(f, label, su, endian, fmt)
+        except BaseException:
+            f.close()
+            raise
+        f.close()
+        return held, label, True
+    if not hasattr(source, 'read'):
+        raise TypeError('source must be a path or a binary file object, not %s'
+                        % type(source).__name__)
+    label = getattr(source, 'name', None)
+    label = name or (label if isinstance(label, string_types) else '<stream>')
+    if not _seekable(source):
+        return _hold(source, label, su, endian, fmt), label, True
+    return source, label, False
+
+
+def _hold(f, name, su, endian, fmt):
+    if su:
+        return stream.hold(f, name, TRACE_HEADER_SIZE, lambda head: su_layout.su_start(
+            head, endian))
+    return stream.hold(f, name, layout.HEADERS_SIZE, lambda head: layout.file_headers(
+        layout.Layout(name), head, endian, fmt))
+
+
 class RawHeader(bytes):
     """The bytes of a header as read, with the byte order of its file (`endian`): the writer
     rewrites its fields when it goes into a file of the other order."""
 
-    def __new__(cls, data, endian, extension=0):
+    def __new__(cls, data, endian=None, extension=0):
         self = bytes.__new__(cls, data)
         self.endian = endian
         self.extension = extension
         return self
+
+    def __reduce__(self):   # pickled with its byte order (to worker processes, say)
+        return RawHeader, (bytes(self), self.endian, self.extension)
 
 
 class _Bytes(object):
@@ -70,7 +109,7 @@ class SegyFile(object):
         self._stream = None
         fmt = _format_code(format)
         try:
-            self._stream, self.name, self._owned = self._open(source, name, su, endian, fmt)
+            self._stream, self.name, self._owned = _open_source(source, name, su, endian, fmt)
             self._size = self._tell_end()
             if su:
                 found = su_layout.decide_su(_Bytes(self), self._size, self.name, endian, strict)
@@ -111,44 +150,6 @@ class SegyFile(object):
         self.extended_text_headers = [text.record_text(raw, encoding)
                                       for raw, encoding in found.records]
         self._data_start, self._data_end = found.data_start, found.data_end
-
-    # -- opening -----------------------------------------------------------------------------
-
-    @staticmethod
-    def _open(source, name, su, endian, fmt):
-        """(binary file object, name, whether it is ours to close). Paths (str, bytes or
-        path-like) are opened; a path to something other than a regular file, and a file object
-        that cannot seek, is held by stream.hold (bounded) after a look at its first bytes."""
-        if isinstance(source, string_types + (bytes,)) or hasattr(source, '__fspath__'):
-            path = fspath(source)
-            f = io.open(path, 'rb')
-            label = name or (path if isinstance(path, string_types) else
-                             path.decode('utf-8', 'replace'))
-            try:
-                if stat.S_ISREG(os.fstat(f.fileno()).st_mode):
-                    return f, label, True
-                held = SegyFile._hold(f, label, su, endian, fmt)
-            except BaseException:
-                f.close()
-                raise
-            f.close()
-            return held, label, True
-        if not hasattr(source, 'read'):
-            raise TypeError('source must be a path or a binary file object, not %s'
-                            % type(source).__name__)
-        label = getattr(source, 'name', None)
-        label = name or (label if isinstance(label, string_types) else '<stream>')
-        if not _seekable(source):
-            return SegyFile._hold(source, label, su, endian, fmt), label, True
-        return source, label, False
-
-    @staticmethod
-    def _hold(f, name, su, endian, fmt):
-        if su:
-            return stream.hold(f, name, TRACE_HEADER_SIZE, lambda head: su_layout.su_start(
-                head, endian))
-        return stream.hold(f, name, layout.HEADERS_SIZE, lambda head: layout.file_headers(
-            layout.Layout(name), head, endian, fmt))
 
     def _tell_end(self):
         self._stream.seek(0, 2)
