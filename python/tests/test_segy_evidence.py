@@ -261,6 +261,11 @@ class WritingRows(TempDirCase):
             self.assertEqual([f.header(k)['trace_sequence_line'] for k in range(3)], [1, 2, 3])
             self.assertEqual(f.header(0, extension=1)['cdp_x'], -2.25)
             self.assertEqual(f.sample_count(1), 70000)
+        converted = segy.convert(PathLike(self.path('l.sgy')), PathLike(self.path('i.sgy')),
+                                 'ibm')
+        with segy.open(self.path('i.sgy')) as f:
+            self.assertEqual((converted.traces, f.format, [list(t) for t in f.traces()]),
+                             (3, 1, varying))
 
     def test_what_cannot_be_said_is_refused(self):
         rows = [
