@@ -286,15 +286,15 @@ class SegyioWriterOptions(TempDirCase):
     survey's shape, whose trace headers keep the count of the survey it was cut from."""
 
     def create(self, path, fmt, endian, ext, structured, samples=40):
-        spec = segyio.spec()
-        spec.format, spec.endian, spec.ext_headers = fmt, endian, ext
-        spec.samples = list(range(samples))
+        shape = segyio.spec()
+        shape.format, shape.endian, shape.ext_headers = fmt, endian, ext
+        shape.samples = list(range(samples))
         if structured:
-            spec.ilines, spec.xlines = list(range(111, 134)), list(range(875, 893))
+            shape.ilines, shape.xlines = list(range(111, 134)), list(range(875, 893))
         else:
-            spec.tracecount = 23 * 18
+            shape.tracecount = 23 * 18
         data = numpy.arange(23 * 18 * samples).reshape(23 * 18, samples) % 30000
-        with segyio.create(path, spec) as f:
+        with segyio.create(path, shape) as f:
             if ext:
                 f.text[1] = segyio.tools.create_text_header({1: 'EXTENDED ONE'})
             for i in range(len(data)):
