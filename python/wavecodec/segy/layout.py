@@ -249,7 +249,7 @@ def _lengths(L, source, strict):
         chosen = tried[0]
         message = _neither(L, tried)
         if strict:
-            raise FormatError(lenient(message) if chosen.truncated else message)
+            raise FormatError(lenient(message))
         L.truncated = '%s: %s' % (L.name, message)
     L.traces, L.reading = chosen.traces, chosen
     if chosen.count and not chosen.traces.lengths_vary:

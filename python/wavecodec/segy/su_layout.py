@@ -41,7 +41,7 @@ def decide_su(source, size, name, endian=None, strict=True):
         L.endian, reading = su_order(source, size, first)
     if not reading.fits:
         if strict:
-            raise FormatError(lenient(reading.stop) if reading.truncated else reading.stop)
+            raise FormatError(lenient(reading.stop))
         L.truncated = '%s: %s' % (name, reading.stop)
     L.traces = reading.traces
     h = TRACE.decode(first, L.endian)

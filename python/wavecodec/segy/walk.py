@@ -71,13 +71,12 @@ class Reading(object):
     `differ`, `first_differ` the trace headers that give another length than the one read
     (with its index and value); intervals() the trace headers' distinct intervals."""
 
-    def __init__(self, traces, by_headers, stop=None, truncated=True):
+    def __init__(self, traces, by_headers, stop=None):
         self.traces = traces
         self.count = traces.count
         self.by_headers = by_headers
         self.fits = stop is None
         self.stop = stop
-        self.truncated = truncated   # the stop is a trace cut short by the end
         self.differ = 0
         self.first_differ = None
         self.interval_set = set()
@@ -158,7 +157,7 @@ def walk(source, start, end, samples, sample_size, endian, extra, by_headers):
     window = _Window(source.read_at, end)
     head = TRACE_HEADER_SIZE * (2 if extra else 1)
     at = start
-    stop, truncated = None, True
+    stop = None
     while at < end:
         index = len(offsets)
         got = window.get(at, head)
@@ -174,15 +173,14 @@ def walk(source, start, end, samples, sample_size, endian, extra, by_headers):
             own = two.unpack_from(data, pos + _OWN_EXTRA_AT)[0] or extra
             own_count = four.unpack_from(data, pos + _OWN_COUNT_AT)[0]
             if own > extra:
-                stop, truncated = ('trace %d: %s is %d, more than the binary header allows (%d)'
-                                   % (index, EXTENSION1.describe('additional_trace_headers'),
-                                      own, extra)), False
+                stop = ('trace %d: %s is %d, more than the binary header allows (%d)'
+                        % (index, EXTENSION1.describe('additional_trace_headers'), own, extra))
                 break
         if by_headers:
             n = own_count or told or samples
             if not n:
-                stop, truncated = ('trace %d: %s is 0 and the binary header gives no length'
-                                   % (index, TRACE.describe('sample_count'))), False
+                stop = ('trace %d: %s is 0 and the binary header gives no length'
+                        % (index, TRACE.describe('sample_count')))
                 break
         else:
             n = samples
@@ -204,6 +202,6 @@ def walk(source, start, end, samples, sample_size, endian, extra, by_headers):
         traces = Scanned(offsets, counts, extras)
     else:
         traces = Fixed(start, max(samples, 0), sample_size, 0, extra)
-    reading = Reading(traces, by_headers, stop, truncated)
+    reading = Reading(traces, by_headers, stop)
     reading.differ, reading.first_differ, reading.interval_set = differ, first_differ, intervals
     return reading
