@@ -3,6 +3,10 @@ standard's offsets, and the exact value of IBM words."""
 import math
 import random
 import struct
+import sys
+from array import array
+
+PY2 = sys.version_info[0] == 2
 
 ORDER = {'big': '>', 'little': '<'}
 # Sample format code -> struct item (3-byte codes handled apart).
@@ -147,3 +151,118 @@ def segy_file(endian, fmt, traces, text=None, revision=(1, 0), fixed=1, extended
 
 def rng(seed):
     return random.Random(seed)
+
+
+# -- Files as other writers lay them out: the evidence sweep ---------------------------------
+
+REVISIONS = {'0': (0, 0), '1': (1, 0), '2.0': (2, 0), '2.1': (2, 1)}
+BINARY_STANZA = (b'((SEG: Binary Data ver 1.0, Content-Type: application/octet-stream))'
+                 .ljust(80) + bytes(bytearray(range(256))) * 13)[:3200]
+XML = '<?xml version="1.0"?> <survey name="test line" crs="epsg:23031"/>'
+# name -> (records, the count in bytes 3505-3506, what each record reads as)
+RECORDS = {
+    'none': ([], 0, []),
+    'counted': ([text_header(['C 1 FIRST EXTENDED']), BINARY_STANZA], 2,
+                ['C 1 FIRST EXTENDED', BINARY_STANZA]),
+    'open': ([text_header(['C 1 OPEN']), text_header(['((SEG: EndText))'])], -1,
+             ['C 1 OPEN', '((SEG: EndText))']),
+    'mixed': ([text_header(['C 1 MAIN STANZA']), text_header([XML], 'ascii'),
+               text_header(['((SEG: EndText))'], 'ascii')], -1,
+              ['C 1 MAIN STANZA', XML, '((SEG: EndText))']),
+    'blank': ([b'\0' * 3200], 1, ['']),
+}
+STALE_COUNT = 462
+ITEMS = {1: 'I', 2: 'i', 3: 'h', 5: 'f', 8: 'b', 16: 'B'}
+
+
+_PATTERNS = {}
+_VALUES = {}
+
+
+def pattern(fmt, n, trace, endian):
+    """(values, file bytes) of `n` samples of trace `trace` that every format holds exactly
+    (IBM: small whole numbers, whose words ibm_word gives); made once for each argument."""
+    key = (fmt, n, trace, endian)
+    if key not in _PATTERNS:
+        if (n, trace) not in _VALUES:
+            _VALUES[n, trace] = [((j * 7 + 37 * trace) % 251) - 125 for j in range(n)]
+        values = _VALUES[n, trace]
+        if fmt == 16:
+            values = [v + 125 for v in values]
+        words = [_IBM[v] for v in values] if fmt == 1 else values
+        if fmt in (1, 5):
+            values = [float(v) for v in values]
+        _PATTERNS[key] = (values, struct.pack('%s%d%s' % (ORDER[endian], n, ITEMS[fmt]),
+                                              *words))
+    return _PATTERNS[key]
+
+
+_IBM = dict((v, ibm_word(float(v))) for v in range(-125, 126))
+
+
+def swap_pairs(data):
+    """`data` with every two bytes swapped (an odd last byte kept)."""
+    even = len(data) - len(data) % 2
+    pairs = array('H')
+    pairs.fromstring(data[:even]) if PY2 else pairs.frombytes(data[:even])
+    pairs.byteswap()
+    return (pairs.tostring() if PY2 else pairs.tobytes()) + data[even:]
+
+
+class Case(object):
+    """One file of the sweep and what a reader must make of it: `refused` the field names its
+    refusal must name (None: it must read), else `traces`, `offsets`, `records`."""
+
+    def __init__(self, revision, order, varying, stale, records, extra, samples, fmt):
+        self.what = (revision, order, varying, stale, records, extra, samples, fmt)
+        major, minor = REVISIONS[revision]
+        extra = extra if major >= 2 else 0
+        endian = 'big' if order == 'pair' else order
+        lengths = [samples, samples - 1] if varying else [samples, samples]
+        raw_records, count, self.records = RECORDS[records]
+        binary = bytearray(binary_header(
+            endian, fmt, samples if samples <= 65535 else 0, 4000, (major, minor),
+            0 if varying else 1, count))
+        o = ORDER[endian]
+        if major >= 2 or order == 'pair':
+            struct.pack_into(o + 'I', binary, 96, 0x01020304)
+        if major >= 2:
+            struct.pack_into(o + 'i', binary, 68, samples if samples > 65535 else 0)
+            struct.pack_into(o + 'Q', binary, 312, 2)     # trace_count, bytes 3513-3520
+            if minor:
+                struct.pack_into(o + 'HH', binary, 306, extra, 2)   # survey type 2
+            else:
+                struct.pack_into(o + 'i', binary, 306, extra)
+        parts = [text_header(['C 1 SWEEP ' + ' '.join(map(str, self.what))]), bytes(binary)]
+        parts.extend(raw_records)
+        self.traces, self.offsets = [], []
+        for t, n in enumerate(lengths):
+            told = STALE_COUNT if stale else (n if n <= 65535 else 0)
+            head = bytearray(trace_header(endian, t, told, 4000, offset=100 * t - 50))
+            parts.append(bytes(head))
+            for k in range(extra):
+                if k == 0:
+                    ext = bytearray(240)
+                    struct.pack_into(o + 'd', ext, 96, 1000.5 + t)   # source_x
+                    struct.pack_into(o + 'I', ext, 136, STALE_COUNT if stale else n)
+                    struct.pack_into(o + 'H', ext, 156, extra)
+                    ext[232:240] = b'SEG00001'
+                    parts.append(bytes(ext))
+                else:
+                    parts.append(bytes(bytearray([0x30 + k]) * 240))
+            values, data = pattern(fmt, n, t, endian)
+            parts.append(data)
+            self.traces.append(values)
+            self.offsets.append(100 * t - 50)
+        self.data = b''.join(parts)
+        if order == 'pair':
+            self.data = swap_pairs(self.data)
+        self.endian, self.extra = endian, extra
+        if order == 'pair':
+            self.refused = ["'byte_order'"]
+        elif major < 2 and samples > 65535:
+            self.refused = ["samples_per_trace'"]
+        elif stale and varying:
+            self.refused = ["'sample_count'", "samples_per_trace'"]
+        else:
+            self.refused = None

@@ -43,7 +43,9 @@ class BadInput(TempDirCase):
 
     def test_fields_named(self):
         good = m.segy_file('big', 1, [[0x41100000] * 4])
-        self.fails(good[:3220] + b'\0\0' + good[3222:],
+        # No length in the binary header nor in the trace header (before, the binary
+        # header's 0 was refused even where the trace headers gave the length).
+        self.fails(good[:3220] + b'\0\0' + good[3222:3714] + b'\0\0' + good[3716:],
                    "binary header field 'samples_per_trace' (bytes 3221-3222) is 0")
         for code in (0, 4, 13, 255):
             self.fails(good[:3224] + struct.pack('>h', code) + good[3226:],

@@ -113,7 +113,9 @@ class Refusals(TempDirCase):
         self.refused('no traces', [], 1000)
         self.refused('trace 0 has 0 samples', [[]], 1000)
         self.refused('sample_interval', [[1.0]], 0)
-        self.refused('sample_interval', [[1.0]], 70000)
+        # 70000 us goes in revision 2's extended interval, which revision 1 lacks.
+        self.refused("'revision_major' (bytes 3501-3501)=1", [[1.0]], 70000,
+                     binary_header=dict(revision_major=1))
         self.refused("unknown trace header field 'offest'", [[1.0]], 1000, format=5,
                      trace_headers=[{'offest': 3}])
         self.refused("'elevation_scalar' (bytes 69-70) cannot hold 40000", [[1.0]], 1000,

@@ -17,6 +17,8 @@ except ImportError:  # attribute() gives array.array; to_numpy() says numpy is n
 _ITEMS = {(2, 'i'): 'h', (2, 'u'): 'H', (4, 'i'): 'i', (4, 'u'): 'I'}
 # Bytes of traces read at a time where the file cannot be mapped, and per block of to_numpy.
 BLOCK_BYTES = 1 << 20
+# Strides from which fields are read one by one rather than through a map of the file.
+SPARSE_STEP = 1 << 16
 
 
 def _field(name):
@@ -38,11 +40,18 @@ def _mapped(f):
         return None
 
 
-def _strided(f, offset, step, n, width):
+def strided(f, offset, step, n, width):
     """The `width` bytes at offset + k * step for k < n, packed together: strided slices of the
     mapped file (only the pages holding them are touched), else of 1 MB blocks."""
     out = bytearray(n * width)
     if not n:
+        return out
+    if step >= SPARSE_STEP:
+        # Fields far apart: one small read each (a map would be faulted in around each field,
+        # many pages for a few bytes).
+        for k in range(n):
+            out[k * width:(k + 1) * width] = f._read_exact(offset + k * step, width,
+                                                           'a trace header field')
         return out
     mapped = _mapped(f)
     if mapped is not None and len(mapped) < offset + (n - 1) * step + width:
@@ -86,7 +95,7 @@ def attribute(f, name, start=0, stop=None):
     n = max(0, stop - start)
     layout = f._layout
     if not layout.varying:
-        data = _strided(f, layout.start + start * layout.size + at, layout.size, n, width)
+        data = strided(f, layout.start + start * layout.size + at, layout.size, n, width)
     else:
         data = b''.join(f._read_exact(layout.span(i)[0] + at, width, 'trace %d' % i)
                         for i in range(start, stop))
@@ -100,12 +109,12 @@ def to_numpy(f, start=0, stop=None):
     fmt = f.sample_format
     start, stop, _ = slice(start, stop).indices(len(f))
     n = max(0, stop - start)
-    if layout.varying:
+    if layout.lengths_vary:
         raise FormatError("%s: the traces' lengths vary: no 2-D array holds them (read them "
                           "with traces())" % f.name)
     dtype = numpy.dtype('=' + fmt.typecode)
-    out = numpy.empty((n, layout.samples), dtype=dtype)
-    if fmt.kind == 'int24':
+    out = numpy.empty((n, layout.span(0)[1] if layout.count else 0), dtype=dtype)
+    if fmt.kind == 'int24' or layout.varying:   # 3-byte samples; traces found one by one
         for k, values in enumerate(f._traces(start, stop)):
             out[k] = values
         return out

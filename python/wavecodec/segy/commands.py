@@ -5,11 +5,11 @@ command's main(), which prints one line and exits non-zero.
 """
 from __future__ import print_function
 
-import io
 import os
 import sys
 
-from ..commandline import PROG, STDIO, STDIN_NAME, UsageError, done as _done, reader_input
+from ..commandline import PROG, STDIO, STDIN_NAME, UsageError, check_input, done as _done, \
+    stdin
 from ..safeio import check_output, write_bytes
 
 try:
@@ -25,10 +25,11 @@ TEXT_LINES = 6
 
 
 def _source(path):
-    """The path of a regular file; for '-' (standard input), FIFOs and other streams that
-    cannot seek, their content, read whole (the reader needs random access)."""
-    data = reader_input(path)
-    return path if data is path else io.BytesIO(data)
+    """The path, or for '-' standard input's binary stream. The reader holds what cannot seek
+    (standard input from a pipe, FIFOs, devices) within bounds, refusing at its first bytes
+    what cannot start a file (segy/stream.py)."""
+    check_input(path)
+    return stdin() if path == STDIO else path
 
 
 def _open(args):
@@ -100,7 +101,8 @@ def cmd_info(args):
                  else '0 (unknown)'),
                 ('format', '%d (%s)' % (f.format, f.sample_format.name))]
         if f.extended_text_headers:
-            rows.append(('extended text headers', '%d' % len(f.extended_text_headers)))
+            rows.append(('extended text headers', '%d (%s)' % (
+                len(f.extended_text_headers), ', '.join(f.extended_text_encodings))))
         if f.additional_trace_headers:
             rows.append(('additional headers', '%d per trace (240 bytes each)'
                          % f.additional_trace_headers))
@@ -170,7 +172,7 @@ def cmd_plot(args):
         _warn(f)
         title = args.title if args.title is not None else os.path.basename(f.name)
         try:
-            svg = plot.render(f, title, args.style, args.key, clip, gain)
+            svg = plot.render(f, title, args.style, args.key, clip, gain, args.remove_bias)
         except ValueError as e:
             if args.key and 'unknown trace header field' in str(e):
                 raise UsageError('--key: %s' % e)
@@ -183,8 +185,9 @@ def cmd_plot(args):
 
 def _overrides(s, formats=True):
     s.add_argument('--lenient', action='store_true',
-                   help='a truncated last trace is left out (with a warning) and a revision 2 '
-                   'trace count that disagrees is accepted, instead of refusing the file')
+                   help='a truncated last trace (or what follows a trace whose length no header '
+                   'explains) is left out with a warning, and a revision 2 trace count that '
+                   'disagrees is accepted, instead of refusing the file')
     s.add_argument('--endian', choices=('big', 'little'),
                    help="byte order, replacing the file's (or the guess)")
     if formats:
@@ -223,13 +226,15 @@ def register(sub):
     s.add_argument('--su', action='store_true', help='a Seismic Unix file')
     s.add_argument('--title')
     s.add_argument('--key', metavar='FIELD',
-                   help='trace header field labelling the traces (offset, cdp, field_record, '
-                   '...; default: the trace index)')
+                   help='trace header field along the trace axis, ticked at its round values '
+                   '(offset, cdp, field_record, ...; default: the trace index)')
     s.add_argument('--clip', metavar='AMPLITUDE|Q%',
                    help='amplitude that fills a lane or saturates a colour: a value, or a '
                    'percentile of the magnitudes of the live samples (default 98%%)')
     s.add_argument('--gain', nargs='+', metavar='none|K|agc MS',
                    help='amplitude scaling before the clip: none, a factor, or automatic gain '
                    'control over a window of MS milliseconds')
+    s.add_argument('--remove-bias', action='store_true',
+                   help="subtract each trace's mean (its DC offset) before the gain and clip")
     _overrides(s)
     s.set_defaults(run=cmd_plot)

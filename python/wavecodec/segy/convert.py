@@ -6,7 +6,7 @@ and trailer records.
 """
 import struct
 
-from ..compat import array_from_bytes, array_to_bytes
+from ..compat import array_from_bytes, array_to_bytes, fspath
 from ..errors import FormatError
 from ..ibm import float32_to_ibm
 from . import bulk, samples, wordflags
@@ -147,7 +147,6 @@ def _blocks(f):
         k = min(per_block, len(f) - first)
         raw = f._read_exact(layout.start + first * size, k * size, 'traces %d-%d' % (
             first, first + k - 1))
-        f._check_counts(raw, first)
         heads = [raw[j * size:j * size + head] for j in range(k)]
         data = b''.join([raw[j * size + head:(j + 1) * size] for j in range(k)])
         yield first, heads, data, size - head
@@ -173,7 +172,7 @@ def convert(source, target, format, endian=None, source_format=None, saturate=Fa
                               % (f.name, f.format, f.sample_format.name))
         binary = bytearray(f.raw_binary_header)
         struct.pack_into(_ORDER[f.endian] + 'h', binary, _FORMAT_AT, code)
-        inputs = (source,) if not hasattr(source, 'read') else ()
+        inputs = (fspath(source),) if not hasattr(source, 'read') else ()
         with output(target, inputs) as out:
             out.write(f.raw_text_header)
             out.write(bytes(binary))

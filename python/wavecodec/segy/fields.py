@@ -56,7 +56,10 @@ BINARY_FIELDS = (
     ('revision_minor', 3502, 1, 'u'),
     ('fixed_length_traces', 3503, 2, 'i'),
     ('extended_text_headers', 3505, 2, 'i'),
-    ('additional_trace_headers', 3507, 4, 'i'),
+    # Revision 2.1 splits bytes 3507-3510 in two; revision 2.0 files hold one four-byte count
+    # there (the reader takes it so: see layout.py).
+    ('additional_trace_headers', 3507, 2, 'u'),
+    ('survey_type', 3509, 2, 'i'),
     ('time_basis', 3511, 2, 'i'),
     ('trace_count', 3513, 8, 'u'),
     ('first_trace_offset', 3521, 8, 'u'),
@@ -157,8 +160,8 @@ TRACE_FIELDS = (
 )
 
 # Trace header extension 1 (revision 2.1): the first additional 240-byte trace header, where the
-# binary header's additional_trace_headers is at least 1. Its bytes 233-240 hold the name
-# 'SEG00001'.
+# binary header's additional_trace_headers is at least 1 and its bytes 233-240 hold the name
+# 'SEG00001' (a first additional header of another name is proprietary: bytes only).
 EXTENSION1_FIELDS = (
     ('trace_sequence_line', 1, 8, 'u'),
     ('trace_sequence_file', 9, 8, 'u'),
@@ -186,6 +189,9 @@ EXTENSION1_FIELDS = (
     ('cdp_x', 161, 8, 'f'),
     ('cdp_y', 169, 8, 'f'),
 )
+
+EXTENSION1_NAME = b'SEG00001'
+NAME_AT = 232
 
 _CODES = {(1, 'i'): 'b', (1, 'u'): 'B', (2, 'i'): 'h', (2, 'u'): 'H', (4, 'i'): 'i',
           (4, 'u'): 'I', (8, 'i'): 'q', (8, 'u'): 'Q', (4, 'f'): 'f', (8, 'f'): 'd'}
@@ -219,6 +225,14 @@ class HeaderLayout(object):
     def decode(self, raw, endian):
         """The fields of the header bytes `raw` (at least `size` long) as a dict."""
         return dict(zip(self.names, self._whole[endian].unpack_from(raw, 0)))
+
+    def swap(self, raw, source, target):
+        """Header bytes `raw` of byte order `source` in byte order `target`: every field
+        rewritten; bytes no field covers (names, unassigned ranges) kept as they are."""
+        raw = bytes(raw)
+        if source == target:
+            return raw
+        return self.encode(self.decode(raw, source), target, raw)
 
     def field_offset(self, name):
         return self.by_name[name][1] - self.first

@@ -1,27 +1,21 @@
-"""Reading SEG-Y (revisions 0, 1 and 2) and Seismic Unix files: the file object of open()."""
+"""Reading SEG-Y (revisions 0, 1 and 2) and Seismic Unix files: the file object of open().
+What the file is and where its traces lie is decided by layout.py when it is opened; this
+object reads there."""
 import io
 import operator
-import struct
-import sys
+import os
+import stat
 
-from ..compat import PY2, array_from_bytes, string_types
+from ..compat import PY2, array_from_bytes, fspath, string_types
 from ..errors import FormatError
-from . import bulk, layout, samples, text
-from .fields import (BINARY, BINARY_HEADER_SIZE, EXTENSION1, TEXT_HEADER_SIZE, TRACE,
-                     TRACE_HEADER_SIZE)
-
-_COUNT_BYTES = {'big': struct.Struct('>H'), 'little': struct.Struct('<H')}
+from . import bulk, layout, samples, stream, text
+from . import su_layout
+from .fields import EXTENSION1, EXTENSION1_NAME, NAME_AT, TRACE, TRACE_HEADER_SIZE
+# Kept here for callers of earlier versions.
+from .text import MAX_OPEN_RECORDS as MAX_OPEN_TEXT_HEADERS  # noqa: F401
 
 # Bytes read at a time by traces(): a few hundred traces, small enough to stay in cache.
 CHUNK_BYTES = 1 << 20
-# The stanza that ends a variable number of extended text headers (blanks ignored).
-END_TEXT = '((SEG:ENDTEXT))'
-# Extended text headers read when their count is -1 before the end stanza must come.
-MAX_OPEN_TEXT_HEADERS = 1000
-# Additional 240-byte trace headers per trace a file may announce.
-MAX_ADDITIONAL_HEADERS = 1000
-# The largest sample interval taken from the extended field: 1,000 s.
-MAX_INTERVAL_US = 1e9
 
 
 def _check_endian(endian):
@@ -35,15 +29,74 @@ def _format_code(fmt):
     return fmt
 
 
-def _seekable(stream):
-    seekable = getattr(stream, 'seekable', None)
+def _seekable(f):
+    seekable = getattr(f, 'seekable', None)
     if seekable is not None:
         return seekable()
     try:  # Python 2 files have no seekable()
-        stream.seek(0, 1)
+        f.seek(0, 1)
         return True
     except (IOError, OSError):
         return False
+
+
+def _open_source(source, name, su, endian, fmt):
+    """(binary file object, name, whether it is ours to close). Paths (str, bytes or
+    path-like) are opened; a path to something other than a regular file, and a file object
+    that cannot seek, is held by stream.hold (bounded) after a look at its first bytes."""
+    if isinstance(source, string_types + (bytes,)) or hasattr(source, '__fspath__'):
+        path = fspath(source)
+        f = io.open(path, 'rb')
+        label = name or (path if isinstance(path, string_types) else
+                         path.decode('utf-8', 'replace'))
+        try:
+            if stat.S_ISREG(os.fstat(f.fileno()).st_mode):
+                return f, label, True
+            held = _hold(f, label, su, endian, fmt)
+        except BaseException:
+            f.close()
+            raise
+        f.close()
+        return held, label, True
+    if not hasattr(source, 'read'):
+        raise TypeError('source must be a path or a binary file object, not %s'
+                        % type(source).__name__)
+    label = getattr(source, 'name', None)
+    label = name or (label if isinstance(label, string_types) else '<stream>')
+    if not _seekable(source):
+        return _hold(source, label, su, endian, fmt), label, True
+    return source, label, False
+
+
+def _hold(f, name, su, endian, fmt):
+    if su:
+        return stream.hold(f, name, TRACE_HEADER_SIZE, lambda head: su_layout.su_start(
+            head, endian))
+    return stream.hold(f, name, layout.HEADERS_SIZE, lambda head: layout.file_headers(
+        layout.Layout(name), head, endian, fmt))
+
+
+class RawHeader(bytes):
+    """The bytes of a header as read, with the byte order of its file (`endian`): the writer
+    rewrites its fields when it goes into a file of the other order."""
+
+    def __new__(cls, data, endian=None, extension=0):
+        self = bytes.__new__(cls, data)
+        self.endian = endian
+        self.extension = extension
+        return self
+
+    def __reduce__(self):   # pickled with its byte order (to worker processes, say)
+        return RawHeader, (bytes(self), self.endian, self.extension)
+
+
+class _Bytes(object):
+    """What layout.decide() reads the file through."""
+
+    def __init__(self, f):
+        self.read_at = f._read_at
+        self.strided = lambda offset, step, count, width: bulk.strided(f, offset, step, count,
+                                                                      width)
 
 
 class SegyFile(object):
@@ -53,41 +106,50 @@ class SegyFile(object):
         _check_endian(endian)
         self.strict = strict
         self.su = su
-        # What the reader assumed where a file left it open, in words (segy-info shows them).
-        self.notes = []
-        self._stream, self.name, self._owned = self._open(source)
-        self.name = name or self.name
+        self._stream = None
+        fmt = _format_code(format)
         try:
+            self._stream, self.name, self._owned = _open_source(source, name, su, endian, fmt)
             self._size = self._tell_end()
             if su:
-                self._read_su(endian)
+                found = su_layout.decide_su(_Bytes(self), self._size, self.name, endian, strict)
             else:
-                self._read_segy(endian, _format_code(format))
+                found = layout.decide(_Bytes(self), self._size, self.name, endian, fmt, strict)
+            self._take(found)
         except FormatError as e:
             self.close()
             # Every message about the file's content names the file.
-            if str(e).startswith('%s: ' % self.name):
+            name = getattr(self, 'name', None) or name or '<stream>'
+            if str(e).startswith('%s: ' % name):
                 raise
-            raise FormatError('%s: %s' % (self.name, e))
+            raise FormatError('%s: %s' % (name, e))
         except BaseException:
             self.close()
             raise
 
-    # -- opening -----------------------------------------------------------------------------
-
-    @staticmethod
-    def _open(source):
-        if isinstance(source, string_types) or isinstance(source, bytes):
-            return io.open(source, 'rb'), source, True
-        if not hasattr(source, 'read'):
-            raise TypeError('source must be a path or a binary file object, not %s'
-                            % type(source).__name__)
-        name = getattr(source, 'name', None)
-        name = name if isinstance(name, string_types) else '<stream>'
-        if not _seekable(source):
-            # Pipes: the whole stream, held in memory, gives the same random access.
-            return io.BytesIO(source.read()), name, True
-        return source, name, False
+    def _take(self, found):
+        """The decision's facts as the file's attributes."""
+        self.layout = found
+        self._layout = found.traces
+        self.notes = found.notes
+        self.truncated = found.truncated
+        self.endian = found.endian
+        self.revision = found.revision
+        self.sample_format = found.sample_format
+        self.format = found.format
+        self.samples_per_trace = found.samples_per_trace
+        self.sample_interval = found.sample_interval
+        self.additional_trace_headers = found.additional_trace_headers
+        self.raw_text_header = found.raw_text_header
+        self.raw_binary_header = found.raw_binary_header
+        self.text_header = found.text_header
+        self.encoding = found.encoding
+        self.binary_header = found.binary_header
+        self.raw_extended_text_headers = [raw for raw, _ in found.records]
+        self.extended_text_encodings = [encoding for _, encoding in found.records]
+        self.extended_text_headers = [text.record_text(raw, encoding)
+                                      for raw, encoding in found.records]
+        self._data_start, self._data_end = found.data_start, found.data_end
 
     def _tell_end(self):
         self._stream.seek(0, 2)
@@ -108,256 +170,10 @@ class SegyFile(object):
     def _fail(self, message):
         raise FormatError('%s: %s' % (self.name, message))
 
-    # -- SEG-Y file headers ------------------------------------------------------------------
-
-    def _note(self, message):
-        self.notes.append(message)
-
-    def _read_segy(self, endian, fmt):
-        if self._size < TEXT_HEADER_SIZE + BINARY_HEADER_SIZE:
-            self._fail('%d bytes: too short for the 3200-byte text header and the 400-byte '
-                       'binary header of a SEG-Y file' % self._size)
-        self.raw_text_header = self._read_exact(0, TEXT_HEADER_SIZE, 'the text header')
-        self.raw_binary_header = self._read_exact(TEXT_HEADER_SIZE, BINARY_HEADER_SIZE,
-                                                  'the binary header')
-        self.encoding = text.detect(self.raw_text_header)
-        self.text_header = text.decode(self.raw_text_header, self.encoding)
-        self.endian = endian or layout.guess_endian(self.raw_binary_header)
-        h = self.binary_header = BINARY.decode(self.raw_binary_header, self.endian)
-        self.revision = self._revision(h)
-        if fmt is None:
-            self.sample_format = samples.lookup(h['format'], BINARY.describe('format'),
-                                                hint=True)
-        else:
-            self.sample_format = samples.lookup(fmt, 'the format asked for')
-        self.format = self.sample_format.code
-        self.sample_interval = self._interval(h)
-        count = h['samples_per_trace']
-        if self.revision >= 2 and h['extended_samples_per_trace'] > 0:
-            count = h['extended_samples_per_trace']
-        may_vary = self.revision >= 1 and h['fixed_length_traces'] != 1
-        if count <= 0 and not may_vary:
-            self._fail('%s is 0: a trace must hold samples' % BINARY.describe('samples_per_trace'))
-        self.samples_per_trace = count
-        start = self._read_extended_text(h)
-        end = self._size
-        extra = 0
-        if self.revision >= 2:
-            extra = h['additional_trace_headers']
-            if not 0 <= extra <= MAX_ADDITIONAL_HEADERS:
-                self._fail('%s is %d: not a count of additional 240-byte trace headers (0 to %d)'
-                           % (BINARY.describe('additional_trace_headers'), extra,
-                              MAX_ADDITIONAL_HEADERS))
-            if h['first_trace_offset']:
-                if not start <= h['first_trace_offset'] <= self._size:
-                    self._fail('%s is %d, outside %d-%d' % (
-                        BINARY.describe('first_trace_offset'), h['first_trace_offset'], start,
-                        self._size))
-                start = h['first_trace_offset']
-            trailers = h['trailer_records']
-            if trailers < 0 or start + trailers * TEXT_HEADER_SIZE > self._size:
-                self._fail('%s is %d: not a count of the 3200-byte records at the end of this '
-                           'file' % (BINARY.describe('trailer_records'), trailers))
-            end -= trailers * TEXT_HEADER_SIZE
-        self.additional_trace_headers = extra
-        self._data_start, self._data_end = start, end
-        self._plan_traces(start, end, count, may_vary, extra)
-        if self.revision >= 2 and h['trace_count'] and h['trace_count'] != len(self):
-            message = ('%s is %d but the file holds %d traces'
-                       % (BINARY.describe('trace_count'), h['trace_count'], len(self)))
-            if self.strict:
-                self._fail(message)
-            self._note(message + ': the traces found are read')
-
-    def _revision(self, h):
-        """The revision: byte 3501 when it is 1 or 2; 0x0001 and 0x0002 (a revision written as
-        a two-byte integer, big-endian) as 1 and 2; anything else revision 0."""
-        major, minor = h['revision_major'], h['revision_minor']
-        if major in (1, 2):
-            return major
-        if major == 0 and minor in (1, 2):
-            self._note('revision bytes 3501-3502 hold 0x%04x: read as revision %d written as an '
-                       'integer' % (minor, minor))
-            return minor
-        if major:
-            self._note('%s is %d, not a revision this reader knows: read as revision 0'
-                       % (BINARY.describe('revision_major'), major))
-        return 0
-
-    def _interval(self, h):
-        """The sample interval in microseconds: the two-byte field, or revision 2's extended one
-        when the two-byte one is 0 and the extended one is a plausible interval; 0 when unknown
-        (stated in .notes)."""
-        interval = h['sample_interval']
-        extended = h['extended_sample_interval']
-        if self.revision >= 2 and not interval and extended != 0:
-            if 0 < extended <= MAX_INTERVAL_US:  # false for NaN too
-                interval = extended
-            else:
-                self._note('%s is %r: not a sample interval in microseconds (0 to %g); ignored'
-                           % (BINARY.describe('extended_sample_interval'), extended,
-                              MAX_INTERVAL_US))
-        if not interval:
-            self._note('the sample interval is 0 (unknown): times are sample numbers')
-        return interval
-
-    def _read_extended_text(self, h):
-        """Reads the extended text headers; returns the offset after them.
-
-        Revisions 1 and 2 place the count in bytes 3505-3506; other writers put it there too
-        in files whose revision bytes say 0. In a revision 0 file the count is honoured when
-        the file has room for the records and each of them is text, and ignored otherwise
-        (either way stated in .notes). A count of -1 means records up to the one holding
-        ((SEG: EndText)); at most MAX_OPEN_TEXT_HEADERS of them, each of them text."""
-        self.extended_text_headers = []
-        self.raw_extended_text_headers = []
-        declared = h['extended_text_headers']
-        field = BINARY.describe('extended_text_headers')
-        at = TEXT_HEADER_SIZE + BINARY_HEADER_SIZE
-        stated = self.revision >= 1
-        if declared == 0:
-            return at
-        if declared < -1:
-            if stated:
-                self._fail('%s is %d: not a count' % (field, declared))
-            self._note('%s is %d: not a count; ignored (revision 0)' % (field, declared))
-            return at
-        records = []
-        if declared > 0:
-            room = (self._size - at) // TEXT_HEADER_SIZE
-            if declared > room:
-                if stated:
-                    self._fail('%s is %d but the file ends within extended text header %d'
-                               % (field, declared, room + 1))
-                self._note('%s is %d but the file has room for %d records; ignored (revision 0)'
-                           % (field, declared, room))
-                return at
-            for k in range(declared):
-                raw = self._read_exact(at + k * TEXT_HEADER_SIZE, TEXT_HEADER_SIZE,
-                                       'extended text header %d' % (k + 1))
-                if not stated and not text.looks_like_text(raw):
-                    self._note('%s is %d but record %d after the binary header is not text; '
-                               'ignored (revision 0)' % (field, declared, k + 1))
-                    return at
-                records.append(raw)
-        else:
-            while True:
-                k = len(records)
-                where = at + k * TEXT_HEADER_SIZE
-                raw = self._read_at(where, TEXT_HEADER_SIZE)
-                problem = None
-                if len(raw) < TEXT_HEADER_SIZE:
-                    problem = 'the file ends within extended text header %d' % (k + 1)
-                elif not text.looks_like_text(raw):
-                    problem = 'record %d after the binary header (offset %d) is not text' % (
-                        k + 1, where)
-                elif k == MAX_OPEN_TEXT_HEADERS:
-                    problem = '%d records came without one' % k
-                if problem:
-                    if stated or records:
-                        self._fail('%s is -1 (records up to a ((SEG: EndText)) stanza) but %s'
-                                   % (field, problem))
-                    self._note('%s is -1 but %s; ignored (revision 0)' % (field, problem))
-                    return at
-                records.append(raw)
-                if END_TEXT in text.decode(raw, self.encoding).replace(' ', '').upper():
-                    break
-        if not stated:
-            self._note('%s is %d: honoured although the revision bytes say 0 (the records are '
-                       'text)' % (field, declared))
-        self.raw_extended_text_headers = records
-        self.extended_text_headers = [text.decode(r, self.encoding) for r in records]
-        return at + TEXT_HEADER_SIZE * len(records)
-
-    # -- Seismic Unix ------------------------------------------------------------------------
-
-    def _read_su(self, endian):
-        self.raw_text_header = b''
-        self.raw_binary_header = b''
-        self.text_header = ''
-        self.encoding = None
-        self.binary_header = {}
-        self.extended_text_headers = []
-        self.raw_extended_text_headers = []
-        self.revision = None
-        self.additional_trace_headers = 0
-        self.sample_format = samples.FORMATS[samples.IEEE]
-        self.format = samples.IEEE
-        self._data_start, self._data_end = 0, self._size
-        self._verified = True
-        first = self._read_at(0, TRACE_HEADER_SIZE)
-        if self._size == 0:
-            self.endian, self.samples_per_trace, self.sample_interval = (
-                endian or sys.byteorder), 0, 0
-            self._layout, self.truncated = layout.Fixed(0, 0, 4, 0), None
-            return
-        if len(first) < TRACE_HEADER_SIZE:
-            self._fail('%d bytes: too short for a 240-byte trace header' % len(first))
-        if endian:
-            self.endian = endian
-            self._layout, self.truncated = self._su_scan(endian, self.strict)
-        else:
-            self.endian, self._layout, self.truncated = self._su_endian(first)
-        h = TRACE.decode(first, self.endian)
-        self.samples_per_trace = h['sample_count']
-        self.sample_interval = h['sample_interval']
-
-    def _su_scan(self, endian, strict):
-        return layout.scan(self.name, self._read_at, 0, self._size, 0, 4, endian, strict)
-
-    def _su_endian(self, first):
-        """The byte order in which the file divides into whole traces (each header's sample count
-        giving its length); where both or neither do, the one with a plausible interval in the
-        first header, then the host's. Returns (endian, layout, truncation note)."""
-        order = [sys.byteorder, 'little' if sys.byteorder == 'big' else 'big']
-        readings = []
-        for rank, endian in enumerate(order):
-            try:
-                found, note = self._su_scan(endian, False)
-                whole = note is None
-            except FormatError:
-                found, note, whole = None, None, False
-            h = TRACE.decode(first, endian)
-            plausible = 0 < h['sample_interval'] <= 1000000 and h['sample_count'] > 0
-            readings.append(((whole, found is not None, plausible, -rank), endian, found, note))
-        best = max(readings, key=lambda r: r[0])
-        _, endian, found, note = best
-        if found is None or (note and self.strict):
-            self._su_scan(endian, self.strict)  # raises the reason
-        return endian, found, note
-
-    # -- trace layout ------------------------------------------------------------------------
-
-    def _plan_traces(self, start, end, count, may_vary, extra):
-        """Lengths that may vary, and additional trace headers, take a scan of every header.
-        Otherwise the binary header's length gives the layout; trace headers that say another
-        length are a fault (the first, middle and last now, the others as they are read)."""
-        size = self.sample_format.size
-        self._verified = may_vary or bool(extra) or not self.strict
-        if may_vary or extra:
-            self._layout, self.truncated = layout.scan(
-                self.name, self._read_at, start, end, count, size, self.endian, self.strict,
-                extra, None if may_vary else count)
-            if self._layout.varying:
-                self._note("the traces' lengths vary: each trace header's sample count gives "
-                           "its own")
-            return
-        self._layout, self.truncated = layout.fixed(self.name, start, end, count, size,
-                                                    self.strict)
-        n = self._layout.count
-        for i in sorted(set((0, n // 2, n - 1))) if n else ():
-            self._check_count(i, self._read_at(self._layout.span(i)[0], TRACE_HEADER_SIZE))
-
-    def _check_count(self, i, raw_header):
-        if not self._verified:
-            found = layout.header_sample_count(raw_header, self.endian)
-            if found and found != self._layout.samples:
-                raise layout.contradiction(self.name, i, found, self._layout.samples)
-
     @property
     def varying(self):
         """True when the traces' lengths differ (each header's sample count gives its own)."""
-        return self._layout.varying
+        return self._layout.lengths_vary
 
     # -- access ------------------------------------------------------------------------------
 
@@ -378,11 +194,12 @@ class SegyFile(object):
         return self._layout.span(self._index(i))[1]
 
     def header(self, i, raw=False, extension=0):
-        """Trace header `i` as a dict of fields by name, or its 240 bytes when `raw`.
+        """Trace header `i` as a dict of fields by name, or its 240 bytes when `raw` (a bytes
+        object whose `endian` is the file's byte order).
 
         `extension` k (1, 2, ...) gives the trace's k-th additional 240-byte header instead
-        (revision 2.1): by name for extension 1 (its fields are segy.EXTENSION1_FIELDS), as raw
-        bytes for any."""
+        (revision 2): by name for extension 1 when its bytes 233-240 name it SEG00001 (its
+        fields are segy.EXTENSION1_FIELDS), as raw bytes for any."""
         i = self._index(i)
         offset, _ = self._layout.span(i)
         have = self._layout.extras(i)
@@ -390,14 +207,17 @@ class SegyFile(object):
             if not 0 < extension <= have:
                 raise IndexError('trace %d has %d additional trace headers, no extension %r'
                                  % (i, have, extension))
-            if extension > 1 and not raw:
-                raise ValueError('extension %d is not defined by the standard: read it with '
-                                 'raw=True' % extension)
         data = self._read_exact(offset + TRACE_HEADER_SIZE * extension, TRACE_HEADER_SIZE,
                                 'trace %d' % i)
         if raw:
-            return data
-        return (EXTENSION1 if extension else TRACE).decode(data, self.endian)
+            return RawHeader(data, self.endian, extension)
+        if not extension:
+            return TRACE.decode(data, self.endian)
+        if extension > 1 or data[NAME_AT:] != EXTENSION1_NAME:
+            raise ValueError('additional header %d of trace %d is named %r, not %r: it is not '
+                             'extension 1, read it with raw=True'
+                             % (extension, i, bytes(data[NAME_AT:]), EXTENSION1_NAME))
+        return EXTENSION1.decode(data, self.endian)
 
     def trace(self, i):
         """The samples of trace `i` as an array (see the sample format's typecode)."""
@@ -410,8 +230,7 @@ class SegyFile(object):
         offset, count = self._layout.span(i)
         head = TRACE_HEADER_SIZE * (1 + self._layout.extras(i))
         data = self._read_exact(offset, head + count * self.sample_format.size, 'trace %d' % i)
-        self._check_count(i, data)
-        return data[:head], data[head:]
+        return RawHeader(data[:head], self.endian), data[head:]
 
     def headers(self, start=0, stop=None):
         """A generator of the trace headers (dicts) from `start` up to `stop`."""
@@ -467,12 +286,11 @@ class SegyFile(object):
         data = self._stream.read(size)  # Python 2.7, and streams that only read
         if len(data) != size:
             self._cut_short(offset, len(data), size)
-        self._check_counts(data, first)
         return array_from_bytes(typecode, data)
 
-    def read_into(self, view, offset, first):
-        """Fills the byte memoryview `view` with the whole traces at `offset` (trace `first`
-        on), checking their sample counts."""
+    def read_into(self, view, offset, first=None):
+        """Fills the byte memoryview `view` with the bytes at `offset` (whole traces, from trace
+        `first`)."""
         self._stream.seek(offset)
         size = len(view)
         got = 0
@@ -488,7 +306,6 @@ class SegyFile(object):
             view[:got] = data
         if got != size:
             self._cut_short(offset, got, size)
-        self._check_counts(view, first)
 
     def _cut_short(self, offset, got, size):
         self._fail('traces at offset %d are cut short: %d of %d bytes (did the file '
@@ -503,21 +320,6 @@ class SegyFile(object):
         """The samples of traces `start` up to `stop` as one 2-D numpy array (traces x samples),
         filled a block of traces at a time. Needs numpy and traces of one length."""
         return bulk.to_numpy(self, start, stop)
-
-    def _check_counts(self, data, first):
-        """Every trace header in the bytes `data` (whole traces from trace `first`) gives the
-        file's length or 0; two strided slices compared at once, a loop only on a fault."""
-        if self._verified:
-            return
-        size = self._layout.size
-        n = len(data) // size
-        at = TRACE.field_offset('sample_count')
-        pair = _COUNT_BYTES[self.endian].pack(self._layout.samples)
-        high, low = bytes(data[at::size]), bytes(data[at + 1::size])
-        if high == pair[0:1] * n and low == pair[1:2] * n:
-            return
-        for k in range(n):
-            self._check_count(first + k, bytes(data[k * size:k * size + TRACE_HEADER_SIZE]))
 
     def __iter__(self):
         return self.traces()
@@ -543,7 +345,8 @@ class SegyFile(object):
 
 
 def open(source, endian=None, format=None, strict=True):  # noqa: A001 - the module's door
-    """Opens a SEG-Y file (a path or a seekable binary file object) for reading.
+    """Opens a SEG-Y file for reading: a path (str, bytes or path-like), or a binary file
+    object (one that cannot seek is held whole, within a bounded size: see stream.py).
 
     `endian` ('big' or 'little') and `format` (a sample format code, or 'ibm' or 'ieee') replace
     what the binary header says. With `strict=False` a truncated last trace is left out and
