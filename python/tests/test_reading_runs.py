@@ -152,7 +152,7 @@ class RunsReadAsLines(unittest.TestCase):
     def test_header_waits_for_use(self):
         wave = wavecodec.read(base_file())[2]
         line = wave.__dict__['_wid2']
-        self.assertEqual(wave.header, wavecodec.gse2.header.parse_wid2(line)[0])
+        self.assertEqual(wave.header, wavecodec.gse2.wid2.parse_wid2(line)[0])
         self.assertNotIn('_wid2', wave.__dict__)
         # A copy taken before the first use keeps the line and parses it alike.
         later = wavecodec.read(base_file())[2]
