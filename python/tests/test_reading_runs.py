@@ -14,7 +14,8 @@ def state(wave):
     head = wave.header
     return (list(head.items()), [type(v) for v in head.values()], list(wave.samples), wave.sta2,
             wave.checksum, wave.computed_checksum, wave.error, wave.message, wave.headers_only,
-            wave.offset, wave.npts)
+            wave.offset, wave.npts, wave.eid2, wave.bea2, tuple(wave.block), tuple(wave.before),
+            tuple(wave.after))
 
 
 def outcome(data, **options):
@@ -91,6 +92,8 @@ class RunsReadAsLines(unittest.TestCase):
         self.check(data.replace(b'\n', b'\r\n'), 'CR LF')
         self.check(data[data.index(b'WID2'):data.index(b'STOP')], 'no envelope')
         self.check(data.replace(b'\nWID2', b'\n\nWID2'), 'blank line between records')
+        self.check(data.replace(b'\nWID2', b'\n(comment)\nWID2'), 'comment between records')
+        self.check(data.replace(b'STOP\n', b'(c)\nSTOP\n(outside)\n'), 'lines at the end')
         # The run was taken: the header of a clean record waits for its first use.
         first = wavecodec.read(data)[0]
         self.assertIn('_wid2', first.__dict__)
@@ -130,7 +133,9 @@ class RunsReadAsLines(unittest.TestCase):
                  (b'\nCHK2 ', b'\nSTOP\nCHK2 '), (b'DAT2\n', b'DAT2\nWID2A\n'),
                  (b'DAT2\n', b'DAT1\n'), (b'DAT2\n', b'DAT2 x\n'), (b'DAT2\n', b'DATA\n'),
                  (b'DAT2\n', b'STA2 XX 1 2\nDAT2\n'), (b'DAT2\n', b'STA2 XX abc\nDAT2\n'),
-                 (b'DAT2\n', b'REMARK\nDAT2\n'), (b'DAT2\n', b'')]
+                 (b'DAT2\n', b'REMARK\nDAT2\n'), (b'DAT2\n', b''),
+                 (b'DAT2\n', b'EID2 1 REB\nBEA2 B 1.5 2.5\nDAT2\n'),
+                 (b'DAT2\n', b'BEA2 B x 2.5\nDAT2\n'), (b'\nCHK2 ', b'\nCHK2 0\n(c)\nCHK2 ')]
         for index in (0, 5, 20, 39):
             for old, new in cases:
                 self.check(in_record(data, index, old, new),

@@ -38,16 +38,21 @@ def field_keyword(key):
 
 def _by_columns(table, line):
     """The values of `line` read by the table's columns, or None when the line is not aligned
-    with them (a character in a separator column, a number field that does not read)."""
+    with them (a character in a separator column, a number field that does not read, a text
+    field holding words while a number field after it is empty: the numbers shifted into it)."""
     values = {}
+    worded = False
     for name, first, last, kind, _ in table:
         raw = line[first - 1:last]
         if first > 1 and line[first - 2:first - 1].strip():
             return None
         if kind == 'text':
             values[name] = text(raw) or None
+            worded = worded or len(raw.split()) > 1
             continue
         if not raw.strip():
+            if worded:
+                return None
             values[name] = None
             continue
         values[name] = number(raw, 'float')

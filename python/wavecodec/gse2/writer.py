@@ -37,10 +37,13 @@ def _second_differences(lib, samples):
 
 
 class _CodeBuffer(object):
-    """One output buffer for the CM6 text of all the waveforms of a write, grown as needed."""
+    """One output buffer for the CM6 or INT text of all the waveforms of a write, grown as
+    needed. A bytearray: its memory comes zeroed from the system, page by page as the library
+    writes, where a ctypes buffer would be filled with zeros first."""
 
     def __init__(self):
         self.buffer = None
+        self.view = None
         self.capacity = 0
         self.length = ctypes.c_size_t(0)
         self.clamped = ctypes.c_int(0)
@@ -49,10 +52,12 @@ class _CodeBuffer(object):
         self.clamped_ref = ctypes.byref(self.clamped)
 
     def room(self, capacity):
+        """The address of the buffer, of `capacity` bytes at least."""
         if capacity > self.capacity:
             self.capacity = max(capacity, 2 * self.capacity)
-            self.buffer = ctypes.create_string_buffer(self.capacity)
-        return self.buffer
+            self.buffer = bytearray(self.capacity)
+            self.view = (ctypes.c_char * self.capacity).from_buffer(self.buffer)
+        return ctypes.addressof(self.view)
 
 
 def _encode_lines(lib, diffs, code):
@@ -210,27 +215,28 @@ class _Where(object):
 
 
 def _waveform_chunks(lib, wave, data_format, clamp, allow_errors, where, code):
-    """The text of one waveform in pieces: a long waveform a block of lines at a time (in CM6
-    its second differences checked first, in a pass of the encoder that keeps nothing), all
-    else in one piece from _waveform_bytes."""
-    if data_format == 'CM6' and len(wave.samples) > BLOCK:
-        header, samples = _checked(wave, allow_errors, where)
+    """The text of one waveform in pieces: INT data and long CM6 data a block of lines at a
+    time (in CM6 the second differences checked first, in a pass of the encoder that keeps
+    nothing), a short CM6 waveform in one piece from _waveform_bytes. Every line but the data
+    is made before the first piece."""
+    if data_format == 'CM6' and len(wave.samples) <= BLOCK:
+        yield _waveform_bytes(lib, wave, clamp, allow_errors, where, code)
+        return
+    header, samples = _checked(wave, allow_errors, where)
+    if data_format == 'CM6' and not _cm6_in_range(lib, samples, code):
         # Out-of-range differences take the road that clamps them or names the first.
-        if _cm6_in_range(lib, samples, code):
-            yield _head(wave, header, len(samples), data_format, where)
-            for _, _, text in _cm6_blocks(lib, samples, code):
-                yield text
-            yield _tail(wave, lib.check_sum(native.int_pointer(samples), len(samples), 0),
-                        where)
-            return
-    if data_format == 'INT' and len(wave.samples) > BLOCK:
-        header, samples = _checked(wave, allow_errors, where)
-        yield _head(wave, header, len(samples), data_format, where)
+        yield _waveform_bytes(lib, wave, clamp, allow_errors, where, code)
+        return
+    head = _head(wave, header, len(samples), data_format, where)
+    after = kept_bytes(wave.after, where)
+    yield head
+    if data_format == 'CM6':
+        for _, _, text in _cm6_blocks(lib, samples, code):
+            yield text
+    else:
         for text in _int_blocks(lib, samples, code):
             yield text
-        yield _tail(wave, lib.check_sum(native.int_pointer(samples), len(samples), 0), where)
-        return
-    yield _waveform_bytes(lib, wave, data_format, clamp, allow_errors, where, code)
+    yield _tail(lib.check_sum(native.int_pointer(samples), len(samples), 0), after)
 
 
 def _checked(wave, allow_errors, where):
@@ -257,22 +263,18 @@ def _head(wave, header, count, data_format, where):
                      block_bytes(wave, where), b'DAT2\n'))
 
 
-def _tail(wave, checksum, where):
-    """The CHK2 line and the lines kept after the waveform."""
-    return ('CHK2 %8d\n' % checksum).encode('ascii') + kept_bytes(wave.after, where)
+def _tail(checksum, after):
+    """The CHK2 line and the lines kept after the waveform (bytes)."""
+    return ('CHK2 %8d\n' % checksum).encode('ascii') + after
 
 
-def _waveform_bytes(lib, wave, data_format, clamp, allow_errors, where, code):
-    """The lines before, WID2, its block, DAT2, the data lines, CHK2 and the lines after one
-    waveform."""
+def _waveform_bytes(lib, wave, clamp, allow_errors, where, code):
+    """The lines before, WID2, its block, DAT2, the CM6 data lines, CHK2 and the lines after
+    one waveform."""
     header, samples = _checked(wave, allow_errors, where)
-    if data_format == 'CM6':
-        data, checksum = _cm6_data(lib, samples, clamp, where, code)
-    else:
-        data = b''.join(_int_blocks(lib, samples, code))
-        checksum = lib.check_sum(native.int_pointer(samples), len(samples), 0)
-    return b''.join((_head(wave, header, len(samples), data_format, where), data,
-                     _tail(wave, checksum, where)))
+    data, checksum = _cm6_data(lib, samples, clamp, where, code)
+    return b''.join((_head(wave, header, len(samples), 'CM6', where), data,
+                     _tail(checksum, kept_bytes(wave.after, where))))
 
 
 def to_bytes(waveforms, data_format='CM6', clamp=False, message_id=None, allow_errors=False,
