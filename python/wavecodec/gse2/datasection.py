@@ -46,7 +46,9 @@ def decode_int(lib, source, start, end, count):
     after the `count` declared are parsed too, so that a faulty word among them is the fault."""
     length = end - start
     address = source.address + start
-    samples = zeros(count + 1)
+    # One more than declared, so that more data is found; never more than the text can hold
+    # (a word and a blank take two bytes), whatever the count a WID2 line declares.
+    samples = zeros(min(count + 1, (length + 1) // 2 + 1))
     stored = ctypes.c_int(0)
     used = ctypes.c_size_t(0)
     status = lib.samples_from_text(ctypes.c_char_p(address), length, 1,
