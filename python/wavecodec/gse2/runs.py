@@ -103,12 +103,10 @@ class RunReader(object):
                 continue
             regs = m.regs
             sta2 = None
-            block = ()
             if regs[2][0] >= 0:
                 sta2, fault = read_line('STA2', m.group(2))
                 if fault:
                     break
-                block = _STA2_BLOCK
             # Every sample takes a character at least.
             if count > regs[0][1] - regs[3][0]:
                 break
@@ -134,12 +132,16 @@ class RunReader(object):
                 if verify and value != computed and value != abs(computed):
                     break
             wave = Waveform.__new__(Waveform)
-            wave.__dict__ = {
-                key: header, 'samples': samples, 'sta2': sta2, 'block': block,
-                'before': before if not taken else (), 'checksum': value,
+            # The lines kept with it, when it has any; else the class's empty ones stand.
+            wave.__dict__ = attributes = {
+                key: header, 'samples': samples, 'sta2': sta2, 'checksum': value,
                 'computed_checksum': computed, 'error': None,
                 'message': None if message is None else dict(message),
                 'headers_only': headers_only, 'offset': regs[0][0]}
+            if sta2 is not None:
+                attributes['block'] = _STA2_BLOCK
+            if before and not taken:
+                attributes['before'] = before
             waves.append(wave)
             taken += 1
         self.batch = min(2 * self.batch, LAST_BATCH) if taken == len(records) else FIRST_BATCH
