@@ -21,9 +21,10 @@ def state(wave):
 def outcome(data, **options):
     """The waveforms read (their states), or the fault raised (type and message)."""
     try:
-        return [state(w) for w in wavecodec.read(data, **options)]
+        waves = wavecodec.read(data, **options)
     except Exception as e:  # the fault itself is what is compared
         return type(e).__name__, str(e)
+    return [state(w) for w in waves]
 
 
 def line_loop(data, **options):
