@@ -44,6 +44,7 @@ class _CodeBuffer(object):
     def __init__(self):
         self.buffer = None
         self.view = None
+        self.address = None
         self.capacity = 0
         self.length = ctypes.c_size_t(0)
         self.clamped = ctypes.c_int(0)
@@ -57,7 +58,8 @@ class _CodeBuffer(object):
             self.capacity = max(capacity, 2 * self.capacity)
             self.buffer = bytearray(self.capacity)
             self.view = (ctypes.c_char * self.capacity).from_buffer(self.buffer)
-        return ctypes.addressof(self.view)
+            self.address = ctypes.addressof(self.view)
+        return self.address
 
 
 def _encode_lines(lib, diffs, code):
@@ -259,8 +261,12 @@ def _checked(wave, allow_errors, where):
 
 def _head(wave, header, count, data_format, where):
     """The lines kept before the waveform, its WID2 line and block, and DAT2."""
-    return b''.join((kept_bytes(wave.before, where), format_wid2(header, count, data_format),
-                     block_bytes(wave, where), b'DAT2\n'))
+    head = format_wid2(header, count, data_format)
+    if wave.block or wave.sta2 is not None or wave.eid2 is not None or wave.bea2 is not None:
+        head += block_bytes(wave, where)
+    if wave.before:
+        head = kept_bytes(wave.before, where) + head
+    return head + b'DAT2\n'
 
 
 def _tail(checksum, after):
@@ -273,8 +279,9 @@ def _waveform_bytes(lib, wave, clamp, allow_errors, where, code):
     one waveform."""
     header, samples = _checked(wave, allow_errors, where)
     data, checksum = _cm6_data(lib, samples, clamp, where, code)
+    after = kept_bytes(wave.after, where) if wave.after else b''
     return b''.join((_head(wave, header, len(samples), 'CM6', where), data,
-                     _tail(checksum, kept_bytes(wave.after, where))))
+                     _tail(checksum, after)))
 
 
 def to_bytes(waveforms, data_format='CM6', clamp=False, message_id=None, allow_errors=False,
