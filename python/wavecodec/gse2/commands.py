@@ -344,7 +344,7 @@ def register(sub):
     """Adds info, decode, encode and plot to the subparsers `sub`."""
     s = sub.add_parser('info', help='one row per waveform from the headers: station, '
                        'network, channel, start, rate, samples, sub-format, coordinates, '
-                       'status')
+                       'event, beam and kept lines when a waveform has them, status')
     s.add_argument('files', nargs='+', metavar='FILE')
     s.add_argument('--verify', action='store_true',
                    help='also decode the data and check the checksums')
