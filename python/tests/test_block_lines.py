@@ -8,6 +8,7 @@ import random
 import re
 
 from .helpers import TempDirCase, header, run_cli, signal, wavecodec
+from .test_mseed_roundtrip import EXAMPLE
 from wavecodec.compat import native_str
 from wavecodec.gse2 import writer
 
@@ -99,6 +100,10 @@ class MessagesComeBackWhole(TempDirCase):
                                  [(w.block, w.before, w.after) for w in waves])
                 tried += len(group)
         self.assertEqual(tried, 6 * 67)
+        # The bundled example comes back whole too.
+        with open(EXAMPLE, 'rb') as f:
+            data = f.read()
+        self.assertEqual(written(wavecodec.read(data), ENVELOPES[2]), data)
 
     def test_lines_made_here_take_their_usual_places(self):
         wave = wavecodec.Waveform(header(), [1, 2, 3], sta2=PARSED['STA2'][1],
