@@ -4,14 +4,15 @@ written again byte for byte. Faults of those lines named, when read and when wri
 the conversions say what a waveform carries."""
 import io
 import itertools
+import os
 import random
 import re
 
-from .helpers import TempDirCase, header, run_cli, signal, wavecodec
-from .test_mseed_roundtrip import EXAMPLE
+from .helpers import PYTHON_DIR, TempDirCase, header, run_cli, signal, wavecodec
 from wavecodec.compat import native_str
 from wavecodec.gse2 import writer
 
+EXAMPLE = os.path.join(os.path.dirname(PYTHON_DIR), 'examples', 'event.gse')
 # Lines in the columns of their tables, as the writer prints them.
 STA2 = 'STA2 IU         34.94591 -106.45723 WGS-84       1.850 0.100'
 EID2 = 'EID2 12345678 IDC_REB'
