@@ -3,6 +3,8 @@
 Usage: python3 python/bench_host.py [--runs N] [--only ROW[,ROW...]] [--markdown]
 (also under Python 2.7). Rows:
   write1m    write one 1,000,000-sample CM6 waveform; target <= 3x the read of the same file
+  int1m      write that waveform in INT (printed by the library's samples_to_text); target
+             <= 3x its CM6 write
   read10k    read 10,000 waveforms of 100 samples from one file; target <= 0.10 s
   heads10k   read(..., headers_only=True) of that file; target <= 0.03 s
   write10k   write those 10,000 waveforms; target <= 0.15 s
@@ -185,6 +187,21 @@ def row_write1m(table, folder, runs):
               '<= %gx the read' % (3 * SLACK), ratio <= 3 * SLACK)
 
 
+def row_int1m(table, folder, runs):
+    header = dict(station='BENCH', channel='HHZ', year=2024, month=1, day=1, sample_rate=100.0)
+    wave = wavecodec.Waveform(header, realistic(1000000))
+    path = os.path.join(folder, 'one-int.gse')
+    cm6_s, _ = best(lambda: wavecodec.write(path, [wave]), runs)
+    int_s, _ = best(lambda: wavecodec.write(path, [wave], data_format='INT'), runs)
+    int_cpu = last_cpu[0]
+    assert wavecodec.read(path)[0].samples == wave.samples
+    ratio = int_s / cm6_s
+    table.row('write one 1M-sample INT waveform',
+              '%.1f ms, %.1fx the CM6 write (%.1f ms); CPU %.1f ms'
+              % (1e3 * int_s, ratio, 1e3 * cm6_s, 1e3 * int_cpu),
+              '<= %gx the CM6 write' % (3 * SLACK), ratio <= 3 * SLACK)
+
+
 def row_many(table, folder, runs, rows):
     waves = many_waveforms(10000, 100, realistic(2000))
     path = os.path.join(folder, 'many.gse')
@@ -319,8 +336,8 @@ def row_verify(table, folder, runs):
         print('  verify --jobs 2 said: %s' % said[-1].strip())
 
 
-ROWS = ['write1m', 'read10k', 'heads10k', 'write10k', 'encode', 'decode', 'startup', 'verify',
-        'mseed']
+ROWS = ['write1m', 'int1m', 'read10k', 'heads10k', 'write10k', 'encode', 'decode', 'startup',
+        'verify', 'mseed']
 
 
 def main(argv):
@@ -357,6 +374,8 @@ def main(argv):
     try:
         if 'write1m' in rows:
             row_write1m(table, folder, runs)
+        if 'int1m' in rows:
+            row_int1m(table, folder, runs)
         if set(rows) & {'read10k', 'heads10k', 'write10k'}:
             row_many(table, folder, runs, rows)
         if set(rows) & {'encode', 'decode'}:

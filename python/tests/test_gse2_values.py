@@ -8,12 +8,12 @@ import traceback
 import unittest
 
 from .helpers import TempDirCase, header, run_cli, signal as seismogram, wavecodec
-from wavecodec.gse2 import header as hdr
+from wavecodec.gse2 import block, columns, fields
 
 
 def wid2_with(line, name, text):
     """`line` (a WID2 line, bytes) with field `name`'s columns holding `text`, right-aligned."""
-    for field, first, last, _, _, _ in hdr.WID2_TABLE:
+    for field, first, last, _, _, _ in fields.WID2_TABLE:
         if field == name:
             width = last - first + 1
             return line[:first - 1] + text.rjust(width).encode('ascii') + line[last:]
@@ -66,13 +66,13 @@ class Sta2Values(TempDirCase):
             self.assertIn(field, wave.error)
             # Only values of their own fields are kept: the others are None.
             kept = dict(kept, network=wave.sta2['network'])
-            self.assertEqual(wave.sta2, dict((k, kept.get(k)) for k in hdr.STA2_FIELDS))
+            self.assertEqual(wave.sta2, dict((k, kept.get(k)) for k in fields.STA2_FIELDS))
         # Shifted lines with every value readable still read, absent ones as None.
         for line, want in ((b'STA2 -3.25 12.5 WGS-84 0.1 0.0',
                             (None, -3.25, 12.5, 'WGS-84', 0.1, 0.0)),
                            (b'STA2 XX 1 2 WGS-84', ('XX', 1.0, 2.0, 'WGS-84', None, None))):
             sta2 = wavecodec.read(wid2 + b'\n' + line + b'\n' + rest)[0].sta2
-            self.assertEqual(tuple(sta2[k] for k in hdr.STA2_FIELDS), want)
+            self.assertEqual(tuple(sta2[k] for k in fields.STA2_FIELDS), want)
 
 
 class Times(TempDirCase):
@@ -125,7 +125,7 @@ class WritableValues(TempDirCase):
         line = self.gse('a.gse', [wavecodec.Waveform(header(), [1, 2, 3])])
         wid2, rest = line.split(b'\n', 1)
         tried = 0
-        for name, first, last, kind, _, _ in hdr.WID2_TABLE:
+        for name, first, last, kind, _, _ in fields.WID2_TABLE:
             if kind != 'float' or name == 'second':
                 continue
             for text in self.extremes(last - first + 1):
@@ -140,13 +140,13 @@ class WritableValues(TempDirCase):
         self.assertGreater(tried, 60)
 
     def test_sta2_field_extremes_round_trip(self):
-        for name, first, last, kind, _ in hdr.STA2_TABLE:
+        for name, first, last, kind, _ in fields.STA2_TABLE:
             if kind != 'float':
                 continue
             for text in self.extremes(last - first + 1):
                 line = bytearray(b'STA2' + b' ' * 56)
                 line[first - 1:last] = text.rjust(last - first + 1).encode('ascii')
-                sta2 = hdr.read_sta2(bytes(line))
+                sta2 = block.read_line('STA2', bytes(line))
                 self.assertEqual((sta2[0][name], sta2[1]), (float(text), None), text)
                 wave = wavecodec.Waveform(header(), [1], sta2=sta2[0])
                 back = wavecodec.read(self.gse('s.gse', [wave]))[0].sta2
@@ -156,12 +156,12 @@ class WritableValues(TempDirCase):
         # Texts of numbers are remembered between waveforms: a value equal to a remembered
         # one but of another type or sign is judged and printed on its own.
         for first, then in ((1, True), (1.0, True), (2, 2.0)):
-            hdr.fit_number('WID2', 'calibration', first, 10, '%10.4e')
+            columns.fit_number('WID2', 'calibration', first, 10, '%10.4e')
             if isinstance(then, bool):
                 with self.assertRaises(wavecodec.FormatError):
-                    hdr.fit_number('WID2', 'calibration', then, 10, '%10.4e')
+                    columns.fit_number('WID2', 'calibration', then, 10, '%10.4e')
             else:
-                self.assertEqual(hdr.fit_number('WID2', 'calibration', then, 10, '%10.4e'),
+                self.assertEqual(columns.fit_number('WID2', 'calibration', then, 10, '%10.4e'),
                                  '2.0000e+00')
         lines = self.gse('z.gse', [wavecodec.Waveform(header(horizontal_angle=angle), [1])
                                    for angle in (0.0, -0.0, 0.0, -0.0)]).split(b'\n')

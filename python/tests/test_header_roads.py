@@ -5,7 +5,8 @@ import random
 import unittest
 
 from wavecodec.errors import FormatError
-from wavecodec.gse2 import header as hdr
+from wavecodec.gse2 import columns, complete, wid2
+from wavecodec.gse2.fields import WID2_TABLE
 
 
 class Checked(dict):
@@ -16,22 +17,22 @@ def wid2_by_table(full, sample_count, data_format):
     """The WID2 line printed field by field through the table: the reference for format_wid2."""
     values = dict(full, sample_count=sample_count, data_format=data_format)
     fields = []
-    for name, first, last, kind, fmt, _ in hdr.WID2_TABLE:
+    for name, first, last, kind, fmt, _ in WID2_TABLE:
         if kind == 'float' and name != 'second':
-            fields.append(hdr.fit_number('WID2', name, values[name], last - first + 1, fmt))
+            fields.append(columns.fit_number('WID2', name, values[name], last - first + 1, fmt))
         else:
             fields.append(values[name])
-    return (hdr._WID2_FORMAT % tuple(fields)).encode('ascii')
+    return (wid2.WID2_FORMAT % tuple(fields)).encode('ascii')
 
 
 def outcome(header):
     try:
-        full = hdr.complete(header)
+        full = complete.complete(header)
     except FormatError as e:
         return 'refused', str(e)
     # Types as well as values: 12 and 12.0 print alike but are not the same header.
     return [(k, type(v), v) for k, v in full.items()], [
-        hdr.format_wid2(full, 7, 'CM6'), wid2_by_table(full, 7, 'CM6')]
+        wid2.format_wid2(full, 7, 'CM6'), wid2_by_table(full, 7, 'CM6')]
 
 
 BASE = dict(station='ABC', channel='BHZ', year=2024, month=2, day=3, hour=4, minute=5,

@@ -5,7 +5,7 @@ import unittest
 
 from .helpers import TempDirCase, header, signal, wavecodec
 from wavecodec import native
-from wavecodec.gse2 import header as hdr
+from wavecodec.gse2 import complete, fields, wid2
 
 try:
     import numpy
@@ -50,7 +50,7 @@ class TimeAndValues(TempDirCase):
 
     def test_header_keys_kept(self):
         back = wavecodec.read(self.gse('k.gse', [wavecodec.Waveform(header(), [1])]))[0]
-        self.assertEqual(sorted(back.header), sorted(hdr.FIELDS))
+        self.assertEqual(sorted(back.header), sorted(fields.FIELDS))
 
     @unittest.skipIf(numpy is None, 'numpy is not installed')
     def test_to_numpy_shares_the_samples(self):
@@ -142,13 +142,13 @@ class Wid2LineMatchesTheLibrary(TempDirCase):
                                   calibration_period=2.5, instrument_type='STS-2',
                                   horizontal_angle=359.5, vertical_angle=90.0)]
         for h in cases:
-            full = hdr.complete(h)
+            full = complete.complete(h)
             record = native.Wid2Header()
-            for name, _, _, kind, _, _ in hdr.WID2_TABLE:
+            for name, _, _, kind, _, _ in fields.WID2_TABLE:
                 value = {'sample_count': 1234, 'data_format': 'CM6'}.get(name, full.get(name))
                 setattr(record, name, value.encode('ascii') if kind == 'text' else value)
             path = self.path('c.txt').encode('utf-8')
             stream = libc.fopen(path, b'w')
             lib.write_header(stream, ctypes.byref(record))
             libc.fclose(stream)
-            self.assertEqual(self.read_bytes('c.txt'), hdr.format_wid2(full, 1234, 'CM6'))
+            self.assertEqual(self.read_bytes('c.txt'), wid2.format_wid2(full, 1234, 'CM6'))

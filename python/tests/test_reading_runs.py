@@ -14,15 +14,17 @@ def state(wave):
     head = wave.header
     return (list(head.items()), [type(v) for v in head.values()], list(wave.samples), wave.sta2,
             wave.checksum, wave.computed_checksum, wave.error, wave.message, wave.headers_only,
-            wave.offset, wave.npts)
+            wave.offset, wave.npts, wave.eid2, wave.bea2, tuple(wave.block), tuple(wave.before),
+            tuple(wave.after))
 
 
 def outcome(data, **options):
     """The waveforms read (their states), or the fault raised (type and message)."""
     try:
-        return [state(w) for w in wavecodec.read(data, **options)]
+        waves = wavecodec.read(data, **options)
     except Exception as e:  # the fault itself is what is compared
         return type(e).__name__, str(e)
+    return [state(w) for w in waves]
 
 
 def line_loop(data, **options):
@@ -91,6 +93,8 @@ class RunsReadAsLines(unittest.TestCase):
         self.check(data.replace(b'\n', b'\r\n'), 'CR LF')
         self.check(data[data.index(b'WID2'):data.index(b'STOP')], 'no envelope')
         self.check(data.replace(b'\nWID2', b'\n\nWID2'), 'blank line between records')
+        self.check(data.replace(b'\nWID2', b'\n(comment)\nWID2'), 'comment between records')
+        self.check(data.replace(b'STOP\n', b'(c)\nSTOP\n(outside)\n'), 'lines at the end')
         # The run was taken: the header of a clean record waits for its first use.
         first = wavecodec.read(data)[0]
         self.assertIn('_wid2', first.__dict__)
@@ -130,7 +134,9 @@ class RunsReadAsLines(unittest.TestCase):
                  (b'\nCHK2 ', b'\nSTOP\nCHK2 '), (b'DAT2\n', b'DAT2\nWID2A\n'),
                  (b'DAT2\n', b'DAT1\n'), (b'DAT2\n', b'DAT2 x\n'), (b'DAT2\n', b'DATA\n'),
                  (b'DAT2\n', b'STA2 XX 1 2\nDAT2\n'), (b'DAT2\n', b'STA2 XX abc\nDAT2\n'),
-                 (b'DAT2\n', b'REMARK\nDAT2\n'), (b'DAT2\n', b'')]
+                 (b'DAT2\n', b'REMARK\nDAT2\n'), (b'DAT2\n', b''),
+                 (b'DAT2\n', b'EID2 1 REB\nBEA2 B 1.5 2.5\nDAT2\n'),
+                 (b'DAT2\n', b'BEA2 B x 2.5\nDAT2\n'), (b'\nCHK2 ', b'\nCHK2 0\n(c)\nCHK2 ')]
         for index in (0, 5, 20, 39):
             for old, new in cases:
                 self.check(in_record(data, index, old, new),
@@ -152,7 +158,7 @@ class RunsReadAsLines(unittest.TestCase):
     def test_header_waits_for_use(self):
         wave = wavecodec.read(base_file())[2]
         line = wave.__dict__['_wid2']
-        self.assertEqual(wave.header, wavecodec.gse2.header.parse_wid2(line)[0])
+        self.assertEqual(wave.header, wavecodec.gse2.wid2.parse_wid2(line)[0])
         self.assertNotIn('_wid2', wave.__dict__)
         # A copy taken before the first use keeps the line and parses it alike.
         later = wavecodec.read(base_file())[2]

@@ -184,7 +184,7 @@ class QuickHeaderChecks(TempDirCase):
 
     def test_same_verdict_with_and_without_the_quick_tests(self):
         from wavecodec.compat import PY2
-        from wavecodec.gse2 import header as hdr
+        from wavecodec.gse2 import complete as hdr
         odd = [dict(station=s) for s in ('', 'ABCDE', 'ABCDEF', ' AB', 'A B', 'A\x00B', 'A\tB',
                                          u'\xc4B', 5, None, 'AB~', 'AB\x7f')]
         odd += [dict(instrument_type=v) for v in ('STS-2', 'STS-2X', 'GS 13')]

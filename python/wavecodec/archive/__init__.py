@@ -97,8 +97,10 @@ def convert(paths, out_dir, to='mseed', client=None, jobs=None, pattern=None, pr
     names mirroring the input tree (a folder's files keep their place below it, a file given
     itself goes to the top; the extension becomes .mseed). `options` go to the writer
     (wavecodec.mseed.write: record_length, encoding, network, location, quality). Returns
-    Converted(path, target, waveforms, fault) per file in the order of the walk: `fault` is None
-    when written, the reason when not ('skipped: ...' for files of another format)."""
+    Converted(path, target, waveforms, fault, extras) per file in the order of the walk: `fault`
+    is None when written, the reason when not ('skipped: ...' for files of another format);
+    `extras` counts by kind what the waveforms carry that miniSEED has no place for (EID2, BEA2,
+    kept lines: gse2 Waveform.extras), None for nothing."""
     listing = collect(paths, pattern)
     pairs = list(zip(listing.files, targets(listing, out_dir, to)))
     rows = _folder_rows(listing, lambda folder, text: Converted(folder, None, 0, text),

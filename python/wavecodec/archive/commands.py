@@ -12,6 +12,7 @@ import sys
 
 from ..commandline import PROG, STDIO, UsageError, one_stdin
 from ..compat import PY2
+from ..gse2.waveform import extras_text
 from ..safeio import check_output, write_bytes
 from . import IndexRow, collect, iter_verify, targets
 
@@ -175,17 +176,21 @@ def cmd_convert(args):
     finally:
         progress.clear()
     written = skipped = failed = waves = 0
+    extras = {}
     for row in rows:
         if row.fault is None:
             written += 1
             waves += row.waveforms
+            for kind, count in (row.extras or {}).items():
+                extras[kind] = extras.get(kind, 0) + count
         elif row.fault.startswith('skipped'):
             skipped += 1
         else:
             failed += 1
             print('%s: error: %s' % (PROG, row.fault), file=sys.stderr)
-    print('%d file(s) converted (%d waveform(s)) into %s; %d skipped (not GSE2), %d failed'
-          % (written, waves, args.output, skipped, failed))
+    print('%d file(s) converted (%d waveform(s)) into %s; %d skipped (not GSE2), %d failed%s'
+          % (written, waves, args.output, skipped, failed,
+             '; not carried (no place in miniSEED): %s' % extras_text(extras) if extras else ''))
     return 1 if failed else 0
 
 

@@ -31,9 +31,11 @@ _new_tuple = tuple.__new__
 # stopped the file (None or its message).
 FileCheck = collections.namedtuple('FileCheck', 'path waveforms faults error')
 
-# One converted file: its output (None when nothing was written), the waveforms written and
-# the fault (None when converted; 'skipped: ...' when the file is not one the target takes).
-Converted = collections.namedtuple('Converted', 'path target waveforms fault')
+# One converted file: its output (None when nothing was written), the waveforms written, the
+# fault (None when converted; 'skipped: ...' when the file is not one the target takes) and what
+# its waveforms carry that the target has no place for (gse2.waveform.extras_of; None for none).
+Converted = collections.namedtuple('Converted', 'path target waveforms fault extras')
+Converted.__new__.__defaults__ = (None,)
 
 
 def message(e, path):
@@ -221,6 +223,7 @@ class Convert(Task):
             return Converted(path, None, 0, 'skipped: not a GSE2 file')
         try:
             from .. import mseed
+            from ..gse2.waveform import extras_of
             waves = read(reader_input(path), name=display(path))
             folder = os.path.dirname(target)
             if folder and not os.path.isdir(folder):
@@ -234,7 +237,7 @@ class Convert(Task):
             raise
         except (WaveformError, EnvironmentError, ImportError, ValueError) as e:
             return Converted(path, None, 0, message(e, path))
-        return Converted(path, target, len(waves), None)
+        return Converted(path, target, len(waves), None, extras_of(waves) or None)
 
     def crashed(self, item, reason):
         return Converted(item[0], None, 0, reason)

@@ -19,10 +19,11 @@ from .. import native
 from ..compat import array_from_bytes, array_to_bytes, native_str
 from ..errors import FormatError, LibraryNotFoundError, WaveformError
 from ..safeio import check_output, open_output, write_bytes
+from .complete import complete
 from .datasection import zeros
-from .header import complete, describe
 from .reader import read
 from .waveform import INT32_MAX, INT32_MIN, Waveform
+from .wid2 import describe
 
 
 # Bytes of sample text read at a time, and samples printed at a time.
@@ -104,12 +105,34 @@ def _count(wave):
     return str(declared if wave.headers_only or wave.error is not None else len(wave.samples))
 
 
+# Columns of info shown only when a waveform listed has what they show: the EID2 line's, the
+# BEA2 line's, and the number of lines kept as text with a waveform (before, in and after its
+# block).
+_OPTIONAL = (
+    (('EVENT', 'BULLETIN'), lambda w: w.eid2 is not None,
+     lambda w: (_text(w.eid2, 'event_id'), _text(w.eid2, 'bulletin_type'))),
+    (('BEAM', 'AZ', 'SLOW'), lambda w: w.bea2 is not None,
+     lambda w: (_text(w.bea2, 'beam_id'), _as_written((w.bea2 or {}).get('azimuth')),
+                _as_written((w.bea2 or {}).get('slowness')))),
+    (('LINES',), lambda w: _kept_lines(w) > 0, lambda w: (str(_kept_lines(w)),)),
+)
+
+
+def _text(values, name):
+    value = (values or {}).get(name)
+    return value if value else '-'
+
+
+def _kept_lines(wave):
+    return sum(count for kind, count in wave.extras().items()
+               if kind not in ('STA2', 'EID2', 'BEA2'))
+
+
 def cmd_info(args):
     """One row per waveform from the headers (data sections passed over undecoded); with
     --verify the data are decoded and checked too. Faulty rows end with the reason."""
     one_stdin(args.files)
-    rows = [('FILE', 'STATION', 'NET', 'CHAN', 'START', 'RATE', 'SAMPLES', 'FORMAT', 'LAT',
-             'LON', 'STATUS')]
+    listed = []
     reasons = {}
     failed = False
     for path in args.files:
@@ -122,17 +145,24 @@ def cmd_info(args):
             failed = True
             continue
         for index, w in enumerate(waves, 1):
-            h = w.header
-            sta2 = w.sta2 or {}
-            rows.append((display(path), h.get('station') or '-', sta2.get('network') or '-',
-                         h.get('channel') or '-', _iso(w.start),
-                         _as_written(h.get('sample_rate')), _count(w),
-                         h.get('data_format') or '-', _coordinate(sta2, 'latitude'),
-                         _coordinate(sta2, 'longitude'),
-                         _status(w) if args.verify or w.error else 'unverified'))
+            listed.append((path, w))
             if w.error is not None:
-                reasons[len(rows) - 1] = _reason(w, path, index)
+                reasons[len(listed)] = _reason(w, path, index)
                 failed = True
+    optional = [(names, cells) for names, shown, cells in _OPTIONAL
+                if any(shown(w) for _, w in listed)]
+    rows = [('FILE', 'STATION', 'NET', 'CHAN', 'START', 'RATE', 'SAMPLES', 'FORMAT', 'LAT',
+             'LON') + sum((names for names, _ in optional), ()) + ('STATUS',)]
+    for path, w in listed:
+        h = w.header
+        sta2 = w.sta2 or {}
+        rows.append((display(path), h.get('station') or '-', sta2.get('network') or '-',
+                     h.get('channel') or '-', _iso(w.start),
+                     _as_written(h.get('sample_rate')), _count(w),
+                     h.get('data_format') or '-', _coordinate(sta2, 'latitude'),
+                     _coordinate(sta2, 'longitude')) +
+                    sum((cells(w) for _, cells in optional), ()) +
+                    (_status(w) if args.verify or w.error else 'unverified',))
     widths = [max(len(r[i]) for r in rows) for i in range(len(rows[0]))]
     for k, r in enumerate(rows if len(rows) > 1 else ()):
         line = '  '.join(c.ljust(wd) for c, wd in zip(r, widths)).rstrip()
@@ -314,7 +344,7 @@ def register(sub):
     """Adds info, decode, encode and plot to the subparsers `sub`."""
     s = sub.add_parser('info', help='one row per waveform from the headers: station, '
                        'network, channel, start, rate, samples, sub-format, coordinates, '
-                       'status')
+                       'event, beam and kept lines when a waveform has them, status')
     s.add_argument('files', nargs='+', metavar='FILE')
     s.add_argument('--verify', action='store_true',
                    help='also decode the data and check the checksums')

@@ -1,17 +1,14 @@
-"""Decoding of one GSE2 data section held in memory: CM6 through the library, INT in Python.
+"""Decoding of one GSE2 data section held in memory through the library: CM6 by
+decomp_6b_chars, INT by samples_from_text.
 
 The CM6 road is one call of decomp_6b_chars over the section's text, then rem_2nd_diff and
 check_sum over the whole array: no Python work per line or per sample, and nothing printed.
 """
 import ctypes
-import re
 from array import array
 
 from .. import native
-from ..compat import PY2
-
-_INT_TEXT = re.compile(br'\s*(?:[+-]?[0-9]+(?:\s+|\Z))*\Z')
-_INT_WORD = re.compile(br'^[+-]?[0-9]+$')
+from ..errors import FormatError
 
 
 def zeros(count):
@@ -42,25 +39,36 @@ def restore(lib, samples, kept):
         lib.rem_2nd_diff(native.int_pointer(samples), kept)
 
 
-def decode_int(text):
-    """The samples of INT data `text` as array('i'), or (None, the first bad word, why)."""
-    if _INT_TEXT.match(text) is None:
-        for word in text.split():
-            if not _INT_WORD.match(word):
-                return None, word, 'is not a decimal integer'
-    words = text.split()
-    try:
-        return array('i', [int(w) for w in words]), None, None
-    except OverflowError:
-        for word in words:
-            if not -2147483648 <= int(word) <= 2147483647:
-                return None, word, 'is outside 32 bits'
-        raise
-
-
-def word_offset(text, word):
-    """The offset in `text` of the first white-space separated word equal to `word`."""
-    for found in re.finditer(br'\S+', text):
-        if found.group() == word:
-            return found.start()
-    return 0
+def decode_int(lib, source, start, end, count):
+    """Parses the INT data of source.data[start:end] with the library's samples_from_text.
+    Returns (samples, None): an array('i') of every sample of the text (`count`, or as many as
+    there are); or (None, (offset of the first faulty word from `start`, why)). The samples
+    after the `count` declared are parsed too, so that a faulty word among them is the fault."""
+    length = end - start
+    address = source.address + start
+    # One more than declared, so that more data is found; never more than the text can hold
+    # (a word and a blank take two bytes), whatever the count a WID2 line declares.
+    samples = zeros(min(count + 1, (length + 1) // 2 + 1))
+    stored = ctypes.c_int(0)
+    used = ctypes.c_size_t(0)
+    status = lib.samples_from_text(ctypes.c_char_p(address), length, 1,
+                                   native.int_pointer(samples), len(samples),
+                                   ctypes.byref(stored), ctypes.byref(used))
+    at = used.value
+    if status == -2:
+        # More than declared: the rest in one call (a word and a blank take two bytes).
+        more = zeros((length - at + 1) // 2 + 1)
+        status = lib.samples_from_text(ctypes.c_char_p(address + at), length - at, 1,
+                                       native.int_pointer(more), len(more),
+                                       ctypes.byref(stored), ctypes.byref(used))
+        samples.extend(more[:stored.value])
+        at += used.value
+    else:
+        del samples[stored.value:]
+    if status == -1:
+        return None, (at, 'is not a decimal integer')
+    if status == -3:
+        return None, (at, 'is outside 32 bits')
+    if status != 0:
+        raise FormatError('samples_from_text failed (status %d)' % status)
+    return samples, None

@@ -5,7 +5,7 @@ title with station, channel, start and rate.
 """
 
 from ..svgplot import column_envelope, escape, label as _label, nice_ticks
-from .header import describe
+from .wid2 import describe
 
 WIDTH = 1000
 PANEL_HEIGHT = 220

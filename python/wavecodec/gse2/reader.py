@@ -1,22 +1,24 @@
 """Reading GSE2.0/GSE2.1/IMS1.0 waveform files and messages from any source.
 
 The whole input is in memory (see source.py). The reader walks the lines outside the data
-sections: WID2 and STA2 (parsed by their field tables), DAT2, CHK2 and the message envelope
-(envelope.py); other lines (comments, OUT2, DLY2, EID2, BEA2, ...) are passed over. Searches over
-the text are scan.py's, the decoding of data sections is sections.py's.
+sections: WID2 (parsed by its field table), the lines of its block up to DAT2 (STA2, EID2, BEA2
+read by field, others kept as text: block.py), CHK2 and the message envelope (envelope.py);
+other lines between waveforms (comments, OUT2, DLY2, ...) are kept with the waveforms around
+them. Searches over the text are scan.py's, the decoding of data sections is sections.py's.
 """
 import fnmatch
 
-from . import header as hdr
 from .. import native
 from ..compat import native_str, string_types
 from ..errors import FormatError
+from .block import ATTRIBUTES, field_keyword, read_line
 from .envelope import Envelope
 from .runs import RunReader
 from .scan import Scanner, keyword
 from .sections import SectionDecoder
 from .source import load
 from .waveform import Waveform
+from .wid2 import describe, parse_wid2
 
 
 def _patterns(value, what):
@@ -66,7 +68,7 @@ class _Reader(object):
             _matches(header['channel'], self.channels))
 
     def fail(self, wave, index, message, kind=FormatError, pos=None):
-        where = '%s: waveform %d (%s' % (self.name, index, hdr.describe(wave.header))
+        where = '%s: waveform %d (%s' % (self.name, index, describe(wave.header))
         if pos is not None:
             where += ', line %d' % self.scan.line_number(pos)
         text = '%s): %s' % (where, message)
@@ -82,6 +84,8 @@ class _Reader(object):
         index = 0
         pending = None          # (waveform, index, position of its WID2 line, selected)
         last = None             # the last waveform returned
+        held = None             # the last waveform returned since the message began
+        kept = []               # lines kept since the last waveform or envelope line
         envelope = Envelope()
         data = scan.data
         find = data.find
@@ -99,59 +103,90 @@ class _Reader(object):
                 if pending is not None and pending[3]:
                     self.fail(pending[0], pending[1], 'no DAT2 line after the WID2 line',
                               pos=pending[2])
-                    last = pending[0]
+                    last = held = pending[0]
                     yield pending[0]
                 pending = None
                 if self.runs is not None:
-                    waves, ran_to, index = self.runs.run(pos, index, envelope.current)
+                    waves, ran_to, index = self.runs.run(pos, index, envelope.current,
+                                                         tuple(kept))
                     for wave in waves:
-                        last = wave
+                        last = held = wave
                         yield wave
                     if ran_to > pos:
+                        kept = []
                         pos = ran_to
                         continue
                 index += 1
                 pending = self._header(line, index, pos, envelope.snapshot())
-            elif key == b'STA2':
-                if pending is not None and pending[0].sta2 is None:
-                    pending[0].sta2, fault = hdr.read_sta2(line)
-                    if fault and pending[3]:
-                        self.fail(pending[0], pending[1], fault, pos=pos)
+                pending[0].before = tuple(kept)
+                kept = []
             elif key in (b'DAT2', b'DAT1'):
                 if pending is None:
                     index += 1
                     wave = Waveform._from_file({})
                     wave.message = envelope.snapshot()
                     wave.offset = pos
+                    wave.before = tuple(kept)
+                    kept = []
                     wave.error = '%s: line %d: a data section (%s) that no WID2 line ' \
                         'introduces' % (self.name, scan.line_number(pos), native_str(key))
                     if self.strict:
                         raise FormatError(wave.error)
                     after = self.sections.skip(wave, after)
-                    last = wave
+                    last = held = wave
                     yield wave
                 else:
                     wave, number, at, selected = pending
                     pending = None
                     if selected:
                         after = self._section(wave, number, at, after)
-                        last = wave
+                        last = held = wave
                         yield wave
                     else:
                         after = self.sections.skip(wave, after)
-            elif line[:1].isalpha():
-                if envelope.current is not None and line[:5].upper() == b'BEGIN':
-                    self._unended(envelope, last)
-                envelope.feed(line)
+            elif line[:1].isalpha() and self._envelope_line(envelope, line, last):
+                if envelope.current is None or line[:5].upper() == b'BEGIN':
+                    # A message ends or begins: the lines before it are its last waveform's.
+                    if held is not None and kept:
+                        held.after = tuple(kept)
+                    held = None
+                    kept = []
+            elif pending is not None:
+                self._block_line(pending, key, line, pos)
+            else:
+                kept.append(native_str(bytes(line)))
             pos = after
         if pending is not None and pending[3]:
             self.fail(pending[0], pending[1], 'no DAT2 line after the WID2 line', pos=pending[2])
-            last = pending[0]
+            last = held = pending[0]
             yield pending[0]
+        if held is not None and kept:
+            held.after = tuple(kept)
         if index == 0:
             raise FormatError('%s: no WID2 line: not a GSE2.0 file' % self.name)
         if envelope.current is not None:
             self._unended(envelope, last)
+
+    def _envelope_line(self, envelope, line, last):
+        """Takes `line` into the envelope when it is one of its lines (True), after naming the
+        message it cuts short when it is a BEGIN line inside a message."""
+        if envelope.current is not None and line[:5].upper() == b'BEGIN':
+            self._unended(envelope, last)
+        return envelope.feed(line)
+
+    def _block_line(self, pending, key, line, pos):
+        """A line of a waveform's block, between its WID2 and DAT2 lines: the first STA2, EID2
+        or BEA2 line read by field, any other kept as text, in order."""
+        wave, number, _, selected = pending
+        name = field_keyword(key)
+        if name is not None and name not in wave.block:
+            values, fault = read_line(name, line)
+            setattr(wave, ATTRIBUTES[name], values)
+            wave.block += (name,)
+            if fault and selected:
+                self.fail(wave, number, fault, pos=pos)
+        else:
+            wave.block += (native_str(bytes(line)),)
 
     def _unended(self, envelope, last):
         """A message opened by BEGIN that ends without its STOP line may have lost waveforms:
@@ -164,7 +199,7 @@ class _Reader(object):
             last.error = text
 
     def _header(self, line, index, pos, message):
-        header, fault = hdr.parse_wid2(line)
+        header, fault = parse_wid2(line)
         wave = Waveform._from_file(header)
         wave.message = message
         wave.offset = pos

@@ -3,8 +3,9 @@ short waveforms.
 
 A usual record is a WID2 line of the usual 105 columns, an optional STA2 line, a DAT2 line, lines
 of six-bit code only and a "CHK2 " (or "CHK1 ") line, each ending in LF or CR LF. One compiled
-pattern takes record after record where the previous one ended; their WID2 lines are parsed
-together (header.parse_usual_wid2). A record is taken only when the reader's line loop would
+pattern takes record after record where the previous one ended; their WID2 lines are checked
+together (wid2.usual_wid2) and each parsed when its header is first used. A record is taken
+only when the reader's line loop would
 find no fault in it: at the first record that is anything else (a fault, INT data, a short or
 long section, a checksum mismatch, any other line between records) the run stops and the line
 loop reads on from that record's WID2 line, so every fault and message is the line loop's own.
@@ -13,10 +14,11 @@ import re
 from array import array
 from itertools import islice
 
-from . import header as hdr
 from ..compat import PY2
+from .block import read_line
 from .datasection import zeros
 from .waveform import Waveform
+from .wid2 import parse_wid2, usual_wid2
 
 _RECORD = re.compile(
     br'(WID2 .{100})\r?\n'
@@ -29,6 +31,9 @@ _RECORD = re.compile(
     br'CHK[12] +([+-]?[0-9]+)(?:[ \t][^\r\n]*)?\r?\n')
 # The line loop ends a section at a line "WID2" without fields; code never holds one.
 _BARE_WID2 = (b'\nWID2\n', b'\nWID2\r\n')
+
+# The block of a record with its STA2 line: shared, as a tuple cannot change.
+_STA2_BLOCK = ('STA2',)
 
 # Sections of fewer samples are decoded in one scratch array and copied out (no array made and
 # cut to size per section).
@@ -54,10 +59,11 @@ class RunReader(object):
         # Python 2.7 gives the groups of a match in a bytearray as bytearrays.
         self.groups_copied = PY2 and not isinstance(self.data, bytes)
 
-    def run(self, pos, index, message):
+    def run(self, pos, index, message, before):
         """(waveforms to return, position after the last record taken, number of the last
         waveform) for the usual records beginning at `pos`, a WID2 line. `message` is the
-        envelope's current dict or None. No records taken: ([], pos, index)."""
+        envelope's current dict or None; `before` the lines kept before the first record. No
+        records taken: ([], pos, index)."""
         records = list(islice(iter(_RECORD.scanner(self.data, pos).match, None), self.batch))
         if not records:
             return [], pos, index
@@ -71,7 +77,7 @@ class RunReader(object):
             checks = list(map(bytes, checks))
         reader = self.reader
         filtered = reader.stations is not None or reader.channels is not None
-        usual = None if filtered else hdr.usual_wid2(lines)
+        usual = None if filtered else usual_wid2(lines)
         if usual is not None:
             # Faultless lines: each parsed when its header is first used (waveform.py).
             key, headers = '_wid2', lines
@@ -98,7 +104,7 @@ class RunReader(object):
             regs = m.regs
             sta2 = None
             if regs[2][0] >= 0:
-                sta2, fault = hdr.read_sta2(m.group(2))
+                sta2, fault = read_line('STA2', m.group(2))
                 if fault:
                     break
             # Every sample takes a character at least.
@@ -126,11 +132,16 @@ class RunReader(object):
                 if verify and value != computed and value != abs(computed):
                     break
             wave = Waveform.__new__(Waveform)
-            wave.__dict__ = {
+            # The lines kept with it, when it has any; else the class's empty ones stand.
+            wave.__dict__ = attributes = {
                 key: header, 'samples': samples, 'sta2': sta2, 'checksum': value,
                 'computed_checksum': computed, 'error': None,
                 'message': None if message is None else dict(message),
                 'headers_only': headers_only, 'offset': regs[0][0]}
+            if sta2 is not None:
+                attributes['block'] = _STA2_BLOCK
+            if before and not taken:
+                attributes['before'] = before
             waves.append(wave)
             taken += 1
         self.batch = min(2 * self.batch, LAST_BATCH) if taken == len(records) else FIRST_BATCH
@@ -140,14 +151,12 @@ class RunReader(object):
     @staticmethod
     def _headers(lines):
         """The headers of the faultless lines before the first faulty one."""
-        headers = hdr.parse_usual_wid2(lines)
-        if headers is None:
-            headers = []
-            for line in lines:
-                header, fault = hdr.parse_wid2(line)
-                if fault:
-                    break
-                headers.append(header)
+        headers = []
+        for line in lines:
+            header, fault = parse_wid2(line)
+            if fault:
+                break
+            headers.append(header)
         return headers
 
     def _usual_code(self, records):

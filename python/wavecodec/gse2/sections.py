@@ -1,5 +1,5 @@
-"""Decoding of the data sections of a GSE2 text held in memory: CM6 through the library (one
-call per section), INT in Python, each checked against its WID2 line's count and its CHK2 line.
+"""Decoding of the data sections of a GSE2 text held in memory, CM6 and INT, through the library
+(one call per section), each checked against its WID2 line's count and its CHK2 line.
 
 A section ends at the next WID2 line at the latest, so a short or broken section never swallows
 the next waveform. Faults go to the reader's `fail(wave, index, message, kind, pos)`.
@@ -13,6 +13,8 @@ from ..errors import ChecksumError, WaveformError
 from .scan import checksum_value, keyword
 
 _BLANK_LINES = re.compile(br'(?:[ \t\r\f\v\0]*\n)*')
+# A word of INT data: what lies between the white space samples_from_text passes over.
+_WORD = re.compile(br'[^ \t\n\r\x0b\x0c]+')
 # A character that is neither six-bit code nor white space.
 _NOT_CODE = re.compile(br'[^+\-0-9A-Za-z \t\r\n\f\v]')
 
@@ -158,11 +160,12 @@ class SectionDecoder(object):
     def _int(self, wave, index, at, start, end, count):
         scan = self.scan
         chk = scan.next_checksum_line(start, end)
-        samples, bad, why = datasection.decode_int(scan.data[start:chk])
+        samples, fault = datasection.decode_int(self.lib, scan.src, start, chk, count)
         if samples is None:
+            offset, why = fault
+            word = _WORD.match(scan.data, start + offset).group()
             self.fail(wave, index, 'bad INT sample %r at %s: %s' % (
-                native_str(bytes(bad)), self._where(start + datasection.word_offset(
-                    scan.data[start:chk], bad)), why), pos=at)
+                native_str(bytes(word)), self._where(start + offset), why), pos=at)
             return self.skip(wave, start)
         wave.samples = samples
         if len(samples) > count:

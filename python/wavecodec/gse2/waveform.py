@@ -6,7 +6,9 @@ from array import array
 
 from ..compat import array_from_bytes
 from ..errors import FormatError
-from .header import describe, parse_wid2, seconds_of, start_of
+from .block import ATTRIBUTES, KEYWORDS, kind_of
+from .times import seconds_of, start_of
+from .wid2 import describe, parse_wid2
 
 INT32_MIN = -2147483648
 INT32_MAX = 2147483647
@@ -69,7 +71,13 @@ class Waveform(object):
     positive number). Setting `start` sets the header's date and time fields.
 
     `sta2` is None or a dict of the STA2 line's values (network, latitude, longitude,
-    coordinate_system, elevation, emplacement_depth; a value absent from the line is None).
+    coordinate_system, elevation, emplacement_depth; a value absent from the line is None);
+    `eid2` of the EID2 line's (event_id, bulletin_type), `bea2` of the BEA2 line's (beam_id,
+    azimuth, slowness). `block` is the order of the lines between the WID2 and DAT2 lines:
+    'STA2', 'EID2' or 'BEA2' where such a line stands, the text of any other line (kept as
+    read). `before` holds the lines kept between the previous waveform and this one (OUT2,
+    DLY2, comments, ...), `after` those after the last waveform of a message or file. The
+    writer writes them all where they were (block.py); extras() counts them.
 
     Waveforms returned by read() also carry `checksum` (the CHK2 value of the file, or None),
     `computed_checksum` (over the samples), `error` (None, or the message of the fault found
@@ -80,8 +88,14 @@ class Waveform(object):
     """
 
     header = _HeaderOnUse()
+    # Waveforms of the runs road keep no lines around them: these stand for theirs.
+    eid2 = None
+    bea2 = None
+    block = ()
+    before = ()
+    after = ()
 
-    def __init__(self, header, samples=(), start=None, sta2=None):
+    def __init__(self, header, samples=(), start=None, sta2=None, eid2=None, bea2=None):
         if not isinstance(header, dict):
             raise FormatError('header must be a dict of WID2 fields')
         self.header = dict(header)
@@ -90,6 +104,11 @@ class Waveform(object):
             self.start = start if start is not None else when
         self.samples = as_int32_array(samples)
         self.sta2 = dict(sta2) if sta2 is not None else None
+        self.eid2 = dict(eid2) if eid2 is not None else None
+        self.bea2 = dict(bea2) if bea2 is not None else None
+        self.block = ()
+        self.before = ()
+        self.after = ()
         self.checksum = None
         self.computed_checksum = None
         self.error = None
@@ -104,6 +123,11 @@ class Waveform(object):
         wave.header = header
         wave.samples = array('i')
         wave.sta2 = None
+        wave.eid2 = None
+        wave.bea2 = None
+        wave.block = ()
+        wave.before = ()
+        wave.after = ()
         wave.checksum = None
         wave.computed_checksum = None
         wave.error = None
@@ -166,6 +190,31 @@ class Waveform(object):
             return None
         return start + datetime.timedelta(seconds=(n - 1) * delta)
 
+    def extras(self):
+        """What the waveform carries beyond its WID2 header, its STA2 network code and its
+        samples, counted by kind: 'STA2' (a STA2 line with a position), 'EID2' and 'BEA2' (1
+        each when set), and the lines kept as text by their keyword ('OUT2', 'DLY2', ...),
+        'comment', 'blank' or 'text'. {} for none. Conversions report what they cannot carry
+        from it (extras_text)."""
+        counts = {}
+        if any(value is not None for name, value in (self.sta2 or {}).items()
+               if name != 'network'):
+            counts['STA2'] = 1
+        for key in KEYWORDS[1:]:
+            if getattr(self, ATTRIBUTES[key]) is not None:
+                counts[key] = 1
+        texts = list(self.before) + list(self.after)
+        placed = set()
+        for entry in self.block:
+            if entry in ATTRIBUTES and entry not in placed:
+                placed.add(entry)
+            else:
+                texts.append(entry)
+        for line in texts:
+            kind = kind_of(line)
+            counts[kind] = counts.get(kind, 0) + 1
+        return counts
+
     def to_numpy(self):
         """The samples as a numpy int32 array sharing the storage of `samples` (no copy)."""
         import numpy
@@ -179,3 +228,21 @@ class Waveform(object):
     def __repr__(self):
         return '<Waveform %s, %d samples%s>' % (describe(self.header), self.npts,
                                                 '' if self.error is None else ', bad')
+
+
+def extras_of(waves):
+    """The extras() of `waves` added up: {kind: count}."""
+    total = {}
+    for wave in waves:
+        for kind, count in wave.extras().items():
+            total[kind] = total.get(kind, 0) + count
+    return total
+
+
+def extras_text(counts):
+    """Counts from extras_of() for a report: '2 EID2, 2 BEA2, 1 OUT2 line, 3 comment lines'
+    ('' for none): the lines read by field first, then the kinds of kept lines."""
+    parts = ['%d %s' % (counts[key], key) for key in KEYWORDS if key in counts]
+    parts += ['%d %s line%s' % (counts[kind], kind, '' if counts[kind] == 1 else 's')
+              for kind in sorted(counts) if kind not in KEYWORDS]
+    return ', '.join(parts)

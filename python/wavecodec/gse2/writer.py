@@ -1,19 +1,26 @@
-"""Writing GSE2 files and messages: WID2 and STA2 lines, DAT2, CM6 or INT data, CHK2 line."""
+"""Writing GSE2 files and messages: the lines kept before a waveform, its WID2 line and block
+(STA2, EID2, BEA2 and kept lines), DAT2, CM6 or INT data printed by the library, CHK2, and the
+lines kept after it."""
 import ctypes
 import threading
 from array import array
 
-from . import header as hdr
 from .. import native, output_target
 from ..safeio import open_output
 from ..compat import string_types
 from ..errors import FormatError
+from .block import block_bytes, kept_bytes
+from .complete import complete
 from .waveform import Waveform, as_int32_array
+from .wid2 import describe, format_wid2
 
 # Largest magnitude of a second difference that the six-bit code carries.
 CM6_MAX = 134217727
 # Characters per data line.
 LINE_WIDTH = 80
+# Samples per INT data line: the longest sample takes 11 characters, so a line of six takes 71
+# at most.
+INT_PER_LINE = 6
 # Samples encoded per library call when a long waveform is written a block at a time.
 BLOCK = 1 << 20
 # Samples per waveform: the WID2 line gives the count in eight columns.
@@ -30,10 +37,14 @@ def _second_differences(lib, samples):
 
 
 class _CodeBuffer(object):
-    """One output buffer for the CM6 text of all the waveforms of a write, grown as needed."""
+    """One output buffer for the CM6 or INT text of all the waveforms of a write, grown as
+    needed. A bytearray: its memory comes zeroed from the system, page by page as the library
+    writes, where a ctypes buffer would be filled with zeros first."""
 
     def __init__(self):
         self.buffer = None
+        self.view = None
+        self.address = None
         self.capacity = 0
         self.length = ctypes.c_size_t(0)
         self.clamped = ctypes.c_int(0)
@@ -42,10 +53,13 @@ class _CodeBuffer(object):
         self.clamped_ref = ctypes.byref(self.clamped)
 
     def room(self, capacity):
+        """The address of the buffer, of `capacity` bytes at least."""
         if capacity > self.capacity:
             self.capacity = max(capacity, 2 * self.capacity)
-            self.buffer = ctypes.create_string_buffer(self.capacity)
-        return self.buffer
+            self.buffer = bytearray(self.capacity)
+            self.view = (ctypes.c_char * self.capacity).from_buffer(self.buffer)
+            self.address = ctypes.addressof(self.view)
+        return self.address
 
 
 def _encode_lines(lib, diffs, code):
@@ -122,24 +136,37 @@ def _cm6_in_range(lib, samples, code):
                _cm6_blocks(lib, samples, code))
 
 
-def _int_data(samples):
-    """INT data lines: the samples right-aligned in equal columns, at most 80 per line."""
-    if not samples:
-        return b''
-    width = max(len(str(min(samples))), len(str(max(samples)))) + 1
-    per_line = LINE_WIDTH // width
-    row = ('%' + str(width) + 'd') * per_line
-    lines = []
-    for i in range(0, len(samples) - per_line + 1, per_line):
-        lines.append(row % tuple(samples[i:i + per_line]))
-    rest = len(samples) % per_line
-    if rest:
-        lines.append(('%' + str(width) + 'd') * rest % tuple(samples[len(samples) - rest:]))
-    return ('\n'.join(lines) + '\n').encode('ascii')
+def _int_blocks(lib, samples, code):
+    """Yields the INT data lines of `samples`, printed by the library BLOCK samples at a time:
+    INT_PER_LINE samples a line, one blank between them, the open line carried from block to
+    block and ended after the last."""
+    n = len(samples)
+    column = ctypes.c_int(0)
+    address = native.int_pointer(samples)
+    for start in range(0, n, BLOCK):
+        count = min(BLOCK, n - start)
+        capacity = 12 * count + 1
+        out = code.room(capacity)
+        printed = lib.samples_to_text(address + 4 * start, count, INT_PER_LINE,
+                                      ctypes.byref(column), out, capacity, code.length_ref)
+        if printed != count:
+            raise FormatError('samples_to_text printed %d of %d samples (status %d)'
+                              % (max(printed, 0), count, printed))
+        yield ctypes.string_at(out, code.length.value)
+    if column.value:
+        yield b'\n'
 
 
-def _message_lines(message_id):
-    """The lines that open a message, and the line that closes it."""
+def _message_lines(message_id, message):
+    """The lines that open a message, and the line that closes it: of `message_id` (a GSE2.1
+    message of this package), or of `message` (the envelope of a message read); None for
+    neither."""
+    if message is not None:
+        if message_id is not None:
+            raise FormatError('give message_id or message, not both')
+        return _envelope_lines(message)
+    if message_id is None:
+        return None
     if not isinstance(message_id, string_types) or not message_id.strip():
         raise FormatError('message_id must be non-empty text, not %r' % (message_id,))
     words = message_id.split(' ')
@@ -153,6 +180,31 @@ def _message_lines(message_id):
     return head.encode('ascii'), b'STOP\n'
 
 
+# The envelope's lines in the order they are written, with their keys in Waveform.message.
+_ENVELOPE = (('BEGIN', 'version'), ('MSG_TYPE', 'msg_type'), ('MSG_ID', 'msg_id'),
+             ('REF_ID', 'ref_id'), ('DATA_TYPE', 'data_type'))
+
+
+def _envelope_lines(message):
+    """The opening lines of a message from a dict as Waveform.message holds it (a value that is
+    None leaves its line out; BEGIN is always written), and STOP."""
+    if not isinstance(message, dict) or \
+            not set(message) <= set(name for _, name in _ENVELOPE):
+        raise FormatError('message must be a dict of %s (as Waveform.message), not %r'
+                          % (', '.join(name for _, name in _ENVELOPE), message))
+    lines = []
+    for word, name in _ENVELOPE:
+        value = message.get(name)
+        if value is None and word != 'BEGIN':
+            continue
+        if value is not None and (not isinstance(value, string_types) or
+                                  any(not (' ' <= ch <= '~') for ch in value)):
+            raise FormatError('message field %s %r must be printable ASCII text'
+                              % (name, value))
+        lines.append(word + (' ' + value if value else '') + '\n')
+    return ''.join(lines).encode('ascii'), b'STOP\n'
+
+
 class _Where(object):
     """'NAME: waveform N (station channel start)' for messages, made only when one is."""
 
@@ -161,23 +213,32 @@ class _Where(object):
 
     def __str__(self):
         name, index, header = self.args
-        return '%s: waveform %d (%s)' % (name, index, hdr.describe(header))
+        return '%s: waveform %d (%s)' % (name, index, describe(header))
 
 
 def _waveform_chunks(lib, wave, data_format, clamp, allow_errors, where, code):
-    """The text of one waveform in pieces: a long CM6 waveform a block of lines at a time (its
-    second differences checked first, in a pass of the encoder that keeps nothing), all else in
-    one piece from _waveform_bytes."""
-    if data_format == 'CM6' and len(wave.samples) > BLOCK:
-        header, samples = _checked(wave, allow_errors, where)
+    """The text of one waveform in pieces: INT data and long CM6 data a block of lines at a
+    time (in CM6 the second differences checked first, in a pass of the encoder that keeps
+    nothing), a short CM6 waveform in one piece from _waveform_bytes. Every line but the data
+    is made before the first piece."""
+    if data_format == 'CM6' and len(wave.samples) <= BLOCK:
+        yield _waveform_bytes(lib, wave, clamp, allow_errors, where, code)
+        return
+    header, samples = _checked(wave, allow_errors, where)
+    if data_format == 'CM6' and not _cm6_in_range(lib, samples, code):
         # Out-of-range differences take the road that clamps them or names the first.
-        if _cm6_in_range(lib, samples, code):
-            yield _head(wave, header, len(samples), data_format)
-            for _, _, text in _cm6_blocks(lib, samples, code):
-                yield text
-            yield _tail(lib.check_sum(native.int_pointer(samples), len(samples), 0))
-            return
-    yield _waveform_bytes(lib, wave, data_format, clamp, allow_errors, where, code)
+        yield _waveform_bytes(lib, wave, clamp, allow_errors, where, code)
+        return
+    head = _head(wave, header, len(samples), data_format, where)
+    after = kept_bytes(wave.after, where)
+    yield head
+    if data_format == 'CM6':
+        for _, _, text in _cm6_blocks(lib, samples, code):
+            yield text
+    else:
+        for text in _int_blocks(lib, samples, code):
+            yield text
+    yield _tail(lib.check_sum(native.int_pointer(samples), len(samples), 0), after)
 
 
 def _checked(wave, allow_errors, where):
@@ -187,7 +248,7 @@ def _checked(wave, allow_errors, where):
                           'it anyway' % (where, wave.error))
     if getattr(wave, 'headers_only', False):
         raise FormatError('%s was read with headers_only=True and holds no samples' % where)
-    header = hdr.complete(wave.header)
+    header = complete(wave.header)
     samples = wave.samples
     if not (isinstance(samples, array) and samples.typecode == 'i'):
         # The caller may have replaced the array by another sequence.
@@ -198,37 +259,40 @@ def _checked(wave, allow_errors, where):
     return header, samples
 
 
-def _head(wave, header, count, data_format):
-    """The WID2 line, the STA2 line when there is one, and DAT2."""
-    head = hdr.format_wid2(header, count, data_format)
-    if wave.sta2 is not None:
-        head += hdr.format_sta2(wave.sta2)
+def _head(wave, header, count, data_format, where):
+    """The lines kept before the waveform, its WID2 line and block, and DAT2."""
+    head = format_wid2(header, count, data_format)
+    if wave.block or wave.sta2 is not None or wave.eid2 is not None or wave.bea2 is not None:
+        head += block_bytes(wave, where)
+    if wave.before:
+        head = kept_bytes(wave.before, where) + head
     return head + b'DAT2\n'
 
 
-def _tail(checksum):
-    return ('CHK2 %8d\n' % checksum).encode('ascii')
+def _tail(checksum, after):
+    """The CHK2 line and the lines kept after the waveform (bytes)."""
+    return ('CHK2 %8d\n' % checksum).encode('ascii') + after
 
 
-def _waveform_bytes(lib, wave, data_format, clamp, allow_errors, where, code):
-    """WID2, STA2, DAT2, the data lines and CHK2 of one waveform."""
+def _waveform_bytes(lib, wave, clamp, allow_errors, where, code):
+    """The lines before, WID2, its block, DAT2, the CM6 data lines, CHK2 and the lines after
+    one waveform."""
     header, samples = _checked(wave, allow_errors, where)
-    if data_format == 'CM6':
-        data, checksum = _cm6_data(lib, samples, clamp, where, code)
-    else:
-        data = _int_data(samples)
-        checksum = lib.check_sum(native.int_pointer(samples), len(samples), 0)
-    return b''.join((_head(wave, header, len(samples), data_format), data, _tail(checksum)))
+    data, checksum = _cm6_data(lib, samples, clamp, where, code)
+    after = kept_bytes(wave.after, where) if wave.after else b''
+    return b''.join((_head(wave, header, len(samples), 'CM6', where), data,
+                     _tail(checksum, after)))
 
 
 def to_bytes(waveforms, data_format='CM6', clamp=False, message_id=None, allow_errors=False,
-             name='<bytes>'):
+             name='<bytes>', message=None):
     """The text of a GSE2 file holding `waveforms` (see write), as bytes."""
-    return b''.join(to_chunks(waveforms, data_format, clamp, message_id, allow_errors, name))
+    return b''.join(to_chunks(waveforms, data_format, clamp, message_id, allow_errors, name,
+                              message))
 
 
 def to_chunks(waveforms, data_format='CM6', clamp=False, message_id=None, allow_errors=False,
-              name='<bytes>'):
+              name='<bytes>', message=None):
     """The text of a GSE2 file holding `waveforms` (see write) in pieces of bounded size (one
     per short waveform; a long CM6 waveform in blocks of lines): a FormatError comes before
     the piece it concerns."""
@@ -241,11 +305,11 @@ def to_chunks(waveforms, data_format='CM6', clamp=False, message_id=None, allow_
     waveforms = list(waveforms)
     if not waveforms:
         raise FormatError('%s: no waveforms to write (a GSE2 file holds one at least)' % name)
+    envelope = _message_lines(message_id, message)
     lib = native.wavecodec()
     code = _CodeBuffer()
-    if message_id is not None:
-        head, tail = _message_lines(message_id)
-        yield head
+    if envelope is not None:
+        yield envelope[0]
     for index, wave in enumerate(waveforms, 1):
         if not isinstance(wave, Waveform):
             raise FormatError('%s: item %d is not a Waveform' % (name, index))
@@ -261,12 +325,12 @@ def to_chunks(waveforms, data_format='CM6', clamp=False, message_id=None, allow_
             if not text.startswith(where):
                 e.args = ('%s: %s' % (where, text),) + e.args[1:]
             raise
-    if message_id is not None:
-        yield tail
+    if envelope is not None:
+        yield envelope[1]
 
 
 def write(target, waveforms, data_format='CM6', clamp=False, message_id=None,
-          allow_errors=False):
+          allow_errors=False, message=None):
     """Writes `waveforms` (Waveform objects) in sub-format `data_format` ('CM6' or 'INT') to
     `target`: a path (str, bytes or path-like), an open file descriptor (written at its
     position, left open) or a binary file object (written with one write call).
@@ -277,21 +341,25 @@ def write(target, waveforms, data_format='CM6', clamp=False, message_id=None,
     Each header's sample_count and data_format are set from the samples and `data_format`; the
     start may be given as the six date and time fields or as `start` (a datetime). Every value
     is checked to survive printing in its columns (FormatError naming the field otherwise).
-    A waveform with `sta2` gets its STA2 line after the WID2 line. In CM6 a second difference
-    beyond +-134217727 raises FormatError unless `clamp` is true.
+    A waveform's block (STA2, EID2, BEA2 and the lines kept with it: `block`, `before`,
+    `after`) is written where it was read (block.py). In CM6 a second difference beyond
+    +-134217727 raises FormatError unless `clamp` is true. INT data lines hold six samples.
     message_id: when given, the waveforms are wrapped in a complete message (BEGIN GSE2.1,
     MSG_TYPE DATA, MSG_ID, DATA_TYPE WAVEFORM GSE2.1, ..., STOP).
+    message: instead, the envelope of a message read (a waveform's `.message`): its BEGIN,
+    MSG_TYPE, MSG_ID, REF_ID and DATA_TYPE lines as read, ..., STOP.
     allow_errors: write waveforms whose `.error` is set (read with strict=False); refused
     otherwise, so that a faulty waveform is never re-saved as a clean file.
     """
     if hasattr(target, 'write'):
         name = getattr(target, 'name', '<stream>')
-        target.write(to_bytes(waveforms, data_format, clamp, message_id, allow_errors, name))
+        target.write(to_bytes(waveforms, data_format, clamp, message_id, allow_errors, name,
+                              message))
         return
     # A name, path-like object or file descriptor; TypeError for anything else.
     target = output_target.normalize(target)
     # Staged a piece at a time: the file appears only when every piece is written.
     with open_output(target) as f:
         for chunk in to_chunks(waveforms, data_format, clamp, message_id, allow_errors,
-                               output_target.display(target)):
+                               output_target.display(target), message):
             f.write(chunk)

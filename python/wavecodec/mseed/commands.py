@@ -12,7 +12,8 @@ import io
 import wavecodec
 from ..commandline import STDIO, display, done, one_stdin, read_bytes, reader_input
 from ..errors import FormatError
-from ..gse2.header import rate_text
+from ..gse2.waveform import extras_of, extras_text
+from ..gse2.wid2 import rate_text
 from ..safeio import check_output, write_bytes
 from . import reader, shim, writer
 
@@ -46,6 +47,9 @@ def cmd_gse2_to_mseed(args):
     write_bytes(args.output, packed.data, args.inputs)
     note = '; %d with a checksum mismatch converted (--lenient)' % mismatches \
         if mismatches else ''
+    extras = extras_of(waves)
+    if extras:
+        note += '; not carried (no place in miniSEED): %s' % extras_text(extras)
     done(args.output, '%d waveforms, %d samples in %d records (%s, %d bytes)%s' % (
         packed.waveforms, packed.samples, packed.records, args.encoding, args.record_length,
         note))
