@@ -97,7 +97,8 @@ def agc(values, window):
     for j in range(n):
         a, b = max(0, j - half), min(n, j + half + 1)
         energy = (sums[b] - sums[a]) / (b - a)
-        out.append(values[j] / math.sqrt(energy) if energy > 0 else 0.0)
+        v = values[j]
+        out.append(v / math.sqrt(energy) if energy > 0 else v if v != v else 0.0)
     return out
 
 
@@ -113,19 +114,21 @@ def apply_gain(traces, gain, interval_us):
 
 
 def _palette():
-    """255 colours from blue (-1) through white (0) to red (+1)."""
+    """255 colours from blue (-1) through white (0) to red (+1), then grey: no value."""
     colours = bytearray()
     for k in range(PALETTE):
         t = 2.0 * k / (PALETTE - 1) - 1.0
         fade = int(round(255 * (1 - abs(t))))
         colours.extend((255, fade, fade) if t >= 0 else (fade, fade, 255))
-    return bytes(colours)
+    return bytes(colours + bytearray(MISSING_RGB))
 
 
 PALETTE = 255
+# The palette index and colour of cells without a value (NaN samples, missing traces).
+MISSING, MISSING_RGB, MISSING_COLOUR = 255, (0xbb, 0xbb, 0xbb), '#bbbbbb'
 
 
-def _png(width, height, rows):
+def palette_png(width, height, rows):
     """A palette PNG of `rows` (one colour index byte per pixel)."""
     def chunk(kind, data):
         return (struct.pack('>I', len(data)) + kind + data
@@ -137,10 +140,12 @@ def _png(width, height, rows):
             + chunk(b'IEND', b''))
 
 
-def _index(value, clip):
-    """The palette index of `value`: white for 0, the ends at +-clip and beyond."""
-    t = value / clip if value == value else 0.0
-    t = max(-1.0, min(1.0, t))
+def colour_index(value, clip):
+    """The palette index of `value`: white for 0, the ends at +-clip and beyond, grey for NaN
+    (no value)."""
+    if value != value:
+        return MISSING
+    t = max(-1.0, min(1.0, value / clip))
     return int(round((t + 1.0) * (PALETTE - 1) / 2.0))
 
 
@@ -150,7 +155,7 @@ def _density(traces, clip, times):
     t0, t1, delays, dt = times
     samples = max(len(v) for v in traces)
     rows = min(samples, MAX_ROWS)
-    white = _index(0.0, clip)
+    white = colour_index(0.0, clip)
     lines = []
     span = (t1 - t0) or 1.0
     for r in range(rows):
@@ -158,18 +163,18 @@ def _density(traces, clip, times):
         line = bytearray()
         for values, delay in zip(traces, delays):
             j = int((t - delay) / dt) if dt else r * samples // rows
-            line.append(_index(values[j], clip) if 0 <= j < len(values) else white)
+            line.append(colour_index(values[j], clip) if 0 <= j < len(values) else white)
         lines.append(line)
-    data = base64.b64encode(_png(len(traces), rows, lines)).decode('ascii')
+    data = base64.b64encode(palette_png(len(traces), rows, lines)).decode('ascii')
     return ['<image x="%d" y="%d" width="%d" height="%d" preserveAspectRatio="none" '
             'style="image-rendering:pixelated" xlink:href="data:image/png;base64,%s"/>'
-            % (LEFT, TOP, PLOT_W, PLOT_H, data)] + _colour_bar(clip)
+            % (LEFT, TOP, PLOT_W, PLOT_H, data)] + colour_bar(clip)
 
 
-def _colour_bar(clip):
+def colour_bar(clip):
     """The palette as a vertical bar right of the frame, labelled -clip, 0 and +clip."""
     x = LEFT + PLOT_W + 14
-    bar = base64.b64encode(_png(1, PALETTE, [bytearray([PALETTE - 1 - k])
+    bar = base64.b64encode(palette_png(1, PALETTE, [bytearray([PALETTE - 1 - k])
                                               for k in range(PALETTE)])).decode('ascii')
     out = ['<image x="%d" y="%d" width="14" height="%d" preserveAspectRatio="none" '
            'style="image-rendering:pixelated" xlink:href="data:image/png;base64,%s"/>'
@@ -215,6 +220,10 @@ def _wiggles(traces, clip, times):
     out = ['<g clip-path="url(#frame)">']
     for k, (values, delay) in enumerate(zip(traces, delays)):
         x0 = LEFT + lane * (k + 0.5)
+        if not any(v == v for v in values):   # a missing trace: its lane grey
+            out.append('<rect x="%.1f" y="%d" width="%.1f" height="%d" fill="%s"/>'
+                       % (x0 - lane / 2, TOP, lane, PLOT_H, MISSING_COLOUR))
+            continue
         points = []
         for i, v in reduce_trace(values, budget):
             v = max(-clip * 1.5, min(clip * 1.5, v)) if v == v else 0.0
@@ -233,14 +242,14 @@ def _wiggles(traces, clip, times):
     return ['<defs>'] + defs + ['</defs>'] + out + ['</g>']
 
 
-def _axes(indices, labels, key, times):
+def _axes(labels, key, times):
     t0, t1, _, dt = times
     out = ['<rect x="%d" y="%d" width="%d" height="%d" fill="none" stroke="#444"/>'
            % (LEFT, TOP, PLOT_W, PLOT_H)]
-    lane = PLOT_W / float(max(len(indices), 1))
-    for t in nice_ticks(0, len(indices) - 1) if indices else []:
+    lane = PLOT_W / float(max(len(labels), 1))
+    for t in nice_ticks(0, len(labels) - 1) if len(labels) else []:
         k = int(round(t))
-        if not 0 <= k < len(indices):
+        if not 0 <= k < len(labels):
             continue
         x = LEFT + lane * (k + 0.5)
         out.append('<text x="%.1f" y="%d" font-size="11" text-anchor="middle">%s</text>'
@@ -293,9 +302,12 @@ def render(f, title='', style='auto', key=None, clip=None, gain=None):
     if key:
         values = f.attribute(key)
         labels = [values[i] for i in indices]
-    samples = max(len(v) for v in traces) if traces else 0
-    times = _times(f, indices, traces)
-    traces = apply_gain(traces, gain, f.sample_interval)
+    return section(traces, labels, key, _times(f, indices, traces), style, clip, gain,
+                   f.sample_interval, '%s  (%d of %d traces' % (title, len(traces), len(f)))
+
+
+def levels(traces, clip, gain):
+    """(clip level, the notes printed under the picture) for `clip` and `gain`."""
     kind, amount = clip or ('percentile', 98.0)
     level = amount if kind == 'value' else clip_level(traces, amount)
     notes = ['clip %s (%s)' % (label(level), 'given' if kind == 'value'
@@ -303,23 +315,37 @@ def render(f, title='', style='auto', key=None, clip=None, gain=None):
     if gain:
         notes.append('gain: %s' % ('x%s' % label(gain[1]) if gain[0] == 'scalar'
                                    else 'AGC %g ms' % gain[1]))
-    if f.sample_interval:
-        spacing = '%d samples at %g ms' % (samples, f.sample_interval / 1000.0)
+    return level, notes
+
+
+def document(caption, notes):
+    """The opening of an SVG picture: its frame, the caption and the notes under it."""
+    return ['<?xml version="1.0" encoding="UTF-8"?>',
+            '<svg xmlns="http://www.w3.org/2000/svg" xmlns:xlink="http://www.w3.org/1999/xlink" '
+            'width="%d" height="%d" '
+            'viewBox="0 0 %d %d" font-family="sans-serif">' % (WIDTH, HEIGHT, WIDTH, HEIGHT),
+            '<rect width="100%" height="100%" fill="white"/>',
+            '<text x="%d" y="%d" font-size="14">%s</text>'
+            % (LEFT, HEIGHT - 28, escape(caption)),
+            '<text x="%d" y="%d" font-size="12">%s</text>'
+            % (LEFT, HEIGHT - 10, escape('; '.join(notes)))]
+
+
+def section(traces, labels, key, times, style, clip, gain, interval, caption):
+    """The SVG of `traces` (lists of samples) side by side, labelled `labels` across (`key`
+    names them), on the time axis `times` (see _times); a trace of NaN alone is a missing one,
+    drawn as a grey lane. `caption` opens the title, which goes on with the style and spacing."""
+    samples = max(len(v) for v in traces) if traces else 0
+    traces = apply_gain(traces, gain, interval)
+    level, notes = levels(traces, clip, gain)
+    if interval:
+        spacing = '%d samples at %g ms' % (samples, interval / 1000.0)
     else:
         spacing = '%d samples, interval 0 (unknown): time axis in samples' % samples
-    parts = ['<?xml version="1.0" encoding="UTF-8"?>',
-             '<svg xmlns="http://www.w3.org/2000/svg" xmlns:xlink="http://www.w3.org/1999/xlink" '
-             'width="%d" height="%d" '
-             'viewBox="0 0 %d %d" font-family="sans-serif">' % (WIDTH, HEIGHT, WIDTH, HEIGHT),
-             '<rect width="100%" height="100%" fill="white"/>',
-             '<text x="%d" y="%d" font-size="14">%s</text>'
-             % (LEFT, HEIGHT - 28, escape('%s  (%d of %d traces, %s, %s)' % (
-                 title, len(traces), len(f), style, spacing))),
-             '<text x="%d" y="%d" font-size="12">%s</text>'
-             % (LEFT, HEIGHT - 10, escape('; '.join(notes)))]
+    parts = document('%s, %s, %s)' % (caption, style, spacing), notes)
     if traces:
         parts.extend(_wiggles(traces, level, times) if style == 'wiggle'
                      else _density(traces, level, times))
-        parts.extend(_axes(indices, labels, key, times))
+        parts.extend(_axes(labels, key, times))
     parts.append('</svg>\n')
     return '\n'.join(parts)

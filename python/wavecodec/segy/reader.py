@@ -7,6 +7,7 @@ import sys
 from ..compat import PY2, array_from_bytes, string_types
 from ..errors import FormatError
 from . import bulk, layout, samples, text
+from .survey import DEFAULT_ILINE, DEFAULT_OFFSET, DEFAULT_XLINE, SurveyViews
 from .fields import (BINARY, BINARY_HEADER_SIZE, EXTENSION1, TEXT_HEADER_SIZE, TRACE,
                      TRACE_HEADER_SIZE)
 
@@ -46,11 +47,14 @@ def _seekable(stream):
         return False
 
 
-class SegyFile(object):
-    """An open SEG-Y or SU file. Use as a context manager; see open() and open_su()."""
+class SegyFile(SurveyViews):
+    """An open SEG-Y or SU file. Use as a context manager; see open() and open_su(). The survey
+    properties and views (sorting, ilines, iline, depth_slice, cube(), ...) are in survey.py."""
 
-    def __init__(self, source, endian=None, format=None, strict=True, su=False, name=None):
+    def __init__(self, source, endian=None, format=None, strict=True, su=False, name=None,
+                 iline=DEFAULT_ILINE, xline=DEFAULT_XLINE, offset=DEFAULT_OFFSET, fill=None):
         _check_endian(endian)
+        self._survey_options(iline, xline, offset, fill)
         self.strict = strict
         self.su = su
         # What the reader assumed where a file left it open, in words (segy-info shows them).
@@ -354,6 +358,19 @@ class SegyFile(object):
             if found and found != self._layout.samples:
                 raise layout.contradiction(self.name, i, found, self._layout.samples)
 
+    def fixed_layout(self):
+        """(offset of trace 0, bytes per trace, header bytes per trace, samples per trace) when
+        every trace has one length, else None."""
+        if self._layout.varying:
+            return None
+        return self._layout.start, self._layout.size, self._layout.header_size, \
+            self._layout.samples
+
+    @property
+    def stream(self):
+        """The seekable binary stream the file is read from (None once closed)."""
+        return self._stream
+
     @property
     def varying(self):
         """True when the traces' lengths differ (each header's sample count gives its own)."""
@@ -525,6 +542,7 @@ class SegyFile(object):
     # -- closing -----------------------------------------------------------------------------
 
     def close(self):
+        self._release_survey()
         stream, self._stream = getattr(self, '_stream', None), None
         if stream is not None and self._owned:
             stream.close()
@@ -542,13 +560,17 @@ class SegyFile(object):
             kind, self.name, len(self), self.format, self.endian)
 
 
-def open(source, endian=None, format=None, strict=True):  # noqa: A001 - the module's door
+def open(source, endian=None, format=None, strict=True, iline=DEFAULT_ILINE,  # noqa: A001
+         xline=DEFAULT_XLINE, offset=DEFAULT_OFFSET, fill=None):
     """Opens a SEG-Y file (a path or a seekable binary file object) for reading.
 
     `endian` ('big' or 'little') and `format` (a sample format code, or 'ibm' or 'ieee') replace
     what the binary header says. With `strict=False` a truncated last trace is left out and
-    described in `.truncated` instead of raising FormatError.
+    described in `.truncated` instead of raising FormatError. `iline`, `xline` and `offset` name
+    the trace header fields of the survey geometry (a field name or the first byte of a 4-byte
+    field; iline=None: a 2-D line), `fill` the value of grid cells no trace holds (survey.py).
     """
-    return SegyFile(source, endian, format, strict)
+    return SegyFile(source, endian, format, strict, iline=iline, xline=xline, offset=offset,
+                    fill=fill)
 
 
