@@ -9,8 +9,8 @@ import io
 import os
 import sys
 
-from ..errors import WaveformError
 from ..commandline import PROG, STDIO, STDIN_NAME, UsageError, done as _done, reader_input
+from ..errors import WaveformError
 from ..safeio import check_output, write_bytes
 
 try:
@@ -34,14 +34,12 @@ def _source(path):
 
 def _open(args):
     try:
-        fields = dict((what, surveycli.field_option(getattr(args, what + '_field'), what))
-                      for what in ('iline', 'xline', 'offset')
-                      if getattr(args, what + '_field', None) is not None)
-        return SegyFile(_source(args.file), args.endian, getattr(args, 'source_format', None),
-                        strict=not args.lenient, su=getattr(args, 'su', False),
-                        name=_name(args.file), **fields)
-    except ValueError as e:   # a field option the trace headers lack
+        fields = surveycli.field_options(args)
+    except ValueError as e:   # a field the trace headers lack
         raise UsageError(str(e))
+    return SegyFile(_source(args.file), args.endian, getattr(args, 'source_format', None),
+                    strict=not args.lenient, su=getattr(args, 'su', False),
+                    name=_name(args.file), **fields)
 
 
 def _name(path):

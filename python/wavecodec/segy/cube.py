@@ -49,8 +49,8 @@ def _put(headers, name, values):
     dtype = numpy.dtype('%s%s%d' % (headers.order, 'i' if kind == 'i' else 'u', width))
     values = numpy.broadcast_to(numpy.asarray(values), (len(headers.rows),))
     if values.dtype.kind not in 'iub':
-        whole = numpy.round(values)
-        if values.dtype.kind != 'f' or not (whole == values).all():
+        whole = numpy.round(values) if values.dtype.kind == 'f' else None
+        if whole is None or not (whole == values).all():
             raise FormatError('%s: whole numbers, not %r' % (TRACE.describe(name), values[0]))
         values = whole
     info = numpy.iinfo(dtype)
@@ -94,15 +94,16 @@ def _shape(cube, two_d, offsets):
 
 
 def _cells(values, shape, what):
-    """`values` (a number, or an array of the views' cell shape) over the 3-axis grid."""
+    """`values` over the 3-axis grid `shape`: a number, an array of the cells' shape (the views'
+    shape), or of that shape without the offset axis (the same for every offset)."""
     values = numpy.asarray(values)
     if values.ndim == 0:
         return numpy.broadcast_to(values, shape)
-    try:
-        return values.reshape(shape)
-    except ValueError:
-        raise ValueError('%s: an array of the cells\' shape (%d cells), not of shape %s'
-                         % (what, int(numpy.prod(shape)), values.shape))
+    for target in (shape, shape[:2] + (1,)):
+        if values.size == int(numpy.prod(target)):
+            return numpy.broadcast_to(values.reshape(target), shape)
+    raise ValueError("%s: an array of the cells' shape (%d cells), not of shape %s"
+                     % (what, int(numpy.prod(shape)), values.shape))
 
 
 def write_cube(target, cube, ilines, xlines, sample_interval, offsets=None, format=1,
@@ -141,8 +142,13 @@ def write_cube(target, cube, ilines, xlines, sample_interval, offsets=None, form
     first_of_line = numpy.repeat(starts, numpy.diff(numpy.append(starts, n)))
     _put(headers, 'trace_sequence_line', numpy.arange(n) - first_of_line + 1)
     _put(headers, 'trace_sequence_file', numpy.arange(n) + 1)
-    if isinstance(sample_interval, (int, numpy.integer)) and 0 < sample_interval <= 65535:
-        _put(headers, 'sample_interval', sample_interval)   # else the writer refuses it
+    try:
+        interval = int(sample_interval)
+        usable = interval == sample_interval and 0 < interval <= 65535
+    except (TypeError, ValueError, OverflowError):
+        usable = False
+    if usable:   # else the writer refuses it, naming it
+        _put(headers, 'sample_interval', interval)
     for name in sorted(trace_headers or {}):
         if name in _OWNED or name not in TRACE.by_name:
             raise FormatError("trace_headers: %s" % (

@@ -163,7 +163,7 @@ class Fetch(object):
             values.byteswap(True)
         if fmt.kind == 'ibm' and values.size:
             convert = native.ibmfloat().ibm2ieee
-            address = values.__array_interface__['data'][0]
+            address = values.ctypes.data
             for first in range(0, values.size, _CHUNK):
                 convert(address + 4 * first, min(_CHUNK, values.size - first))
         return values
@@ -179,10 +179,10 @@ class Fetch(object):
 
     def _gather(self, indices, lo, hi, fill):
         indices = numpy.asarray(indices, dtype=numpy.int64).reshape(-1)
-        live = indices >= 0
         width = (hi - lo) // self.fmt.size
-        if live.all():
+        if not indices.size or indices.min() >= 0:
             return self._decode(self._raw(indices, lo, hi)).reshape(len(indices), width)
+        live = indices >= 0
         out = numpy.full((len(indices), width), fill, dtype=self.dtype)
         if live.any():
             out[live] = self._decode(self._raw(indices[live], lo, hi)).reshape(-1, width)

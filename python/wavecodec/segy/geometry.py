@@ -105,9 +105,7 @@ class Geometry(object):
         grid[cell] = order
         clash = numpy.flatnonzero(grid[cell] != order)
         if len(clash):
-            a = int(clash[0])
-            b = int(grid[cell[a]])
-            a, b = min(a, b), max(a, b)
+            a, b = (int(t) for t in numpy.flatnonzero(cell == cell[clash[0]])[:2])
             return self._refuse('traces %d and %d both hold %s (%s)' % (
                 a, b, self._where(a, values), self._fields_named()))
         self.grid = grid.reshape(ni, nx, no)
@@ -130,6 +128,9 @@ class Geometry(object):
         except KeyError:
             numbers = (self.ilines, self.xlines, self.offsets)[axis]
             what = ('inline', 'crossline', 'offset')[axis]
+            if numbers is None:
+                raise KeyError('%s %r: %s' % (what, number, self.problem or 'a 2-D line has '
+                                              'no inlines'))
             raise KeyError('%s %r is not in this survey (%d %ss from %d to %d)'
                            % (what, number, len(numbers), what, numbers[0], numbers[-1]))
 
@@ -161,7 +162,7 @@ class Geometry(object):
         return 0 if self.grid is None else int(numpy.count_nonzero(self.grid >= 0))
 
 
-def _record_type(fields, trace_size):
+def _record_type(fields):
     """A numpy record type picking the fields out of a whole trace (header and samples)."""
     names, formats, offsets = [], [], []
     for spec in fields:
@@ -182,7 +183,7 @@ def scan(f, fields, traces=None):
     layout = f.fixed_layout()
     if traces is not None and layout is not None and len(fields):
         start, size, _, _ = layout
-        names, formats, offsets = _record_type(fields, size)
+        names, formats, offsets = _record_type(fields)
         order = '>' if f.endian == 'big' else '<'
         view_type = numpy.dtype({'names': names, 'formats': [order + t for t in formats],
                                  'offsets': offsets, 'itemsize': size})

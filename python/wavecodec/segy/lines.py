@@ -20,8 +20,6 @@ value (NaN for float samples, 0 for integer ones, or open()'s fill=).
 import numpy
 
 INLINE_AXIS, CROSSLINE_AXIS = 0, 1
-
-
 AXES = ('inline', 'crossline', 'offset')
 
 
@@ -59,7 +57,7 @@ class _View(object):
 
     def _read(self, cells):
         """The traces of the grid cells `cells` (trace indices, any shape) as (..., samples)."""
-        values = self.survey.fetch().traces(cells.reshape(-1), self.survey.fill())
+        values = self.survey.fetch().traces(cells.reshape(-1), self.survey._fill())
         return values.reshape(cells.shape + (values.shape[-1],))
 
 
@@ -132,7 +130,7 @@ class DepthSlice(_View):
 
     def _cut(self, k):
         g = self.geometry
-        values = self.survey.fetch().depth(g.grid.reshape(-1), k, self.survey.fill())
+        values = self.survey.fetch().depth(g.grid.reshape(-1), k, self.survey._fill())
         return g.cells(values)
 
     def __getitem__(self, k):
@@ -185,5 +183,5 @@ class Gather(_View):
 def cube(survey):
     """Every cell: (ilines, xlines[, offsets], samples), inline-major."""
     g = survey.geometry
-    values = survey.fetch().traces(g.grid.reshape(-1), survey.fill())
+    values = survey.fetch().traces(g.grid.reshape(-1), survey._fill())
     return values.reshape(g.shape + (values.shape[-1],))

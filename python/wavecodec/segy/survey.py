@@ -63,6 +63,10 @@ def resolve_field(value, what):
                                                       in TRACE.fields if w == 4)))
 
 
+def _copy(numbers):
+    return None if numbers is None else numbers.copy()
+
+
 class SurveyViews(object):
     """Mixed into SegyFile: see the module docstring."""
 
@@ -111,7 +115,7 @@ class SurveyViews(object):
             self._survey_fetch = fetch.Fetch(self)
         return self._survey_fetch
 
-    def fill(self):
+    def _fill(self):
         """The value of cells no trace holds (open()'s fill=, else NaN or 0)."""
         if self._survey_fill_value is None:
             self._survey_fill_value = (fetch.fill_value(self.sample_format, self._survey_fill),)
@@ -124,16 +128,17 @@ class SurveyViews(object):
 
     @property
     def ilines(self):
-        """Sorted unique inline numbers (numpy), None for a 2-D line or without a grid."""
-        return self.geometry.ilines
+        """Sorted unique inline numbers (a new numpy array), None for a 2-D line or without a
+        grid."""
+        return _copy(self.geometry.ilines)
 
     @property
     def xlines(self):
-        return self.geometry.xlines
+        return _copy(self.geometry.xlines)
 
     @property
     def offsets(self):
-        return self.geometry.offsets
+        return _copy(self.geometry.offsets)
 
     @property
     def live(self):

@@ -4,21 +4,29 @@ maps (crosslines across, inlines down, a colour bar). Cells no trace holds are g
 """
 import base64
 
+from ..errors import FormatError
 from ..svgplot import escape, label, nice_ticks
 from . import plot
-from .survey import NEEDS
+from .fields import TRACE
+from .survey import NEEDS, resolve_field
 
 
-def field_option(text, what):
-    """--iline-field and friends: a field name, a byte number, or 'none' (no inline field)."""
-    if text is None:
-        return None
-    if text.lower() == 'none':
-        if what != 'iline':
-            raise ValueError('--%s-field none: only the inline field may be absent (a 2-D line)'
-                             % what)
-        return None
-    return int(text) if text.isdigit() else text
+def field_options(args):
+    """open()'s iline, xline and offset from --iline-field and friends (a field name, a byte
+    number, or 'none' for the inline field of a 2-D line), checked; ValueError naming a field
+    the trace headers lack."""
+    fields = {}
+    for what in ('iline', 'xline', 'offset'):
+        text = getattr(args, what + '_field', None)
+        if text is None:
+            continue
+        if text.lower() == 'none' and what != 'iline':
+            raise ValueError('--%s-field none: only the inline field may be absent (a 2-D '
+                             'line)' % what)
+        value = None if text.lower() == 'none' else int(text) if text.isdigit() else text
+        resolve_field(value, '--%s-field' % what)
+        fields[what] = value
+    return fields
 
 
 def _numbers(values):
@@ -36,7 +44,7 @@ def info_rows(f):
     if NEEDS:
         return [('geometry', 'not read: Python 3 with numpy is needed')]
     g = f.geometry
-    fields = ', '.join(plot_field(s) for s in g.fields if s is not None)
+    fields = ', '.join(_field_text(s) for s in g.fields if s is not None)
     if g.problem:
         return [('geometry', 'none (%s)' % g.problem.split(': no survey grid: ', 1)[-1])]
     kind = ('2-D line' if g.two_d else '%s sorting (%s vary fastest)' % (
@@ -50,8 +58,7 @@ def info_rows(f):
     return rows
 
 
-def plot_field(spec):
-    from .fields import TRACE
+def _field_text(spec):
     _, first, width, _ = TRACE.by_name[spec[0]]
     return '%s (bytes %d-%d)' % (spec[0], first, first + width - 1)
 
@@ -66,6 +73,14 @@ def _times(f):
     return axis, interval
 
 
+def _grid(f):
+    """The geometry of `f`; FormatError saying why when its traces form no grid."""
+    g = f.geometry
+    if g.problem:
+        raise FormatError(g.problem)
+    return g
+
+
 def _offset_at(f, offset):
     g = f.geometry
     if offset is None:
@@ -76,7 +91,7 @@ def _offset_at(f, offset):
 def line_section(f, axis, number, offset, title, style, clip, gain):
     """(the SVG, its style) of inline (axis 0) or crossline (axis 1) `number` at `offset`
     (None: the first); KeyError for a line or offset the survey lacks."""
-    g = f.geometry
+    g = _grid(f)
     if g.two_d:
         raise ValueError('a 2-D line has no %s sections: plot the line itself (segy-plot FILE)'
                          % ('inline' if axis == 0 else 'crossline'))
@@ -119,7 +134,7 @@ def sample_index(f, ms):
 def depth_map(f, ms, offset, title, clip):
     """The SVG of the depth slice nearest `ms` at `offset` (None: the first): a map of
     crosslines across and inlines down, grey where no trace is."""
-    g = f.geometry
+    g = _grid(f)
     if g.two_d:
         raise ValueError('a 2-D line has no map view: plot the line itself (segy-plot FILE)')
     k, at = sample_index(f, ms)
