@@ -248,6 +248,7 @@ class Surveys(TempDirCase):
             self.assertIn('trace 7: ', str(e.exception))
         with segy.open(self.path('c.sgy'), strict=False) as f:
             self.assertEqual(f.cube().shape, (3, 4, SAMPLES))
+            self.assertTrue((f.gather[2, 4] == f.cube()[1, 3]).all())
         with segy.open(path) as f:
             whole = f.cube()
             with open(path, 'r+b') as cut:          # the file shrinks while it is open

@@ -53,6 +53,8 @@ CASES = [
      'little', False),
     ('post-stack inline-sorted int8 little', [1, 2, 3], [1, 2, 3, 4], [0], 'inline', 8,
      'little', False),
+    ('pre-stack crossline-sorted int8 big', [4, 5, 6], [8, 9], [1, 2], 'crossline', 8, 'big',
+     False),
     ('pre-stack crossline-sorted IBM little', [2, 4, 6], [1, 2], [0, 50, 100], 'crossline', 1,
      'little', False),
     ('post-stack crossline-sorted int32 little, one crossline', [3, 4, 5, 6], [7], [0],

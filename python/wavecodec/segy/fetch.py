@@ -11,6 +11,7 @@ after opening is reported as the reader reports it, never read past its end.
 
     reader = Fetch(f)
     reader.traces(indices, fill)      # (len(indices), samples); index -1 gives `fill`
+    reader.one(index, fill)           # (samples,)
     reader.depth(indices, k, fill)    # (len(indices),): sample k of each trace
     reader.buffer()                   # the whole file as a numpy uint8 array, or None
 """
@@ -187,6 +188,17 @@ class Fetch(object):
         if live.any():
             out[live] = self._decode(self._raw(indices[live], lo, hi)).reshape(-1, width)
         return out
+
+    def one(self, index, fill):
+        """The samples of trace `index` (-1: missing, all `fill`): the short road of a gather."""
+        rows = self._trace_rows() if index >= 0 else None
+        strict = self.f.strict
+        if rows is None or (strict and self._contradicting is None):
+            return self.traces([index], fill)[0]
+        if strict and len(self._contradicting):
+            self._check_counts(rows, numpy.array([index]))
+        width = self.samples * self.fmt.size
+        return self._decode(rows[index:index + 1, self.head:self.head + width].copy())[0]
 
     def traces(self, indices, fill):
         """The samples of the traces `indices` (-1: a missing trace, filled with `fill`)."""

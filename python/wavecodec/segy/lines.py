@@ -173,8 +173,10 @@ class Gather(_View):
     def _cell(self, i, x, offset):
         g = self.geometry
         cells = g.grid[i, x]
+        if offset is None and not g.prestack:
+            return self.survey.fetch().one(int(cells[0]), self.survey._fill())
         if offset is None:
-            return self._read(cells if g.prestack else cells[0])
+            return self._read(cells)
         if isinstance(offset, slice):
             return self._read(cells[_range(g.offsets, offset)])
         return self._read(cells[_key(g, 2, offset)])

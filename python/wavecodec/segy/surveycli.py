@@ -32,7 +32,7 @@ def field_options(args):
 def _numbers(values):
     """'250 from 1 to 250, step 1' for sorted line numbers."""
     if len(values) == 1:
-        return '1: %d' % values[0]
+        return '1 (%d)' % values[0]
     steps = sorted(set(int(d) for d in values[1:] - values[:-1]))
     step = ('step %d' % steps[0] if len(steps) == 1
             else 'steps %d to %d (irregular)' % (steps[0], steps[-1]))
