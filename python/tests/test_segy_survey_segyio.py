@@ -68,11 +68,12 @@ CASES = [
 @unittest.skipIf(segyio is None, ABSENT)
 class SurveysAgainstSegyio(TempDirCase):
     def their_file(self, name, cells, data, fmt, endian, delay=120):
-        spec = segyio.spec()
-        spec.format, spec.samples, spec.tracecount = fmt, list(range(data.shape[1])), len(cells)
-        spec.endian = endian
+        layout = segyio.spec()
+        layout.format, layout.samples, layout.tracecount = fmt, list(range(data.shape[1])), \
+            len(cells)
+        layout.endian = endian
         path = self.path(name)
-        with segyio.create(path, spec) as f:
+        with segyio.create(path, layout) as f:
             f.bin.update({segyio.BinField.Interval: 4000,
                           segyio.BinField.Samples: data.shape[1],
                           segyio.BinField.Format: fmt})

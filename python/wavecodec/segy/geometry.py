@@ -35,8 +35,8 @@ TABLE_SPREAD = 16
 INLINE, CROSSLINE = 'inline', 'crossline'
 
 
-def describe(spec):
-    return TRACE.describe(spec[0])
+def describe(field):
+    return TRACE.describe(field[0])
 
 
 def _index(values):
@@ -70,23 +70,23 @@ class Geometry(object):
 
     def _where(self, trace, values):
         parts = []
-        for spec, what in zip(self.fields, ('inline', 'crossline', 'offset')):
-            if spec is not None:
-                parts.append('%s %d' % (what, values[spec[0]][trace]))
+        for field, what in zip(self.fields, ('inline', 'crossline', 'offset')):
+            if field is not None:
+                parts.append('%s %d' % (what, values[field[0]][trace]))
         return ', '.join(parts)
 
     def _fields_named(self):
         return ', '.join(describe(s) for s in self.fields if s is not None)
 
     def _infer(self, values):
-        il_spec, xl_spec, off_spec = self.fields
-        count = len(values[xl_spec[0]])
+        il_field, xl_field, off_field = self.fields
+        count = len(values[xl_field[0]])
         if not count:
             return self._refuse('the file holds no traces')
         zeros = numpy.zeros(count, numpy.int64)
-        il = values[il_spec[0]] if il_spec else zeros
-        off = values[off_spec[0]] if off_spec else zeros
-        xl = values[xl_spec[0]]
+        il = values[il_field[0]] if il_field else zeros
+        off = values[off_field[0]] if off_field else zeros
+        xl = values[xl_field[0]]
         ilines, il_at = _index(il)
         xlines, xl_at = _index(xl)
         offsets, off_at = _index(off)
@@ -109,7 +109,7 @@ class Geometry(object):
             return self._refuse('traces %d and %d both hold %s (%s)' % (
                 a, b, self._where(a, values), self._fields_named()))
         self.grid = grid.reshape(ni, nx, no)
-        self.ilines = ilines if il_spec else None
+        self.ilines = ilines if il_field else None
         self.xlines, self.offsets = xlines, offsets
         # Sorting: the line number that changes less often from trace to trace is the slow one.
         il_changes = int(numpy.count_nonzero(il_at[1:] != il_at[:-1]))
@@ -165,8 +165,8 @@ class Geometry(object):
 def _record_type(fields):
     """A numpy record type picking the fields out of a whole trace (header and samples)."""
     names, formats, offsets = [], [], []
-    for spec in fields:
-        name, first, width, kind = TRACE.by_name[spec[0]]
+    for field in fields:
+        name, first, width, kind = TRACE.by_name[field[0]]
         if name in names:
             continue
         names.append(name)

@@ -58,9 +58,9 @@ def info_rows(f):
     return rows
 
 
-def _field_text(spec):
-    _, first, width, _ = TRACE.by_name[spec[0]]
-    return '%s (bytes %d-%d)' % (spec[0], first, first + width - 1)
+def _field_text(field):
+    _, first, width, _ = TRACE.by_name[field[0]]
+    return '%s (bytes %d-%d)' % (field[0], first, first + width - 1)
 
 
 def _times(f):
