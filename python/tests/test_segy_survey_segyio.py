@@ -41,33 +41,37 @@ def sample_values(fmt, traces, samples, seed):
     return rng.randint(info.min, info.max, (traces, samples), dtype='i8').astype(DTYPES[fmt])
 
 
-# name, inlines, crosslines, offsets, sorting, format, byte order, 2-D (inline field constant)
+# name, inlines, crosslines, offsets, sorting, format, byte order, 2-D (inline field constant),
+# stale: None, or (samples, the count every trace header keeps) for a survey cropped by other
+# tools, whose binary header and size give the real length
 CASES = [
     ('post-stack inline-sorted IBM', [1, 2, 3, 4], list(range(10, 35, 5)), [0], 'inline', 1,
-     'big', False),
+     'big', False, None),
     ('post-stack crossline-sorted IEEE little', [7, 9, 11], [1, 2, 3, 4, 5], [0], 'crossline',
-     5, 'little', False),
+     5, 'little', False, None),
     ('pre-stack inline-sorted int32', [100, 101, 102], [20, 21], [150, 250, 350], 'inline', 2,
-     'big', False),
+     'big', False, None),
     ('pre-stack crossline-sorted int16 little', [5, 6], [1, 3, 5], [10, 20], 'crossline', 3,
-     'little', False),
+     'little', False, None),
     ('post-stack inline-sorted int8 little', [1, 2, 3], [1, 2, 3, 4], [0], 'inline', 8,
-     'little', False),
+     'little', False, None),
     ('pre-stack crossline-sorted int8 big', [4, 5, 6], [8, 9], [1, 2], 'crossline', 8, 'big',
-     False),
+     False, None),
     ('pre-stack crossline-sorted IBM little', [2, 4, 6], [1, 2], [0, 50, 100], 'crossline', 1,
-     'little', False),
+     'little', False, None),
     ('post-stack crossline-sorted int32 little, one crossline', [3, 4, 5, 6], [7], [0],
-     'crossline', 2, 'little', False),
-    ('2-D line IEEE big', [1], list(range(1000, 1012)), [0], 'inline', 5, 'big', True),
+     'crossline', 2, 'little', False, None),
+    ('2-D line IEEE big', [1], list(range(1000, 1012)), [0], 'inline', 5, 'big', True, None),
     ('2-D pre-stack line int16 big', [1], [10, 11, 12, 13], [100, 200], 'inline', 3, 'big',
-     True),
+     True, None),
+    ('cropped survey: 23 x 18 traces of 75 samples, every trace header still saying 462',
+     list(range(1, 24)), list(range(1, 19)), [0], 'inline', 1, 'big', False, (75, 462)),
 ]
 
 
 @unittest.skipIf(segyio is None, ABSENT)
 class SurveysAgainstSegyio(TempDirCase):
-    def their_file(self, name, cells, data, fmt, endian, delay=120):
+    def their_file(self, name, cells, data, fmt, endian, delay=120, count=None):
         layout = segyio.spec()
         layout.format, layout.samples, layout.tracecount = fmt, list(range(data.shape[1])), \
             len(cells)
@@ -79,7 +83,7 @@ class SurveysAgainstSegyio(TempDirCase):
                           segyio.BinField.Format: fmt})
             for t, (il, xl, off) in enumerate(cells):
                 f.header[t] = {189: il, 193: xl, 37: off, 21: xl, 117: 4000, 109: delay,
-                               115: data.shape[1]}
+                               115: count or data.shape[1]}
                 f.trace[t] = data[t]
         return path
 
@@ -89,14 +93,22 @@ class SurveysAgainstSegyio(TempDirCase):
         self.assertTrue(numpy.array_equal(ours, theirs), what)
 
     def test_their_surveys_read_alike(self):
-        for row, (name, ils, xls, offs, sorting, fmt, endian, two_d) in enumerate(CASES):
+        for row, (name, ils, xls, offs, sorting, fmt, endian, two_d, stale) in enumerate(CASES):
             cells = survey_cells(ils, xls, offs, sorting)
             # An even length: segyio 1.8.3 writes int16 traces of odd length 2 bytes short.
-            data = sample_values(fmt, len(cells), 16, row)
-            path = self.their_file('s%d.sgy' % row, cells, data, fmt, endian)
+            samples, count = stale or (16, None)
+            data = sample_values(fmt, len(cells), samples, row)
+            path = self.their_file('s%d.sgy' % row, cells, data, fmt, endian, count=count)
             options = dict(iline=None, xline='cdp') if two_d else {}
             with segy.open(path, **options) as ours, \
                     segyio.open(path, xline=21 if two_d else 193, endian=endian) as theirs:
+                self.assertEqual((ours.samples_per_trace, len(theirs.samples)),
+                                 (samples, samples), name)
+                if count:
+                    self.assertEqual(ours.header(len(ours) - 1)['sample_count'], count, name)
+                    self.assertIn('give another sample count than the binary header',
+                                  ' '.join(ours.notes), name)
+                    self.same(ours.cube().reshape(len(cells), samples), data, name)
                 self.compare(name, ours, theirs, two_d, sorting)
 
     def compare(self, name, ours, theirs, two_d, sorting):
