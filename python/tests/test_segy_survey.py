@@ -7,11 +7,14 @@ and the commands (segy-info's geometry rows, segy-plot's line and slice views).
 Needs Python 3 with numpy (scripts/ci/python.sh runs this module with Debian's /usr/bin/python3);
 without them the last test checks the message instead and the others are skipped.
 """
+import base64
 import io
 import os
 import random
+import struct
 import sys
 import unittest
+import zlib
 import xml.etree.ElementTree as ET
 
 from .helpers import TempDirCase, run_cli
@@ -26,6 +29,8 @@ NEEDS = (None if numpy is not None and sys.version_info[0] >= 3 else
          'the survey views need Python 3 with numpy, absent here (%s)' % sys.executable)
 
 SVG = '{http://www.w3.org/2000/svg}'
+XLINK = '{http://www.w3.org/1999/xlink}'
+MISSING = 255   # the palette index of grey: no value
 SAMPLES = 6
 
 
@@ -52,6 +57,19 @@ def grid(ilines, xlines, offsets=(0,), drop=(), order='inline'):
     elif order == 'offset':
         cells = [(i, x, o) for o in offsets for i in ilines for x in xlines]
     return [c for c in cells if c not in drop]
+
+
+def png_indices(image):
+    """The palette indices of the pixels of an SVG <image> holding a palette PNG."""
+    data = base64.b64decode(image.get(XLINK + 'href').split(',', 1)[1])
+    pixels, at = bytearray(), 8
+    width = struct.unpack('>I', data[16:20])[0]
+    while at < len(data):
+        size, kind = struct.unpack('>I4s', data[at:at + 8])
+        if kind == b'IDAT':
+            pixels += zlib.decompress(data[at + 8:at + 8 + size])
+        at += size + 12
+    return bytearray(b for k, b in enumerate(pixels) if k % (width + 1))   # filter bytes out
 
 
 class Source(object):
@@ -317,9 +335,16 @@ class Surveys(TempDirCase):
         self.assertIn('3 from 5 to 8, steps 1 to 2 (irregular)', out)
         out = run_cli(['segy-info', self.path('d.sgy')])[1]
         self.assertIn('geometry:              none (traces 0 and 1 both hold inline 1', out)
-        for args, text in ((['--iline', '2', '--style', 'wiggle'], 'inline 2, drawn as wiggle'),
-                           (['--xline', '16'], 'crossline 16, drawn as wiggle'),
-                           (['--depth-slice', '8'], 'depth slice at 8, drawn as a map')):
+        # arguments, summary, grey lanes, grey pixels of each image (a missing trace's 6 rows,
+        # the map's 2 empty cells; none in the colour bar), the notes under the picture
+        for args, text, lanes, pixels, notes in (
+                (['--iline', '2', '--style', 'wiggle'], 'inline 2, drawn as wiggle', 1, None,
+                 'clip '),
+                (['--xline', '16'], 'crossline 16, drawn as wiggle', 1, None, 'clip '),
+                (['--iline', '3', '--style', 'density', '--remove-bias', '--gain', 'agc', '8'],
+                 'inline 3, drawn as density', 0, [6, 0], "mean removed; gain: AGC 8 ms"),
+                (['--depth-slice', '8'], 'depth slice at 8, drawn as a map', 0, [2, 0],
+                 'clip ')):
             status, out, err = run_cli(['segy-plot', self.path('h.sgy'), '-o',
                                         self.path('p.svg')] + args)
             self.assertEqual((status, err), (0, ''), args)
@@ -327,7 +352,10 @@ class Surveys(TempDirCase):
             root = ET.fromstring(self.read_bytes('p.svg'))
             texts = [t.text for t in root.iter(SVG + 'text')]
             grey = [r for r in root.iter(SVG + 'rect') if r.get('fill') == '#bbbbbb']
-            self.assertEqual(len(grey), 0 if args[0] == '--depth-slice' else 1, args)
+            self.assertEqual(len(grey), lanes, args)
+            self.assertEqual(pixels, [list(png_indices(image)).count(MISSING)
+                                      for image in root.iter(SVG + 'image')] or None, args)
+            self.assertTrue(any(notes in t for t in texts if t), (args, texts))
             self.assertTrue(any('1 missing' in t or '2 of 12 cells missing' in t
                                 for t in texts if t), (args, texts))
             self.assertIn('12' if args[0] != '--xline' else '3', texts)
