@@ -119,6 +119,8 @@ def communicate(p, data=None, timeout=None):
         out, err = p.communicate(data)
     finally:
         timer.cancel()
+        # Python 2.7 reports a timer thread still waiting when the interpreter ends.
+        timer.join()
     if fired:
         raise AssertionError('a child did not end within %g s and was killed: %r'
                              % (timeout, getattr(p, 'args', p.pid)))

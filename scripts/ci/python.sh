@@ -50,11 +50,13 @@ fi
 
 # The cross-checks against segyio need Debian's own python3, where python3-segyio and
 # python3-numpy are installed (setup.sh group "test"); the module says so and skips without them.
+# The survey modules need numpy (and segyio for their cross-checks) and run there too.
 debian_py=/usr/bin/python3
 status_segyio=0
 if [[ -x $debian_py ]]; then
   echo "--- segyio cross-checks: $("$debian_py" --version 2>&1): $debian_py"
-  (cd python && "$debian_py" -m unittest -v tests.test_segy_segyio 2>&1) || status_segyio=$?
+  (cd python && "$debian_py" -m unittest -v tests.test_segy_segyio tests.test_segy_survey \
+    tests.test_segy_survey_segyio 2>&1) || status_segyio=$?
 else
   echo "--- segyio cross-checks SKIPPED: $debian_py is absent"
 fi

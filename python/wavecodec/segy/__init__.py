@@ -9,10 +9,16 @@
     segy.write('out.sgy', traces, sample_interval=2000, format=5)
     segy.convert('in.sgy', 'out.sgy', 'ibm')
 
+    with segy.open('survey.sgy') as f:  # surveys (Python 3 with numpy): survey.py
+        f.sorting, f.ilines, f.xlines, f.offsets, f.live, f.samples
+        f.iline[1250], f.xline[300], f.depth_slice[200], f.gather[1250, 300], f.cube()
+    segy.write_cube('out.sgy', cube, ilines, xlines, sample_interval=4000)
+
 IBM samples are converted by the ibmfloat library; everything else is the standard library.
 """
 from ..errors import FormatError
 from .convert import convert
+from .cube import write_cube
 from .fields import BINARY_FIELDS, EXTENSION1_FIELDS, TRACE_FIELDS
 from .reader import SegyFile, open  # noqa: A001
 from .samples import FORMATS
@@ -20,4 +26,4 @@ from .su import open_su, write_su
 from .writer import write
 
 __all__ = ['BINARY_FIELDS', 'EXTENSION1_FIELDS', 'FORMATS', 'FormatError', 'SegyFile',
-           'TRACE_FIELDS', 'convert', 'open', 'open_su', 'write', 'write_su']
+           'TRACE_FIELDS', 'convert', 'open', 'open_su', 'write', 'write_cube', 'write_su']

@@ -10,13 +10,14 @@ import sys
 
 from ..commandline import PROG, STDIO, STDIN_NAME, UsageError, check_input, done as _done, \
     stdin
+from ..errors import WaveformError
 from ..safeio import check_output, write_bytes
 
 try:
     import numpy
 except ImportError:  # sample ranges by the standard library
     numpy = None
-from . import plot, text
+from . import plot, surveycli, text
 from .convert import convert
 from .reader import SegyFile
 from .samples import FORMATS
@@ -33,9 +34,13 @@ def _source(path):
 
 
 def _open(args):
+    try:
+        fields = surveycli.field_options(args)
+    except ValueError as e:   # a field the trace headers lack
+        raise UsageError(str(e))
     return SegyFile(_source(args.file), args.endian, getattr(args, 'source_format', None),
                     strict=not args.lenient, su=getattr(args, 'su', False),
-                    name=_name(args.file))
+                    name=_name(args.file), **fields)
 
 
 def _name(path):
@@ -110,6 +115,7 @@ def cmd_info(args):
             rows.append(('truncated', f.truncated))
         for note in f.notes:
             rows.append(('assumed', note))
+        rows.extend(surveycli.info_rows(f))
         low, high, nans = _sample_range(f)
         rows.append(('sample range', 'none' if low is None else '%.9g to %.9g' % (low, high)))
         if f.sample_format.kind in ('ibm', 'float'):
@@ -171,16 +177,42 @@ def cmd_plot(args):
     with _open(args) as f:
         _warn(f)
         title = args.title if args.title is not None else os.path.basename(f.name)
-        try:
-            svg = plot.render(f, title, args.style, args.key, clip, gain, args.remove_bias)
-        except ValueError as e:
-            if args.key and 'unknown trace header field' in str(e):
-                raise UsageError('--key: %s' % e)
-            raise
-        count, style = len(f), plot.resolve_style(len(f), args.style)
+        if args.iline is not None or args.xline is not None or args.depth_slice is not None:
+            svg, what = _survey_plot(f, args, title, clip, gain)
+        else:
+            try:
+                svg = plot.render(f, title, args.style, args.key, clip, gain, args.remove_bias)
+            except ValueError as e:
+                if args.key and 'unknown trace header field' in str(e):
+                    raise UsageError('--key: %s' % e)
+                raise
+            what = '%d traces, drawn as %s' % (len(f), plot.resolve_style(len(f), args.style))
     write_bytes(args.output, svg.encode('utf-8'), inputs=(args.file,))
-    _done(args.output, '%d traces, drawn as %s' % (count, style))
+    _done(args.output, what)
     return 0
+
+
+def _survey_plot(f, args, title, clip, gain):
+    """(SVG, summary) of segy-plot --iline / --xline / --depth-slice."""
+    if args.key:
+        raise UsageError('--key: the traces of a line are labelled by their line numbers')
+    if args.depth_slice is not None and (gain or args.remove_bias or args.style == 'wiggle'):
+        raise UsageError('--gain, --remove-bias and --style wiggle draw sections; a depth '
+                         'slice is a map')
+    try:
+        if args.depth_slice is not None:
+            svg = surveycli.depth_map(f, args.depth_slice, args.offset, title, clip)
+            return svg, 'depth slice at %g, drawn as a map' % args.depth_slice
+        axis, number = (0, args.iline) if args.iline is not None else (1, args.xline)
+        svg, style = surveycli.line_section(f, axis, number, args.offset, title, args.style,
+                                            clip, gain, args.remove_bias)
+        return svg, '%s %d, drawn as %s' % (('inline', 'crossline')[axis], number, style)
+    except (KeyError, ValueError) as e:   # no such line, offset or time; a 2-D line
+        if isinstance(e, WaveformError):
+            raise
+        raise UsageError(e.args[0] if e.args else str(e))
+    except ImportError as e:   # no numpy here: one line, as for any other fault
+        raise WaveformError(str(e))
 
 
 def _overrides(s, formats=True):
@@ -195,6 +227,15 @@ def _overrides(s, formats=True):
                        help="sample format code replacing the binary header's")
 
 
+def _survey_fields(s):
+    for what, default in (('iline', 'inline (189)'), ('xline', 'crossline (193)'),
+                          ('offset', 'offset (37)')):
+        s.add_argument('--%s-field' % what, metavar='FIELD', help='trace header field of the '
+                       "survey's %s numbers: a name or the first byte of a 4-byte field%s "
+                       '(default %s)' % (what, ", or 'none' for a 2-D line" if what == 'iline'
+                                         else '', default))
+
+
 def register(sub):
     """Adds segy-info, segy-convert and segy-plot to the subparsers `sub`."""
     s = sub.add_parser('segy-info', help='a SEG-Y or SU file: traces, samples, interval, '
@@ -204,6 +245,7 @@ def register(sub):
     s.add_argument('--lines', type=int, default=TEXT_LINES, metavar='N',
                    help='text header lines shown (default %d)' % TEXT_LINES)
     _overrides(s)
+    _survey_fields(s)
     s.set_defaults(run=cmd_info)
 
     s = sub.add_parser('segy-convert', help='a SEG-Y file with its samples as IBM or IEEE '
@@ -236,5 +278,14 @@ def register(sub):
                    'control over a window of MS milliseconds')
     s.add_argument('--remove-bias', action='store_true',
                    help="subtract each trace's mean (its DC offset) before the gain and clip")
+    view = s.add_mutually_exclusive_group()
+    view.add_argument('--iline', type=int, metavar='N', help='the section of inline N, its '
+                      'traces labelled by crossline number')
+    view.add_argument('--xline', type=int, metavar='N', help='the section of crossline N')
+    view.add_argument('--depth-slice', type=float, metavar='MS', help='the map of the samples '
+                      'at time MS (the nearest sample): crosslines across, inlines down')
+    s.add_argument('--offset', type=int, metavar='O', help='the offset of a pre-stack '
+                   "survey's view (default: the first)")
     _overrides(s)
+    _survey_fields(s)
     s.set_defaults(run=cmd_plot)

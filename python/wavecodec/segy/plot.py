@@ -11,6 +11,11 @@ file's size: traces are picked evenly and long traces reduced to one value per p
 the SVG stays within a few hundred kilobytes (at most about 320 kB: 600 x 400 image pixels, or
 24,000 wiggle points). So is the memory it takes: traces are read one at a time and kept only
 as what is drawn of them (a few hundred values each) and a sample of their magnitudes.
+
+NaN samples have no value and stay so (the gain keeps them): grey in the density image, and a
+trace of NaN alone (a survey's missing trace) is a grey lane among wiggles. `section` draws
+traces already read (a survey's line, surveycli.py); `levels` and `document` are the parts of
+the picture that the survey's map shares. The drawing itself is plotsvg.py.
 """
 import math
 
@@ -56,7 +61,8 @@ def _finite(v):
 
 
 def agc(values, window):
-    """`values` divided by their RMS over a window of `window` samples centred on each."""
+    """`values` divided by their RMS over a window of `window` samples centred on each; NaN
+    (no value) stays NaN and counts as no energy."""
     n = len(values)
     sums = [0.0]
     for v in values:
@@ -66,7 +72,8 @@ def agc(values, window):
     for j in range(n):
         a, b = max(0, j - half), min(n, j + half + 1)
         energy = (sums[b] - sums[a]) / (b - a)
-        out.append(values[j] / math.sqrt(energy) if energy > 0 else 0.0)
+        v = values[j]
+        out.append(v / math.sqrt(energy) if energy > 0 else v if v != v else 0.0)
     return out
 
 
@@ -130,9 +137,37 @@ def _times(f, indices, lengths):
     return t0, t1, delays, dt
 
 
+class Magnitudes(object):
+    """A sample of the magnitudes of the live (finite, non-zero) values drawn, at most about
+    CLIP_SAMPLES over `count` traces, and the largest finite magnitude."""
+
+    def __init__(self, count):
+        self.per_trace = max(1, CLIP_SAMPLES // max(1, count))
+        self.kept = []
+        self.peak = 0.0
+
+    def add(self, values, shift=0.0, factor=1.0):
+        """Some of `values`, as drawn: (v - shift) * factor."""
+        for v in values[::max(1, len(values) // self.per_trace)]:
+            v = (v - shift) * factor
+            if _finite(v):
+                self.peak = max(self.peak, abs(v))
+                if v:
+                    self.kept.append(abs(v))
+
+    def level(self, q):
+        """The `q`-th percentile of the live magnitudes (so that muted stretches do not count
+        and a few spikes do not flatten the rest); the largest magnitude where none is live."""
+        if self.kept:
+            self.kept.sort()
+            m = self.kept
+            return m[min(len(m) - 1, int(len(m) * q / 100.0))] or 1.0
+        return self.peak or 1.0
+
+
 class _Kept(object):
-    """What is kept of the traces while they are read: what is drawn of each, a sample of
-    the magnitudes of the live (non-zero) values and the largest magnitude."""
+    """What is kept of the traces while they are read: what is drawn of each (None for a
+    missing trace among wiggles) and a sample of the magnitudes."""
 
     def __init__(self, style, count, times, longest):
         self.style = style
@@ -140,26 +175,21 @@ class _Kept(object):
         self.longest = longest
         self.rows = min(longest, MAX_ROWS)
         self.points = max(50, WIGGLE_POINTS // max(1, count))
-        self.per_trace = max(1, CLIP_SAMPLES // max(1, count))
+        self.magnitudes = Magnitudes(count)
         self.drawn = []
-        self.magnitudes = []
-        self.peak = 0.0
 
     def add(self, values, delay, shift, factor):
         """One trace's values, drawn as (v - shift) * factor."""
         def scaled(v):
             return (v - shift) * factor
         if self.style == 'wiggle':
-            self.drawn.append([(i, scaled(v)) for i, v in reduce_trace(values, self.points)])
+            missing = bool(len(values)) and not any(v == v for v in values)
+            self.drawn.append(None if missing else
+                              [(i, scaled(v)) for i, v in reduce_trace(values, self.points)])
         else:
             self.drawn.append([None if v is None else scaled(v) for v in self._rows(values,
                                                                                     delay)])
-        for v in values[::max(1, len(values) // self.per_trace)]:
-            v = scaled(v)
-            if _finite(v):
-                self.peak = max(self.peak, abs(v))
-                if v:
-                    self.magnitudes.append(abs(v))
+        self.magnitudes.add(values, shift, factor)
 
     def _rows(self, values, delay):
         """The trace's value at each pixel row: row r at time t0 + (r + 0.5) * step, the sample
@@ -174,48 +204,27 @@ class _Kept(object):
             out.append(values[j] if 0 <= j < n else None)
         return out
 
-    def level(self, q):
-        """The `q`-th percentile of the live magnitudes (so that muted stretches do not count
-        and a few spikes do not flatten the rest); the largest magnitude where none is live."""
-        if self.magnitudes:
-            self.magnitudes.sort()
-            m = self.magnitudes
-            return m[min(len(m) - 1, int(len(m) * q / 100.0))] or 1.0
-        return self.peak or 1.0
+
+def _gained(values, gain, bias, interval):
+    """(values, shift, factor): a trace as drawn is (v - shift) * factor for v in values; `bias`
+    removes its mean, `gain` None, ('scalar', k) or ('agc', window ms)."""
+    shift = mean(values) if bias and len(values) else 0.0
+    if gain and gain[0] == 'agc':
+        window = int(round(gain[1] * 1000.0 / interval)) if interval else int(gain[1])
+        return agc([v - shift for v in values] if shift else values, max(1, window)), 0.0, 1.0
+    return values, shift, gain[1] if gain else 1.0
 
 
-def _read(f, indices, kept, times, gain, bias):
-    interval = f.sample_interval
-    for k, i in enumerate(indices):
-        values = f.trace(i)
-        shift = mean(values) if bias and len(values) else 0.0
-        factor = 1.0
-        if gain and gain[0] == 'agc':
-            window = int(round(gain[1] * 1000.0 / interval)) if interval else int(gain[1])
-            values = agc([v - shift for v in values] if shift else values, max(1, window))
-            shift = 0.0
-        elif gain:
-            factor = gain[1]
-        kept.add(values, times[2][k], shift, factor)
-
-
-def render(f, title='', style='auto', key=None, clip=None, gain=None, bias=False):
-    """The SVG document (text) for open file `f`; `style` 'wiggle', 'density' or 'auto';
-    `key` a trace header field along the trace axis; `clip` ('value', x) or ('percentile', q);
-    `gain` None, ('scalar', k) or ('agc', window ms); `bias` removes each trace's mean."""
-    style = resolve_style(len(f), style)
-    indices = pick(len(f), MAX_WIGGLES if style == 'wiggle' else MAX_COLUMNS)
-    labels = indices
-    if key:
-        values = f.attribute(key)
-        labels = [values[i] for i in indices]
-    lengths = [f.sample_count(i) for i in indices]
-    samples = max(lengths) if lengths else 0
-    times = _times(f, indices, lengths)
-    kept = _Kept(style, len(indices), times, samples)
-    _read(f, indices, kept, times, gain, bias)
+def levels(traces, clip, gain, bias=False):
+    """(clip level, the notes printed under the picture) for `clip`, `gain` and `bias`;
+    `traces` are the values as drawn (lists) or their Magnitudes."""
+    if not isinstance(traces, Magnitudes):
+        sample = Magnitudes(len(traces))
+        for values in traces:
+            sample.add(values)
+        traces = sample
     kind, amount = clip or ('percentile', 98.0)
-    level = amount if kind == 'value' else kept.level(amount)
+    level = amount if kind == 'value' else traces.level(amount)
     notes = ['clip %s (%s)' % (label(level), 'given' if kind == 'value'
                                 else '%g%% of magnitudes' % amount)]
     if bias:
@@ -223,23 +232,67 @@ def render(f, title='', style='auto', key=None, clip=None, gain=None, bias=False
     if gain:
         notes.append('gain: %s' % ('x%s' % label(gain[1]) if gain[0] == 'scalar'
                                    else 'AGC %g ms' % gain[1]))
-    if f.sample_interval:
-        spacing = '%d samples at %g ms' % (samples, f.sample_interval / 1000.0)
+    return level, notes
+
+
+def document(caption, notes):
+    """The opening of an SVG picture: its frame, the caption and the notes under it."""
+    return ['<?xml version="1.0" encoding="UTF-8"?>',
+            '<svg xmlns="http://www.w3.org/2000/svg" xmlns:xlink="http://www.w3.org/1999/xlink" '
+            'width="%d" height="%d" '
+            'viewBox="0 0 %d %d" font-family="sans-serif">' % (WIDTH, HEIGHT, WIDTH, HEIGHT),
+            '<rect width="100%" height="100%" fill="white"/>',
+            '<text x="%d" y="%d" font-size="14">%s</text>'
+            % (LEFT, HEIGHT - 28, escape(caption)),
+            '<text x="%d" y="%d" font-size="12">%s</text>'
+            % (LEFT, HEIGHT - 10, escape('; '.join(notes)))]
+
+
+def _picture(kept, labels, key, clip, gain, bias, interval, caption):
+    """The SVG of what `kept` holds; `caption` opens the title, which goes on with the style
+    and the spacing of the samples."""
+    level, notes = levels(kept.magnitudes, clip, gain, bias)
+    if interval:
+        spacing = '%d samples at %g ms' % (kept.longest, interval / 1000.0)
     else:
-        spacing = '%d samples, interval 0 (unknown): time axis in samples' % samples
-    parts = ['<?xml version="1.0" encoding="UTF-8"?>',
-             '<svg xmlns="http://www.w3.org/2000/svg" xmlns:xlink="http://www.w3.org/1999/xlink" '
-             'width="%d" height="%d" '
-             'viewBox="0 0 %d %d" font-family="sans-serif">' % (WIDTH, HEIGHT, WIDTH, HEIGHT),
-             '<rect width="100%" height="100%" fill="white"/>',
-             '<text x="%d" y="%d" font-size="14">%s</text>'
-             % (LEFT, HEIGHT - 28, escape('%s  (%d of %d traces, %s, %s)' % (
-                 title, len(indices), len(f), style, spacing))),
-             '<text x="%d" y="%d" font-size="12">%s</text>'
-             % (LEFT, HEIGHT - 10, escape('; '.join(notes)))]
-    if indices:
-        parts.extend(plotsvg.wiggles(kept.drawn, level, times) if style == 'wiggle'
+        spacing = '%d samples, interval 0 (unknown): time axis in samples' % kept.longest
+    parts = document('%s, %s, %s)' % (caption, kept.style, spacing), notes)
+    if kept.drawn:
+        parts.extend(plotsvg.wiggles(kept.drawn, level, kept.times) if kept.style == 'wiggle'
                      else plotsvg.density(kept.drawn, level))
-        parts.extend(plotsvg.axes(labels, key, times))
+        parts.extend(plotsvg.axes(labels, key, kept.times))
     parts.append('</svg>\n')
     return '\n'.join(parts)
+
+
+def section(traces, labels, key, times, style, clip, gain, interval, caption, bias=False):
+    """The SVG of `traces` (lists of samples, already read) side by side, ticked at round
+    values of `labels` (`key` names them), on the time axis `times` (see _times); a trace of
+    NaN alone is a missing one, drawn as a grey lane. `interval` in microseconds (0: unknown);
+    `caption` opens the title."""
+    kept = _Kept(style, len(traces), times, max(len(v) for v in traces) if traces else 0)
+    for values, delay in zip(traces, times[2]):
+        values, shift, factor = _gained(values, gain, bias, interval)
+        kept.add(values, delay, shift, factor)
+    return _picture(kept, labels, key, clip, gain, bias, interval, caption)
+
+
+def render(f, title='', style='auto', key=None, clip=None, gain=None, bias=False):
+    """The SVG document (text) for open file `f`; `style` 'wiggle', 'density' or 'auto';
+    `key` a trace header field along the trace axis; `clip` ('value', x) or ('percentile', q);
+    `gain` None, ('scalar', k) or ('agc', window ms); `bias` removes each trace's mean. The
+    traces are read one at a time."""
+    style = resolve_style(len(f), style)
+    indices = pick(len(f), MAX_WIGGLES if style == 'wiggle' else MAX_COLUMNS)
+    labels = indices
+    if key:
+        values = f.attribute(key)
+        labels = [values[i] for i in indices]
+    lengths = [f.sample_count(i) for i in indices]
+    times = _times(f, indices, lengths)
+    kept = _Kept(style, len(indices), times, max(lengths) if lengths else 0)
+    for k, i in enumerate(indices):
+        values, shift, factor = _gained(f.trace(i), gain, bias, f.sample_interval)
+        kept.add(values, times[2][k], shift, factor)
+    return _picture(kept, labels, key, clip, gain, bias, f.sample_interval,
+                    '%s  (%d of %d traces' % (title, len(indices), len(f)))

@@ -1,5 +1,7 @@
 """The drawing of segy-plot's picture: SVG elements of the wiggles, the density image (a palette
-PNG), its colour bar and the axes, from what plot.py kept of each trace."""
+PNG), its colour bar and the axes, from what plot.py kept of each trace. Cells without a value
+(NaN samples, missing traces of a survey) are grey: MISSING in the palette, a grey lane among
+wiggles."""
 import base64
 import struct
 import zlib
@@ -11,19 +13,21 @@ WIDTH, HEIGHT = 1000, 700
 LEFT, RIGHT, TOP, BOTTOM = 80, 90, 40, 60
 PLOT_W, PLOT_H = WIDTH - LEFT - RIGHT, HEIGHT - TOP - BOTTOM
 PALETTE = 255
+# The palette index and colour of cells without a value (NaN samples, missing traces).
+MISSING, MISSING_RGB, MISSING_COLOUR = 255, (0xbb, 0xbb, 0xbb), '#bbbbbb'
 
 
 def _palette():
-    """255 colours from blue (-1) through white (0) to red (+1)."""
+    """255 colours from blue (-1) through white (0) to red (+1), then grey: no value."""
     colours = bytearray()
     for k in range(PALETTE):
         t = 2.0 * k / (PALETTE - 1) - 1.0
         fade = int(round(255 * (1 - abs(t))))
         colours.extend((255, fade, fade) if t >= 0 else (fade, fade, 255))
-    return bytes(colours)
+    return bytes(colours + bytearray(MISSING_RGB))
 
 
-def _png(width, height, rows):
+def palette_png(width, height, rows):
     """A palette PNG of `rows` (one colour index byte per pixel)."""
     def chunk(kind, data):
         return (struct.pack('>I', len(data)) + kind + data
@@ -35,31 +39,34 @@ def _png(width, height, rows):
             + chunk(b'IEND', b''))
 
 
-def _index(value, clip):
-    """The palette index of `value`: white for 0 and for no value (None), the ends at +-clip
-    and beyond."""
-    t = value / clip if value is not None and value == value else 0.0
-    t = max(-1.0, min(1.0, t))
+def colour_index(value, clip):
+    """The palette index of `value`: white for 0 and outside a trace (None), the ends at +-clip
+    and beyond, grey (MISSING) for NaN: no value."""
+    if value is None:
+        value = 0.0
+    elif value != value:
+        return MISSING
+    t = max(-1.0, min(1.0, value / clip))
     return int(round((t + 1.0) * (PALETTE - 1) / 2.0))
 
 
 def density(columns, clip):
     """The image of the traces: `columns` holds each trace's value at each pixel row (None
-    outside the trace)."""
+    outside the trace, NaN where it has no value)."""
     rows = max(len(c) for c in columns)
-    lines = [bytearray(_index(c[r] if r < len(c) else None, clip) for c in columns)
+    lines = [bytearray(colour_index(c[r] if r < len(c) else None, clip) for c in columns)
              for r in range(rows)]
-    data = base64.b64encode(_png(len(columns), rows, lines)).decode('ascii')
+    data = base64.b64encode(palette_png(len(columns), rows, lines)).decode('ascii')
     return ['<image x="%d" y="%d" width="%d" height="%d" preserveAspectRatio="none" '
             'style="image-rendering:pixelated" xlink:href="data:image/png;base64,%s"/>'
-            % (LEFT, TOP, PLOT_W, PLOT_H, data)] + _colour_bar(clip)
+            % (LEFT, TOP, PLOT_W, PLOT_H, data)] + colour_bar(clip)
 
 
-def _colour_bar(clip):
+def colour_bar(clip):
     """The palette as a vertical bar right of the frame, labelled -clip, 0 and +clip."""
     x = LEFT + PLOT_W + 14
-    bar = base64.b64encode(_png(1, PALETTE, [bytearray([PALETTE - 1 - k])
-                                              for k in range(PALETTE)])).decode('ascii')
+    bar = base64.b64encode(palette_png(1, PALETTE, [bytearray([PALETTE - 1 - k])
+                                                     for k in range(PALETTE)])).decode('ascii')
     out = ['<image x="%d" y="%d" width="14" height="%d" preserveAspectRatio="none" '
            'style="image-rendering:pixelated" xlink:href="data:image/png;base64,%s"/>'
            % (x, TOP, PLOT_H, bar),
@@ -74,8 +81,8 @@ def _colour_bar(clip):
 def wiggles(kept, clip, times):
     """Each trace (its (sample index, value) pairs) is one path, drawn twice: filled right of
     its zero line (the positive lobes, by a clip rectangle) and stroked. The path starts and
-    ends on the zero line, so the fill's implicit closing runs along it. Everything is clipped
-    to the frame."""
+    ends on the zero line, so the fill's implicit closing runs along it. A missing trace (None:
+    no value at all) is a grey lane. Everything is clipped to the frame."""
     t0, t1, delays, dt = times
     span = (t1 - t0) or 1.0
     lane = PLOT_W / float(len(kept))
@@ -85,6 +92,10 @@ def wiggles(kept, clip, times):
     out = ['<g clip-path="url(#frame)">']
     for k, (pairs, delay) in enumerate(zip(kept, delays)):
         x0 = LEFT + lane * (k + 0.5)
+        if pairs is None:
+            out.append('<rect x="%.1f" y="%d" width="%.1f" height="%d" fill="%s"/>'
+                       % (x0 - lane / 2, TOP, lane, PLOT_H, MISSING_COLOUR))
+            continue
         points = []
         for i, v in pairs:
             v = max(-clip * 1.5, min(clip * 1.5, v)) if v == v else 0.0

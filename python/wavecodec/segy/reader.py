@@ -11,6 +11,7 @@ from ..errors import FormatError
 from . import bulk, layout, samples, stream, text
 from . import su_layout
 from .fields import EXTENSION1, EXTENSION1_NAME, NAME_AT, TRACE, TRACE_HEADER_SIZE
+from .survey import DEFAULT_ILINE, DEFAULT_OFFSET, DEFAULT_XLINE, SurveyViews
 # Kept here for callers of earlier versions.
 from .text import MAX_OPEN_RECORDS as MAX_OPEN_TEXT_HEADERS  # noqa: F401
 
@@ -99,11 +100,14 @@ class _Bytes(object):
                                                                       width)
 
 
-class SegyFile(object):
-    """An open SEG-Y or SU file. Use as a context manager; see open() and open_su()."""
+class SegyFile(SurveyViews):
+    """An open SEG-Y or SU file. Use as a context manager; see open() and open_su(). The survey
+    properties and views (sorting, ilines, iline, depth_slice, cube(), ...) are in survey.py."""
 
-    def __init__(self, source, endian=None, format=None, strict=True, su=False, name=None):
+    def __init__(self, source, endian=None, format=None, strict=True, su=False, name=None,
+                 iline=DEFAULT_ILINE, xline=DEFAULT_XLINE, offset=DEFAULT_OFFSET, fill=None):
         _check_endian(endian)
+        self._survey_options(iline, xline, offset, fill)
         self.strict = strict
         self.su = su
         self._stream = None
@@ -174,6 +178,17 @@ class SegyFile(object):
     def varying(self):
         """True when the traces' lengths differ (each header's sample count gives its own)."""
         return self._layout.lengths_vary
+
+    def fixed_layout(self):
+        """(offset of trace 0, bytes per trace, header bytes per trace, samples per trace) when
+        every trace lies at a fixed stride (layout.Fixed), else None."""
+        t = self._layout
+        return None if t.varying else (t.start, t.size, t.header_size, t.samples)
+
+    @property
+    def stream(self):
+        """The seekable binary stream the file is read from (None once closed)."""
+        return self._stream
 
     # -- access ------------------------------------------------------------------------------
 
@@ -327,6 +342,7 @@ class SegyFile(object):
     # -- closing -----------------------------------------------------------------------------
 
     def close(self):
+        self._release_survey()
         stream, self._stream = getattr(self, '_stream', None), None
         if stream is not None and self._owned:
             stream.close()
@@ -344,14 +360,18 @@ class SegyFile(object):
             kind, self.name, len(self), self.format, self.endian)
 
 
-def open(source, endian=None, format=None, strict=True):  # noqa: A001 - the module's door
+def open(source, endian=None, format=None, strict=True, iline=DEFAULT_ILINE,  # noqa: A001
+         xline=DEFAULT_XLINE, offset=DEFAULT_OFFSET, fill=None):
     """Opens a SEG-Y file for reading: a path (str, bytes or path-like), or a binary file
     object (one that cannot seek is held whole, within a bounded size: see stream.py).
 
     `endian` ('big' or 'little') and `format` (a sample format code, or 'ibm' or 'ieee') replace
     what the binary header says. With `strict=False` a truncated last trace is left out and
-    described in `.truncated` instead of raising FormatError.
+    described in `.truncated` instead of raising FormatError. `iline`, `xline` and `offset` name
+    the trace header fields of the survey geometry (a field name or the first byte of a 4-byte
+    field; iline=None: a 2-D line), `fill` the value of grid cells no trace holds (survey.py).
     """
-    return SegyFile(source, endian, format, strict)
+    return SegyFile(source, endian, format, strict, iline=iline, xline=xline, offset=offset,
+                    fill=fill)
 
 
