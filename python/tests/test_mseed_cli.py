@@ -113,8 +113,8 @@ class Conversions(Commands):
         self.fails(['mseed-to-gse2', path, '-o', self.path('x.gse')],
                    'has a fraction of a millisecond, which GSE2 cannot hold')
         out = self.ok('mseed-to-gse2', path, path, '-o', self.path('x.gse'), '--round-time')
-        self.assertIn('2 waveforms, 600 samples from 2 records; 2 start times rounded to the '
-                      'millisecond (--round-time)', out)
+        self.assertIn('2 waveforms, 600 samples from 2 records; 1 overlaps; 2 start times '
+                      'rounded to the millisecond (--round-time)', out)
         self.assertIn(b'2023/11/14 22:13:20.123 ABC', self.read_bytes('x.gse'))
 
     def test_what_gse2_cannot_hold_is_counted(self):
@@ -129,8 +129,10 @@ class Conversions(Commands):
             parts.append(shim.pack(stream, array('i', range(50)))[0])
         path = self.write_bytes('two.mseed', b''.join(parts))
         out = self.ok('mseed-to-gse2', path, '-o', self.path('two.gse'))
-        self.assertIn('2 location codes not kept (GSE2 has no field for them); 1 sample rates '
-                      "written to the 11 columns of GSE2's rate, not exactly", out)
+        # The location code goes to the WID2 auxiliary id.
+        self.assertIn("1 sample rates written to the 11 columns of GSE2's rate, not exactly",
+                      out)
+        self.assertEqual(self.read_bytes('two.gse').count(b' HHZ 00   CM6'), 2)
         self.assertIn(b' .3333333333 ', self.read_bytes('two.gse'))
 
 

@@ -1,5 +1,5 @@
-"""libmseedio through ctypes: its two records (mseedio_stream, mseedio_record), its functions,
-and Python wrappers that turn its failures into exceptions.
+"""libmseedio through ctypes: its structures (mseedio_stream, mseedio_record, mseedio_run,
+mseedio_reader), its functions, and Python wrappers that turn its failures into exceptions.
 
 The library is found like the package's others (explicit path, MSEEDIO_LIBRARY, installed
 locations, build/release/mseedio of a checkout); it is loaded on first use only, so the rest of
@@ -19,10 +19,17 @@ ENCODINGS = {'int32': INT32, 'steim1': STEIM1, 'steim2': STEIM2}
 ENCODING_NAMES = {INT32: 'int32', STEIM1: 'steim1', STEIM2: 'steim2', 1: 'int16',
                   4: 'float32', 5: 'float64', 0: 'text'}
 
-EARGUMENT, ERANGE, ESPACE, ETRUNCATED, ENOTRECORD, ECORRUPT, ESAMPLES, ELIBRARY = \
-    -1, -2, -3, -4, -5, -6, -7, -8
+EARGUMENT, ERANGE, ESPACE, ETRUNCATED, ENOTRECORD, ECORRUPT, ESAMPLES, ELIBRARY, EVERSION = \
+    -1, -2, -3, -4, -5, -6, -7, -8, -9
 MAX_RECORD_SAMPLES = 65535
+MAX_RECORD_LENGTH = 1 << 20
 _MESSAGE_SIZE = 768
+
+# Kinds of runs and their flags (mseedio.h).
+RUN_INT32, RUN_FLOAT32, RUN_FLOAT64, RUN_TEXT, RUN_EMPTY = 1, 2, 3, 4, 5
+KIND_NAMES = {RUN_INT32: 'int32', RUN_FLOAT32: 'float32', RUN_FLOAT64: 'float64',
+              RUN_TEXT: 'text', RUN_EMPTY: 'empty'}
+LITTLE_ENDIAN, NO_BLOCKETTE1000, NO_DATA_OFFSET = 1, 2, 4
 
 
 class Stream(ctypes.Structure):
@@ -51,7 +58,53 @@ class Record(ctypes.Structure):
     ]
 
 
+class Run(ctypes.Structure):
+    _fields_ = [
+        ('stream', Stream),
+        ('nominal_rate', ctypes.c_double),
+        ('blockette100_rate', ctypes.c_float),
+        ('kind', ctypes.c_int32),
+        ('end', ctypes.c_int64),
+        ('offset', ctypes.c_int64),
+        ('first_record', ctypes.c_int64),
+        ('records', ctypes.c_int64),
+        ('sample_start', ctypes.c_int64),
+        ('sample_count', ctypes.c_int64),
+        ('flags', ctypes.c_int32),
+        ('reserved', ctypes.c_int32),
+    ]
+
+
+class Reader(ctypes.Structure):
+    _fields_ = [
+        ('data', ctypes.c_void_p),
+        ('length', ctypes.c_size_t),
+        ('position', ctypes.c_size_t),
+        ('final', ctypes.c_int32),
+        ('seeking', ctypes.c_int32),
+        ('record_number', ctypes.c_int64),
+        ('samples', ctypes.c_void_p),
+        ('capacity', ctypes.c_size_t),
+        ('used', ctypes.c_size_t),
+        ('other', ctypes.c_void_p),
+        ('other_capacity', ctypes.c_size_t),
+        ('other_used', ctypes.c_size_t),
+        ('runs', ctypes.POINTER(Run)),
+        ('max_runs', ctypes.c_size_t),
+        ('run_count', ctypes.c_size_t),
+        ('network', ctypes.c_char_p),
+        ('station', ctypes.c_char_p),
+        ('location', ctypes.c_char_p),
+        ('channel', ctypes.c_char_p),
+        ('window_start', ctypes.c_int64),
+        ('window_end', ctypes.c_int64),
+        ('passed_over', ctypes.c_int64),
+        ('message', ctypes.c_char * 512),
+    ]
+
+
 assert ctypes.sizeof(Stream) == 48 and ctypes.sizeof(Record) == 72
+assert ctypes.sizeof(Run) == 120 and ctypes.sizeof(Reader) == 680
 
 
 def _declare(lib):
@@ -67,6 +120,8 @@ def _declare(lib):
                                    ctypes.c_void_p, ctypes.c_size_t, ctypes.c_char_p,
                                    ctypes.c_size_t]
     lib.mseedio_unpack.restype = ctypes.c_int
+    lib.mseedio_read.argtypes = [ctypes.POINTER(Reader)]
+    lib.mseedio_read.restype = ctypes.c_int
 
 
 native.register('mseedio', 'MSEEDIO_LIBRARY', ('libmseedio.so.1', 'libmseedio.so'), 'mseedio',
@@ -89,7 +144,9 @@ def rate_fields(rate):
     factor, multiplier = ctypes.c_int16(), ctypes.c_int16()
     status = library().mseedio_rate_fields(rate, ctypes.byref(factor), ctypes.byref(multiplier))
     if status < 0:
-        raise FormatError('sample rate %r is not above 0 and at most 32767' % (rate,))
+        raise FormatError('sample rate %r has no factor and multiplier in libmseed '
+                          '(rates are products or quotients of two numbers up to 32767)'
+                          % (rate,))
     return status == 1, factor.value, multiplier.value
 
 
@@ -103,25 +160,29 @@ class PackError(FormatError):
 
 
 def pack(stream, samples, first_sequence=1):
-    """(records as bytes, number of records) of array('i') `samples` for `stream` (a Stream)."""
+    """(records as a bytearray, number of records) of array('i') `samples` for `stream`."""
     lib = library()
     count = len(samples)
     address = samples.buffer_info()[0] if count else None
     message = ctypes.create_string_buffer(_MESSAGE_SIZE)
     used = ctypes.c_size_t(0)
     # Room for the usual case (compressed data are rarely larger than the int32 samples); the
-    # library says how much it needs otherwise, and the second call gets exactly that.
+    # library says how much it needs otherwise, and the second call gets exactly that. The
+    # records are packed into the bytearray handed back, cut to their size in place.
     capacity = 4 * count + 2 * stream.record_length
     for _ in range(2):
-        out = ctypes.create_string_buffer(capacity)
-        status = lib.mseedio_pack(ctypes.byref(stream), address, count, first_sequence, out,
+        out = bytearray(capacity)
+        view = (ctypes.c_char * capacity).from_buffer(out)
+        status = lib.mseedio_pack(ctypes.byref(stream), address, count, first_sequence, view,
                                   capacity, ctypes.byref(used), message, _MESSAGE_SIZE)
+        del view
         if status != ESPACE:
             break
         capacity = used.value
     if status < 0:
         raise PackError(_text(message), used.value + 1 if status == ERANGE else None)
-    return ctypes.string_at(out, used.value), status
+    del out[used.value:]
+    return out, status
 
 
 class UnpackError(FormatError):
@@ -132,6 +193,15 @@ class UnpackError(FormatError):
         self.code = code
 
 
+def _address(data):
+    """(address, object keeping it valid) of a bytes-like object."""
+    if isinstance(data, bytes):
+        keep = ctypes.c_char_p(data)
+        return ctypes.cast(keep, ctypes.c_void_p).value or 0, keep
+    keep = (ctypes.c_char * len(data)).from_buffer(data)
+    return ctypes.addressof(keep), keep
+
+
 class Unpacker(object):
     """Reads records one by one from a bytes-like object, reusing one sample buffer."""
 
@@ -139,12 +209,7 @@ class Unpacker(object):
         self.lib = library()
         self.data = data
         self.size = len(data)
-        if isinstance(data, bytes):
-            self._keep = ctypes.c_char_p(data)
-            self.address = ctypes.cast(self._keep, ctypes.c_void_p).value or 0
-        else:
-            self._keep = (ctypes.c_char * self.size).from_buffer(data)
-            self.address = ctypes.addressof(self._keep)
+        self.address, self._keep = _address(data)
         self.record = Record()
         self.samples = (ctypes.c_int32 * MAX_RECORD_SAMPLES)()
         self.message = ctypes.create_string_buffer(_MESSAGE_SIZE)
@@ -159,3 +224,51 @@ class Unpacker(object):
         n = self.record.sample_count
         return status, self.record, array_from_bytes('i', ctypes.string_at(self.samples, 4 * n)) \
             if n else array('i')
+
+
+# The block reader's buffers: integer samples, other samples (float, double, text) and runs.
+SAMPLE_ROOM = 1 << 20
+OTHER_ROOM = MAX_RECORD_LENGTH + (1 << 16)
+RUN_ROOM = 2048
+
+
+class BlockReader(object):
+    """mseedio_read over blocks of one input: feed(block, final) decodes what the block holds
+    into runs, in buffers kept from block to block."""
+
+    def __init__(self, selection=None):
+        self.lib = library()
+        self.state = Reader()
+        self.samples = bytearray(4 * SAMPLE_ROOM)
+        self.other = bytearray(OTHER_ROOM)
+        self.runs = (Run * RUN_ROOM)()
+        self._samples = (ctypes.c_char * len(self.samples)).from_buffer(self.samples)
+        self._other = (ctypes.c_char * len(self.other)).from_buffer(self.other)
+        s = self.state
+        s.samples = ctypes.addressof(self._samples)
+        s.capacity = SAMPLE_ROOM
+        s.other = ctypes.addressof(self._other)
+        s.other_capacity = OTHER_ROOM
+        s.runs = self.runs
+        s.max_runs = RUN_ROOM
+        s.window_start = -(1 << 63)
+        s.window_end = (1 << 63) - 1
+        if selection is not None:
+            selection.configure(s)
+
+    def read(self, data, final):
+        """Decodes from `data` (bytes or bytearray) at the state's position: returns the status
+        of mseedio_read (the runs are in self.runs[:state.run_count])."""
+        s = self.state
+        s.data, self._keep = _address(data)
+        s.length = len(data)
+        s.final = 1 if final else 0
+        return self.lib.mseedio_read(ctypes.byref(s))
+
+    def reset(self):
+        """Forgets the runs and samples taken by the caller."""
+        s = self.state
+        s.run_count = s.used = s.other_used = 0
+
+    def message(self):
+        return self.state.message.decode("ascii", "replace")

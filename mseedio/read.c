@@ -1,0 +1,575 @@
+/* mseedio: reading records through libmseed, record by record (mseedio_unpack) and block by
+ * block into runs of records (mseedio_read), with a converter's checks: the record length
+ * against the headers inside the record, the data offset and count against the record, the
+ * decoded count against the header and the last sample against the reverse integration
+ * constant. Records are found as libmseed finds them: blockette 1000, else the next record
+ * header at a multiple of 128 bytes, else the end of the input. */
+#define _POSIX_C_SOURCE 200809L
+
+#include "internal.h"
+
+#include <fnmatch.h>
+#include <stdlib.h>
+#include <string.h>
+
+/* The record being read, copied (libmseed's unpacking writes into its record); under the
+ * library's lock. */
+static char *scratch;
+static size_t scratch_size;
+
+static unsigned load16(const unsigned char *p, int big_endian) {
+    return big_endian ? (unsigned)p[0] << 8 | p[1] : (unsigned)p[1] << 8 | p[0];
+}
+
+static uint32_t load32(const unsigned char *p, int big_endian) {
+    return big_endian ? (uint32_t)p[0] << 24 | (uint32_t)p[1] << 16 | (uint32_t)p[2] << 8 | p[3]
+                      : (uint32_t)p[3] << 24 | (uint32_t)p[2] << 16 | (uint32_t)p[1] << 8 | p[0];
+}
+
+/* Whether the fixed header is big-endian: libmseed takes the order in which the year and day
+ * are plausible, the host's when both are. */
+static int header_big_endian(const unsigned char *record) {
+    int host_big = ms_bigendianhost();
+    return MS_ISVALIDYEARDAY(load16(record + 20, host_big), load16(record + 22, host_big))
+               ? host_big
+               : !host_big;
+}
+
+/* Offset of blockette 1000 in a record's first `size` bytes, or -1. */
+static int find_blockette1000(const unsigned char *record, size_t size) {
+    int big = header_big_endian(record);
+    size_t at = load16(record + 46, big);
+    for (int hops = 0; hops < 64 && at >= 48 && at + 8 <= size; hops++) {
+        if (load16(record + at, big) == 1000) {
+            return (int)at;
+        }
+        size_t next = load16(record + at + 2, big);
+        if (next <= at) {
+            return -1;
+        }
+        at = next;
+    }
+    return -1;
+}
+
+/* Bytes per sample of the fixed-width encodings; 0 for the others (Steim: the decoders stop
+ * at the end of the frames). */
+static int sample_width(int encoding) {
+    switch (encoding) {
+    case DE_ASCII:
+        return 1;
+    case DE_INT16:
+        return 2;
+    case DE_INT32:
+    case DE_FLOAT32:
+        return 4;
+    case DE_FLOAT64:
+        return 8;
+    default:
+        return 0;
+    }
+}
+
+/* Checks that the header's data offset lies inside the record, that a fixed-width encoding's
+ * samples fit after it, and that a record without samples has no data; 0 or
+ * MSEEDIO_ECORRUPT with the message written. */
+static int check_layout(decoded *d, const char *record, char *message, size_t message_size) {
+    MSRecord *msr = d->msr;
+    int reclen = d->length;
+    int offset = (int)msr->fsdh->data_offset;
+    if (msr->samplecnt == 0 && offset == 0) {
+        d->flags |= MSEEDIO_NO_DATA_OFFSET;
+        return 0;
+    }
+    if (offset < 48 || offset >= reclen) {
+        mseedio_fail(message, message_size, "data offset %d lies outside the record of %d bytes",
+                     offset, reclen);
+        return MSEEDIO_ECORRUPT;
+    }
+    if (msr->samplecnt == 0) {
+        /* A record without samples has an empty data area; data there mean a lost count. */
+        for (int i = offset; i < reclen; i++) {
+            if (record[i] != 0) {
+                mseedio_fail(message, message_size,
+                             "the header gives no samples, but the data area holds data "
+                             "(byte %d)",
+                             i);
+                return MSEEDIO_ECORRUPT;
+            }
+        }
+        return 0;
+    }
+    int64_t width = sample_width(msr->encoding);
+    if (width > 0 && msr->samplecnt * width > (int64_t)(reclen - offset)) {
+        mseedio_fail(message, message_size,
+                     "%lld samples of %d bytes do not fit the %d bytes after the data offset",
+                     (long long)msr->samplecnt, (int)width, reclen - offset);
+        return MSEEDIO_ECORRUPT;
+    }
+    return 0;
+}
+
+/* The data byte order libmseed decodes with: blockette 1000's, else the header's. */
+static int data_big_endian(const decoded *d) {
+    if (d->msr->Blkt1000 != NULL) {
+        return d->msr->byteorder != 0;
+    }
+    return !(d->flags & MSEEDIO_LITTLE_ENDIAN);
+}
+
+/* Checks the decoded samples against the header and, for Steim, the reverse integration
+ * constant; 0 or MSEEDIO_ECORRUPT with the message written. */
+static int check_samples(const decoded *d, char *message, size_t message_size) {
+    MSRecord *msr = d->msr;
+    if (msr->numsamples != msr->samplecnt) {
+        mseedio_fail(message, message_size, "%lld samples decoded, the header gives %lld",
+                     (long long)msr->numsamples, (long long)msr->samplecnt);
+        return MSEEDIO_ECORRUPT;
+    }
+    if ((msr->encoding != DE_STEIM1 && msr->encoding != DE_STEIM2) || msr->numsamples == 0) {
+        return 0;
+    }
+    int offset = (int)msr->fsdh->data_offset;
+    if (offset < 48 || offset + 12 > d->length) {
+        mseedio_fail(message, message_size, "data offset %d lies outside the record of %d bytes",
+                     offset, d->length);
+        return MSEEDIO_ECORRUPT;
+    }
+    int32_t last = ((const int32_t *)msr->datasamples)[msr->numsamples - 1];
+    int32_t reverse = (int32_t)load32((const unsigned char *)msr->record + offset + 8,
+                                      data_big_endian(d));
+    if (last != reverse) {
+        mseedio_fail(message, message_size,
+                     "Steim data disagree with their integration constant: the last sample "
+                     "decodes as %d, the frame gives %d",
+                     (int)last, (int)reverse);
+        return MSEEDIO_ECORRUPT;
+    }
+    return 0;
+}
+
+int mseedio_decode_data(decoded *d, char *message, size_t message_size) {
+    MSRecord *msr = d->msr;
+    msr->numsamples = 0;
+    if (msr->samplecnt == 0) {
+        return 0;
+    }
+    int host_big = ms_bigendianhost();
+    int status = msr_unpack_data(msr, data_big_endian(d) != host_big, 0);
+    if (status < 0) {
+        mseedio_fail(message, message_size, "libmseed cannot decode it: %s",
+                     ms_errorstr(status));
+        return MSEEDIO_ECORRUPT;
+    }
+    msr->numsamples = status;
+    return check_samples(d, message, message_size);
+}
+
+static int copy_record(const unsigned char *data, size_t length) {
+    if (scratch_size < length) {
+        char *bigger = (char *)realloc(scratch, length);
+        if (bigger == NULL) {
+            return -1;
+        }
+        scratch = bigger;
+        scratch_size = length;
+    }
+    memcpy(scratch, data, length);
+    return 0;
+}
+
+/* Whether the record at `record` decodes completely, integration constant included, from
+ * its first `size` bytes: its blockette 1000 made to say `size` in a copy. */
+static int data_fit(const unsigned char *record, int size) {
+    int at = find_blockette1000(record, (size_t)size);
+    if (at < 0 || copy_record(record, (size_t)size) != 0) {
+        return 0;
+    }
+    int exponent = 0;
+    while ((1 << exponent) < size) {
+        exponent++;
+    }
+    scratch[at + 6] = (char)exponent;
+    char unused[64];
+    decoded trial = {NULL, size, header_big_endian(record) ? 0 : MSEEDIO_LITTLE_ENDIAN};
+    int fits = msr_unpack(scratch, size, &trial.msr, 0, 0) == MS_NOERROR &&
+               check_layout(&trial, scratch, unused, sizeof unused) == 0 &&
+               mseedio_decode_data(&trial, unused, sizeof unused) == 0;
+    msr_free(&trial.msr);
+    /* What libmseed said about the trial is not about the record. */
+    mseedio_log_clear();
+    return fits;
+}
+
+/* The record's length: blockette 1000's, else the next record header's offset (ms_detect),
+ * else the rest of a final input when a power of two. Returns the length, 0 for more bytes, or
+ * a failure code. */
+static int record_length(const unsigned char *data, size_t length, int final, int *flags,
+                         char *message, size_t message_size) {
+    int at = find_blockette1000(data, length);
+    if (at >= 0) {
+        int exponent = data[at + 6];
+        if (exponent < 7 || exponent > 20) {
+            mseedio_fail(message, message_size,
+                         "blockette 1000 gives a record length of 2^%d bytes, outside 128 "
+                         "to 1048576",
+                         exponent);
+            return MSEEDIO_ECORRUPT;
+        }
+        return 1 << exponent;
+    }
+    *flags |= MSEEDIO_NO_BLOCKETTE1000;
+    /* ms_detect reads the four bytes of a blockette header at an offset up to its length. */
+    size_t detect = length > ((size_t)1 << 30) ? (size_t)1 << 30 : length;
+    int reclen = detect > 52 ? ms_detect((const char *)data, (int)(detect - 4)) : 0;
+    if (reclen < 0) {
+        mseedio_fail(message, message_size, "the blockette chain is broken");
+        return MSEEDIO_ECORRUPT;
+    }
+    if (reclen > 0) {
+        return reclen;
+    }
+    if (!final && length < (size_t)MSEEDIO_MAX_RECORD_LENGTH + 128) {
+        return 0;
+    }
+    if (length >= 128 && length <= MSEEDIO_MAX_RECORD_LENGTH && (length & (length - 1)) == 0) {
+        return (int)length;
+    }
+    mseedio_fail(message, message_size,
+                 "the record length cannot be told: no blockette 1000, no record header after "
+                 "it, and the %zu bytes left are not a power of two from 128 to 1048576",
+                 length);
+    return MSEEDIO_ECORRUPT;
+}
+
+int mseedio_decode_record(const unsigned char *data, size_t length, int final, int want,
+                          decoded *out, char *message, size_t message_size) {
+    out->flags = 0;
+    out->length = 0;
+    if (length < 48) {
+        if (!final) {
+            return 0;
+        }
+        mseedio_fail(message, message_size, "%zu bytes are left, less than a record header",
+                     length);
+        return MSEEDIO_ETRUNCATED;
+    }
+    if (data[0] == 'M' && data[1] == 'S' && data[2] == 3) {
+        mseedio_fail(message, message_size,
+                     "a miniSEED 3 record (it begins 'MS' and format version 3); libmseed 2 "
+                     "reads miniSEED 2 only");
+        return MSEEDIO_EVERSION;
+    }
+    if (!MS_ISVALIDHEADER((const char *)data)) {
+        mseedio_fail(message, message_size, "not a miniSEED data record");
+        return MSEEDIO_ENOTRECORD;
+    }
+    if (!header_big_endian(data)) {
+        out->flags |= MSEEDIO_LITTLE_ENDIAN;
+    }
+    int reclen = record_length(data, length, final, &out->flags, message, message_size);
+    if (reclen <= 0) {
+        return reclen;
+    }
+    if ((size_t)reclen > length && !final) {
+        return 0;
+    }
+    /* A record that claims more bytes than it has: the next record's header lies inside it,
+     * at the true record length (a power of two), and the record's own data fit before it.
+     * Without this the records it swallows would be lost. */
+    for (int inside = 128; inside < reclen && !(out->flags & MSEEDIO_NO_BLOCKETTE1000);
+         inside *= 2) {
+        if ((size_t)inside + 48 <= length && MS_ISVALIDHEADER((const char *)data + inside) &&
+            data_fit(data, inside)) {
+            mseedio_fail(message, message_size,
+                         "a record header at byte %d inside the record of %d bytes, whose data "
+                         "end before it: the record length is wrong",
+                         inside, reclen);
+            return MSEEDIO_ECORRUPT;
+        }
+    }
+    if ((size_t)reclen > length) {
+        mseedio_fail(message, message_size,
+                     "the record of %d bytes is cut short: %zu bytes are left", reclen, length);
+        return MSEEDIO_ETRUNCATED;
+    }
+    if (copy_record(data, (size_t)reclen) != 0) {
+        mseedio_fail(message, message_size, "out of memory");
+        return MSEEDIO_ELIBRARY;
+    }
+    out->length = reclen;
+    /* The header first: its data offset and sample count must fit the record before any
+     * decoder reads the data (a fixed-width decoder reads as many samples as the header
+     * gives). */
+    int status = msr_unpack(scratch, reclen, &out->msr, 0, 0);
+    if (status != MS_NOERROR) {
+        mseedio_fail(message, message_size, "libmseed cannot decode it: %s",
+                     ms_errorstr(status));
+        return MSEEDIO_ECORRUPT;
+    }
+    status = check_layout(out, scratch, message, message_size);
+    if (status == 0 && want == WITH_DATA) {
+        status = mseedio_decode_data(out, message, message_size);
+    }
+    return status < 0 ? status : reclen;
+}
+
+static void copy_code(char *to, size_t size, const char *from) {
+    size_t n = strnlen(from, size - 1);
+    memcpy(to, from, n);
+    to[n] = '\0';
+}
+
+static void fill_stream(mseedio_stream *s, const decoded *d) {
+    MSRecord *msr = d->msr;
+    copy_code(s->network, sizeof s->network, msr->network);
+    copy_code(s->station, sizeof s->station, msr->station);
+    copy_code(s->location, sizeof s->location, msr->location);
+    copy_code(s->channel, sizeof s->channel, msr->channel);
+    s->quality = msr->dataquality;
+    s->start = (int64_t)msr->starttime;
+    s->rate = msr_samprate(msr);
+    s->record_length = d->length;
+    s->encoding = msr->encoding;
+}
+
+static int unpack(const void *data, size_t length, mseedio_record *record, int32_t *samples,
+                  size_t capacity, char *message, size_t message_size) {
+    if (data == NULL || record == NULL || (samples == NULL && capacity > 0)) {
+        mseedio_fail(message, message_size, "null argument");
+        return MSEEDIO_EARGUMENT;
+    }
+    memset(record, 0, sizeof *record);
+    decoded d = {NULL, 0, 0};
+    int status = mseedio_decode_record((const unsigned char *)data, length, 1,
+                                       capacity > 0 ? WITH_DATA : HEADER_ONLY, &d, message,
+                                       message_size);
+    if (status > 0 && capacity > 0) {
+        MSRecord *msr = d.msr;
+        if (msr->numsamples > 0 && msr->sampletype != 'i') {
+            mseedio_fail(message, message_size, "samples encoded as %s are not integers",
+                         ms_encodingstr((char)msr->encoding));
+            status = MSEEDIO_ESAMPLES;
+        } else if ((size_t)msr->numsamples > capacity) {
+            mseedio_fail(message, message_size, "%lld samples, room for %zu",
+                         (long long)msr->numsamples, capacity);
+            status = MSEEDIO_ESPACE;
+        }
+    }
+    if (status > 0) {
+        MSRecord *msr = d.msr;
+        fill_stream(&record->stream, &d);
+        record->nominal_rate = msr_nomsamprate(msr);
+        record->blockette100_rate = msr->Blkt100 != NULL ? msr->Blkt100->samprate : 0.0f;
+        record->sequence_number = msr->sequence_number;
+        if (capacity > 0) {
+            record->sample_count = (int32_t)msr->numsamples;
+            if (msr->numsamples > 0) {
+                memcpy(samples, msr->datasamples, (size_t)msr->numsamples * sizeof(int32_t));
+            }
+        } else {
+            record->sample_count = (int32_t)msr->samplecnt;
+        }
+    }
+    msr_free(&d.msr);
+    return status;
+}
+
+/* The kind of run a record belongs to, from its header (before its data are decoded). */
+static int kind_of(const MSRecord *msr) {
+    if (msr->samplecnt == 0) {
+        return MSEEDIO_RUN_EMPTY;
+    }
+    switch (msr->encoding) {
+    case DE_ASCII:
+        return MSEEDIO_RUN_TEXT;
+    case DE_FLOAT32:
+    case DE_GEOSCOPE24:
+    case DE_GEOSCOPE163:
+    case DE_GEOSCOPE164:
+        return MSEEDIO_RUN_FLOAT32;
+    case DE_FLOAT64:
+        return MSEEDIO_RUN_FLOAT64;
+    default:
+        return MSEEDIO_RUN_INT32;
+    }
+}
+
+static size_t kind_width(int kind) {
+    return kind == MSEEDIO_RUN_FLOAT64 ? 8 : kind == MSEEDIO_RUN_TEXT ? 1 : 4;
+}
+
+static int matches(const char *pattern, const char *code) {
+    return pattern == NULL || fnmatch(pattern, code, 0) == 0;
+}
+
+static int selected(const mseedio_reader *r, MSRecord *msr) {
+    if (!matches(r->network, msr->network) || !matches(r->station, msr->station) ||
+        !matches(r->location, msr->location) || !matches(r->channel, msr->channel)) {
+        return 0;
+    }
+    int64_t start = (int64_t)msr->starttime;
+    int64_t end = msr->samplecnt > 0 ? (int64_t)msr_endtime(msr) : start;
+    return end >= r->window_start && start <= r->window_end;
+}
+
+/* Whether the record continues `run`: same kind and codes, its samples next in the buffer, and
+ * (for timed samples) as libmseed adds a record to the end of a trace: a rate within 0.01 % of
+ * the run's, and a start within half a sample period of the time after the run's last sample. */
+static int continues(const mseedio_run *run, const mseedio_reader *r, int kind,
+                     const decoded *d) {
+    MSRecord *msr = d->msr;
+    const mseedio_stream *s = &run->stream;
+    if (run->kind != kind || strcmp(s->network, msr->network) != 0 ||
+        strcmp(s->station, msr->station) != 0 || strcmp(s->location, msr->location) != 0 ||
+        strcmp(s->channel, msr->channel) != 0) {
+        return 0;
+    }
+    if (kind == MSEEDIO_RUN_EMPTY) {
+        return 1;
+    }
+    size_t end = (size_t)(run->sample_start + run->sample_count * (int64_t)kind_width(kind));
+    if (end != (kind == MSEEDIO_RUN_INT32 ? r->used : r->other_used)) {
+        return 0;
+    }
+    double rate = msr->samprate;
+    if (kind == MSEEDIO_RUN_TEXT && !(rate > 0.0) && !(s->rate > 0.0)) {
+        return 1;
+    }
+    if (!(rate > 0.0) || !(s->rate > 0.0) || !MS_ISRATETOLERABLE(rate, s->rate)) {
+        return 0;
+    }
+    hptime_t delta = (hptime_t)(HPTMODULUS / rate);
+    hptime_t tolerance = (hptime_t)(0.5 * (double)delta);
+    hptime_t gap = msr->starttime - run->end - delta;
+    return gap <= tolerance && gap >= -tolerance;
+}
+
+static size_t align8(size_t n) { return (n + 7) & ~(size_t)7; }
+
+/* Adds the decoded record to the last run or as a new one; its samples are copied. */
+static void add_record(mseedio_reader *r, int kind, const decoded *d) {
+    MSRecord *msr = d->msr;
+    size_t width = kind_width(kind);
+    size_t bytes = (size_t)msr->numsamples * width;
+    mseedio_run *run = r->run_count > 0 ? &r->runs[r->run_count - 1] : NULL;
+    if (run == NULL || !continues(run, r, kind, d)) {
+        run = &r->runs[r->run_count++];
+        memset(run, 0, sizeof *run);
+        fill_stream(&run->stream, d);
+        run->nominal_rate = msr_nomsamprate(msr);
+        run->blockette100_rate = msr->Blkt100 != NULL ? msr->Blkt100->samprate : 0.0f;
+        run->kind = kind;
+        run->offset = (int64_t)r->position;
+        run->first_record = r->record_number;
+        run->flags = d->flags;
+        if (kind == MSEEDIO_RUN_INT32) {
+            run->sample_start = (int64_t)r->used;
+        } else if (kind != MSEEDIO_RUN_EMPTY) {
+            r->other_used = align8(r->other_used);
+            run->sample_start = (int64_t)r->other_used;
+        }
+    }
+    if (kind == MSEEDIO_RUN_INT32) {
+        memcpy(r->samples + r->used, msr->datasamples, bytes);
+        r->used += (size_t)msr->numsamples;
+    } else if (kind != MSEEDIO_RUN_EMPTY) {
+        memcpy(r->other + r->other_used, msr->datasamples, bytes);
+        r->other_used += bytes;
+    }
+    run->records++;
+    run->sample_count += msr->numsamples;
+    run->end = msr->numsamples > 0 ? (int64_t)msr_endtime(msr) : (int64_t)msr->starttime;
+}
+
+/* Whether the buffers have room for a record of `kind` with `count` samples (a new run
+ * included when `count` is 0 or it cannot continue the last: checked as if it could not). */
+static int room_for(const mseedio_reader *r, int kind, int64_t count) {
+    if (r->run_count >= r->max_runs) {
+        return 0;
+    }
+    if (kind == MSEEDIO_RUN_INT32) {
+        return r->capacity - r->used >= (size_t)count;
+    }
+    if (kind == MSEEDIO_RUN_EMPTY) {
+        return 1;
+    }
+    size_t start = align8(r->other_used);
+    return start <= r->other_capacity &&
+           r->other_capacity - start >= (size_t)count * kind_width(kind);
+}
+
+static int read_block(mseedio_reader *r, decoded *d) {
+    const unsigned char *data = (const unsigned char *)r->data;
+    if (data == NULL || r->runs == NULL || r->position > r->length) {
+        mseedio_fail(r->message, sizeof r->message, "null argument or position past the block");
+        return MSEEDIO_EARGUMENT;
+    }
+    /* Past a record that could not be read, libmseed tries every 128 bytes. */
+    while (r->seeking && r->position + 128 + 48 <= r->length) {
+        r->position += 128;
+        r->seeking = !MS_ISVALIDHEADER((const char *)data + r->position);
+    }
+    if (r->seeking) {
+        if (r->final) {
+            r->position = r->length;
+            r->seeking = 0;
+        }
+        return (int)r->run_count;
+    }
+    while (r->position < r->length) {
+        const unsigned char *at = data + r->position;
+        size_t left = r->length - r->position;
+        mseedio_log_clear();
+        int n = mseedio_decode_record(at, left, r->final, HEADER_ONLY, d, r->message,
+                                      sizeof r->message);
+        if (n == 0) {
+            break;
+        }
+        if (n > 0 && !selected(r, d->msr)) {
+            r->passed_over++;
+            r->record_number++;
+            r->position += (size_t)n;
+            continue;
+        }
+        int kind = n > 0 ? kind_of(d->msr) : 0;
+        if (n > 0 && !room_for(r, kind, d->msr->samplecnt)) {
+            return MSEEDIO_ESPACE;
+        }
+        int status = n > 0 ? mseedio_decode_data(d, r->message, sizeof r->message) : n;
+        r->record_number++;
+        if (status < 0) {
+            r->seeking = 1;
+            return status;
+        }
+        add_record(r, kind, d);
+        r->position += (size_t)n;
+    }
+    return (int)r->run_count;
+}
+
+int mseedio_unpack(const void *data, size_t length, mseedio_record *record, int32_t *samples,
+                   size_t capacity, char *message, size_t message_size) {
+    if (message != NULL && message_size > 0) {
+        message[0] = '\0';
+    }
+    mseedio_lock();
+    mseedio_log_start();
+    int result = unpack(data, length, record, samples, capacity, message, message_size);
+    mseedio_unlock();
+    return result;
+}
+
+int mseedio_read(mseedio_reader *reader) {
+    if (reader == NULL) {
+        return MSEEDIO_EARGUMENT;
+    }
+    reader->message[0] = '\0';
+    mseedio_lock();
+    mseedio_log_start();
+    decoded d = {NULL, 0, 0};
+    int result = read_block(reader, &d);
+    msr_free(&d.msr);
+    mseedio_unlock();
+    return result;
+}
