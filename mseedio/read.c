@@ -428,8 +428,10 @@ static int continues(const mseedio_run *run, const mseedio_reader *r, int kind,
     if (kind == MSEEDIO_RUN_EMPTY) {
         return 1;
     }
-    size_t end = (size_t)(run->sample_start + run->sample_count * (int64_t)kind_width(kind));
-    if (end != (kind == MSEEDIO_RUN_INT32 ? r->used : r->other_used)) {
+    if (kind == MSEEDIO_RUN_INT32
+            ? (size_t)(run->sample_start + run->sample_count) != r->used
+            : (size_t)(run->sample_start + run->sample_count * (int64_t)kind_width(kind)) !=
+                  r->other_used) {
         return 0;
     }
     double rate = msr->samprate;

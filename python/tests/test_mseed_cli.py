@@ -127,7 +127,7 @@ class Conversions(Commands):
         for rate in (100.0, 1.0 / 3):
             stream.rate = rate
             parts.append(shim.pack(stream, array('i', range(50)))[0])
-        path = self.write_bytes('two.mseed', b''.join(parts))
+        path = self.write_bytes('two.mseed', b''.join(bytes(p) for p in parts))
         out = self.ok('mseed-to-gse2', path, '-o', self.path('two.gse'))
         # The location code goes to the WID2 auxiliary id.
         self.assertIn("1 sample rates written to the 11 columns of GSE2's rate, not exactly",

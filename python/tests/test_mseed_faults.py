@@ -10,12 +10,13 @@ from .mseed_helpers import needs_library, wave
 import wavecodec
 from wavecodec import FormatError, mseed
 from wavecodec.mseed import codes, shim
+from wavecodec.mseed.writer import to_records
 
 
 def records(waves, **options):
     """The miniSEED bytes of `waves` (512-byte records unless given)."""
     options.setdefault('record_length', 512)
-    return mseed.writer.to_records(waves, **options).data
+    return to_records(waves, **options).data
 
 
 def raw_stream(start, rate=100.0, channel=b'HHZ', encoding=shim.STEIM2):

@@ -26,7 +26,7 @@ def _fits(end, start, rate):
 
 class Segment(object):
     """Joined runs: `key`, `kind`, `start`, `end` (first and last sample, microseconds), `rate`,
-    `samples`, `records`, and `first` (the run that begins it, for its name, record, codes as
+    `samples` (copied out of the reader's buffers), `records`, and `first` (the run that begins it, for its name, record, codes as
     read, quality, encoding and record length), `order` (when it was first met)."""
 
     __slots__ = ('key', 'kind', 'start', 'end', 'rate', 'samples', 'records', 'first', 'order')
@@ -37,7 +37,7 @@ class Segment(object):
         self.start = run.start
         self.end = run.end
         self.rate = run.rate
-        self.samples = run.samples
+        self.samples = run.samples.copy()
         self.records = run.records
         self.first = run
         self.order = order
@@ -46,12 +46,12 @@ class Segment(object):
         return self.rate > 0 and self.kind != 'text'
 
     def append(self, run):
-        self.samples += run.samples
+        run.samples.add_to(self.samples)
         self.end = run.end
         self.records += run.records
 
     def prepend(self, run):
-        self.samples[0:0] = run.samples
+        run.samples.insert_into(self.samples)
         self.start = run.start
         self.first = run
         self.records += run.records
@@ -112,12 +112,14 @@ class Joiner(object):
 class Gap(object):
     """A discontinuity between two segments of one channel: `key`, `end` (last sample before
     it), `start` (first sample after it), `seconds` (positive: a gap after the sample period
-    due; negative: an overlap), `rates` (the two rates)."""
+    due; negative: an overlap), `rates` (the two rates), `names` (the inputs of the samples
+    before and after it)."""
 
-    __slots__ = ('key', 'end', 'start', 'seconds', 'rates')
+    __slots__ = ('key', 'end', 'start', 'seconds', 'rates', 'names')
 
     def __init__(self, before, after):
         self.key = before.key
+        self.names = (before.first.name, after.first.name)
         self.end = before.end
         self.start = after.start
         self.seconds = (after.start - before.end - period(before.rate)) / 1e6

@@ -5,6 +5,7 @@ from .. import Waveform
 from ..compat import PY2, string_types, text_type
 from ..errors import FormatError
 from . import codes, join, records
+from ..sniff import looks_like_records
 from .report import Channel, Report
 from .select import Selection
 
@@ -23,24 +24,24 @@ def _looks_like_path(data):
     begin like a record (six digits or blanks and a quality letter) is a name."""
     if not 0 < len(data) < 4096 or b'\0' in data or b'\n' in data:
         return False
-    return not records.looks_like_records(data)
+    return not looks_like_records(data)
 
 
 def _source(source, name):
-    """(what records.scan reads, name for messages) of a path, bytes-like object or binary file
-    object."""
+    """(the pieces of bytes records.scan reads, name for messages) of a path, bytes-like object
+    or binary file object."""
     if isinstance(source, text_type) or hasattr(source, '__fspath__') or \
             (PY2 and isinstance(source, str) and _looks_like_path(source)):
-        return source, name or (source.__fspath__() if hasattr(source, '__fspath__')
-                                else source)
+        path = source.__fspath__() if hasattr(source, '__fspath__') else source
+        return records.path_blocks(path), name or path
     if isinstance(source, (bytes, bytearray)):
-        return source, name or '<bytes>'
+        return records.data_blocks(source), name or '<bytes>'
     if hasattr(source, 'read'):
         stream_name = getattr(source, 'name', None)
-        return source, name or (stream_name if isinstance(stream_name, string_types)
-                                else '<file object>')
+        return records.stream_blocks(source), name or (
+            stream_name if isinstance(stream_name, string_types) else '<file object>')
     try:
-        return memoryview(source).tobytes(), name or '<bytes>'
+        return records.data_blocks(memoryview(source).tobytes()), name or '<bytes>'
     except TypeError:
         raise TypeError('cannot read records from %s: give a path, a bytes-like object or a '
                         'binary file object' % type(source).__name__)

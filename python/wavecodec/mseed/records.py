@@ -3,10 +3,9 @@ run is one channel's contiguous records with their samples, or records without s
 Damaged records stop the input with a FormatError naming the file, record and byte, or, read
 leniently, are listed in the report and passed as libmseed passes them (its next record header
 searched every 128 bytes)."""
-import os
 from array import array
 
-from ..compat import PY2, string_types, text_type
+from ..compat import PY2
 from ..errors import FormatError
 from . import shim
 
@@ -42,6 +41,8 @@ def rate_of(run):
 
 
 def _run(c, name, base, samples, other):
+    """A Run of libmseedio's run `c`; its samples a view of the reader's buffers, valid until
+    the reader reads again (the joiner copies them)."""
     s = c.stream
     run = Run()
     run.raw_key = (s.network, s.station, s.location, s.channel)
@@ -60,62 +61,95 @@ def _run(c, name, base, samples, other):
     run.flags = c.flags
     n = c.sample_count
     if c.kind == shim.RUN_INT32:
-        run.samples = _array('i', samples, 4 * c.sample_start, 4 * n)
+        run.samples = _View('i', samples, 4 * c.sample_start, 4 * n)
     elif c.kind in _TYPECODES:
         size = 4 if c.kind == shim.RUN_FLOAT32 else 8
-        run.samples = _array(_TYPECODES[c.kind], other, c.sample_start, size * n)
+        run.samples = _View(_TYPECODES[c.kind], other, c.sample_start, size * n)
     elif c.kind == shim.RUN_TEXT:
-        run.samples = bytearray(other[c.sample_start:c.sample_start + n])
+        run.samples = _View(None, other, c.sample_start, n)
     else:
         run.samples = None
     return run
 
 
-def _array(typecode, buffer, start, size):
-    a = array(typecode)
-    if size:
+class _View(object):
+    """Samples in a buffer of the reader: copied out as an array (or a bytearray of text), or
+    added to one."""
+
+    __slots__ = ('typecode', 'buffer', 'start', 'size')
+
+    def __init__(self, typecode, buffer, start, size):
+        self.typecode, self.buffer, self.start, self.size = typecode, buffer, start, size
+
+    def _bytes(self):
         if PY2:
-            a.fromstring(bytes(buffer[start:start + size]))
+            return self.buffer[self.start:self.start + self.size]
+        return memoryview(self.buffer)[self.start:self.start + self.size]
+
+    def copy(self):
+        if self.typecode is None:
+            return bytearray(self._bytes())
+        a = array(self.typecode)
+        self.add_to(a)
+        return a
+
+    def add_to(self, target):
+        if not self.size:
+            return
+        if self.typecode is None:
+            target.extend(self._bytes())
+        elif PY2:
+            target.fromstring(self._bytes())
         else:
-            a.frombytes(memoryview(buffer)[start:start + size])
-    return a
+            target.frombytes(self._bytes())
+
+    def insert_into(self, target):
+        target[0:0] = self.copy()
 
 
-def _blocks(source):
-    """(bytes of the input, whether they end it) pieces of a path, bytes-like object or binary
-    file object."""
-    if isinstance(source, (bytes, bytearray)):
-        yield source, True
-        return
-    if isinstance(source, memoryview):
-        yield source.tobytes(), True
-        return
-    stream = source
-    if isinstance(source, string_types) or hasattr(source, '__fspath__'):
-        path = os.fspath(source) if hasattr(os, 'fspath') else source
-        stream = open(path, 'rb')
-    try:
-        while True:
-            block = stream.read(BLOCK)
-            if not isinstance(block, (bytes, bytearray)):
-                raise TypeError('the file object is opened in text mode; open it in binary mode')
-            yield block, len(block) < BLOCK
-            if len(block) < BLOCK:
-                return
-    finally:
-        if stream is not source:
-            stream.close()
+def path_blocks(path):
+    """(bytes, whether they end the input) pieces of the file at `path`."""
+    with open(path, 'rb') as f:
+        for piece in stream_blocks(f):
+            yield piece
 
 
-def scan(source, name, report, selection=None, lenient=False):
-    """Yields the runs of `source` (see read); faults, records without samples and records
-    passed over go to `report`."""
+def stream_blocks(stream):
+    """(bytes, whether they end the input) pieces of a binary file object."""
+    while True:
+        block = stream.read(BLOCK)
+        if not isinstance(block, (bytes, bytearray)):
+            raise TypeError('the file object is opened in text mode; open it in binary mode')
+        yield block, len(block) < BLOCK
+        if len(block) < BLOCK:
+            return
+
+
+def data_blocks(data):
+    """The one piece of bytes already read."""
+    yield data, True
+
+
+def scan(blocks, name, report, selection=None, lenient=False):
+    """Yields the runs of the input whose pieces `blocks` yields (path_blocks, stream_blocks,
+    data_blocks); faults, records without samples and records passed over go to `report`."""
     reader = shim.BlockReader(selection)
+    try:
+        for run in _runs(reader, blocks, name, report, lenient):
+            yield run
+    finally:
+        reader.close()
+    report.files.append(name)
+    report.records += reader.state.record_number
+    report.passed_over += reader.state.passed_over
+
+
+def _runs(reader, blocks, name, report, lenient):
     state = reader.state
     carry = b''
     base = 0  # byte of the input where `data` begins
     seen = False
-    for block, final in _blocks(source):
+    for block, final in blocks:
         data = carry + block if carry else block
         seen = seen or len(data) > 0
         state.position = 0
@@ -140,9 +174,6 @@ def scan(source, name, report, selection=None, lenient=False):
             break
         base += state.position
         carry = data[state.position:]
-    report.files.append(name)
-    report.records += state.record_number
-    report.passed_over += state.passed_over
     if not seen:
         report.empty_inputs.append(name)
 
@@ -159,15 +190,3 @@ def _fault(report, name, state, base, status, text, lenient):
             shim.ENOTRECORD, shim.ETRUNCATED) and state.record_number == 1 else
             '; --lenient skips damaged records'))
     report.damaged.append((name, state.record_number, base + state.position, text))
-
-
-def looks_like_records(head):
-    """Whether the first bytes of an input begin a miniSEED record (2 or 3): six digits, blanks
-    or NULs, then a quality letter; or 'MS' and format version 3."""
-    if isinstance(head, text_type):
-        return False
-    head = bytearray(head[:8])
-    if len(head) >= 3 and head[:2] == b'MS' and head[2] == 3:
-        return True
-    return len(head) >= 7 and chr(head[6]) in 'DRQM' and \
-        all(chr(c) in '0123456789 \0' for c in head[:6])

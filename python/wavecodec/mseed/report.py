@@ -101,6 +101,6 @@ def _iso(microseconds):
 
 
 def gap_line(gap):
-    return '%s: %s.%s.%s.%s after %s, next sample %s (%+.6f s)' % (
-        gap.kind(), gap.key[0], gap.key[1], gap.key[2], gap.key[3], _iso(gap.end),
-        _iso(gap.start), gap.seconds)
+    names = gap.names[0] if gap.names[0] == gap.names[1] else '%s, %s' % gap.names
+    return '%s: %s: %s after %s, next sample %s (%+.6f s)' % (
+        gap.kind(), names, '.'.join(gap.key), _iso(gap.end), _iso(gap.start), gap.seconds)

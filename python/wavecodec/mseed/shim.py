@@ -6,6 +6,7 @@ locations, build/release/mseedio of a checkout); it is loaded on first use only,
 the package works without it.
 """
 import ctypes
+import mmap
 from array import array
 
 from .. import native
@@ -227,7 +228,7 @@ class Unpacker(object):
 
 
 # The block reader's buffers: integer samples, other samples (float, double, text) and runs.
-SAMPLE_ROOM = 1 << 20
+SAMPLE_ROOM = 1 << 16
 OTHER_ROOM = MAX_RECORD_LENGTH + (1 << 16)
 RUN_ROOM = 2048
 
@@ -239,8 +240,9 @@ class BlockReader(object):
     def __init__(self, selection=None):
         self.lib = library()
         self.state = Reader()
-        self.samples = bytearray(4 * SAMPLE_ROOM)
-        self.other = bytearray(OTHER_ROOM)
+        # Anonymous maps: their pages cost nothing until the records' samples are written.
+        self.samples = mmap.mmap(-1, 4 * SAMPLE_ROOM)
+        self.other = mmap.mmap(-1, OTHER_ROOM)
         self.runs = (Run * RUN_ROOM)()
         self._samples = (ctypes.c_char * len(self.samples)).from_buffer(self.samples)
         self._other = (ctypes.c_char * len(self.other)).from_buffer(self.other)
@@ -272,3 +274,8 @@ class BlockReader(object):
 
     def message(self):
         return self.state.message.decode("ascii", "replace")
+
+    def close(self):
+        del self._samples, self._other
+        self.samples.close()
+        self.other.close()

@@ -180,7 +180,7 @@ def to_records(waveforms, record_length=4096, encoding='steim2', network=None, l
     if not parts:
         raise FormatError('%s: no waveforms to write%s' % (
             name, ' within the selection' if outside else ''))
-    data = parts[0] if len(parts) == 1 else b''.join(parts)
+    data = parts[0] if len(parts) == 1 else bytearray().join(parts)
     return Packed(data, total_records, total_samples, count, outside)
 
 
