@@ -131,12 +131,13 @@ def needs_tool(case):
 
 
 def run_tool(args):
-    p = start([tool_path()] + [str(a) for a in args], stdout=subprocess.PIPE,
+    p = start([tool_path()] + [a if isinstance(a, bytes) else str(a) for a in args],
+              stdout=subprocess.PIPE,
               stderr=subprocess.PIPE)
     out, err = communicate(p, timeout=120)
     if p.returncode != 0:
         raise AssertionError('mseed_tool %s failed: %r' % (args[0], err))
-    return out.decode('ascii')
+    return out.decode('latin-1')
 
 
 _TYPECODES = {'int16': 'i', 'int32': 'i', 'steim1': 'i', 'steim2': 'i', 'float32': 'f',
