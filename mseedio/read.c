@@ -9,6 +9,7 @@
 #include "internal.h"
 
 #include <fnmatch.h>
+#include <stdint.h>
 #include <stdlib.h>
 #include <string.h>
 
@@ -408,6 +409,9 @@ static int selected(const mseedio_reader *r, MSRecord *msr) {
         !matches(r->location, msr->location) || !matches(r->channel, msr->channel)) {
         return 0;
     }
+    if (r->window_start == INT64_MIN && r->window_end == INT64_MAX) {
+        return 1;
+    }
     int64_t start = (int64_t)msr->starttime;
     int64_t end = msr->samplecnt > 0 ? (int64_t)msr_endtime(msr) : start;
     return end >= r->window_start && start <= r->window_end;
@@ -503,7 +507,7 @@ static int room_for(const mseedio_reader *r, int kind, int64_t count) {
 
 static int read_block(mseedio_reader *r, decoded *d) {
     const unsigned char *data = (const unsigned char *)r->data;
-    if (data == NULL || r->runs == NULL || r->position > r->length) {
+    if ((data == NULL && r->length > 0) || r->runs == NULL || r->position > r->length) {
         mseedio_fail(r->message, sizeof r->message, "null argument or position past the block");
         return MSEEDIO_EARGUMENT;
     }

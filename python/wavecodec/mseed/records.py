@@ -115,11 +115,21 @@ def path_blocks(path):
 
 
 def stream_blocks(stream):
-    """(bytes, whether they end the input) pieces of a binary file object."""
+    """(bytes, whether they end the input) pieces of a binary file object; read into one
+    buffer when the file object can (the pieces are then views of it, valid until the next)."""
+    readinto = None if PY2 else getattr(stream, 'readinto', None)
+    buffer = bytearray(BLOCK) if readinto is not None else None
     while True:
-        block = stream.read(BLOCK)
-        if not isinstance(block, (bytes, bytearray)):
-            raise TypeError('the file object is opened in text mode; open it in binary mode')
+        if buffer is not None:
+            size = readinto(buffer)
+            if size is None:
+                raise TypeError('the file object is not blocking; give a blocking one')
+            block = memoryview(buffer)[:size]
+        else:
+            block = stream.read(BLOCK)
+            if not isinstance(block, (bytes, bytearray)):
+                raise TypeError('the file object is opened in text mode; open it in binary '
+                                'mode')
         yield block, len(block) < BLOCK
         if len(block) < BLOCK:
             return
@@ -150,7 +160,7 @@ def _runs(reader, blocks, name, report, lenient):
     base = 0  # byte of the input where `data` begins
     seen = False
     for block, final in blocks:
-        data = carry + block if carry else block
+        data = carry + bytes(block) if carry else block
         seen = seen or len(data) > 0
         state.position = 0
         while True:
@@ -173,7 +183,8 @@ def _runs(reader, blocks, name, report, lenient):
                 continue
             break
         base += state.position
-        carry = data[state.position:]
+        # A copy: the block may be a view of a buffer the next block is read into.
+        carry = bytes(data[state.position:])
     if not seen:
         report.empty_inputs.append(name)
 

@@ -259,8 +259,9 @@ class BlockReader(object):
             selection.configure(s)
 
     def read(self, data, final):
-        """Decodes from `data` (bytes or bytearray) at the state's position: returns the status
-        of mseedio_read (the runs are in self.runs[:state.run_count])."""
+        """Decodes from `data` (bytes, bytearray or a writable memoryview) at the state's
+        position: returns the status of mseedio_read (the runs are in
+        self.runs[:state.run_count])."""
         s = self.state
         s.data, self._keep = _address(data)
         s.length = len(data)
@@ -276,6 +277,7 @@ class BlockReader(object):
         return self.state.message.decode("ascii", "replace")
 
     def close(self):
+        self._keep = None
         del self._samples, self._other
         self.samples.close()
         self.other.close()
