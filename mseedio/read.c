@@ -396,6 +396,14 @@ static int kind_of(const MSRecord *msr) {
     }
 }
 
+/* The sample type libmseed gives the samples of a kind. */
+static char type_of(int kind) {
+    return kind == MSEEDIO_RUN_INT32     ? 'i'
+           : kind == MSEEDIO_RUN_FLOAT32 ? 'f'
+           : kind == MSEEDIO_RUN_FLOAT64 ? 'd'
+                                         : 'a';
+}
+
 static size_t kind_width(int kind) {
     return kind == MSEEDIO_RUN_FLOAT64 ? 8 : kind == MSEEDIO_RUN_TEXT ? 1 : 4;
 }
@@ -543,6 +551,12 @@ static int read_block(mseedio_reader *r, decoded *d) {
             return MSEEDIO_ESPACE;
         }
         int status = n > 0 ? mseedio_decode_data(d, r->message, sizeof r->message) : n;
+        if (status == 0 && d->msr->numsamples > 0 && d->msr->sampletype != type_of(kind)) {
+            mseedio_fail(r->message, sizeof r->message,
+                         "libmseed decoded %s samples of type '%c'",
+                         ms_encodingstr((char)d->msr->encoding), d->msr->sampletype);
+            status = MSEEDIO_ECORRUPT;
+        }
         r->record_number++;
         if (status < 0) {
             r->seeking = 1;

@@ -9,7 +9,7 @@ from .helpers import TempDirCase, signal
 from .mseed_helpers import (libmseed_read, libmseed_write, mseed2sac_read, needs_tool,
                             strip_blockette1000, wave)
 from wavecodec import mseed
-from wavecodec.mseed import codes
+from wavecodec.mseed import codes, records
 
 RATES = (100.0, 1000.0 / 3, 16000.0, 40000.0, 1e-5, 0.123457, 7000.0, 2.5e-5)
 LENGTHS = tuple(1 << k for k in range(7, 17))
@@ -34,6 +34,15 @@ class LibmseedFiles(TempDirCase):
         waves = sorted(mseed.read(path, round_time=True),
                        key=lambda w: (codes.to_microseconds(w.start) + w.rounded_time))
         self.assertEqual(len(waves), len(traces), what)
+        # Read in small pieces, every record across pieces: the same waveforms.
+        records.BLOCK, block = 700, records.BLOCK
+        try:
+            pieces = sorted(mseed.read(path, round_time=True),
+                            key=lambda w: (codes.to_microseconds(w.start) + w.rounded_time))
+        finally:
+            records.BLOCK = block
+        self.assertEqual([(w.start, w.samples) for w in pieces],
+                         [(w.start, w.samples) for w in waves], what)
         for w, t in zip(waves, traces):
             start = codes.to_microseconds(w.start) + w.rounded_time
             self.assertEqual(((w.sta2 or {}).get('network'), w.station, w.location, w.channel),

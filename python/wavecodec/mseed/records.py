@@ -8,6 +8,7 @@ from array import array
 from ..compat import PY2
 from ..errors import FormatError
 from . import shim
+from .codes import single_precision_reading
 
 # Bytes of a file read at a time.
 BLOCK = 1 << 20
@@ -17,12 +18,13 @@ _TYPECODES = {shim.RUN_INT32: 'i', shim.RUN_FLOAT32: 'f', shim.RUN_FLOAT64: 'd'}
 class Run(object):
     """A run of records as the reader hands it on: `key` (network, station, location, channel
     as text), `kind` ('int32', 'float32', 'float64', 'text', 'empty'), `start` and `end`
-    (microseconds: first and last sample), `rate`, `samples` (array of 'i', 'f' or 'd', or a
-    bytearray of text), and where it comes from: `name`, `record` (number of its first record,
-    from 1), `offset` (its byte), `records`."""
+    (microseconds: first and last sample), `rate`, `samples` (a view of the reader's buffer:
+    copy() gives an array of 'i', 'f' or 'd', or a bytearray of text), and where it comes from:
+    `name`, `record` (number of its first record, from 1), `offset` (its byte), `records`,
+    `quality`, `encoding`, `record_length` and `flags` (of its first record)."""
 
     __slots__ = ('key', 'kind', 'start', 'end', 'rate', 'samples', 'name', 'record', 'offset',
-                 'records', 'quality', 'encoding', 'record_length', 'flags', 'raw_key')
+                 'records', 'quality', 'encoding', 'record_length', 'flags')
 
 
 def code_text(value):
@@ -34,7 +36,6 @@ def code_text(value):
 def rate_of(run):
     """The rate a record gives: blockette 100's float read as its shortest decimal, else the
     factor and multiplier's."""
-    from .codes import single_precision_reading
     if run.blockette100_rate:
         return single_precision_reading(run.blockette100_rate)
     return run.nominal_rate
@@ -45,8 +46,8 @@ def _run(c, name, base, samples, other):
     the reader reads again (the joiner copies them)."""
     s = c.stream
     run = Run()
-    run.raw_key = (s.network, s.station, s.location, s.channel)
-    run.key = tuple(code_text(v) for v in run.raw_key)
+    run.key = (code_text(s.network), code_text(s.station), code_text(s.location),
+               code_text(s.channel))
     run.kind = shim.KIND_NAMES.get(c.kind, 'empty')
     run.start = s.start
     run.end = c.end
@@ -115,8 +116,9 @@ def path_blocks(path):
 
 
 def stream_blocks(stream):
-    """(bytes, whether they end the input) pieces of a binary file object; read into one
-    buffer when the file object can (the pieces are then views of it, valid until the next)."""
+    """(bytes, whether they end the input) pieces of a binary file object, the end told by an
+    empty read; read into one buffer when the file object can (the pieces are then views of it,
+    valid until the next)."""
     readinto = None if PY2 else getattr(stream, 'readinto', None)
     buffer = bytearray(BLOCK) if readinto is not None else None
     while True:
@@ -130,8 +132,8 @@ def stream_blocks(stream):
             if not isinstance(block, (bytes, bytearray)):
                 raise TypeError('the file object is opened in text mode; open it in binary '
                                 'mode')
-        yield block, len(block) < BLOCK
-        if len(block) < BLOCK:
+        yield block, not len(block)
+        if not len(block):
             return
 
 
