@@ -1,7 +1,10 @@
 """The miniSEED rows of bench_host.py: the package against libmseed on the same samples in the
 same run. libmseed is timed by the test tool tests/mseed_tool.c (msr_pack of the samples into
 records kept in memory; ms_readtraces of a file), built here with the C compiler; the rows are
-skipped when libmseedio or the tool cannot be built.
+skipped when libmseedio or the tool cannot be built. The package and libmseed take turns, one run
+each, so that both meet the same load; each keeps its best. The verdicts are on processor time:
+on the machine shared with other builds the wall time is mostly waiting for a processor (both
+are shown).
 
   mseed      1,000,000 samples: mseed.write against msr_pack; GSE2 file to miniSEED file against
              the GSE2 read plus the pack; mseed.read of Steim-2 records of 256 to 8192 bytes
@@ -62,18 +65,33 @@ def _raw(folder, samples):
 
 
 def _row(bench, table, task, ours, theirs, target, what='libmseed'):
-    """A row of a time against libmseed's: wall and processor times, the ratio of each."""
+    """A row of a time against libmseed's: processor and wall times, the ratio of each; the
+    verdict on processor time (on a shared machine the wall time is mostly waiting)."""
     (wall, cpu), (lib_wall, lib_cpu) = ours, theirs
     ratio, cpu_ratio = wall / lib_wall, cpu / lib_cpu
     slack = bench.SLACK
-    table.row(task, '%.1f ms (CPU %.1f), %s %.1f ms (CPU %.1f): %.2fx (CPU %.2fx)' % (
-        1e3 * wall, 1e3 * cpu, what, 1e3 * lib_wall, 1e3 * lib_cpu, ratio, cpu_ratio),
-        '<= %gx %s' % (target * slack, what), ratio <= target * slack)
+    table.row(task, 'CPU %.1f ms, %s %.1f ms: %.2fx (wall %.1f ms, %.1f ms: %.2fx)' % (
+        1e3 * cpu, what, 1e3 * lib_cpu, cpu_ratio, 1e3 * wall, 1e3 * lib_wall, ratio),
+        '<= %gx %s (CPU)' % (target * slack, what), cpu_ratio <= target * slack)
 
 
 def _timed(bench, step, runs):
     seconds, _ = bench.best(step, runs)
     return seconds, bench.last_cpu[0]
+
+
+def _taking_turns(bench, step, tool_args, runs):
+    """(ours, libmseed's): best wall and processor seconds of `step` and of the tool's
+    measurement, taking turns so that both meet the same load. Both are timed warm: the
+    package in this process after its first run, libmseed as the best of three runs in its
+    process (its first run pays for fresh memory)."""
+    ours, theirs = [], []
+    step()
+    for _ in range(runs):
+        ours.append(_timed(bench, step, 1))
+        theirs.append(_libmseed(*(tool_args[:2] + (3,) + tool_args[2:])))
+    return ((min(w for w, _ in ours), min(c for _, c in ours)),
+            (min(w for w, _ in theirs), min(c for _, c in theirs)))
 
 
 def row_mseed(bench, table, folder, runs):
@@ -86,27 +104,31 @@ def row_mseed(bench, table, folder, runs):
     wave = _wave(samples)
     raw = _raw(folder, samples)
     records = os.path.join(folder, 'bench.mseed')
-    pack = _libmseed(tool, 'time-pack', runs, 4096, raw)
-    _row(bench, table, 'mseed.write 1M samples (Steim-2, 4096 B)',
-         _timed(bench, lambda: mseed.write(records, [wave]), runs), pack, WRITE_TARGET,
+    runs = max(runs, 9)
+    ours, pack = _taking_turns(bench, lambda: mseed.write(records, [wave]),
+                               (tool, 'time-pack', 4096, raw), runs)
+    _row(bench, table, 'mseed.write 1M samples (Steim-2, 4096 B)', ours, pack, WRITE_TARGET,
          'msr_pack')
     gse = os.path.join(folder, 'mseed.gse')
     wavecodec.write(gse, [wave])
     read = _timed(bench, lambda: wavecodec.read(gse), runs)
     both = _timed(bench, lambda: mseed.write(records, wavecodec.read(gse)), runs)
-    allowed = (read[0] + WRITE_TARGET * bench.SLACK * pack[0])
+    allowed = read[1] + WRITE_TARGET * bench.SLACK * pack[1]
     table.row('GSE2 file -> miniSEED file, 1M samples',
-              '%.1f ms (CPU %.1f): GSE2 read %.1f ms + msr_pack %.1f ms' % (
-                  1e3 * both[0], 1e3 * both[1], 1e3 * read[0], 1e3 * pack[0]),
-              '<= the read + %gx msr_pack' % (WRITE_TARGET * bench.SLACK), both[0] <= allowed)
+              'CPU %.1f ms: GSE2 read %.1f ms + msr_pack %.1f ms (wall %.1f, %.1f, %.1f ms)' % (
+                  1e3 * both[1], 1e3 * read[1], 1e3 * pack[1], 1e3 * both[0], 1e3 * read[0],
+                  1e3 * pack[0]),
+              '<= the read + %gx msr_pack (CPU)' % (WRITE_TARGET * bench.SLACK),
+              both[1] <= allowed)
     for length in READ_LENGTHS:
         path = os.path.join(folder, 'r%d.mseed' % length)
         mseed.write(path, [wave], record_length=length)
         back = mseed.read(path)
         assert len(back) == 1 and back[0].samples == samples, 'records read back otherwise'
-        _row(bench, table, 'mseed.read 1M samples, %d-byte records' % length,
-             _timed(bench, lambda: mseed.read(path), runs),
-             _libmseed(tool, 'time-read', runs, path), READ_TARGET, 'ms_readtraces')
+        ours, theirs = _taking_turns(bench, lambda: mseed.read(path),
+                                     (tool, 'time-read', path), runs)
+        _row(bench, table, 'mseed.read 1M samples, %d-byte records' % length, ours, theirs,
+             READ_TARGET, 'ms_readtraces')
     for fmt in ('CM6', 'INT'):
         out = os.path.join(folder, 'back.gse')
         seconds, _ = bench.best(lambda: bench.run_command(bench.cli(
@@ -128,11 +150,13 @@ def row_mseed20m(bench, table, folder, runs):
     raw = _raw(folder, samples)
     records = os.path.join(folder, 'bench20m.mseed')
     runs = min(runs, 3)
-    _row(bench, table, 'mseed.write 20M samples (Steim-2, 4096 B)',
-         _timed(bench, lambda: mseed.write(records, [wave]), runs),
-         _libmseed(tool, 'time-pack', runs, 4096, raw), WRITE_TARGET, 'msr_pack')
+    ours, pack = _taking_turns(bench, lambda: mseed.write(records, [wave]),
+                               (tool, 'time-pack', 4096, raw), runs)
+    _row(bench, table, 'mseed.write 20M samples (Steim-2, 4096 B)', ours, pack, WRITE_TARGET,
+         'msr_pack')
     os.remove(raw)
-    del wave, samples
+    # The 80 MB of samples freed before the commands run (their memory is measured alone).
+    wave.samples = samples = None
     _, lib_mb, _ = bench.command_with_memory([tool, 'time-read', '1', records])
     out = os.path.join(folder, 'back20m.gse')
     for fmt in ('INT', 'CM6'):

@@ -17,7 +17,7 @@ from wavecodec.mseed.writer import to_records
 def records(waves, **options):
     """The miniSEED bytes of `waves` (512-byte records unless given)."""
     options.setdefault('record_length', 512)
-    return to_records(waves, **options).data
+    return bytes(to_records(waves, **options).data)
 
 
 def raw_stream(start, rate=100.0, channel=b'HHZ', encoding=shim.STEIM2):

@@ -10,7 +10,7 @@ import mmap
 from array import array
 
 from .. import native
-from ..compat import array_from_bytes
+from ..compat import PY2, array_from_bytes
 from ..errors import FormatError
 
 INT32 = 3
@@ -151,6 +151,11 @@ def rate_fields(rate):
     return status == 1, factor.value, multiplier.value
 
 
+# Output buffers of this many bytes or more are anonymous maps, smaller ones bytearrays (which
+# reuse memory the process freed before).
+_MAPPED_OUTPUT = 1 << 24
+
+
 class PackError(FormatError):
     """A waveform that the records cannot hold; `.sample` is the 1-based sample at fault for a
     difference out of the encoding's range, else None."""
@@ -161,18 +166,20 @@ class PackError(FormatError):
 
 
 def pack(stream, samples, first_sequence=1):
-    """(records as a bytearray, number of records) of array('i') `samples` for `stream`."""
+    """(records as a bytes-like object, number of records) of array('i') `samples` for
+    `stream`: a bytearray, or for many samples under Python 3 a view of an anonymous map (its
+    pages cost only where records were written; a bytearray is zeroed whole)."""
     lib = library()
     count = len(samples)
     address = samples.buffer_info()[0] if count else None
     message = ctypes.create_string_buffer(_MESSAGE_SIZE)
     used = ctypes.c_size_t(0)
     # Room for the usual case (compressed data are rarely larger than the int32 samples); the
-    # library says how much it needs otherwise, and the second call gets exactly that. The
-    # records are packed into the bytearray handed back, cut to their size in place.
+    # library says how much it needs otherwise, and the second call gets exactly that.
     capacity = 4 * count + 2 * stream.record_length
     for _ in range(2):
-        out = bytearray(capacity)
+        mapped = capacity >= _MAPPED_OUTPUT and not PY2
+        out = mmap.mmap(-1, capacity) if mapped else bytearray(capacity)
         view = (ctypes.c_char * capacity).from_buffer(out)
         status = lib.mseedio_pack(ctypes.byref(stream), address, count, first_sequence, view,
                                   capacity, ctypes.byref(used), message, _MESSAGE_SIZE)
@@ -182,6 +189,8 @@ def pack(stream, samples, first_sequence=1):
         capacity = used.value
     if status < 0:
         raise PackError(_text(message), used.value + 1 if status == ERANGE else None)
+    if mapped:
+        return memoryview(out)[:used.value], status
     del out[used.value:]
     return out, status
 
@@ -230,7 +239,7 @@ class Unpacker(object):
 # The block reader's buffers: integer samples, other samples (float, double, text) and runs.
 SAMPLE_ROOM = 1 << 16
 OTHER_ROOM = MAX_RECORD_LENGTH + (1 << 16)
-RUN_ROOM = 2048
+RUN_ROOM = 256
 
 
 class BlockReader(object):
