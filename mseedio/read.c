@@ -13,8 +13,8 @@
 #include <stdlib.h>
 #include <string.h>
 
-/* The record being read, copied (libmseed's unpacking writes into its record); under the
- * library's lock. */
+/* A copy of the record being read, for the trials of a record length and for encodings whose
+ * decoders may write into the record; under the library's lock. */
 static char *scratch;
 static size_t scratch_size;
 
@@ -179,6 +179,27 @@ static int copy_record(const unsigned char *data, size_t length) {
     return 0;
 }
 
+/* Whether libmseed decodes the record without writing into it: its blockette 1000 names one of
+ * the usual encodings (without blockette 1000 libmseed takes Steim-1). */
+static int read_only_decoding(const unsigned char *record, size_t length) {
+    int at = find_blockette1000(record, length);
+    if (at < 0) {
+        return 1;
+    }
+    switch (record[at + 4]) {
+    case DE_ASCII:
+    case DE_INT16:
+    case DE_INT32:
+    case DE_FLOAT32:
+    case DE_FLOAT64:
+    case DE_STEIM1:
+    case DE_STEIM2:
+        return 1;
+    default:
+        return 0;
+    }
+}
+
 /* Whether the record at `record` decodes completely, integration constant included, from
  * its first `size` bytes: its blockette 1000 made to say `size` in a copy. */
 static int data_fit(const unsigned char *record, int size) {
@@ -294,21 +315,27 @@ int mseedio_decode_record(const unsigned char *data, size_t length, int final, i
                      "the record of %d bytes is cut short: %zu bytes are left", reclen, length);
         return MSEEDIO_ETRUNCATED;
     }
-    if (copy_record(data, (size_t)reclen) != 0) {
-        mseedio_fail(message, message_size, "out of memory");
-        return MSEEDIO_ELIBRARY;
+    /* libmseed's unpacking takes a writable record. Its decoders of the usual encodings only
+     * read it (libmseed 2.19); the records of others are decoded from a copy. */
+    char *record = (char *)(uintptr_t)data;
+    if (!read_only_decoding(data, (size_t)reclen)) {
+        if (copy_record(data, (size_t)reclen) != 0) {
+            mseedio_fail(message, message_size, "out of memory");
+            return MSEEDIO_ELIBRARY;
+        }
+        record = scratch;
     }
     out->length = reclen;
     /* The header first: its data offset and sample count must fit the record before any
      * decoder reads the data (a fixed-width decoder reads as many samples as the header
      * gives). */
-    int status = msr_unpack(scratch, reclen, &out->msr, 0, 0);
+    int status = msr_unpack(record, reclen, &out->msr, 0, 0);
     if (status != MS_NOERROR) {
         mseedio_fail(message, message_size, "libmseed cannot decode it: %s",
                      ms_errorstr(status));
         return MSEEDIO_ECORRUPT;
     }
-    status = check_layout(out, scratch, message, message_size);
+    status = check_layout(out, record, message, message_size);
     if (status == 0 && want == WITH_DATA) {
         status = mseedio_decode_data(out, message, message_size);
     }

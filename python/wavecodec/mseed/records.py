@@ -3,7 +3,6 @@ run is one channel's contiguous records with their samples, or records without s
 Damaged records stop the input with a FormatError naming the file, record and byte, or, read
 leniently, are listed in the report and passed as libmseed passes them (its next record header
 searched every 128 bytes)."""
-import mmap
 from array import array
 
 from ..compat import PY2
@@ -121,8 +120,7 @@ def stream_blocks(stream):
     empty read; read into one buffer when the file object can (the pieces are then views of it,
     valid until the next)."""
     readinto = None if PY2 else getattr(stream, 'readinto', None)
-    # An anonymous map: its pages cost nothing until a read fills them.
-    buffer = mmap.mmap(-1, BLOCK) if readinto is not None else None
+    buffer = bytearray(BLOCK) if readinto is not None else None
     while True:
         if buffer is not None:
             size = readinto(buffer)

@@ -249,8 +249,9 @@ class BlockReader(object):
     def __init__(self, selection=None):
         self.lib = library()
         self.state = Reader()
-        # Anonymous maps: their pages cost nothing until the records' samples are written.
-        self.samples = mmap.mmap(-1, 4 * SAMPLE_ROOM)
+        # The samples' buffer is small and used at once; the other one (float and text samples,
+        # rare) an anonymous map, whose pages cost nothing until written.
+        self.samples = bytearray(4 * SAMPLE_ROOM)
         self.other = mmap.mmap(-1, OTHER_ROOM)
         self.runs = (Run * RUN_ROOM)()
         self._samples = (ctypes.c_char * len(self.samples)).from_buffer(self.samples)
@@ -288,5 +289,4 @@ class BlockReader(object):
     def close(self):
         self._keep = None
         del self._samples, self._other
-        self.samples.close()
         self.other.close()
