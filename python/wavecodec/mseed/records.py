@@ -84,7 +84,7 @@ class _View(object):
 
     def _bytes(self):
         if PY2:
-            return self.buffer[self.start:self.start + self.size]
+            return bytes(self.buffer[self.start:self.start + self.size])
         return memoryview(self.buffer)[self.start:self.start + self.size]
 
     def copy(self):
