@@ -1,5 +1,5 @@
-/* What the two halves of libmseedio share (never installed): the collected libmseed
- * diagnostics of the call in progress, the failure message, and the decoding of one record. */
+/* What the parts of libmseedio share (never installed): the collected libmseed diagnostics of
+ * the call in progress, the failure message, and the decoding of one record. */
 #ifndef MSEEDIO_INTERNAL_H
 #define MSEEDIO_INTERNAL_H
 
@@ -48,5 +48,8 @@ int mseedio_decode_record(const unsigned char *data, size_t length, int final, i
 /* Decodes the data of a record whose header mseedio_decode_record read (HEADER_ONLY) and checks
  * them; 0 or a failure code with the message written. */
 int mseedio_decode_data(decoded *record, char *message, size_t message_size);
+
+/* The codes, quality, start, rate, length and encoding of a decoded record. */
+void mseedio_fill_stream(mseedio_stream *stream, const decoded *record);
 
 #endif

@@ -1,10 +1,10 @@
 /* mseedio: packing through libmseed with the checks of a converter, and what the whole library
- * shares (see mseedio.h; reading is in read.c). libmseed prints its diagnostics through a
- * process-wide logging hook; this file installs the hook once and collects the text of the call
- * in progress, so that each call can return what libmseed said about its own record. Calls are
- * serialised by one mutex: the hook, the collected text and libmseed's packing settings are
- * process-wide. (Thread-local storage would make the library depend on the dynamic loader's
- * TLS functions.) */
+ * shares (see mseedio.h; a record is decoded in record.c, blocks of records read in read.c).
+ * libmseed prints its diagnostics through a process-wide logging hook; this file installs the
+ * hook once and collects the text of the call in progress, so that each call can return what
+ * libmseed said about its own record. Calls are serialised by one mutex: the hook, the
+ * collected text and libmseed's packing settings are process-wide. (Thread-local storage
+ * would make the library depend on the dynamic loader's TLS functions.) */
 #define _POSIX_C_SOURCE 200809L
 
 #include "internal.h"

@@ -2,7 +2,6 @@
 mseed2sac, on files libmseed wrote with every encoding, both byte orders, record lengths 128 to
 65536 and the rates data centres use; and libmseed reading what the package writes."""
 import itertools
-import os
 import random
 
 from .helpers import TempDirCase, signal

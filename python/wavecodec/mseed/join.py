@@ -26,8 +26,9 @@ def _fits(end, start, rate):
 
 class Segment(object):
     """Joined runs: `key`, `kind`, `start`, `end` (first and last sample, microseconds), `rate`,
-    `samples` (copied out of the reader's buffers), `records`, and `first` (the run that begins it, for its name, record, codes as
-    read, quality, encoding and record length), `order` (when it was first met)."""
+    `samples` (copied out of the reader's buffers), `records`, `first` (the run that begins it,
+    for its name, record, quality, encoding and record length), `order` (when it was first
+    met)."""
 
     __slots__ = ('key', 'kind', 'start', 'end', 'rate', 'samples', 'records', 'first', 'order')
 
