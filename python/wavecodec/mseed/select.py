@@ -6,7 +6,7 @@ import datetime
 import fnmatch
 import re
 
-from ..compat import PY2, string_types
+from ..compat import string_types, text_type
 from ..errors import FormatError
 from . import codes
 
@@ -15,10 +15,11 @@ _TIME = re.compile(r'^\s*(\d{4})[-/](\d{1,2})[-/](\d{1,2})(?:[T ](\d{1,2})(?::(\
 
 
 def parse_time(value, what='time'):
-    """Microseconds since 1970 of a naive UTC datetime, or of text 'YYYY-MM-DD[THH:MM[:SS.ffffff]]'
-    (also with '/' and a blank)."""
+    """Microseconds since 1970 of a datetime (naive: UTC), or of text
+    'YYYY-MM-DD[THH:MM[:SS.ffffff]]' (also with '/' and a blank), UTC."""
     if isinstance(value, datetime.datetime):
-        return codes.to_microseconds(value.replace(tzinfo=None))
+        offset = value.utcoffset()  # an aware time is taken to UTC
+        return codes.to_microseconds(value.replace(tzinfo=None) - (offset or datetime.timedelta()))
     if not isinstance(value, string_types):
         raise FormatError('%s %r is neither a datetime nor text' % (what, value))
     m = _TIME.match(value)
@@ -59,7 +60,7 @@ class Selection(object):
     def configure(self, state):
         """Sets the selection of a libmseedio reader (shim.Reader)."""
         def pattern(p):
-            return None if p is None else (p if PY2 else p.encode('latin-1'))
+            return p.encode('latin-1') if isinstance(p, text_type) else p
         self._keep = [pattern(p) for p in self.patterns]
         state.network, state.station, state.location, state.channel = self._keep
         if self.start is not None:
