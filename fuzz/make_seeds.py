@@ -173,16 +173,17 @@ write("mseed", "pack_steim1_extremes", bytes([1, 1, 0]) + ints(
 write("mseed", "pack_int32", bytes([1, 0, 0]) + ints([-2**31, 2**31 - 1] * 40))
 
 
-# mseed, read mode (bit 0 clear; bit 1: headers only): records written by the package itself,
-# when its libmseedio is built (the files are committed, so this part may be left out).
+# mseed, read mode (bit 0 clear; bit 1: headers only; bit 2: block by block, the next byte
+# choosing where the first block ends): records written by the package itself, when its
+# libmseedio is built (the files are committed, so this part may be left out).
 def mseed_record_seeds():
     import sys
     sys.path.insert(0, os.path.join(os.path.dirname(HERE), "python"))
     try:
         import wavecodec
-        from wavecodec import mseed
-        mseed.shim.library()
-    except (ImportError, OSError):
+        from wavecodec.mseed import shim, writer
+        shim.library()
+    except (ImportError, OSError, wavecodec.LibraryNotFoundError):
         print("make_seeds.py: libmseedio not loadable: the mseed record seeds are kept as they are")
         return
     header = dict(station="SEED", channel="HHZ", year=2024, month=5, day=17, hour=12,
@@ -192,9 +193,25 @@ def mseed_record_seeds():
                                  ("records_steim1", "steim1", 0.025),
                                  ("records_int32", "int32", 0.123457)):
         w = wavecodec.Waveform(dict(header, sample_rate=rate), samples, sta2={"network": "XX"})
-        data = mseed.writer.to_records([w], record_length=512, encoding=encoding).data
+        data = bytes(writer.to_records([w], record_length=512, encoding=encoding).data)
         write("mseed", name, bytes([0]) + data)
     write("mseed", "records_headers_only", bytes([2]) + data)
+    # Blocks: the records cut after 1536 bytes; junk between records; no blockette 1000
+    # (libmseed finds the length from the next header and decodes Steim-1 in the header's
+    # byte order); a record whose header gives neither samples nor a data offset.
+    w = wavecodec.Waveform(header, samples, sta2={"network": "XX"})
+    data = bytes(writer.to_records([w], record_length=256, encoding="steim1").data)
+    write("mseed", "blocks_cut", bytes([4]) + data)
+    write("mseed", "blocks_junk", bytes([4]) + data[:512] + b"\x17" * 300 + data[512:])
+    bare = bytearray(data)
+    for at in range(0, len(bare), 256):
+        bare[at + 39] = 0
+        bare[at + 46:at + 56] = bytes(10)
+    write("mseed", "blocks_no_blockette1000", bytes([4]) + bytes(bare))
+    empty = bytearray(data[:256])
+    empty[30:32] = empty[44:46] = bytes(2)
+    empty[64:] = bytes(192)
+    write("mseed", "blocks_empty_record", bytes([4]) + data[:256] + bytes(empty) + data[256:])
 
 
 mseed_record_seeds()

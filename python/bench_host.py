@@ -12,8 +12,12 @@ Usage: python3 python/bench_host.py [--runs N] [--only ROW[,ROW...]] [--markdown
   decode     `wavecodec decode` of those samples to text; <= 3 s and <= 300 MB
   startup    `python -m wavecodec info` of a one-waveform file; target <= 0.10 s
   verify     `verify --jobs 2` of 200 files of 500 waveforms of 100 samples; faster than --jobs 1
-  mseed      a GSE2 file of 1,000,000 samples to Steim-2 miniSEED and back (when libmseedio is
-             built); each conversion at most 3x the GSE2 read
+  mseed      1,000,000 samples against libmseed in the same run (bench_mseed.py): mseed.write at
+             most 1.5x msr_pack, GSE2 file to miniSEED at most the GSE2 read plus 1.5x
+             msr_pack, mseed.read of 256- to 8192-byte records at most 1.5x ms_readtraces;
+             mseed-to-gse2 (CM6, INT) measured
+  mseed20m   20,000,000 samples: mseed.write at most 1.5x msr_pack; mseed-to-gse2 (INT, CM6)
+             peak memory at most 1.3x ms_readtraces reading the same file
 The command rows run the command line in a child process of the same interpreter; their memory
 is the child's peak resident size. Each row also gives the least processor time of its runs
 (the process and its children): on a loaded machine the wall time is mostly waiting. Python 2.7 is held to twice the Python 3 targets. Run on a
@@ -35,6 +39,7 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
 
 import wavecodec  # noqa: E402
+import bench_mseed  # noqa: E402
 
 clock = getattr(time, 'perf_counter', time.time)
 # The command line's children import this package, as this process does.
@@ -224,36 +229,6 @@ def row_many(table, folder, runs, rows):
                   '<= %.2f s' % (0.15 * SLACK), seconds <= 0.15 * SLACK)
 
 
-def row_mseed(table, folder, runs):
-    """GSE2 file to Steim-2 miniSEED file and back, whole files, against the GSE2 read of the
-    same 1,000,000 samples (skipped when libmseedio is not built)."""
-    from wavecodec import mseed
-    try:
-        from wavecodec.mseed import shim
-        shim.library()
-    except wavecodec.LibraryNotFoundError as e:
-        print('miniSEED conversions: SKIPPED (%s)' % str(e).split(';')[0])
-        return
-    header = dict(station='BENCH', channel='HHZ', year=2024, month=1, day=1, sample_rate=100.0)
-    # miniSEED needs a network: an STA2 line gives it.
-    wave = wavecodec.Waveform(header, realistic(1000000), sta2={'network': 'XX'})
-    gse = os.path.join(folder, 'mseed.gse')
-    records = os.path.join(folder, 'bench.mseed')
-    back = os.path.join(folder, 'mseed-back.gse')
-    wavecodec.write(gse, [wave])
-    read_s, _ = best(lambda: wavecodec.read(gse), runs)
-    to_s, _ = best(lambda: mseed.write(records, wavecodec.read(gse)), runs)
-    to_cpu = last_cpu[0]
-    from_s, _ = best(lambda: wavecodec.write(back, mseed.read(records)), runs)
-    assert wavecodec.read(back)[0].samples == wave.samples
-    for task, seconds, cpu in (('GSE2 -> miniSEED, 1M samples', to_s, to_cpu),
-                               ('miniSEED -> GSE2, 1M samples', from_s, last_cpu[0])):
-        ratio = seconds / read_s
-        table.row(task, '%.1f ms, %.1fx the GSE2 read (%.1f ms); CPU %.1f ms'
-                  % (1e3 * seconds, ratio, 1e3 * read_s, 1e3 * cpu),
-                  '<= %gx the read' % (3 * SLACK), ratio <= 3 * SLACK)
-
-
 def samples_text(path, n):
     """A text file of `n` samples, one per line, written a block at a time."""
     block = realistic(100000)
@@ -337,7 +312,7 @@ def row_verify(table, folder, runs):
 
 
 ROWS = ['write1m', 'int1m', 'read10k', 'heads10k', 'write10k', 'encode', 'decode', 'startup',
-        'verify', 'mseed']
+        'verify', 'mseed', 'mseed20m']
 
 
 def main(argv):
@@ -385,7 +360,9 @@ def main(argv):
         if 'verify' in rows:
             row_verify(table, folder, runs)
         if 'mseed' in rows:
-            row_mseed(table, folder, runs)
+            bench_mseed.row_mseed(sys.modules[__name__], table, folder, runs)
+        if 'mseed20m' in rows:
+            bench_mseed.row_mseed20m(sys.modules[__name__], table, folder, runs)
     finally:
         shutil.rmtree(folder)
     if table.misses:

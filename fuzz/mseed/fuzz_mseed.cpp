@@ -1,10 +1,14 @@
 // Fuzz target: libmseedio over arbitrary records and arbitrary samples.
 //
 // Input: a mode byte, then
-//   mode bit 0 clear: bytes read as a miniSEED file, record by record, as the host reads it
-//     (mode bit 1: headers only). Checks that every result is a record length within the bytes
-//     left or a failure code with a message, that no record claims more samples than the
-//     buffer holds, and that the message is always terminated.
+//   mode bit 0 clear: bytes read as a miniSEED file, record by record (mode bit 1: headers
+//     only). Checks that every result is a record length within the bytes left or a failure
+//     code with a message, that no record claims more samples than the buffer holds, and that
+//     the message is always terminated.
+//   mode bits 0 clear and 2 set: the bytes read block by block as the host reads them
+//     (mseedio_read, cut into two blocks at the second byte's offset, small run and sample
+//     buffers, reading on past faults). Checks that every run lies within the buffers and the
+//     block, that positions only advance, and that faults carry a message.
 //   mode bit 0 set: an encoding byte, a record-length byte, then samples (4 bytes each, host
 //     byte order). Checks that packing succeeds exactly when every difference fits the
 //     encoding (else it names the first one that does not), that the records fill the size
@@ -15,6 +19,7 @@
 #include "mseedio.h"
 
 #include <cstdint>
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -125,6 +130,76 @@ void pack_and_unpack(FuzzInput &in) {
     FUZZ_CHECK(total == samples.size(), "%zu of %zu samples came back", total, samples.size());
 }
 
+// One mseedio_read call, checked; returns its status.
+int read_once(mseedio_reader &r, const std::vector<mseedio_run> &runs) {
+    const size_t before = r.position;
+    const int64_t records = r.record_number;
+    const int status = mseedio_read(&r);
+    FUZZ_CHECK(std::memchr(r.message, '\0', sizeof r.message) != nullptr, "message");
+    FUZZ_CHECK(r.position >= before && r.position <= r.length, "position %zu from %zu of %zu",
+               r.position, before, r.length);
+    FUZZ_CHECK(r.record_number >= records, "record count went back");
+    FUZZ_CHECK(r.run_count <= runs.size() && r.used <= r.capacity &&
+                   r.other_used <= r.other_capacity,
+               "buffers overrun");
+    for (size_t i = 0; i < r.run_count; i++) {
+        const mseedio_run &run = runs[i];
+        FUZZ_CHECK(run.kind >= MSEEDIO_RUN_INT32 && run.kind <= MSEEDIO_RUN_EMPTY, "kind");
+        FUZZ_CHECK(run.records > 0 && run.offset >= 0 &&
+                       static_cast<size_t>(run.offset) < r.length,
+                   "run at %lld", static_cast<long long>(run.offset));
+        if (run.kind == MSEEDIO_RUN_INT32) {
+            FUZZ_CHECK(run.sample_start + run.sample_count <= static_cast<int64_t>(r.used),
+                       "int32 run beyond the samples used");
+        }
+    }
+    if (status < 0 && status != MSEEDIO_ESPACE) {
+        FUZZ_CHECK(status >= MSEEDIO_EVERSION && r.message[0] != '\0' && r.seeking == 1,
+                   "fault %d without a message or a search", status);
+    }
+    return status;
+}
+
+void read_blocks(const uint8_t *data, size_t size, size_t cut) {
+    std::vector<mseedio_run> runs(3);
+    std::vector<int32_t> samples(MSEEDIO_MAX_RECORD_SAMPLES);
+    std::vector<unsigned char> other(MSEEDIO_MAX_RECORD_LENGTH + 8);
+    mseedio_reader r;
+    std::memset(&r, 0, sizeof r);
+    r.samples = samples.data();
+    r.capacity = samples.size();
+    r.other = other.data();
+    r.other_capacity = other.size();
+    r.runs = runs.data();
+    r.max_runs = runs.size();
+    r.window_start = INT64_MIN;
+    r.window_end = INT64_MAX;
+    // The first block ends at `cut`; what it leaves unread starts the second.
+    std::vector<uint8_t> block(data, data + std::min(cut, size));
+    for (int pass = 0; pass < 2; pass++) {
+        r.data = block.data();
+        r.length = block.size();
+        r.final = pass == 1 || cut >= size;
+        r.position = 0;
+        for (int calls = 0; calls < 100000; calls++) {
+            const int status = read_once(r, runs);
+            r.run_count = r.used = r.other_used = 0;
+            if (status >= 0) {
+                break;
+            }
+        }
+        if (r.final) {
+            FUZZ_CHECK(r.position == r.length, "final block left at %zu of %zu", r.position,
+                       r.length);
+            return;
+        }
+        std::vector<uint8_t> next(block.begin() + static_cast<std::ptrdiff_t>(r.position),
+                                  block.end());
+        next.insert(next.end(), data + cut, data + size);
+        block.swap(next);
+    }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
@@ -132,6 +207,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     const uint8_t mode = in.u8();
     if (mode & 1) {
         pack_and_unpack(in);
+    } else if (mode & 4) {
+        const size_t cut = in.size() > 1 ? static_cast<size_t>(in.data()[1]) * 64 : 0;
+        read_blocks(in.data(), in.size(), cut);
     } else {
         read_records(in.data(), in.size(), (mode & 2) != 0);
     }

@@ -1,11 +1,18 @@
 """Shared pieces of the miniSEED tests: the library check, GSE2 files written for them, a signal
-that reaches the CM6 and Steim limits, and a reader of the SAC files of Debian's mseed2sac."""
+that reaches the CM6 and Steim limits, a reader of the SAC files of Debian's mseed2sac, and
+libmseed itself writing and reading records through the test tool mseed_tool.c."""
+import atexit
+import datetime
 import io
 import os
+import shutil
 import struct
+import subprocess
+import tempfile
 import unittest
+from array import array
 
-from .helpers import header
+from .helpers import communicate, header, start
 import wavecodec
 from wavecodec import LibraryNotFoundError
 from wavecodec.mseed import shim
@@ -86,3 +93,141 @@ def find_program(name):
         if os.path.isfile(candidate) and os.access(candidate, os.X_OK):
             return candidate
     return None
+
+
+# --- libmseed itself, through the test-only tool mseed_tool.c -----------------------------
+
+TOOL_SOURCE = os.path.join(os.path.dirname(os.path.abspath(__file__)), 'mseed_tool.c')
+_tool = []
+# SEED encodings libmseed writes, by name.
+SEED_ENCODINGS = {'text': 0, 'int16': 1, 'int32': 3, 'float32': 4, 'float64': 5, 'steim1': 10,
+                  'steim2': 11}
+
+
+def tool_path():
+    """The test tool built from mseed_tool.c (once per process, in a temporary folder removed
+    at exit), or None when it cannot be built here (no C compiler or no libmseed-dev)."""
+    if not _tool:
+        folder = tempfile.mkdtemp(prefix='wavecodec-mseed-tool-')
+        atexit.register(shutil.rmtree, folder, True)
+        program = os.path.join(folder, 'mseed_tool')
+        compiler = find_program('cc') or find_program('gcc')
+        built = False
+        if compiler:
+            p = start([compiler, '-O2', '-o', program, TOOL_SOURCE, '-lmseed'],
+                      stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+            communicate(p, timeout=120)
+            built = p.returncode == 0
+        _tool.append(program if built else None)
+    return _tool[0]
+
+
+def needs_tool(case):
+    """Skips `case` (saying why) without libmseedio or without the libmseed test tool."""
+    reason = library_missing() or (None if tool_path() else
+                                   'the libmseed test tool cannot be built (cc or '
+                                   'libmseed-dev missing)')
+    return unittest.skip(reason)(case) if reason else case
+
+
+def run_tool(args):
+    p = start([tool_path()] + [a if isinstance(a, bytes) else str(a) for a in args],
+              stdout=subprocess.PIPE,
+              stderr=subprocess.PIPE)
+    out, err = communicate(p, timeout=120)
+    if p.returncode != 0:
+        raise AssertionError('mseed_tool %s failed: %r' % (args[0], err))
+    return out.decode('latin-1')
+
+
+_TYPECODES = {'int16': 'i', 'int32': 'i', 'steim1': 'i', 'steim2': 'i', 'float32': 'f',
+              'float64': 'd'}
+
+
+def libmseed_write(folder, name, samples, encoding='steim2', byte_order=1, record_length=512,
+                   rate=100.0, start=1700000000000000, codes=('XX', 'ABC', '', 'HHZ')):
+    """Path of file `name` in `folder` of `samples` (ints, floats, or bytes of text) packed by
+    libmseed's msr_pack."""
+    raw = os.path.join(folder, name + '.samples')
+    data = bytes(samples) if encoding == 'text' else \
+        array(_TYPECODES[encoding], samples).tobytes() if hasattr(array, 'tobytes') else \
+        array(_TYPECODES[encoding], samples).tostring()
+    with open(raw, 'wb') as f:
+        f.write(data)
+    path = os.path.join(folder, name)
+    run_tool(['write', path] + [c or '' for c in codes] +
+             [start, repr(float(rate)), record_length, SEED_ENCODINGS[encoding], byte_order,
+              raw])
+    return path
+
+
+class Trace(object):
+    """A trace as libmseed reads it: `key`, `start`, `end` (microseconds), `rate`,
+    `samples` (array, or bytes of text)."""
+
+    def __init__(self, words, samples):
+        self.key = (words[1], words[2], '' if words[3] == '-' else words[3], words[4])
+        self.start, self.end = int(words[5]), int(words[6])
+        self.rate = float(words[7])
+        self.type = words[9]
+        self.samples = samples
+
+
+def libmseed_read(folder, paths):
+    """The traces libmseed reads from `paths` (ms_readtraces, then healed), in its order."""
+    out = os.path.join(folder, 'traces.bin')
+    lines = run_tool(['read', out] + list(paths)).splitlines()
+    with open(out, 'rb') as f:
+        data = f.read()
+    traces, at = [], 0
+    for line in lines:
+        words = line.split()
+        if words[0] != 'trace':
+            continue
+        count, kind = int(words[8]), words[9]
+        size = {'i': 4, 'f': 4, 'd': 8, 'a': 1}.get(kind, 0) * count
+        chunk = data[at:at + size]
+        at += size
+        if kind == 'a':
+            samples = chunk
+        elif kind in 'ifd' and count:
+            samples = array(kind, [])
+            samples.frombytes(chunk) if hasattr(samples, 'frombytes') else \
+                samples.fromstring(chunk)
+        else:
+            samples = array('i')
+        traces.append(Trace(words, samples))
+    return traces
+
+
+def mseed2sac_read(folder, path):
+    """{channel key: (start as microseconds, delta, samples)} of Debian's mseed2sac reading
+    `path`, or None when mseed2sac is not installed."""
+    program = find_program('mseed2sac')
+    if program is None:
+        return None
+    work = tempfile.mkdtemp(dir=folder)
+    p = start([program, '-f', '3', os.path.abspath(path)], cwd=work, stdout=subprocess.PIPE,
+              stderr=subprocess.PIPE)
+    communicate(p, timeout=120)
+    found = {}
+    for name in sorted(os.listdir(work)):
+        if name.endswith('.SAC'):
+            (year, day, hour, minute, second, milli, b), delta, samples = \
+                sac(os.path.join(work, name))
+            when = datetime.datetime(year, 1, 1, hour, minute, second) + datetime.timedelta(
+                days=day - 1, milliseconds=milli) + datetime.timedelta(seconds=b)
+            key = tuple(name.split('.')[:4])
+            found.setdefault(key, []).append((when, delta, samples))
+    return found
+
+
+def strip_blockette1000(data, record_length):
+    """Records of libmseed written with blockette 1000 as its only blockette, without it (as old
+    data centres wrote them): no blockette, the data offset kept."""
+    out = bytearray(data)
+    for at in range(0, len(out), record_length):
+        out[at + 39] = 0  # blockettes
+        out[at + 46:at + 48] = b'\0\0'
+        out[at + 48:at + 56] = b'\0' * 8
+    return bytes(out)

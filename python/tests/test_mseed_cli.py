@@ -1,15 +1,20 @@
 """gse2-to-mseed and mseed-to-gse2 run as subprocesses: round trips through files and standard
 input and output, refusals as one line with nothing written, checksums verified first, notes of
-what was rounded, and the rest of the command line working without libmseedio."""
+what was rounded, joined, skipped and selected, info and verify of miniSEED files, and the rest
+of the command line working without libmseedio."""
 import os
 import subprocess
 import sys
 
-from .helpers import PYTHON_DIR, TempDirCase, run_cli, signal
-from .mseed_helpers import gse2_bytes, needs_library, wave
+from .helpers import PYTHON_DIR, TempDirCase, communicate, run_cli, signal, start
+from .mseed_helpers import (gse2_bytes, libmseed_read, libmseed_write, needs_library,
+                            needs_tool, wave)
 from .test_mseed_roundtrip import EXAMPLE
+import wavecodec
+from wavecodec import mseed
 from wavecodec.mseed import shim
 from array import array
+import datetime
 
 
 class Commands(TempDirCase):
@@ -30,10 +35,9 @@ class Commands(TempDirCase):
 
     def piped(self, args, data):
         env = dict(os.environ, PYTHONPATH=PYTHON_DIR)
-        p = subprocess.Popen([sys.executable, '-m', 'wavecodec'] + list(args), env=env,
-                             stdin=subprocess.PIPE, stdout=subprocess.PIPE,
-                             stderr=subprocess.PIPE)
-        out, err = p.communicate(data)
+        p = start([sys.executable, '-m', 'wavecodec'] + list(args), env=env,
+                  stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        out, err = communicate(p, data)
         self.assertEqual((p.returncode, err), (0, b''))
         return out
 
@@ -113,8 +117,8 @@ class Conversions(Commands):
         self.fails(['mseed-to-gse2', path, '-o', self.path('x.gse')],
                    'has a fraction of a millisecond, which GSE2 cannot hold')
         out = self.ok('mseed-to-gse2', path, path, '-o', self.path('x.gse'), '--round-time')
-        self.assertIn('2 waveforms, 600 samples from 2 records; 2 start times rounded to the '
-                      'millisecond (--round-time)', out)
+        self.assertIn('2 waveforms, 600 samples from 2 records; 1 overlaps; 2 start times '
+                      'rounded to the millisecond (--round-time)', out)
         self.assertIn(b'2023/11/14 22:13:20.123 ABC', self.read_bytes('x.gse'))
 
     def test_what_gse2_cannot_hold_is_counted(self):
@@ -127,10 +131,12 @@ class Conversions(Commands):
         for rate in (100.0, 1.0 / 3):
             stream.rate = rate
             parts.append(shim.pack(stream, array('i', range(50)))[0])
-        path = self.write_bytes('two.mseed', b''.join(parts))
+        path = self.write_bytes('two.mseed', b''.join(bytes(p) for p in parts))
         out = self.ok('mseed-to-gse2', path, '-o', self.path('two.gse'))
-        self.assertIn('2 location codes not kept (GSE2 has no field for them); 1 sample rates '
-                      "written to the 11 columns of GSE2's rate, not exactly", out)
+        # The location code goes to the WID2 auxiliary id.
+        self.assertIn("1 sample rates written to the 11 columns of GSE2's rate, not exactly",
+                      out)
+        self.assertEqual(self.read_bytes('two.gse').count(b' HHZ 00   CM6'), 2)
         self.assertIn(b' .3333333333 ', self.read_bytes('two.gse'))
 
 
@@ -144,3 +150,117 @@ class WithoutTheLibrary(Commands):
         status, out, err = run_cli(['info', EXAMPLE], env=env)
         self.assertEqual((status, err), (0, ''))
         self.assertIn('DEMO', out)
+
+
+@needs_tool
+class WhatDataCentresWrite(Commands):
+    def run_rows(self, rows):
+        """Runs each row (what, arguments, exit status, texts the output holds; {name}
+        stands for a file of the folder) and checks the status and the texts."""
+        for what, args, status, texts in rows:
+            args = [a.format(**self.names) if '{' in a else a for a in args]
+            code, out, err = run_cli(args)
+            self.assertEqual(code, status, (what, out, err))
+            self.assertNotIn('Traceback', err, what)
+            for text in texts:
+                self.assertIn(text.format(**self.names), out + err, what)
+
+    def test_conversions_both_ways(self):
+        quiet = [i % 3 - 1 for i in range(300000)]
+        busy = signal(6000)
+        self.names = dict((k.replace('.', '_').replace('-', '_'), self.path(k)) for k in (
+            'quiet.gse', 'quiet.mseed', 'quiet-back.gse', 'high.gse', 'high.mseed',
+            'high-back.gse', 'loc.mseed', 'loc.gse', 'loc-back.mseed', 'sel.mseed', 'sel.gse',
+            'big.mseed', 'big.gse', 'logs.mseed', 'logs.gse', 'a.mseed', 'b.mseed', 'ab.gse',
+            'bad.mseed', 'bad.gse'))
+        self.write_bytes('quiet.gse', gse2_bytes([wave(quiet)]))
+        self.write_bytes('high.gse', gse2_bytes([wave(busy, sample_rate=16000.0)]))
+        # Two locations of one channel; a channel whose second differences CM6 cannot hold.
+        for name, location in (('00.mseed', '00'), ('10.mseed', '10')):
+            libmseed_write(self.dir, name, busy[:700], 'steim2', 1, 512,
+                           codes=('XX', 'ABC', location, 'HHZ'))
+        self.write_bytes('loc.mseed', self.read_bytes('00.mseed') + self.read_bytes('10.mseed'))
+        libmseed_write(self.dir, 'big.mseed', [0, 1 << 29, 0, -(1 << 29), 0], 'int32', 1, 256)
+        libmseed_write(self.dir, 'log.mseed', b'boot\n' * 30, 'text', 1, 256, rate=0.0,
+                       codes=('XX', 'ABC', '', 'LOG'))
+        self.write_bytes('logs.mseed', self.read_bytes('log.mseed') +
+                         self.read_bytes('00.mseed'))
+        # One channel in two files, the later part first; and a damaged record.
+        whole = libmseed_write(self.dir, 'whole.mseed', busy, 'steim2', 1, 512)
+        with open(whole, 'rb') as f:
+            data = f.read()
+        self.write_bytes('a.mseed', data[2048:])
+        self.write_bytes('b.mseed', data[:2048])
+        self.write_bytes('bad.mseed', data[:1024] + b'\x17' * 512 + data[1536:])
+        self.run_rows((
+            ('65536-byte records hold at most 65535 samples',
+             ['gse2-to-mseed', '{quiet_gse}', '-o', '{quiet_mseed}', '--record-length',
+              '65536'], 0, ['300000 samples in 5 records']),
+            ('and come back whole',
+             ['mseed-to-gse2', '{quiet_mseed}', '-o', '{quiet_back_gse}'], 0,
+             ['1 waveforms, 300000 samples from 5 records']),
+            ('16 kHz: exact starts, one waveform',
+             ['gse2-to-mseed', '{high_gse}', '-o', '{high_mseed}', '--record-length', '512'], 0,
+             []),
+            ('16 kHz back without rounding',
+             ['mseed-to-gse2', '{high_mseed}', '-o', '{high_back_gse}'], 0,
+             ['1 waveforms, 6000 samples']),
+            ('two locations in the auxiliary id',
+             ['mseed-to-gse2', '{loc_mseed}', '-o', '{loc_gse}'], 0, ['2 waveforms']),
+            ('and back to miniSEED locations',
+             ['gse2-to-mseed', '{loc_gse}', '-o', '{loc_back_mseed}'], 0, ['2 waveforms']),
+            ('selection of GSE2 waveforms by time',
+             ['gse2-to-mseed', '{quiet_gse}', '-o', '{sel_mseed}', '--station', 'AB?',
+              '--start', '2024-03-05T06:08:00', '--end', '2024-03-05T06:09:00'], 0,
+             ['2401 samples']),
+            ('selection of records by channel and time',
+             ['mseed-to-gse2', '{quiet_mseed}', '{loc_mseed}', '-o', '{sel_gse}', '--channel',
+              'BH*', '--start', '2024-03-05T06:10:00.005'], 0,
+             ['1 waveforms, 293139 samples', '10 records outside the selection']),
+            ('nothing selected',
+             ['mseed-to-gse2', '{quiet_mseed}', '-o', '{sel_gse}', '--station', 'NONE'], 1,
+             ['no record within the selection']),
+            ('second differences CM6 cannot hold: the option named',
+             ['mseed-to-gse2', '{big_mseed}', '-o', '{big_gse}'], 1,
+             ['{big_gse}: waveform 1', '(--clamp clamps it, or --format INT)']),
+            ('clamped', ['mseed-to-gse2', '{big_mseed}', '-o', '{big_gse}', '--clamp'], 0, []),
+            ('text channels listed, the rest converted',
+             ['mseed-to-gse2', '{logs_mseed}', '-o', '{logs_gse}'], 0,
+             ['1 channels GSE2 cannot hold skipped', 'skipped: XX.ABC..LOG (text samples, 1 '
+              'records from {logs_mseed} record 1, byte 0)']),
+            ('one channel across two files, later part first',
+             ['mseed-to-gse2', '{a_mseed}', '{b_mseed}', '-o', '{ab_gse}'], 0,
+             ['1 waveforms, 6000 samples']),
+            ('a damaged record refused',
+             ['mseed-to-gse2', '{bad_mseed}', '-o', '{bad_gse}'], 1,
+             ['{bad_mseed}: record 3 (byte 1024): not a miniSEED data record; --lenient']),
+            ('and skipped when lenient, listed',
+             ['mseed-to-gse2', '{bad_mseed}', '-o', '{bad_gse}', '--lenient'], 1,
+             ['1 damaged records skipped (--lenient)', '1 gaps',
+              'damaged: {bad_mseed}: record 3 (byte 1024): not a miniSEED data record']),
+            ('info lists the waveforms and the gap',
+             ['info', '{bad_mseed}'], 1,
+             ['STEIM2', 'gap: {bad_mseed}: XX.ABC..HHZ after']),
+            ('verify: the damaged record a fault, the gap a note',
+             ['verify', '{bad_mseed}', '{a_mseed}'], 1,
+             ['BAD {bad_mseed}: record 3 (byte 1024)', 'NOTE gap: {bad_mseed}',
+              '3 waveform(s) in 2 file(s): 1 bad']),
+        ))
+        self.assertEqual(wavecodec.read(self.names['quiet_back_gse'])[0].samples.tolist(),
+                         quiet)
+        for name in ('quiet.mseed', 'high.mseed'):
+            records = shim.Unpacker(self.read_bytes(name))
+            self.assertTrue(all(records.unpack(at)[1].sample_count <= 65535
+                                for at in range(0, len(self.read_bytes(name)),
+                                                records.unpack(0)[0])))
+        self.assertEqual(wavecodec.read(self.names['high_back_gse'])[0].samples.tolist(), busy)
+        back = libmseed_read(self.dir, [self.names['loc_back_mseed']])
+        self.assertEqual([(t.key[2], t.samples.tolist()) for t in back],
+                         [('00', busy[:700]), ('10', busy[:700])])
+        selected = mseed.read(self.names['sel_mseed'])[0]
+        self.assertEqual((selected.start, selected.samples.tolist()),
+                         (datetime.datetime(2024, 3, 5, 6, 8), quiet[2060:4461]))
+        selected = wavecodec.read(self.names['sel_gse'])[0]
+        self.assertEqual((selected.start, selected.samples.tolist()),
+                         (datetime.datetime(2024, 3, 5, 6, 10, 0, 25000), quiet[6861:]))
+        self.assertEqual(wavecodec.read(self.names['ab_gse'])[0].samples.tolist(), busy)

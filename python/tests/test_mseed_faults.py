@@ -6,16 +6,18 @@ import struct
 from array import array
 
 from .helpers import TempDirCase, signal
-from .mseed_helpers import needs_library, wave
+from .mseed_helpers import libmseed_read, libmseed_write, needs_library, needs_tool, wave
 import wavecodec
 from wavecodec import FormatError, mseed
+from wavecodec.compat import PY2
 from wavecodec.mseed import codes, shim
+from wavecodec.mseed.writer import to_records
 
 
 def records(waves, **options):
     """The miniSEED bytes of `waves` (512-byte records unless given)."""
     options.setdefault('record_length', 512)
-    return mseed.writer.to_records(waves, **options).data
+    return bytes(to_records(waves, **options).data)
 
 
 def raw_stream(start, rate=100.0, channel=b'HHZ', encoding=shim.STEIM2):
@@ -84,8 +86,10 @@ class DamagedRecords(TempDirCase):
 
     def test_float_samples_and_garbage(self):
         data = bytearray(records([wave(signal(50))], encoding='int32'))
-        data[52] = 4  # blockette 1000's encoding: float32
-        self.refused(data, 'record 1 (byte 0)', 'are not integers')
+        data[52] = 4  # blockette 1000's encoding: float32: a channel GSE2 cannot hold
+        other = mseed.read(bytes(data)).report.other
+        self.assertEqual([(c.kind, len(c.samples), c.record) for c in other],
+                         [('float32', 50, 1)])
         self.refused(b'not miniSEED at all\n' * 20, 'record 1 (byte 0)',
                      'not a miniSEED data record')
         self.refused(self.good + b'\0' * 600, 'record %d' % (len(self.good) // 512 + 1))
@@ -111,7 +115,12 @@ class DamagedRecords(TempDirCase):
         """No change of one byte and no cut crashes: each gives an error naming a record, or
         as many samples as before, nearly always the original ones."""
         data = records([wave(signal(400))], record_length=256)
-        original = sorted(v for w in mseed.read(data) for v in w.samples)
+        def values(waves):
+            # Samples of waveforms, and of channels listed apart (a rate changed to 0).
+            return sorted([v for w in waves for v in w.samples] +
+                          [v for c in waves.report.other for v in c.samples])
+
+        original = values(mseed.read(data))
         for cut in range(0, len(data), 7):
             with self.assertRaises(FormatError):
                 mseed.read(data[:cut])
@@ -128,7 +137,7 @@ class DamagedRecords(TempDirCase):
                     self.assertIn('record ', str(e))
                     continue
                 # A changed code or time may regroup the records; the count never changes.
-                back = sorted(v for w in waves for v in w.samples)
+                back = values(waves)
                 self.assertEqual(len(back), len(original), (at, value))
                 if back == original:
                     kept += 1
@@ -177,14 +186,14 @@ class Exactness(TempDirCase):
 
     def test_rates(self):
         for rate, blockette in ((100.0, False), (0.025, False), (12.5, False),
-                                (0.123457, True)):
+                                (0.123457, True), (40000.0, False)):
             self.assertEqual(shim.rate_fields(rate)[0], not blockette, rate)
             back = mseed.read(records([wave(signal(2000), sample_rate=rate)]))[0]
             self.assertEqual(back.sample_rate, rate)
             record = shim.Unpacker(records([wave(signal(10), sample_rate=rate)])).unpack(0)[1]
             self.assertEqual(record.blockette100_rate != 0, blockette, rate)
         for rate, text in ((1234.567891, 'sample rate 1234.567891 cannot be written exactly'),
-                           (40000.0, 'at most 32767'), (-1.0, 'above 0')):
+                           (-1.0, 'above 0')):
             with self.assertRaises(FormatError) as caught:
                 records([wave(signal(10), sample_rate=rate)])
             self.assertIn(text, str(caught.exception))
@@ -260,3 +269,81 @@ class Merging(TempDirCase):
                              second.header)
             self.assertEqual(waves[0].samples[:1000], first.samples)
             self.assertEqual([len(w.samples) for w in waves if w.channel == 'HHN'], [700])
+
+
+def _set(data, at, raw):
+    data = bytearray(data)
+    data[at:at + len(raw)] = raw
+    return bytes(data)
+
+
+# Damage done to a file of 512-byte Steim-2 records that libmseed wrote: (what, change,
+# the record named when read strictly, text of the refusal). Read leniently, the package skips
+# the damaged record as libmseed does and gives libmseed's samples.
+DAMAGE = (
+    ('blockette 1001 first, pointing back', lambda d: _set(d, 3 * 512 + 48, b'\x03\xe9\0\x28'),
+     4, 'the blockette chain is broken (libmseed: Error: Invalid blockette offset (40)'),
+    ('header count beyond the frames', lambda d: _set(d, 4 * 512 + 30, b'\x7f\xff'),
+     5, 'libmseed cannot decode it'),
+    ('data offset past the record', lambda d: _set(d, 2 * 512 + 44, b'\x03\x00'),
+     3, 'data offset 768 lies outside the record of 512 bytes'),
+    ('junk between records', lambda d: d[:5 * 512] + b'\x17' * 384 + d[5 * 512:],
+     6, 'not a miniSEED data record'),
+    ('last record cut short', lambda d: d[:10 * 512 - 100], 10,
+     'the record of 512 bytes is cut short'),
+)
+
+
+@needs_tool
+class LibmseedDamage(TempDirCase):
+    def test_damaged_records_refused_or_skipped_as_libmseed_skips_them(self):
+        samples = signal(2200)
+        path = libmseed_write(self.dir, 'good.mseed', samples, 'steim2', 1, 512)
+        with open(path, 'rb') as f:
+            good = f.read()
+        self.assertGreater(len(good), 10 * 512)
+        for what, change, record, text in DAMAGE:
+            bad = self.write_bytes('bad.mseed', change(good))
+            with self.assertRaises(FormatError) as caught:
+                mseed.read(bad)
+            message = str(caught.exception)
+            self.assertTrue(message.startswith('%s: record %d (byte ' % (bad, record)),
+                            (what, message))
+            self.assertIn(text, message, what)
+            self.assertLessEqual(message.count('libmseed:'), 1, what)
+            waves = mseed.read(bad, lenient=True)
+            self.assertEqual([r[1] for r in waves.report.damaged], [record], what)
+            traces = libmseed_read(self.dir, [bad])
+            self.assertEqual([w.samples for w in waves], [t.samples for t in traces], what)
+            self.assertEqual([codes.to_microseconds(w.start) for w in waves],
+                             [t.start for t in traces], what)
+
+    def test_what_is_read_apart(self):
+        samples = signal(1000)
+        path = libmseed_write(self.dir, 'good.mseed', samples, 'steim2', 1, 512)
+        with open(path, 'rb') as f:
+            good = f.read()
+        # A record whose header gives neither samples nor a data offset: passed over, counted.
+        empty = bytearray(good[:512])
+        empty[30:32] = empty[44:46] = b'\0\0'
+        empty[64:] = b'\0' * 448
+        waves = mseed.read(good[:1024] + bytes(empty) + good[1024:])
+        self.assertEqual(waves.report.empty_count(), 1)
+        self.assertEqual(waves.report.no_offset, 1)
+        self.assertEqual(waves.report.empty[0][1:3], (3, 1024))
+        self.assertEqual([w.samples.tolist() for w in waves], [samples])
+        # Codes beyond ASCII: two stations kept apart, as libmseed keeps them.
+        first = libmseed_write(self.dir, 'e9.mseed', samples[:500], 'steim2', 1, 512,
+                               codes=(b'XX', b'AB\xe9', b'', b'HHZ'))
+        later = libmseed_write(self.dir, 'e8.mseed', samples[500:], 'steim2', 1, 512,
+                               start=1700000005000000, codes=(b'XX', b'AB\xe8', b'', b'HHZ'))
+        waves = mseed.read([first, later])
+        self.assertEqual([w.station for w in waves], [u'AB\xe9', u'AB\xe8'] if not PY2
+                         else ['AB\xe9', 'AB\xe8'])
+        self.assertEqual(len(libmseed_read(self.dir, [first, later])), 2)
+        # A miniSEED 3 file is named as such, even when read leniently.
+        three = self.write_bytes('three.mseed', b'MS\x03' + b'\0' * 200)
+        for lenient in (False, True):
+            with self.assertRaises(FormatError) as caught:
+                mseed.read(three, lenient=lenient)
+            self.assertIn('%s: a miniSEED 3 file' % three, str(caught.exception))

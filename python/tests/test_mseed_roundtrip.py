@@ -6,7 +6,7 @@ import datetime
 import os
 import subprocess
 
-from .helpers import INT32_MAX, INT32_MIN, TempDirCase, signal
+from .helpers import INT32_MAX, INT32_MIN, TempDirCase, communicate, signal, start
 from .mseed_helpers import (find_program, gse2_bytes, limit_signal, needs_library, sac, wave,
                             STEIM2_HIGH)
 import wavecodec
@@ -123,9 +123,9 @@ class IndependentReader(TempDirCase):
 
     def converted(self, waves, **options):
         mseed.write(self.path('in.mseed'), waves, **options)
-        p = subprocess.Popen([self.program, '-f', '3', 'in.mseed'], cwd=self.dir,
-                             stdout=subprocess.PIPE, stderr=subprocess.PIPE)
-        out, err = p.communicate()
+        p = start([self.program, '-f', '3', 'in.mseed'], cwd=self.dir,
+                  stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        out, err = communicate(p, timeout=120)
         self.assertEqual(p.returncode, 0, err)
         return dict((name.split('.')[3], sac(self.path(name)))
                     for name in os.listdir(self.dir) if name.endswith('.SAC'))

@@ -71,7 +71,7 @@ def run_verify(paths, jobs=1, pattern=None, out=None, err=None, prog=PROG, clien
     checks = iter_verify(listing, client, jobs, progress, verb='verify%s' % (
         ' matching %s' % pattern if pattern else ''), used=used)
     try:
-        for path, count, faults, error in checks:
+        for path, count, faults, error, notes in checks:
             total += count
             if error or faults:
                 progress.clear()
@@ -82,6 +82,8 @@ def run_verify(paths, jobs=1, pattern=None, out=None, err=None, prog=PROG, clien
             for fault in faults:
                 print('BAD %s' % fault, file=out)
                 bad += 1
+            for note in notes:
+                print('NOTE %s' % note, file=out)
             out.flush()
     finally:
         # Ends the worker processes now, not when the generator is collected (which may be at

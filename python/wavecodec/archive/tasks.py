@@ -8,6 +8,7 @@ import os
 from .. import read
 from ..commandline import STDIO, display, reader_input
 from ..errors import LibraryNotFoundError, WaveformError
+from ..sniff import is_records
 
 # Extensions taken for GSE2, SEG-Y and Seismic Unix files without looking inside.
 GSE2_EXTENSIONS = ('.gse', '.gse2', '.ims', '.msg')
@@ -29,7 +30,9 @@ _new_tuple = tuple.__new__
 
 # One verified file: as many waveforms, the messages of the faulty ones, and the error that
 # stopped the file (None or its message).
-FileCheck = collections.namedtuple('FileCheck', 'path waveforms faults error')
+FileCheck = collections.namedtuple('FileCheck', 'path waveforms faults error notes')
+# notes: lines worth showing that are no fault (the gaps and overlaps of a miniSEED file).
+FileCheck.__new__.__defaults__ = ((),)
 
 # One converted file: its output (None when nothing was written), the waveforms written, the
 # fault (None when converted; 'skipped: ...' when the file is not one the target takes) and what
@@ -185,7 +188,12 @@ class Verify(Task):
 
     def __call__(self, path):
         try:
-            waves = read(reader_input(path), strict=False, name=display(path))
+            source = reader_input(path)
+            if is_records(source):
+                from ..mseed.commands import verify_file
+                count, faults, notes = verify_file(source, display(path))
+                return FileCheck(path, count, faults, None, notes)
+            waves = read(source, strict=False, name=display(path))
         except LibraryNotFoundError:
             raise
         except (WaveformError, EnvironmentError) as e:

@@ -135,9 +135,20 @@ def cmd_info(args):
     listed = []
     reasons = {}
     failed = False
+    from ..sniff import is_records
+    notes = []
     for path in args.files:
         try:
-            waves = _read(path, strict=False, headers_only=not args.verify)
+            source = reader_input(path)
+            if is_records(source):  # miniSEED: its rows, gaps and overlaps from that package
+                from ..mseed.commands import info_rows
+                found, lines, damaged = info_rows(source, display(path))
+                rows.extend(found)
+                notes.extend(lines)
+                failed = failed or damaged
+                continue
+            waves = read(source, name=display(path), strict=False,
+                         headers_only=not args.verify)
         except LibraryNotFoundError:
             raise
         except (WaveformError, EnvironmentError) as e:
@@ -167,6 +178,8 @@ def cmd_info(args):
     for k, r in enumerate(rows if len(rows) > 1 else ()):
         line = '  '.join(c.ljust(wd) for c, wd in zip(r, widths)).rstrip()
         print(line + ('  ' + reasons[k] if k in reasons else ''))
+    for line in notes:
+        print(line)
     return 1 if failed else 0
 
 

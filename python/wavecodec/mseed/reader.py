@@ -1,12 +1,22 @@
-"""Reading miniSEED records as Waveforms: contiguous records of a channel merged into one
-waveform, a gap, an overlap or a change of rate starting a new one."""
-import os
-from array import array
-
+"""Reading miniSEED records as Waveforms: records decoded a block at a time by libmseedio,
+joined per channel as libmseed joins them (within and across inputs, in any order), gaps and
+overlaps starting new waveforms; what is not a waveform of timed integers goes to the report."""
 from .. import Waveform
 from ..compat import PY2, string_types, text_type
 from ..errors import FormatError
-from . import codes, shim
+from . import codes, join, records
+from ..sniff import looks_like_records
+from .report import Channel, Report
+from .select import Selection
+
+
+class Waveforms(list):
+    """The waveforms read, in the order of their first records; `report` (report.Report) tells
+    what else the inputs held."""
+
+    def __init__(self, waves, report):
+        list.__init__(self, waves)
+        self.report = report
 
 
 def _looks_like_path(data):
@@ -14,96 +24,52 @@ def _looks_like_path(data):
     begin like a record (six digits or blanks and a quality letter) is a name."""
     if not 0 < len(data) < 4096 or b'\0' in data or b'\n' in data:
         return False
-    return not (len(data) >= 7 and data[6] in 'DRQM' and
-                all(c in '0123456789 ' for c in data[:6]))
+    return not looks_like_records(data)
 
 
-def _load(source, name):
-    """(bytes-like data, name for messages) of a path, bytes-like object or file object."""
+def _source(source, name):
+    """(the pieces of bytes records.scan reads, name for messages) of a path, bytes-like object
+    or binary file object."""
     if isinstance(source, text_type) or hasattr(source, '__fspath__') or \
             (PY2 and isinstance(source, str) and _looks_like_path(source)):
-        path = os.fspath(source) if hasattr(os, 'fspath') else source
-        with open(path, 'rb') as f:
-            return f.read(), name or path
+        path = source.__fspath__() if hasattr(source, '__fspath__') else source
+        return records.path_blocks(path), name or path
     if isinstance(source, (bytes, bytearray)):
-        return source, name or '<bytes>'
+        return records.data_blocks(source), name or '<bytes>'
     if hasattr(source, 'read'):
-        data = source.read()
-        if not isinstance(data, (bytes, bytearray)):
-            raise TypeError('the file object is opened in text mode; open it in binary mode')
         stream_name = getattr(source, 'name', None)
-        return data, name or (stream_name if isinstance(stream_name, string_types)
-                              else '<stream>')
+        return records.stream_blocks(source), name or (
+            stream_name if isinstance(stream_name, string_types) else '<file object>')
     try:
-        return memoryview(source).tobytes(), name or '<bytes>'
+        return records.data_blocks(memoryview(source).tobytes()), name or '<bytes>'
     except TypeError:
         raise TypeError('cannot read records from %s: give a path, a bytes-like object or a '
                         'binary file object' % type(source).__name__)
 
 
-def _rate(record):
-    """The rate a record gives: blockette 100's float read as its shortest decimal, else the
-    factor and multiplier's."""
-    if record.blockette100_rate:
-        return codes.single_precision_reading(record.blockette100_rate)
-    return record.nominal_rate
+def _where(segment):
+    first = segment.first
+    return '%s: record %d (byte %d, %s)' % (first.name, first.record, first.offset,
+                                          '.'.join(segment.key))
 
 
-def _code(value):
-    return value.decode('ascii', 'replace') if not PY2 else value
-
-
-class _Segment(object):
-    """A waveform being assembled from contiguous records."""
-
-    def __init__(self, key, record, rate, index, offset):
-        self.key = key
-        self.start = record.stream.start
-        self.rate = rate
-        self.samples = array('i')
-        self.quality = _code(record.stream.quality)
-        self.encoding = shim.ENCODING_NAMES.get(record.stream.encoding,
-                                                str(record.stream.encoding))
-        self.record_length = record.stream.record_length
-        self.first_record = (index, offset)
-        self.records = 0
-
-    def expected(self):
-        """The time the next record's first sample is due, in microseconds."""
-        return self.start + int(round(len(self.samples) * 1e6 / self.rate))
-
-    def follows(self, record, rate):
-        """Whether `record` continues this segment: same rate, first sample within the
-        records' time resolution (a tenth of a millisecond, at most half a sample) of the
-        time due."""
-        if rate != self.rate:
-            return False
-        tolerance = min(100.0, 0.5e6 / rate)
-        return abs(record.stream.start - self.expected()) <= tolerance
-
-
-def _waveform(segment, name, round_time):
+def _waveform(segment, round_time):
     network, station, location, channel = segment.key
     start = segment.start
     rounded = 0
-    index, offset = segment.first_record
     if not codes.TIME_RANGE[0] <= start <= codes.TIME_RANGE[1]:
-        raise FormatError('%s: record %d (byte %d, %s.%s.%s.%s): the start time (%d us from '
-                          '1970) lies outside the years 1 to 9999' % (
-                              name, index, offset, network, station, location, channel,
-                              start))
+        raise FormatError('%s: the start time (%d us from 1970) lies outside the years 1 to '
+                          '9999' % (_where(segment), start))
     if start % 1000:
         if not round_time:
             raise FormatError(
-                '%s: record %d (byte %d, %s.%s.%s.%s): the start %s has a fraction of a '
-                'millisecond, which GSE2 cannot hold; read with round_time=True '
-                '(--round-time) to round it to the millisecond' % (
-                    name, index, offset, network, station, location, channel,
-                    codes.from_microseconds(start).isoformat()))
+                '%s: the start %s has a fraction of a millisecond, which GSE2 cannot hold; '
+                '--round-time rounds it to the millisecond'
+                % (_where(segment), codes.from_microseconds(start).isoformat()))
         rounded = start - (start + 500) // 1000 * 1000
         start -= rounded
     when = codes.from_microseconds(start)
-    header = dict(station=station, channel=channel, aux_id='', year=when.year,
+    header = dict(station=station, channel=channel, aux_id=location, year=when.year,
                   month=when.month, day=when.day, hour=when.hour, minute=when.minute,
                   second=float('%d.%03d' % (when.second, when.microsecond // 1000)),
                   sample_count=len(segment.samples), sample_rate=segment.rate,
@@ -114,73 +80,86 @@ def _waveform(segment, name, round_time):
     wave = Waveform(header, sta2=sta2 if network else None)
     # The segment's array itself: Waveform() would copy it (element by element under 2.7).
     wave.samples = segment.samples
+    first = segment.first
     wave.location = location
-    wave.quality = segment.quality
-    wave.encoding = segment.encoding
-    wave.record_length = segment.record_length
+    wave.quality = first.quality
+    wave.encoding = first.encoding
+    wave.record_length = first.record_length
     wave.records = segment.records
     wave.rounded_time = rounded
+    wave.source = (first.name, first.record, first.offset)
     return wave
 
 
-def iter_records(data, name):
-    """Yields (record number, byte offset, record length, Record, samples) of every record;
-    a record that cannot be read is a FormatError naming the file, record and byte."""
-    unpacker = shim.Unpacker(data)
-    offset = 0
-    index = 0
-    size = len(data)
-    while offset < size:
-        index += 1
-        try:
-            length, record, samples = unpacker.unpack(offset)
-        except shim.UnpackError as e:
-            raise FormatError('%s: record %d (byte %d): %s' % (name, index, offset, e))
-        yield index, offset, length, record, samples
-        offset += length
+def _cut(segment, selection):
+    """Cuts the segment to the selection's window; False when nothing is left."""
+    if selection is None or (selection.start is None and selection.end is None) or \
+            not segment.timed():
+        return True
+    first, stop, start = selection.cut(segment.start, segment.rate, len(segment.samples))
+    if first == stop:
+        return False
+    del segment.samples[stop:]
+    del segment.samples[:first]
+    segment.start = start
+    return True
 
 
-def read(source, round_time=False, name=None):
-    """The waveforms of a miniSEED file: a path, a bytes-like object or a binary file object.
+def read(source, round_time=False, name=None, lenient=False, network=None, station=None,
+         location=None, channel=None, start=None, end=None):
+    """The waveforms of miniSEED input: a path, a bytes-like object or a binary file object,
+    or a list of them (records joined across them). Returns a list (Waveforms) whose `report`
+    (mseed.report.Report) lists what is not a waveform.
 
-    Records of one channel (network, station, location, channel) are merged while each starts
-    where the one before ends, within the records' time resolution; a gap, an overlap or
-    another rate starts a new waveform; records without samples are passed over. Waveforms
-    come in the order of their first records.
+    Records of one channel (network, station, location, channel) are joined as libmseed joins
+    them into a trace, in any order within and across the inputs: a record continues a
+    waveform when its rate is within 0.01 % and it starts within half a sample period of the
+    time after the waveform's last sample (or ends that close before its first). Gaps and
+    overlaps start new waveforms and are listed in report.gaps. Waveforms come in the order
+    of their first records.
     Each has the header fields the GSE2 writer needs (calibration, angles and instrument type
-    as GSE2's defaults: the records do not hold them), the network in `sta2`, and `location`,
-    `quality`, `encoding`, `record_length`, `records` and `rounded_time` (microseconds taken
-    off the start by round_time; 0 otherwise).
+    at their defaults, the location code as the WID2 auxiliary id), the network in `sta2`,
+    and `location`, `quality`, `encoding`, `record_length`, `records`, `rounded_time`
+    (microseconds taken off the start by round_time) and `source` (name, record, byte of its
+    first record).
 
-    A start with a fraction of a millisecond (GSE2 holds milliseconds) is a FormatError unless
-    `round_time`. A record that cannot be read (cut short, wrong length, corrupt Steim frames,
-    samples that disagree with the integration constant, float or text samples) is a
-    FormatError naming the file, the record and its byte offset; so is an input without
-    samples. Under Python 2 a str that does not begin like a record is taken as a path: pass
-    records as a bytearray to be sure. name: the file's name in
-    messages (default: the path, or '<bytes>').
+    Channels of float, double or text samples (log records), or of integers without a sample
+    rate, are not waveforms: they come in report.other (report.Channel, samples included).
+    Records without samples are counted in report.empty. A start with a fraction of a
+    millisecond (GSE2 holds milliseconds) is a FormatError unless `round_time`. A record that
+    cannot be read is a FormatError naming the file, the record and its byte offset; with
+    `lenient` it is listed in report.damaged and reading goes on at the next record header,
+    searched every 128 bytes as libmseed searches. A miniSEED 3 file is named as such.
+    network, station, location, channel: glob patterns of the codes; start, end: a time window
+    (datetime or 'YYYY-MM-DDTHH:MM:SS.ffffff', both ends included): records outside are passed
+    over undecoded, waveforms cut to it. name: the input's name in messages.
     """
-    data, name = _load(source, name)
-    done = []
-    open_segments = {}
-    for index, offset, length, record, samples in iter_records(data, name):
-        if not len(samples):
-            # A record without samples (an event or calibration record) adds nothing.
-            continue
-        stream = record.stream
-        key = (_code(stream.network), _code(stream.station), _code(stream.location),
-               _code(stream.channel))
-        rate = _rate(record)
-        if not rate > 0:
-            raise FormatError('%s: record %d (byte %d): no sample rate' % (name, index, offset))
-        segment = open_segments.get(key)
-        if segment is None or not segment.follows(record, rate):
-            segment = _Segment(key, record, rate, index, offset)
-            open_segments[key] = segment
-            done.append(segment)
-        segment.samples.extend(samples)
-        segment.records += 1
-    if not done:
-        raise FormatError('%s: no samples: %s' % (
-            name, 'the input is empty' if not len(data) else 'no record holds any'))
-    return [_waveform(segment, name, round_time) for segment in done]
+    selection = Selection(network, station, location, channel, start, end)
+    sources = source if isinstance(source, (list, tuple)) else [source]
+    names = name if isinstance(name, (list, tuple)) else [name] * len(sources)
+    report = Report()
+    joiner = join.Joiner()
+    for one, its_name in zip(sources, names):
+        data, its_name = _source(one, its_name)
+        for run in records.scan(data, its_name, report, selection if selection else None,
+                                lenient):
+            joiner.add(run)
+    joiner.heal()
+    waves = []
+    kept = []
+    for segment in joiner.segments():
+        if segment.kind != 'int32' or not segment.timed():
+            report.other.append(Channel(segment))
+        elif _cut(segment, selection):
+            kept.append(segment)
+        else:
+            report.outside += 1
+    report.gaps = join.gaps(kept)
+    for segment in kept:
+        waves.append(_waveform(segment, round_time))
+    if not waves and not report.other:
+        raise FormatError('%s: no samples: %s' % (', '.join(report.files) or '<no input>', (
+            'the input is empty' if report.empty_inputs == report.files else
+            'no record within the selection' if report.passed_over or report.outside else
+            'no record holds any')))
+    return Waveforms(waves, report)
