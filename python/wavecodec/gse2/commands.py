@@ -143,7 +143,7 @@ def cmd_info(args):
             if is_records(source):  # miniSEED: its rows, gaps and overlaps from that package
                 from ..mseed.commands import info_rows
                 found, lines, damaged = info_rows(source, display(path))
-                rows.extend(found)
+                listed.extend((path, row) for row in found)
                 notes.extend(lines)
                 failed = failed or damaged
                 continue
@@ -161,10 +161,14 @@ def cmd_info(args):
                 reasons[len(listed)] = _reason(w, path, index)
                 failed = True
     optional = [(names, cells) for names, shown, cells in _OPTIONAL
-                if any(shown(w) for _, w in listed)]
+                if any(not isinstance(w, tuple) and shown(w) for _, w in listed)]
+    blank = ('-',) * sum(len(names) for names, _ in optional)
     rows = [('FILE', 'STATION', 'NET', 'CHAN', 'START', 'RATE', 'SAMPLES', 'FORMAT', 'LAT',
              'LON') + sum((names for names, _ in optional), ()) + ('STATUS',)]
     for path, w in listed:
+        if isinstance(w, tuple):   # a miniSEED file's row, made whole: no optional columns
+            rows.append(w[:-1] + blank + w[-1:])
+            continue
         h = w.header
         sta2 = w.sta2 or {}
         rows.append((display(path), h.get('station') or '-', sta2.get('network') or '-',
