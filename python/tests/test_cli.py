@@ -267,16 +267,6 @@ class SampleBlocks(TempDirCase):
             self.commands._text_samples(io.BytesIO(b'1_000\n'), 'in.txt')
         self.assertIn("'1_000' is not an integer sample", str(cm.exception))
 
-    def test_an_older_library_without_the_text_functions_is_named(self):
-        from wavecodec import native
-
-        class Older(object):
-            _name = '/old/libwavecodec.so.1'
-        with self.assertRaises(wavecodec.LibraryNotFoundError) as cm:
-            native.require(Older(), 'samples_from_text')
-        self.assertIn('/old/libwavecodec.so.1 has no function samples_from_text', str(cm.exception))
-        self.assertIn('WAVECODEC_LIBRARY', str(cm.exception))
-
     def test_samples_printed_in_blocks(self):
         import io
         from array import array

@@ -146,8 +146,7 @@ def _write_samples(f, samples, fmt):
     if not (isinstance(samples, array) and samples.typecode == 'i'):
         samples = array('i', samples)
     if fmt == 'text':
-        lib = native.wavecodec()
-        to_text = native.require(lib, 'samples_to_text')
+        to_text = native.wavecodec().samples_to_text
         capacity = _SAMPLE_TEXT * min(FORMAT_BLOCK, len(samples)) + 1
         out = ctypes.create_string_buffer(capacity)
         length = ctypes.c_size_t(0)
@@ -234,8 +233,7 @@ def _text_samples(f, name):
     """The integers of text file object `f` (words separated by white space) as array('i'),
     parsed by the library TEXT_BLOCK bytes at a time; a word cut by a block's end is carried
     into the next. A faulty word is a FormatError naming input `name` and the word's line."""
-    lib = native.wavecodec()
-    parse = native.require(lib, 'samples_from_text')
+    parse = native.wavecodec().samples_from_text
     samples = array('i')
     parsed = array('i')
     count = ctypes.c_int(0)
