@@ -1,11 +1,10 @@
 """The command line, run as a subprocess: each command, its error exits, no partial files."""
 import os
 import struct
-import subprocess
 import sys
 import xml.etree.ElementTree as ET
 
-from .helpers import (PYTHON_DIR, TempDirCase, header, run_cli, run_on_terminal, signal,
+from .helpers import (PYTHON_DIR, TempDirCase, header, run, run_cli, run_on_terminal, signal,
                       wavecodec)
 from .test_native import ibm_model
 
@@ -318,7 +317,9 @@ class CommandTable(TempDirCase):
                 'print(" ".join(sorted(m for m in sys.modules if m.startswith("wavecodec"))))'
                 % self.path('one.gse'))
         env = dict(os.environ, PYTHONPATH=PYTHON_DIR)
-        out = subprocess.check_output([sys.executable, '-c', code], env=env).decode()
+        status, out, err = run([sys.executable, '-c', code], env=env)
+        self.assertEqual(status, 0, err)
+        out = out.decode()
         self.assertIn('unverified', out)  # the command ran
         loaded = out.split('\n')[-2].split()
         self.assertIn('wavecodec.gse2.reader', loaded)

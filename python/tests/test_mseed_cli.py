@@ -2,10 +2,9 @@
 input and output, refusals as one line with nothing written, checksums verified first, notes of
 what was rounded, and the rest of the command line working without libmseedio."""
 import os
-import subprocess
 import sys
 
-from .helpers import PYTHON_DIR, TempDirCase, run_cli, signal
+from .helpers import PYTHON_DIR, TempDirCase, run, run_cli, signal
 from .mseed_helpers import gse2_bytes, needs_library, wave
 from .test_mseed_roundtrip import EXAMPLE
 from wavecodec.mseed import shim
@@ -30,11 +29,8 @@ class Commands(TempDirCase):
 
     def piped(self, args, data):
         env = dict(os.environ, PYTHONPATH=PYTHON_DIR)
-        p = subprocess.Popen([sys.executable, '-m', 'wavecodec'] + list(args), env=env,
-                             stdin=subprocess.PIPE, stdout=subprocess.PIPE,
-                             stderr=subprocess.PIPE)
-        out, err = p.communicate(data)
-        self.assertEqual((p.returncode, err), (0, b''))
+        status, out, err = run([sys.executable, '-m', 'wavecodec'] + list(args), data, env=env)
+        self.assertEqual((status, err), (0, b''))
         return out
 
 

@@ -3,11 +3,10 @@ import ctypes
 import math
 import os
 import struct
-import subprocess
 import sys
 import unittest
 
-from .helpers import PYTHON_DIR, TempDirCase, wavecodec
+from .helpers import PYTHON_DIR, TempDirCase, run, wavecodec
 from wavecodec import native
 from . import cdecls
 
@@ -106,10 +105,8 @@ class Loading(TempDirCase):
         full.pop('IBMFLOAT_LIBRARY', None)
         full.update(env)
         full['PYTHONPATH'] = PYTHON_DIR
-        p = subprocess.Popen([sys.executable, '-c', code], env=full, stdout=subprocess.PIPE,
-                             stderr=subprocess.PIPE)
-        out, err = p.communicate()
-        return p.returncode, out.decode(), err.decode()
+        status, out, err = run([sys.executable, '-c', code], env=full)
+        return status, out.decode(), err.decode()
 
     def test_environment_path_must_load(self):
         missing = self.path('libwavecodec.so.1')
