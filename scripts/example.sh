@@ -50,13 +50,13 @@ assert open(sys.argv[1], 'rb').read() == open('examples/event.gse', 'rb').read()
 print('write-read round trip: %d waveforms identical, file byte-identical' % len(again))
 PY
 echo "--- IBM floats"
-host ibm2ieee examples/event.ibm "$out/event.f32"
+host ibm2ieee examples/event.ibm -o "$out/event.f32"
 echo "--- plot"
 host plot examples/event.gse -o "$out/event.svg"
 echo "--- SEG-Y: info, IBM to IEEE and back (byte-identical), plots"
 host segy-info examples/shot.sgy
-host segy-convert examples/shot.sgy "$out/shot-ieee.sgy" --format ieee
-host segy-convert "$out/shot-ieee.sgy" "$out/shot-ibm.sgy" --format ibm
+host segy-convert examples/shot.sgy -o "$out/shot-ieee.sgy" --format ieee
+host segy-convert "$out/shot-ieee.sgy" -o "$out/shot-ibm.sgy" --format ibm
 cmp examples/shot.sgy "$out/shot-ibm.sgy" && echo "IBM -> IEEE -> IBM: byte-identical to the original"
 host segy-plot examples/shot.sgy -o "$out/shot.svg"
 host segy-plot examples/shot.sgy -o "$out/shot-density.svg" --style density

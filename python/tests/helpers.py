@@ -95,36 +95,80 @@ def start(command, **popen_args):
     return subprocess.Popen(command, **popen_args)
 
 
+class bounded(object):
+    """A time bound for child `p`: past `timeout` seconds (SUBPROCESS_SECONDS when None) inside
+    the `with` block, the child's process group is killed, and leaving the block raises
+    AssertionError naming the command."""
+
+    def __init__(self, p, timeout=None):
+        self.p = p
+        self.timeout = SUBPROCESS_SECONDS if timeout is None else timeout
+        self.fired = False
+        self.timer = threading.Timer(self.timeout, self._kill)
+        self.timer.daemon = True
+
+    def _kill(self):
+        self.fired = True
+        try:
+            os.killpg(self.p.pid, signals.SIGKILL)
+        except OSError:
+            try:
+                self.p.kill()
+            except OSError:
+                pass
+
+    def __enter__(self):
+        self.timer.start()
+        return self
+
+    def __exit__(self, *exc):
+        self.timer.cancel()
+        # Python 2.7 reports a timer thread still waiting when the interpreter ends.
+        self.timer.join()
+        if self.fired:
+            raise AssertionError('a child did not end within %g s and was killed: %r'
+                                 % (self.timeout, getattr(self.p, 'args', self.p.pid)))
+        return False
+
+
 def communicate(p, data=None, timeout=None):
     """p.communicate(data), bounded in time (also under Python 2.7, whose communicate has no
     timeout): past `timeout` seconds the child's process group is killed and AssertionError
     names the command."""
-    timeout = SUBPROCESS_SECONDS if timeout is None else timeout
-    fired = []
+    with bounded(p, timeout):
+        return p.communicate(data)
 
-    def kill():
-        fired.append(True)
+
+def run(command, data=None, timeout=None, **popen_args):
+    """Runs `command` (started by `start`) to its end, bounded in time (see `communicate`), with
+    `data` on its standard input when given; (status, stdout, stderr), the output as bytes
+    (standard output and error are pipes unless `popen_args` say otherwise)."""
+    popen_args.setdefault('stdout', subprocess.PIPE)
+    popen_args.setdefault('stderr', subprocess.PIPE)
+    if data is not None:
+        popen_args.setdefault('stdin', subprocess.PIPE)
+    p = start(command, **popen_args)
+    out, err = communicate(p, data, timeout)
+    return p.returncode, out, err
+
+
+def end(p):
+    """Kills child `p` with its process group when it is still running, and collects it."""
+    if p.poll() is None:
         try:
             os.killpg(p.pid, signals.SIGKILL)
         except OSError:
-            try:
-                p.kill()
-            except OSError:
-                pass
+            pass
+    communicate(p)
 
-    timer = threading.Timer(timeout, kill)
-    timer.daemon = True
-    timer.start()
-    try:
-        out, err = p.communicate(data)
-    finally:
-        timer.cancel()
-        # Python 2.7 reports a timer thread still waiting when the interpreter ends.
-        timer.join()
-    if fired:
-        raise AssertionError('a child did not end within %g s and was killed: %r'
-                             % (timeout, getattr(p, 'args', p.pid)))
-    return out, err
+
+def background(target, *args):
+    """`target(*args)` started in a daemon thread (one stuck on a FIFO cannot keep the test run
+    from ending); join it with a timeout."""
+    thread = threading.Thread(target=target, args=args)
+    thread.daemon = True
+    thread.start()
+    return thread
 
 
 def run_cli(args, env=None, cwd=None, timeout=None, data=None):
@@ -134,32 +178,34 @@ def run_cli(args, env=None, cwd=None, timeout=None, data=None):
     full_env['PYTHONPATH'] = PYTHON_DIR + os.pathsep + full_env.get('PYTHONPATH', '')
     if env:
         full_env.update(env)
-    p = start([sys.executable, '-m', 'wavecodec'] + list(args), env=full_env, cwd=cwd,
-              stdin=subprocess.PIPE if data is not None else None,
-              stdout=subprocess.PIPE, stderr=subprocess.PIPE)
-    out, err = communicate(p, data, timeout)
-    return p.returncode, out.decode('utf-8', 'replace'), err.decode('utf-8', 'replace')
+    status, out, err = run([sys.executable, '-m', 'wavecodec'] + list(args), data, timeout,
+                           env=full_env, cwd=cwd)
+    return status, out.decode('utf-8', 'replace'), err.decode('utf-8', 'replace')
 
 
-def run_on_terminal(args, env):
-    """Runs `python -m wavecodec ARGS` with standard error on a pseudo-terminal; returns
-    (status, what the terminal showed, standard output) as bytes."""
+def run_on_terminal(args, env, timeout=None):
+    """Runs `python -m wavecodec ARGS` with standard error on a pseudo-terminal, bounded in
+    time (see `communicate`); returns (status, what the terminal showed, standard output) as
+    bytes."""
     import pty
     master, slave = pty.openpty()
-    p = subprocess.Popen([sys.executable, '-m', 'wavecodec'] + list(args), env=env,
-                         stdout=subprocess.PIPE, stderr=slave)
+    p = start([sys.executable, '-m', 'wavecodec'] + list(args), env=env,
+              stdout=subprocess.PIPE, stderr=slave)
     os.close(slave)
     terminal = b''
-    while True:
-        try:
-            chunk = os.read(master, 4096)
-        except OSError:
-            break
-        if not chunk:
-            break
-        terminal += chunk
-    out = p.communicate()[0]
-    os.close(master)
+    try:
+        with bounded(p, timeout):
+            while True:
+                try:
+                    chunk = os.read(master, 4096)
+                except OSError:
+                    break
+                if not chunk:
+                    break
+                terminal += chunk
+            out = p.communicate()[0]
+    finally:
+        os.close(master)
     return p.returncode, terminal, out
 
 

@@ -6,12 +6,11 @@ import stat
 import struct
 import subprocess
 import sys
-import threading
 import time
 import unittest
 
-from .helpers import (PYTHON_DIR, TempDirCase, header, run_cli, run_on_terminal,
-                      signal as seismogram, wavecodec)
+from .helpers import (PYTHON_DIR, TempDirCase, background, communicate, header, run, run_cli,
+                      run_on_terminal, signal as seismogram, start, wavecodec)
 
 
 def cli_env(extra=None):
@@ -23,10 +22,9 @@ def cli_env(extra=None):
 
 def run_piped(args, data=b'', stdout=subprocess.PIPE):
     """Runs the command with `data` on its standard input; (status, stdout bytes, stderr)."""
-    p = subprocess.Popen([sys.executable, '-m', 'wavecodec'] + list(args), env=cli_env(),
-                         stdin=subprocess.PIPE, stdout=stdout, stderr=subprocess.PIPE)
-    out, err = p.communicate(data)
-    return p.returncode, out, err.decode('utf-8', 'replace')
+    status, out, err = run([sys.executable, '-m', 'wavecodec'] + list(args), data,
+                           env=cli_env(), stdout=stdout)
+    return status, out, err.decode('utf-8', 'replace')
 
 
 class CliSafety(TempDirCase):
@@ -86,13 +84,13 @@ class CliSafety(TempDirCase):
         self.assertNotIn('Traceback', err)
 
     def test_broken_pipe_is_quiet(self):
-        p = subprocess.Popen([sys.executable, '-m', 'wavecodec', 'decode', self.good, '-o', '-',
-                              '--waveform', '1'], env=cli_env(), stdout=subprocess.PIPE,
-                             stderr=subprocess.PIPE)
+        p = start([sys.executable, '-m', 'wavecodec', 'decode', self.good, '-o', '-',
+                   '--waveform', '1'], env=cli_env(), stdout=subprocess.PIPE,
+                  stderr=subprocess.PIPE)
         p.stdout.close()
-        err = p.stderr.read().decode('utf-8', 'replace')
-        p.stderr.close()
-        self.assertEqual((p.wait(), err), (1, ''))
+        p.stdout = None   # communicate reads standard error only
+        err = communicate(p)[1].decode('utf-8', 'replace')
+        self.assertEqual((p.returncode, err), (1, ''))
 
     def test_outputs_that_are_inputs_are_refused(self):
         os.link(self.good, self.path('hard.gse'))
@@ -151,8 +149,7 @@ class CliSafety(TempDirCase):
         def drain():
             with open(fifo, 'rb') as f:
                 got.append(f.read())
-        reader = threading.Thread(target=drain)
-        reader.start()
+        reader = background(drain)
         status, out, err = run_cli(['ibm2ieee', self.path('w.ibm'), fifo])
         reader.join(10)
         self.assertEqual((status, err), (0, ''))
@@ -177,8 +174,7 @@ class CliSafety(TempDirCase):
         def feed():
             with open(fifo, 'wb') as f:
                 f.write(self.data)
-        writer = threading.Thread(target=feed)
-        writer.start()
+        writer = background(feed)
         status, out, err = run_cli(['verify', fifo])
         writer.join(10)
         self.assertEqual((status, err), (0, ''))
@@ -226,7 +222,8 @@ class CliSafety(TempDirCase):
                 'except wavecodec.LibraryNotFoundError as e:\n'
                 '    print("%%s %%s" %% (e.path, e.symbol))\n'
                 % ibm)
-        out = subprocess.check_output([sys.executable, '-c', code], env=cli_env())
+        status, out, err = run([sys.executable, '-c', code], env=cli_env())
+        self.assertEqual(status, 0, err)
         self.assertEqual(out.decode('ascii').split()[0], ibm)
         self.assertEqual(len(out.split()), 2)
 
@@ -319,21 +316,21 @@ class VerifyMany(TempDirCase):
     def test_interrupt_ends_the_workers(self):
         # Ctrl-C's default handling, whatever the test run was started with (a background job
         # of a shell without job control starts with SIGINT ignored, and Python keeps that).
-        p = subprocess.Popen([sys.executable, '-c',
-                              'import signal\n'
-                              'signal.signal(signal.SIGINT, signal.default_int_handler)\n'
-                              'import sys, time, wavecodec.archive.tasks as t\n'
-                              'import wavecodec.archive.local as l\n'
-                              'def slow(self, path):\n    time.sleep(30)\n'
-                              't.Verify.__call__ = slow\n'
-                              'l.MIN_BYTES_PER_PROCESS = 1\n'
-                              'from wavecodec.cli import main\n'
-                              'sys.exit(main(sys.argv[1:]))',
-                              'verify', '--jobs', '2'] + self.files,
-                             env=cli_env(), stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        p = start([sys.executable, '-c',
+                   'import signal\n'
+                   'signal.signal(signal.SIGINT, signal.default_int_handler)\n'
+                   'import sys, time, wavecodec.archive.tasks as t\n'
+                   'import wavecodec.archive.local as l\n'
+                   'def slow(self, path):\n    time.sleep(30)\n'
+                   't.Verify.__call__ = slow\n'
+                   'l.MIN_BYTES_PER_PROCESS = 1\n'
+                   'from wavecodec.cli import main\n'
+                   'sys.exit(main(sys.argv[1:]))',
+                   'verify', '--jobs', '2'] + self.files,
+                  env=cli_env(), stdout=subprocess.PIPE, stderr=subprocess.PIPE)
         time.sleep(1.5)
         p.send_signal(signal.SIGINT)
-        out, err = p.communicate()
+        out, err = communicate(p)
         self.assertEqual(p.returncode, 130, err)
         self.assertNotIn(b'Traceback', err)
 

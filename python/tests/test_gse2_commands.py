@@ -1,11 +1,11 @@
 """The GSE2 commands on faulty inputs and outputs: closed standard output, damaged data named by
 its line, --lenient, info's columns, ibm2ieee's messages."""
 import os
-import subprocess
 import sys
 import unittest
 
-from .helpers import PYTHON_DIR, TempDirCase, header, run_cli, signal as seismogram, wavecodec
+from .helpers import (PYTHON_DIR, TempDirCase, header, run, run_cli, signal as seismogram,
+                      wavecodec)
 
 
 class Commands(TempDirCase):
@@ -32,12 +32,10 @@ class Commands(TempDirCase):
         env = dict(os.environ)
         env['PYTHONPATH'] = PYTHON_DIR + os.pathsep + env.get('PYTHONPATH', '')
         for args in (['verify', self.path('good.gse')], ['info', self.path('good.gse')]):
-            p = subprocess.Popen([sys.executable, '-m', 'wavecodec'] + args, env=env,
-                                 stdout=subprocess.PIPE, stderr=subprocess.PIPE,
-                                 preexec_fn=lambda: os.close(1))
-            out, err = p.communicate()
+            status, out, err = run([sys.executable, '-m', 'wavecodec'] + args, env=env,
+                                   preexec_fn=lambda: (os.setsid(), os.close(1)))
             err = err.decode('utf-8', 'replace')
-            self.assertEqual(p.returncode, 1, err)
+            self.assertEqual(status, 1, err)
             self.assertEqual(len(err.strip().splitlines()), 1, err)
             self.assertIn('standard output', err)
             self.assertNotIn('Traceback', err)

@@ -4,7 +4,7 @@ import datetime
 import unittest
 
 from .helpers import TempDirCase, header, signal, wavecodec
-from wavecodec import native
+from . import cdecls
 from wavecodec.gse2 import complete, fields, wid2
 
 try:
@@ -136,14 +136,14 @@ class Wid2LineMatchesTheLibrary(TempDirCase):
     def test_python_line_equals_write_header(self):
         """The writer prints WID2 in Python; for values a float holds exactly it is the line
         the library's write_header prints."""
-        lib, libc = native.wavecodec(), native.libc()
+        lib, libc = cdecls.wavecodec(), cdecls.stdio()
         cases = [header(), header(station='XY', channel='Z', aux_id='AUX1', second=59.5,
                                   sample_rate=0.25, calibration=1024.0,
                                   calibration_period=2.5, instrument_type='STS-2',
                                   horizontal_angle=359.5, vertical_angle=90.0)]
         for h in cases:
             full = complete.complete(h)
-            record = native.Wid2Header()
+            record = cdecls.Wid2Header()
             for name, _, _, kind, _, _ in fields.WID2_TABLE:
                 value = {'sample_count': 1234, 'data_format': 'CM6'}.get(name, full.get(name))
                 setattr(record, name, value.encode('ascii') if kind == 'text' else value)

@@ -3,10 +3,9 @@ input and output, refusals as one line with nothing written, checksums verified 
 what was rounded, joined, skipped and selected, info and verify of miniSEED files, and the rest
 of the command line working without libmseedio."""
 import os
-import subprocess
 import sys
 
-from .helpers import PYTHON_DIR, TempDirCase, communicate, run_cli, signal, start
+from .helpers import PYTHON_DIR, TempDirCase, run, run_cli, signal
 from .mseed_helpers import (gse2_bytes, libmseed_read, libmseed_write, needs_library,
                             needs_tool, wave)
 from .test_mseed_roundtrip import EXAMPLE
@@ -35,10 +34,8 @@ class Commands(TempDirCase):
 
     def piped(self, args, data):
         env = dict(os.environ, PYTHONPATH=PYTHON_DIR)
-        p = start([sys.executable, '-m', 'wavecodec'] + list(args), env=env,
-                  stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
-        out, err = communicate(p, data)
-        self.assertEqual((p.returncode, err), (0, b''))
+        status, out, err = run([sys.executable, '-m', 'wavecodec'] + list(args), data, env=env)
+        self.assertEqual((status, err), (0, b''))
         return out
 
 

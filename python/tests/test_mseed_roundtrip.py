@@ -4,9 +4,8 @@ not, and values at the CM6 and Steim limits; the bundled example's samples, time
 codes; the records read by Debian's mseed2sac, an independent reader."""
 import datetime
 import os
-import subprocess
 
-from .helpers import INT32_MAX, INT32_MIN, TempDirCase, communicate, signal, start
+from .helpers import INT32_MAX, INT32_MIN, TempDirCase, run, signal
 from .mseed_helpers import (find_program, gse2_bytes, limit_signal, needs_library, sac, wave,
                             STEIM2_HIGH)
 import wavecodec
@@ -123,10 +122,9 @@ class IndependentReader(TempDirCase):
 
     def converted(self, waves, **options):
         mseed.write(self.path('in.mseed'), waves, **options)
-        p = start([self.program, '-f', '3', 'in.mseed'], cwd=self.dir,
-                  stdout=subprocess.PIPE, stderr=subprocess.PIPE)
-        out, err = communicate(p, timeout=120)
-        self.assertEqual(p.returncode, 0, err)
+        status, out, err = run([self.program, '-f', '3', 'in.mseed'], cwd=self.dir,
+                                  timeout=120)
+        self.assertEqual(status, 0, err)
         return dict((name.split('.')[3], sac(self.path(name)))
                     for name in os.listdir(self.dir) if name.endswith('.SAC'))
 

@@ -3,6 +3,7 @@ import ctypes
 import os
 from array import array
 
+from . import cdecls
 from .helpers import (INT32_MAX, INT32_MIN, TempDirCase, from_second_differences, header,
                       signal, wavecodec)
 
@@ -76,7 +77,7 @@ class RoundTrip(TempDirCase):
     def test_cm6_lines_are_the_encoders_characters_cut_at_80(self):
         # Zeros are one character each: 80 and 160 fill lines exactly, 81 and 159 do not. Longer
         # waveforms come before shorter ones, so text left over from one would show in the next.
-        lib = wavecodec.load_wavecodec()
+        lib, chars_lib = wavecodec.load_wavecodec(), cdecls.wavecodec()
         lengths = (1000, 160, 81, 80, 79, 159, 1, 0)
         waves = [wavecodec.Waveform(header(channel='C%02d' % k), [0] * n if k % 2 else
                                     signal(n, seed=k + 1))
@@ -88,8 +89,8 @@ class RoundTrip(TempDirCase):
             lib.diff_2nd(diffs.buffer_info()[0], len(diffs), 0)
             out = ctypes.create_string_buffer(6 * len(diffs) + 1)
             length = ctypes.c_size_t(0)
-            lib.compress_6b_chars(diffs.buffer_info()[0], len(diffs), out, len(out),
-                                  ctypes.byref(length))
+            chars_lib.compress_6b_chars(diffs.buffer_info()[0], len(diffs), out, len(out),
+                                        ctypes.byref(length))
             chars = out.raw[:length.value]
             lines = b''.join(chars[i:i + 80] + b'\n' for i in range(0, len(chars), 80))
             self.assertEqual(section[:section.index(b'CHK2 ')], lines, len(wave.samples))

@@ -4,13 +4,12 @@ import fcntl
 import os
 import signal
 import stat
-import subprocess
 import sys
-import threading
 import time
 import unittest
 
-from .helpers import PYTHON_DIR, TempDirCase, header, signal as seismogram, wavecodec
+from .helpers import (PYTHON_DIR, SUBPROCESS_SECONDS, TempDirCase, background, communicate,
+                      header, run, signal as seismogram, start, wavecodec)
 from wavecodec import fileops, output_strategies
 from wavecodec.safeio import SameFileError, open_output, write_bytes
 
@@ -102,8 +101,7 @@ class Targets(TempDirCase):
         def drain():
             with open(fifo, 'rb') as f:
                 got.append(f.read())
-        reader = threading.Thread(target=drain)
-        reader.start()
+        reader = background(drain)
         wavecodec.write(fifo, [self.wave])
         reader.join(10)
         self.assertTrue(stat.S_ISFIFO(os.stat(fifo).st_mode))
@@ -217,7 +215,8 @@ class Failures(TempDirCase):
         env = dict(os.environ)
         env['PYTHONPATH'] = PYTHON_DIR + os.pathsep + env.get('PYTHONPATH', '')
         targets = [self.target, self.path('fresh.gse')]
-        out = subprocess.check_output([sys.executable, '-c', code] + targets, env=env)
+        status, out, err = run([sys.executable, '-c', code] + targets, env=env)
+        self.assertEqual(status, 0, err)
         self.assertEqual(out.decode('ascii').split(),
                          ['%d|%s' % (errno.EFBIG, t) for t in targets])
         self.assertUntouched()
@@ -267,16 +266,14 @@ class InPlaceOverwrite(TempDirCase):
 
     def tearDown(self):
         if self.mount is not None:
-            subprocess.call(['umount', self.mount])
+            run(['umount', self.mount])
         TempDirCase.tearDown(self)
 
     def small_disk(self, size):
         """A tmpfs of `size` bytes mounted in the test's folder (needs root)."""
         folder = self.path('disk')
         os.mkdir(folder)
-        with open(os.devnull, 'wb') as quiet:
-            status = subprocess.call(['mount', '-t', 'tmpfs', '-o', 'size=%d' % size, 'tmpfs',
-                                      folder], stdout=quiet, stderr=quiet)
+        status = run(['mount', '-t', 'tmpfs', '-o', 'size=%d' % size, 'tmpfs', folder])[0]
         if status != 0:
             self.skipTest('cannot mount a tmpfs here (needs root)')
         self.mount = folder
@@ -333,9 +330,10 @@ class InPlaceOverwrite(TempDirCase):
                'write_bytes(sys.argv[1], b"second writer\\n")\n'
         with open(target, 'r+b') as first:
             fcntl.lockf(first, fcntl.LOCK_EX)
-            second = subprocess.Popen([sys.executable, '-c', code, target], env=cli_env())
+            second = start([sys.executable, '-c', code, target], env=cli_env())
             waiting = False
-            while second.poll() is None and not waiting:
+            give_up = time.time() + SUBPROCESS_SECONDS
+            while second.poll() is None and not waiting and time.time() < give_up:
                 with open('/proc/locks') as locks:
                     waiting = any('->' in line and str(second.pid) in line.split()
                                   for line in locks)
@@ -347,7 +345,8 @@ class InPlaceOverwrite(TempDirCase):
             first.write(b'first writer, a longer line\n')
             first.flush()
             fcntl.lockf(first, fcntl.LOCK_UN)
-        self.assertEqual(second.wait(), 0)
+        communicate(second)
+        self.assertEqual(second.returncode, 0)
         self.assertEqual(self.read_bytes('twin.gse'), b'second writer\n')
 
 
@@ -373,12 +372,10 @@ class Unprivileged(TempDirCase):
             command = ['setpriv', '--reuid=65534', '--regid=65534', '--clear-groups',
                        '--inh-caps=+dac_read_search', '--ambient-caps=+dac_read_search'] + command
         try:
-            p = subprocess.Popen(command + list(targets), env=cli_env(), stdout=subprocess.PIPE,
-                                 stderr=subprocess.PIPE)
+            status, out, err = run(command + list(targets), env=cli_env())
         except OSError:
             self.skipTest('setpriv is not installed')
-        out, err = p.communicate()
-        if p.returncode != 0:
+        if status != 0:
             self.skipTest('cannot run as an unprivileged user here: %s' % err.decode('latin-1'))
         return out.decode('utf-8').splitlines()
 

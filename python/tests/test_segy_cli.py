@@ -2,11 +2,10 @@
 written here: output, byte-for-byte conversion, one-line refusals, bounded pictures."""
 import os
 import struct
-import subprocess
 import sys
 import xml.etree.ElementTree as ET
 
-from .helpers import PYTHON_DIR, TempDirCase, run_cli
+from .helpers import PYTHON_DIR, TempDirCase, communicate, end, run, run_cli, start
 from .segy_model import to_float32
 from .test_segy_bad import EXAMPLE
 import wavecodec
@@ -147,16 +146,14 @@ class SegyCommands(TempDirCase):
     def test_standard_input_and_output(self):
         env = dict(os.environ, PYTHONPATH=PYTHON_DIR)
         with open(EXAMPLE, 'rb') as f:
-            p = subprocess.Popen([sys.executable, '-m', 'wavecodec', 'segy-convert', '-', '-',
-                                  '--format', 'ieee'], stdin=f, stdout=subprocess.PIPE,
-                                 stderr=subprocess.PIPE, env=env)
-            out, err = p.communicate()
-        self.assertEqual((p.returncode, err), (0, b''))
+            status, out, err = run([sys.executable, '-m', 'wavecodec', 'segy-convert', '-', '-',
+                                    '--format', 'ieee'], stdin=f, env=env)
+        self.assertEqual((status, err), (0, b''))
         self.ok('segy-convert', EXAMPLE, self.path('ieee.sgy'), '--format', 'ieee')
         self.assertEqual(out, self.read_bytes('ieee.sgy'))
         with open(EXAMPLE, 'rb') as f:
-            info = subprocess.Popen([sys.executable, '-m', 'wavecodec', 'segy-info', '-'],
-                                    stdin=f, stdout=subprocess.PIPE, env=env).communicate()[0]
+            info = run([sys.executable, '-m', 'wavecodec', 'segy-info', '-'], stdin=f, env=env,
+                       stderr=None)[1]
         self.assertIn(b'traces:                48', info)
 
     def texts(self, name):
@@ -242,11 +239,12 @@ class SegyCommands(TempDirCase):
         self.assertIn('segy-info, segy-convert, segy-plot', err)
         fifo = self.path('pipe.sgy')
         os.mkfifo(fifo)
-        feeder = subprocess.Popen(['sh', '-c', 'cat "$0" > "$1"', EXAMPLE, fifo])
+        feeder = start(['sh', '-c', 'cat "$0" > "$1"', EXAMPLE, fifo])
         try:
             out = self.ok('segy-info', fifo)
+            communicate(feeder)
         finally:
-            feeder.wait()
+            end(feeder)   # still blocked opening the FIFO when the command never read it
         self.assertIn('traces:                48', out)
 
     def test_wiggle_reduction_keeps_the_outline(self):

@@ -9,11 +9,10 @@ import os
 import struct
 import subprocess
 import sys
-import threading
 import xml.etree.ElementTree as ET
 from array import array
 
-from .helpers import PYTHON_DIR, TempDirCase, communicate, run_cli, start
+from .helpers import PYTHON_DIR, TempDirCase, background, communicate, end, run_cli, start
 from . import segy_model as m
 from wavecodec import segy
 from wavecodec.compat import PY2
@@ -353,17 +352,14 @@ class CommandRows(TempDirCase):
             status, out, err = python(['-m', 'wavecodec', 'segy-info', '-'], stdin=yes.stdout)
         finally:
             yes.stdout.close()
-            yes.kill()
-            yes.wait()
+            end(yes)
         self.assertEqual(status, 1, err)
         self.assertIn("standard input: binary header field 'format'", err)
         # Headers that start a file, then trace bytes without end: stopped at the limit.
         fifo = self.path('endless.sgy')
         os.mkfifo(fifo)
         head = m.segy_file('big', 5, [[1.0] * 100])[:3600]
-        feeder = threading.Thread(target=endless, args=(fifo, head))
-        feeder.daemon = True
-        feeder.start()
+        feeder = background(endless, fifo, head)
         try:
             self.run_refused(['segy-info', fifo], 'endless.sgy: the input goes on past 4 MiB',
                              env={'WAVECODEC_STREAM_LIMIT': str(4 << 20)})

@@ -1,6 +1,6 @@
 """Doubles written as IBM singles: each word the nearest to the double given (one rounding),
-checked against an exact model in fractions, ties and both ends of IBM's range included, by the
-numpy road (where numpy is present) and the standard-library road."""
+checked against an exact model in fractions, ties and both ends of IBM's range included, for
+array('d') input and (where numpy is present) numpy arrays."""
 import math
 import struct
 import unittest
@@ -59,34 +59,19 @@ def cases():
 
 class DoubleToIbm(unittest.TestCase):
     def roads(self):
-        yield 'one by one', ibmdouble._words_one_by_one
-        # The roads of a library without double2ibm.
-        yield 'whole-block flags', ibmdouble._words_by_blocks
+        """The library's double2ibm, given an array('d') and a numpy array."""
+        yield 'array', ibmdouble.float64_to_ibm
         if ibmdouble.numpy is not None:
             def by_numpy(doubles, byteorder, saturate):
-                words, count = ibmdouble._words_numpy(ibmdouble.numpy.array(doubles), saturate)
-                return words.astype('>u4' if byteorder == 'big' else '<u4').tobytes(), count
-            yield 'numpy integers', by_numpy
-        # The library's double2ibm, on an array('d') and on a numpy array.
-        convert = ibmdouble._double2ibm()
-        self.assertIsNotNone(convert, 'the library under test has double2ibm')
-
-        def by_library(doubles, byteorder, saturate):
-            return ibmdouble._words_by_library(convert, doubles, byteorder, saturate)
-        yield 'library', by_library
-        if ibmdouble.numpy is not None:
-            def by_library_numpy(doubles, byteorder, saturate):
-                return ibmdouble._words_by_library_numpy(
-                    convert, ibmdouble.numpy.array(doubles), byteorder, saturate)
-            yield 'library with numpy', by_library_numpy
+                return ibmdouble.float64_to_ibm(ibmdouble.numpy.array(doubles), byteorder,
+                                                saturate)
+            yield 'numpy', by_numpy
 
     def test_nearest_word_against_exact_model(self):
         values = cases()
         finite = [v for v in values if nearest_ibm(v) is not None]
         self.assertGreater(len(values) - len(finite), 3)   # some are beyond the range
         want = [nearest_ibm(v) for v in finite]
-        self.assertEqual([ibmdouble.word_of(struct.unpack('<Q', struct.pack('<d', v))[0])
-                          for v in finite], want)
         for name, road in self.roads():
             for endian in ('big', 'little'):
                 data, count = road(array('d', finite), endian, False)
@@ -123,74 +108,6 @@ class DoubleToIbm(unittest.TestCase):
             self.assertEqual(struct.unpack('<4I', data),
                              (0xffffffff, 0x7fffffff, 0x7fffffff, 0x41100000), name)
             self.assertEqual(count, 1, name)
-
-    def test_whole_arrays_take_the_library_and_no_python_step_per_value(self):
-        # The exact model, counted: writing a long array through the public function calls it
-        # for no value, with numpy or without.
-        calls = []
-        word_of = ibmdouble.word_of
-
-        def counted(bits):
-            calls.append(bits)
-            return word_of(bits)
-        values = array('d', cases()[:2000])
-        values = array('d', [v for v in values if nearest_ibm(v) is not None])
-        ibmdouble.word_of = counted
-        try:
-            data, count = ibmdouble.float64_to_ibm(values, 'big')
-            if ibmdouble.numpy is not None:
-                saved, ibmdouble.numpy = ibmdouble.numpy, None
-                try:
-                    without, _ = ibmdouble.float64_to_ibm(values, 'big')
-                finally:
-                    ibmdouble.numpy = saved
-                self.assertEqual(without, data)
-        finally:
-            ibmdouble.word_of = word_of
-        self.assertEqual(calls, [])
-        self.assertEqual(count, 0)
-        self.assertEqual(list(struct.unpack('>%dI' % len(values), data)),
-                         [nearest_ibm(v) for v in values])
-
-    def test_an_older_library_without_double2ibm_takes_the_other_roads(self):
-        values = array('d', [v for v in cases()[:500] if nearest_ibm(v) is not None])
-        want = [nearest_ibm(v) for v in values]
-        lib = ibmdouble.native.ibmfloat()
-
-        class Older(object):
-            ieee2ibm = lib.ieee2ibm
-            ibm2ieee = lib.ibm2ieee
-        saved_load, saved_numpy = ibmdouble.native.ibmfloat, ibmdouble.numpy
-        ibmdouble.native.ibmfloat = lambda path=None: Older()
-        try:
-            for with_numpy in sorted(set([saved_numpy, None]), key=lambda x: x is None):
-                ibmdouble.numpy = with_numpy
-                data, count = ibmdouble.float64_to_ibm(values, 'big')
-                self.assertEqual(list(struct.unpack('>%dI' % len(values), data)), want)
-        finally:
-            ibmdouble.native.ibmfloat, ibmdouble.numpy = saved_load, saved_numpy
-
-    def test_a_missing_library_is_passed_over_only_when_none_was_named(self):
-        import os
-        from wavecodec.errors import LibraryNotFoundError
-
-        def missing(path=None):
-            raise LibraryNotFoundError('no libibmfloat')
-        saved_load, saved_env = ibmdouble.native.ibmfloat, os.environ.get('IBMFLOAT_LIBRARY')
-        ibmdouble.native.ibmfloat = missing
-        try:
-            os.environ.pop('IBMFLOAT_LIBRARY', None)
-            self.assertIsNone(ibmdouble._double2ibm(missing_library_ok=True))
-            os.environ['IBMFLOAT_LIBRARY'] = '/nonexistent/libibmfloat.so.1'
-            self.assertRaises(LibraryNotFoundError, ibmdouble._double2ibm, True)
-            os.environ.pop('IBMFLOAT_LIBRARY')
-            self.assertRaises(LibraryNotFoundError, ibmdouble._double2ibm)
-        finally:
-            ibmdouble.native.ibmfloat = saved_load
-            if saved_env is None:
-                os.environ.pop('IBMFLOAT_LIBRARY', None)
-            else:
-                os.environ['IBMFLOAT_LIBRARY'] = saved_env
 
 
 class WrittenFromDoubles(TempDirCase):

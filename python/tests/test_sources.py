@@ -2,10 +2,9 @@
 import gzip
 import io
 import os
-import threading
 from array import array
 
-from .helpers import TempDirCase, header, signal, wavecodec
+from .helpers import SUBPROCESS_SECONDS, TempDirCase, background, header, signal, wavecodec
 
 
 class Sources(TempDirCase):
@@ -71,19 +70,18 @@ class Sources(TempDirCase):
         def feed(fd, data):
             with os.fdopen(fd, 'wb') as f:
                 f.write(data)
-        thread = threading.Thread(target=feed, args=(write_end, self.data))
-        thread.start()
+        thread = background(feed, write_end, self.data)
         with os.fdopen(read_end, 'rb') as f:
             self.check(f)
-        thread.join()
+        thread.join(SUBPROCESS_SECONDS)
+        self.assertFalse(thread.is_alive())
         if hasattr(os, 'mkfifo'):
             fifo = self.path('fifo')
             os.mkfifo(fifo)
-            thread = threading.Thread(target=lambda: feed(os.open(fifo, os.O_WRONLY),
-                                                          self.data))
-            thread.start()
+            thread = background(lambda: feed(os.open(fifo, os.O_WRONLY), self.data))
             self.check(fifo)
-            thread.join()
+            thread.join(SUBPROCESS_SECONDS)
+            self.assertFalse(thread.is_alive())
 
     def test_absurd_count_judged_by_the_bytes_held(self):
         data = self.data.replace(b'      700 ', b' 99999999 ', 1)

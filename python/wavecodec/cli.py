@@ -43,11 +43,26 @@ def build_parser(command=None):
     return p
 
 
+def _commands(parser):
+    """{name: parser} of the commands, in the order the modules add them."""
+    for action in parser._subparsers._group_actions:
+        return action.choices
+    return {}
+
+
 def _names(parser):
     """The command names, in the order the modules add them."""
-    for action in parser._subparsers._group_actions:
-        return list(action.choices)
-    return []
+    return list(_commands(parser))
+
+
+def _usage_parser(parser, error, argv):
+    """The parser whose usage goes with `error`: the one that raised it, or the command named
+    first (an unknown option is found after the command's own parser has finished), else the
+    whole command line's."""
+    chosen = getattr(error, 'parser', None)
+    if chosen is None or chosen is parser:
+        chosen = _commands(parser).get(argv[0]) if argv else None
+    return chosen or parser
 
 
 def _quiet_broken_pipe():
@@ -99,7 +114,9 @@ def main(argv=None):
             return 1
         return args.run(args)
     except UsageError as e:
-        print('%s: usage error: %s (see %s --help)' % (PROG, e, PROG), file=sys.stderr)
+        usage = _usage_parser(parser, e, argv)
+        print('%s: usage error: %s; %s (see %s --help)'
+              % (PROG, e, usage.usage_line(), usage.prog), file=sys.stderr)
         return 2
     except (WaveformError, LibraryNotFoundError, EnvironmentError) as e:
         if isinstance(e, EnvironmentError) and e.errno == errno.EPIPE:

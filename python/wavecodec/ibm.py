@@ -9,10 +9,10 @@ from array import array
 
 from . import native
 from .compat import PY2, array_from_bytes, array_to_bytes, text_type
-from .errors import FormatError, LibraryNotFoundError
+from .errors import FormatError
 
-# Words per library call: keeps each count within a C int.
-_CHUNK = 1 << 28
+# Items per library call: keeps each count within a C int.
+CHUNK = 1 << 28
 
 # float32 buffer formats in host byte order, as memoryview reports them.
 _HOST_FLOAT32 = ('f', '@f', '=f', '<f' if sys.byteorder == 'little' else '>f')
@@ -58,13 +58,22 @@ def _words(data, byteorder, caller, typecode):
     return words
 
 
-def _function(name):
-    lib = native.ibmfloat()
-    try:
-        return getattr(lib, name)
-    except AttributeError:
-        raise LibraryNotFoundError('the loaded libibmfloat (%s) has no %s: it is older than this '
-                                   'package; build or install the current one' % (lib._name, name))
+def in_chunks(convert, count, *arrays):
+    """Runs the library's `convert` over `count` items, CHUNK at a time: `arrays` are (address,
+    item size) pairs, each call gets their addresses at the chunk and its length. The sum of
+    the calls' results (none for functions that return nothing)."""
+    total = 0
+    for start in range(0, count, CHUNK):
+        result = convert(*[address + size * start for address, size in arrays] +
+                         [min(CHUNK, count - start)])
+        total += result or 0
+    return total
+
+
+def ibm2ieee_in_place(values):
+    """Converts the host-order IBM words held in array('f') `values` to IEEE, in place."""
+    address, count = values.buffer_info()
+    in_chunks(native.ibmfloat().ibm2ieee, count, (address, 4))
 
 
 def ibm_to_float32(data, byteorder='big'):
@@ -74,12 +83,9 @@ def ibm_to_float32(data, byteorder='big'):
     the word's sign, values beyond the float range infinities of their sign. The length of `data`
     in bytes must be a multiple of 4 (FormatError otherwise).
     """
-    convert = _function('ibm2ieee')
     # The words are converted in place in the array that is returned: no second copy.
     values = _words(data, byteorder, 'ibm_to_float32', 'f')
-    address, count = values.buffer_info()
-    for start in range(0, count, _CHUNK):
-        convert(address + 4 * start, min(_CHUNK, count - start))
+    ibm2ieee_in_place(values)
     return values
 
 
@@ -91,15 +97,11 @@ def ibm_to_float64(data, byteorder='big'):
     any other; a zero fraction gives a zero of the word's sign. The length of `data` in bytes must
     be a multiple of 4 (FormatError otherwise).
     """
-    convert = _function('ibm2double')
     words = _words(data, byteorder, 'ibm_to_float64', 'i')
     count = len(words)
     values = array('d', [0.0]) * count
-    words_address = words.buffer_info()[0]
-    values_address = values.buffer_info()[0]
-    for start in range(0, count, _CHUNK):
-        convert(words_address + 4 * start, values_address + 8 * start,
-                min(_CHUNK, count - start))
+    in_chunks(native.ibmfloat().ibm2double, count, (words.buffer_info()[0], 4),
+              (values.buffer_info()[0], 8))
     return values
 
 
@@ -134,12 +136,9 @@ def float32_to_ibm(values, byteorder='big', saturate=False):
     0xFFFFFFFF) and the result is a pair (bytes, number of such values).
     """
     _check_byteorder(byteorder)
-    convert = _function('ieee2ibm')
     words = _float32_words(values)
     address, count = words.buffer_info()
-    no_value = 0
-    for start in range(0, count, _CHUNK):
-        no_value += convert(address + 4 * start, min(_CHUNK, count - start))
+    no_value = in_chunks(native.ibmfloat().ieee2ibm, count, (address, 4))
     if no_value and not saturate:
         index = min(words.index(w) for w in _SATURATED if w in words)
         try:

@@ -1,7 +1,7 @@
 """The ibm2ieee command: raw big-endian IBM words to little-endian float32."""
 import sys
 
-from .commandline import display, done, read_bytes
+from .commandline import add_output, display, done, read_bytes
 from .compat import array_to_bytes
 from .errors import FormatError
 from .ibm import ibm_to_float32
@@ -24,6 +24,7 @@ def cmd_ibm2ieee(args):
 
 def register(sub):
     s = sub.add_parser('ibm2ieee', help='raw big-endian IBM words to little-endian float32')
-    s.add_argument('input', metavar='IN')
-    s.add_argument('output', metavar='OUT')
+    s.add_argument('input', metavar='IN', help="raw big-endian IBM words ('-': standard input)")
+    add_output(s, 'OUT', "the little-endian float32 file ('-': standard output)",
+               after_inputs=True)
     s.set_defaults(run=cmd_ibm2ieee)

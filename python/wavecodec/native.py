@@ -1,4 +1,5 @@
-"""Loading of libwavecodec, libibmfloat and libc through ctypes, with every export declared.
+"""Loading of libwavecodec, libibmfloat and libc through ctypes, each function the package calls
+declared (the package and its libraries ship together: a library without one is refused).
 
 Search order for each library: an explicit path given to load_wavecodec/load_ibmfloat, then the
 environment variable (WAVECODEC_LIBRARY / IBMFLOAT_LIBRARY, a full path), then the installed
@@ -20,56 +21,17 @@ _lock = threading.Lock()
 _loaded = {}
 
 
-class Wid2Header(ctypes.Structure):
-    """The C library's wid2_header record (76 bytes, natural alignment)."""
-    _fields_ = [
-        ('year', ctypes.c_int32),
-        ('month', ctypes.c_int32),
-        ('day', ctypes.c_int32),
-        ('hour', ctypes.c_int32),
-        ('minute', ctypes.c_int32),
-        ('second', ctypes.c_float),
-        ('station', ctypes.c_char * 6),
-        ('channel', ctypes.c_char * 4),
-        ('aux_id', ctypes.c_char * 5),
-        ('data_format', ctypes.c_char * 4),
-        ('sample_count', ctypes.c_int32),
-        ('sample_rate', ctypes.c_float),
-        ('calibration', ctypes.c_float),
-        ('calibration_period', ctypes.c_float),
-        ('instrument_type', ctypes.c_char * 7),
-        ('horizontal_angle', ctypes.c_float),
-        ('vertical_angle', ctypes.c_float),
-    ]
-
-
-assert ctypes.sizeof(Wid2Header) == 76
-
-# Size of the buffer the decoder hands to a line reader (82 characters and a NUL).
-LINE_BUFFER = 83
-
-CHAR_WRITER = ctypes.CFUNCTYPE(ctypes.c_int, ctypes.c_int)
-# The reader returns the buffer's address, or None for the end of input. A c_void_p result keeps
-# ctypes from converting (and freeing) a Python string.
-LINE_READER = ctypes.CFUNCTYPE(ctypes.c_void_p, ctypes.c_void_p, ctypes.c_void_p)
-
 # Sample arrays (int32_t *) are passed as addresses (see int_pointer).
 _c_int_p = ctypes.c_void_p
 
 
 def _declare_wavecodec(lib):
-    lib.compress_6b_buffer.argtypes = [_c_int_p, ctypes.c_int, CHAR_WRITER]
-    lib.compress_6b_buffer.restype = ctypes.c_int
-    lib.compress_6b_chars.argtypes = [_c_int_p, ctypes.c_int, ctypes.c_void_p, ctypes.c_size_t,
-                                      ctypes.POINTER(ctypes.c_size_t)]
-    lib.compress_6b_chars.restype = ctypes.c_int
+    """The functions the package calls (the tests declare the others they call themselves)."""
     lib.compress_6b_lines.argtypes = [_c_int_p, ctypes.c_int, ctypes.c_int,
                                       ctypes.POINTER(ctypes.c_int), ctypes.c_void_p,
                                       ctypes.c_size_t, ctypes.POINTER(ctypes.c_size_t),
                                       ctypes.POINTER(ctypes.c_int)]
     lib.compress_6b_lines.restype = ctypes.c_int
-    lib.decomp_6b_buffer.argtypes = [ctypes.c_int, _c_int_p, LINE_READER, ctypes.c_void_p]
-    lib.decomp_6b_buffer.restype = ctypes.c_int
     lib.decomp_6b_chars.argtypes = [ctypes.c_void_p, ctypes.c_size_t, ctypes.c_int, _c_int_p,
                                     ctypes.POINTER(ctypes.c_size_t)]
     lib.decomp_6b_chars.restype = ctypes.c_int
@@ -79,60 +41,29 @@ def _declare_wavecodec(lib):
     lib.rem_2nd_diff.restype = None
     lib.check_sum.argtypes = [_c_int_p, ctypes.c_int, ctypes.c_int]
     lib.check_sum.restype = ctypes.c_int
-    lib.read_header.argtypes = [ctypes.c_void_p, ctypes.POINTER(Wid2Header)]
-    lib.read_header.restype = ctypes.c_int
-    lib.write_header.argtypes = [ctypes.c_void_p, ctypes.POINTER(Wid2Header)]
-    lib.write_header.restype = ctypes.c_int
-    # Exports added later: an older library without them still loads, and the commands that
-    # need them say what is missing (require()).
-    if hasattr(lib, 'samples_from_text'):
-        lib.samples_from_text.argtypes = [ctypes.c_char_p, ctypes.c_size_t, ctypes.c_int,
-                                          _c_int_p, ctypes.c_int,
-                                          ctypes.POINTER(ctypes.c_int),
-                                          ctypes.POINTER(ctypes.c_size_t)]
-        lib.samples_from_text.restype = ctypes.c_int
-    if hasattr(lib, 'samples_to_text'):
-        lib.samples_to_text.argtypes = [_c_int_p, ctypes.c_int, ctypes.c_int,
-                                        ctypes.POINTER(ctypes.c_int), ctypes.c_void_p,
-                                        ctypes.c_size_t, ctypes.POINTER(ctypes.c_size_t)]
-        lib.samples_to_text.restype = ctypes.c_int
+    lib.samples_from_text.argtypes = [ctypes.c_char_p, ctypes.c_size_t, ctypes.c_int, _c_int_p,
+                                      ctypes.c_int, ctypes.POINTER(ctypes.c_int),
+                                      ctypes.POINTER(ctypes.c_size_t)]
+    lib.samples_from_text.restype = ctypes.c_int
+    lib.samples_to_text.argtypes = [_c_int_p, ctypes.c_int, ctypes.c_int,
+                                    ctypes.POINTER(ctypes.c_int), ctypes.c_void_p,
+                                    ctypes.c_size_t, ctypes.POINTER(ctypes.c_size_t)]
+    lib.samples_to_text.restype = ctypes.c_int
 
 
 def _declare_ibmfloat(lib):
     lib.ibm2ieee.argtypes = [ctypes.c_void_p, ctypes.c_int]
     lib.ibm2ieee.restype = None
-    # Exports added later than ibm2ieee: an older library without them still loads, and the
-    # functions that need them say what is missing.
-    if hasattr(lib, 'ieee2ibm'):
-        lib.ieee2ibm.argtypes = [ctypes.c_void_p, ctypes.c_int]
-        lib.ieee2ibm.restype = ctypes.c_int
-    if hasattr(lib, 'ibm2double'):
-        lib.ibm2double.argtypes = [ctypes.c_void_p, ctypes.c_void_p, ctypes.c_int]
-        lib.ibm2double.restype = None
-    if hasattr(lib, 'double2ibm'):
-        lib.double2ibm.argtypes = [ctypes.c_void_p, ctypes.c_void_p, ctypes.c_int]
-        lib.double2ibm.restype = ctypes.c_int
+    lib.ieee2ibm.argtypes = [ctypes.c_void_p, ctypes.c_int]
+    lib.ieee2ibm.restype = ctypes.c_int
+    lib.ibm2double.argtypes = [ctypes.c_void_p, ctypes.c_void_p, ctypes.c_int]
+    lib.ibm2double.restype = None
+    lib.double2ibm.argtypes = [ctypes.c_void_p, ctypes.c_void_p, ctypes.c_int]
+    lib.double2ibm.restype = ctypes.c_int
 
 
 def _declare_libc(lib):
-    lib.fopen.argtypes = [ctypes.c_char_p, ctypes.c_char_p]
-    lib.fopen.restype = ctypes.c_void_p
-    lib.fdopen.argtypes = [ctypes.c_int, ctypes.c_char_p]
-    lib.fdopen.restype = ctypes.c_void_p
-    lib.fclose.argtypes = [ctypes.c_void_p]
-    lib.fclose.restype = ctypes.c_int
-    lib.fgets.argtypes = [ctypes.c_void_p, ctypes.c_int, ctypes.c_void_p]
-    lib.fgets.restype = ctypes.c_void_p
-    lib.fwrite.argtypes = [ctypes.c_char_p, ctypes.c_size_t, ctypes.c_size_t, ctypes.c_void_p]
-    lib.fwrite.restype = ctypes.c_size_t
-    lib.fflush.argtypes = [ctypes.c_void_p]
-    lib.fflush.restype = ctypes.c_int
-    lib.ferror.argtypes = [ctypes.c_void_p]
-    lib.ferror.restype = ctypes.c_int
-    lib.ftell.argtypes = [ctypes.c_void_p]
-    lib.ftell.restype = ctypes.c_long
-    lib.fseek.argtypes = [ctypes.c_void_p, ctypes.c_long, ctypes.c_int]
-    lib.fseek.restype = ctypes.c_int
+    # gse2.source searches long code text with memmem.
     lib.memmem.argtypes = [ctypes.c_void_p, ctypes.c_size_t, ctypes.c_char_p, ctypes.c_size_t]
     lib.memmem.restype = ctypes.c_void_p
 
@@ -261,16 +192,6 @@ def libc():
             _declare_libc(lib)
             _loaded['c'] = lib
         return _loaded['c']
-
-
-def require(lib, name, key='wavecodec'):
-    """Function `name` of loaded library `lib`; LibraryNotFoundError naming the library's file
-    when it is an older build without that export."""
-    if not hasattr(lib, name):
-        raise LibraryNotFoundError('%s has no function %s: it is an older lib%s; rebuild it or set '
-                                   '%s to a newer one' % (getattr(lib, '_name', lib), name, key,
-                                                          _LIBRARIES[key][0]))
-    return getattr(lib, name)
 
 
 def int_pointer(a):

@@ -23,7 +23,17 @@ fi
 export PYTHONPATH="$root/python${PYTHONPATH:+:$PYTHONPATH}"
 
 py3=$(command -v python3)
-py27=${PYTHON27:-/root/.pyenv/versions/2.7.18/bin/python}
+# Python 2.7: PYTHON27 when set, else pyenv's 2.7.18 (on this kind of machine when new; Debian 12
+# has no Python 2 package), else a python2.7 on the PATH that runs as 2.7 (a pyenv shim may not).
+py27_places=${PYTHON27:-/root/.pyenv/versions/2.7.18/bin/python python2.7}
+py27=
+for candidate in $py27_places; do
+  if found=$(command -v "$candidate" 2>/dev/null) &&
+      "$found" -c 'import sys; sys.exit(sys.version_info[:2] != (2, 7))' >/dev/null 2>&1; then
+    py27=$found
+    break
+  fi
+done
 # HOST_SUITES=py3 (the sanitizer run) runs the Python 3 suite and the segyio cross-checks only:
 # the Python 2.7 suite and the Dask cluster tests make the same library calls, and this mode
 # runs them against the ordinary build.
@@ -39,13 +49,21 @@ run_suite() {
 status3=0
 run_suite "$py3" || status3=$?
 
+# One line per suite for the summary at the end.
+summary=()
+result() { if [[ $2 -eq 0 ]]; then summary+=("$1: passed"); else summary+=("$1: FAILED (status $2)"); fi; }
+result "Python 3 suite ($("$py3" --version 2>&1))" "$status3"
+
 status27=0
 if [[ $suites == py3 ]]; then
   echo "--- Python 2.7 suite not run here (HOST_SUITES=py3; the python mode runs it)"
-elif [[ -x $py27 ]]; then
+  summary+=("Python 2.7 suite: not run (HOST_SUITES=py3)")
+elif [[ -n $py27 ]]; then
   run_suite "$py27" || status27=$?
+  result "Python 2.7 suite ($py27)" "$status27"
 else
-  echo "--- Python 2.7 is absent ($py27 not found): its run is SKIPPED"
+  echo "--- Python 2.7 is absent (looked for: $py27_places): its run is SKIPPED"
+  summary+=("Python 2.7 suite: NOT RUN, no Python 2.7 interpreter found (looked for: $py27_places)")
 fi
 
 # The cross-checks against segyio need Debian's own python3, where python3-segyio and
@@ -57,8 +75,10 @@ if [[ -x $debian_py ]]; then
   echo "--- segyio cross-checks: $("$debian_py" --version 2>&1): $debian_py"
   (cd python && "$debian_py" -m unittest -v tests.test_segy_segyio tests.test_segy_survey \
     tests.test_segy_survey_segyio 2>&1) || status_segyio=$?
+  result "segyio cross-checks ($debian_py)" "$status_segyio"
 else
   echo "--- segyio cross-checks SKIPPED: $debian_py is absent"
+  summary+=("segyio cross-checks: NOT RUN ($debian_py is absent)")
 fi
 
 # The archive runs on a Dask cluster need Debian's dask and distributed (setup.sh group
@@ -66,13 +86,18 @@ fi
 status_dask=0
 if [[ $suites == py3 ]]; then
   echo "--- archive on a Dask LocalCluster not run here (HOST_SUITES=py3; the python mode runs it)"
+  summary+=("Dask archive tests: not run (HOST_SUITES=py3)")
 elif [[ -x $debian_py ]]; then
   echo "--- archive on a Dask LocalCluster: $("$debian_py" --version 2>&1): $debian_py"
   (cd python && "$debian_py" -m unittest -v tests.test_archive_dask 2>&1) || status_dask=$?
+  result "Dask archive tests ($debian_py)" "$status_dask"
 else
   echo "--- archive on a Dask LocalCluster SKIPPED: $debian_py is absent"
+  summary+=("Dask archive tests: NOT RUN ($debian_py is absent)")
 fi
 
+echo "--- python.sh summary"
+printf '    %s\n' "${summary[@]}"
 if [[ $status3 -ne 0 || $status27 -ne 0 || $status_segyio -ne 0 || $status_dask -ne 0 ]]; then
   echo "python.sh: FAILED (Python 3 status $status3, Python 2.7 status $status27, segyio" \
     "cross-checks status $status_segyio, Dask archive status $status_dask)" >&2

@@ -212,14 +212,16 @@ def register(sub):
     """Adds verify, index and convert to the subparsers `sub`."""
     s = sub.add_parser('verify', help='check every waveform of the files and folders given '
                        '(folders recursively); exit 0 only when all are sound')
-    s.add_argument('paths', nargs='+', metavar='PATH')
+    s.add_argument('paths', nargs='+', metavar='PATH',
+                   help="files and folders to check ('-': standard input)")
     add_engine_options(s)
     s.set_defaults(run=cmd_verify)
 
     s = sub.add_parser('index', help='one CSV row per GSE2 waveform (headers only) and per '
                        'SEG-Y file of the files and folders given; exit 0 only when all are '
                        'sound')
-    s.add_argument('paths', nargs='+', metavar='PATH')
+    s.add_argument('paths', nargs='+', metavar='PATH',
+                   help="files and folders to index ('-': standard input)")
     s.add_argument('-o', '--output', required=True, metavar='INDEX.csv',
                    help="the CSV file, or '-' for standard output")
     add_engine_options(s)
@@ -227,13 +229,21 @@ def register(sub):
 
     s = sub.add_parser('convert', help='every GSE2 file of the files and folders given into '
                        'one miniSEED file under OUT_DIR, mirroring the input tree')
-    s.add_argument('paths', nargs='+', metavar='PATH')
-    s.add_argument('-o', '--output', required=True, metavar='OUT_DIR')
-    s.add_argument('--to', choices=('mseed',), default='mseed')
-    s.add_argument('--record-length', type=int, default=4096, metavar='BYTES')
-    s.add_argument('--encoding', choices=('steim1', 'steim2', 'int32'), default='steim2')
+    s.add_argument('paths', nargs='+', metavar='PATH',
+                   help='GSE2 files and folders to convert (not standard input: each output '
+                   "is named after its input)")
+    s.add_argument('-o', '--output', required=True, metavar='OUT_DIR',
+                   help='the folder the converted files go to (made when missing)')
+    s.add_argument('--to', choices=('mseed',), default='mseed',
+                   help='the output format (mseed, the default and only one)')
+    s.add_argument('--record-length', type=int, default=4096, metavar='BYTES',
+                   help='bytes per miniSEED record, a power of two from 256 to 65536 '
+                   '(default 4096)')
+    s.add_argument('--encoding', choices=('steim1', 'steim2', 'int32'), default='steim2',
+                   help='miniSEED sample encoding (default steim2)')
     s.add_argument('--network', help="network code (default: each waveform's STA2 network)")
     s.add_argument('--location', help="location code (default: '')")
-    s.add_argument('--quality', choices=('D', 'R', 'Q', 'M'), default='D')
+    s.add_argument('--quality', choices=('D', 'R', 'Q', 'M'), default='D',
+                   help='miniSEED data quality indicator (default D)')
     add_engine_options(s)
     s.set_defaults(run=cmd_convert)

@@ -68,7 +68,11 @@ def collect(paths, pattern=None):
 def mirrored(path, root, out_dir, suffix):
     """The output path of input `path` under `out_dir`: its place below its folder argument
     `root` (just its name for a file given itself), with its extension replaced by
-    `suffix`."""
+    `suffix`. Standard input ('-') has no name to mirror: ValueError."""
+    if path == STDIO:
+        raise ValueError("'-' (standard input) has no name to give its output under %s: give "
+                         "files or folders (gse2-to-mseed - -o FILE converts standard input)"
+                         % out_dir)
     relative = os.path.basename(path) if root is None else os.path.relpath(path, root)
     if relative.startswith(os.pardir + os.sep) or os.path.isabs(relative):
         raise ValueError('%s is not below %s' % (path, root))

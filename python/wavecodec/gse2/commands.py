@@ -193,8 +193,7 @@ def _write_samples(f, samples, fmt):
     if not (isinstance(samples, array) and samples.typecode == 'i'):
         samples = array('i', samples)
     if fmt == 'text':
-        lib = native.wavecodec()
-        to_text = native.require(lib, 'samples_to_text')
+        to_text = native.wavecodec().samples_to_text
         capacity = _SAMPLE_TEXT * min(FORMAT_BLOCK, len(samples)) + 1
         out = ctypes.create_string_buffer(capacity)
         length = ctypes.c_size_t(0)
@@ -281,8 +280,7 @@ def _text_samples(f, name):
     """The integers of text file object `f` (words separated by white space) as array('i'),
     parsed by the library TEXT_BLOCK bytes at a time; a word cut by a block's end is carried
     into the next. A faulty word is a FormatError naming input `name` and the word's line."""
-    lib = native.wavecodec()
-    parse = native.require(lib, 'samples_from_text')
+    parse = native.wavecodec().samples_from_text
     samples = array('i')
     parsed = array('i')
     count = ctypes.c_int(0)
@@ -362,16 +360,19 @@ def register(sub):
     s = sub.add_parser('info', help='one row per waveform from the headers: station, '
                        'network, channel, start, rate, samples, sub-format, coordinates, '
                        'event, beam and kept lines when a waveform has them, status')
-    s.add_argument('files', nargs='+', metavar='FILE')
+    s.add_argument('files', nargs='+', metavar='FILE', help="GSE2 files ('-': standard input)")
     s.add_argument('--verify', action='store_true',
                    help='also decode the data and check the checksums')
     s.set_defaults(run=cmd_info)
 
     s = sub.add_parser('decode', help='samples as text (one per line) or raw little-endian '
                        'int32; several waveforms go to OUT-1.ext, OUT-2.ext, ...')
-    s.add_argument('file', metavar='FILE')
-    s.add_argument('-o', '--output', required=True, metavar='OUT')
-    s.add_argument('--format', choices=('text', 'int32'), default='text')
+    s.add_argument('file', metavar='FILE', help="the GSE2 file ('-': standard input)")
+    s.add_argument('-o', '--output', required=True, metavar='OUT',
+                   help="the samples' file ('-': standard output); several waveforms go to "
+                   "numbered files OUT-1.ext, OUT-2.ext, ...")
+    s.add_argument('--format', choices=('text', 'int32'), default='text',
+                   help='text, one sample per line (default), or raw little-endian int32')
     s.add_argument('--waveform', type=int, metavar='N', help='only waveform N (from 1)')
     s.add_argument('--lenient', action='store_true', help=LENIENT_HELP)
     s.set_defaults(run=cmd_decode)
@@ -379,12 +380,14 @@ def register(sub):
     s = sub.add_parser('encode', help='write one waveform from a file of integer samples')
     s.add_argument('samples', metavar='SAMPLES',
                    help='integers separated by white space (or raw int32 with --input int32)')
-    s.add_argument('-o', '--output', required=True, metavar='FILE.gse')
-    s.add_argument('--station', required=True)
-    s.add_argument('--channel', required=True)
+    s.add_argument('-o', '--output', required=True, metavar='FILE.gse',
+                   help="the GSE2 file ('-': standard output)")
+    s.add_argument('--station', required=True, help='station code (up to 5 characters)')
+    s.add_argument('--channel', required=True, help='channel code (up to 3 characters)')
     s.add_argument('--start', required=True, help='YYYY-MM-DDTHH:MM:SS.fff')
     s.add_argument('--rate', required=True, type=float, help='samples per second')
-    s.add_argument('--aux-id', default='')
+    s.add_argument('--aux-id', default='',
+                   help='auxiliary identification code (up to 4 characters; default none)')
     s.add_argument('--calib', type=float, default=1.0, help='calibration (default 1.0)')
     s.add_argument('--calper', type=float, default=1.0,
                    help='calibration period in s (default 1.0)')
@@ -393,15 +396,19 @@ def register(sub):
                    help='horizontal angle (default -1.0: unknown)')
     s.add_argument('--vang', type=float, default=-1.0,
                    help='vertical angle (default -1.0: unknown)')
-    s.add_argument('--format', type=str.upper, choices=('CM6', 'INT'), default='CM6')
-    s.add_argument('--input', choices=('text', 'int32'), default='text')
+    s.add_argument('--format', type=str.upper, choices=('CM6', 'INT'), default='CM6',
+                   help='data format: CM6, the six-bit code of second differences (default), '
+                   'or INT, the integers as text')
+    s.add_argument('--input', choices=('text', 'int32'), default='text',
+                   help='SAMPLES holds text (default) or raw little-endian int32')
     s.add_argument('--clamp', action='store_true',
                    help='clamp second differences beyond the CM6 range instead of failing')
     s.set_defaults(run=cmd_encode)
 
     s = sub.add_parser('plot', help='an SVG picture of each waveform of a file')
-    s.add_argument('file', metavar='FILE')
-    s.add_argument('-o', '--output', required=True, metavar='OUT.svg')
-    s.add_argument('--title')
+    s.add_argument('file', metavar='FILE', help="the GSE2 file ('-': standard input)")
+    s.add_argument('-o', '--output', required=True, metavar='OUT.svg',
+                   help="the SVG file ('-': standard output)")
+    s.add_argument('--title', help="the picture's title (default: the file's name)")
     s.add_argument('--lenient', action='store_true', help=LENIENT_HELP)
     s.set_defaults(run=cmd_plot)

@@ -192,14 +192,16 @@ def register(sub):
     s.add_argument('inputs', nargs='+', metavar='IN', help="GSE2 files ('-': standard input)")
     s.add_argument('-o', '--output', required=True, metavar='OUT',
                    help="the miniSEED file ('-': standard output)")
-    s.add_argument('--encoding', choices=sorted(shim.ENCODINGS), default='steim2')
+    s.add_argument('--encoding', choices=sorted(shim.ENCODINGS), default='steim2',
+                   help='miniSEED sample encoding (default steim2)')
     s.add_argument('--record-length', type=_record_length, default=4096, metavar='BYTES',
                    help='bytes per record, a power of two from 128 to 65536 (default 4096)')
     s.add_argument('--network', help="network code for every waveform (default: each "
                    "waveform's STA2 network)")
     s.add_argument('--location', help="location code for every waveform (default: each "
                    "waveform's WID2 auxiliary id when it is one, else none)")
-    s.add_argument('--quality', choices=('D', 'R', 'Q', 'M'), default='D')
+    s.add_argument('--quality', choices=('D', 'R', 'Q', 'M'), default='D',
+                   help='miniSEED data quality indicator (default D)')
     s.add_argument('--lenient', action='store_true',
                    help='convert waveforms whose checksum disagrees with their samples')
     _selection_options(s)
@@ -213,7 +215,8 @@ def register(sub):
                    help="the GSE2 file ('-': standard output)")
     s.add_argument('--message-id', metavar='ID',
                    help='wrap the waveforms in a GSE2.1 message with this MSG_ID')
-    s.add_argument('--format', type=str.upper, choices=('CM6', 'INT'), default='CM6')
+    s.add_argument('--format', type=str.upper, choices=('CM6', 'INT'), default='CM6',
+                   help='GSE2 data format: CM6 (default) or INT')
     s.add_argument('--clamp', action='store_true',
                    help='clamp second differences beyond the CM6 range instead of failing')
     s.add_argument('--round-time', action='store_true',

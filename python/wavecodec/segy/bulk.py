@@ -4,6 +4,7 @@ import io
 import mmap
 
 from .. import native
+from ..ibm import in_chunks
 from ..compat import array_from_bytes
 from ..errors import FormatError
 from .fields import TRACE
@@ -133,6 +134,6 @@ def to_numpy(f, start=0, stop=None):
         if swap:
             part.byteswap(True)
         if lib is not None:
-            lib.ibm2ieee(part.ctypes.data, k * words)
+            in_chunks(lib.ibm2ieee, k * words, (part.ctypes.data, 4))
         out[first - start:first - start + k] = part[:, skip:]
     return out

@@ -8,8 +8,8 @@ from __future__ import print_function
 import os
 import sys
 
-from ..commandline import PROG, STDIO, STDIN_NAME, UsageError, check_input, done as _done, \
-    stdin
+from ..commandline import (PROG, STDIO, STDIN_NAME, UsageError, add_output, check_input,
+                           done as _done, stdin)
 from ..errors import WaveformError
 from ..safeio import check_output, write_bytes
 
@@ -250,9 +250,10 @@ def register(sub):
 
     s = sub.add_parser('segy-convert', help='a SEG-Y file with its samples as IBM or IEEE '
                        'floats; every other byte kept but the format code')
-    s.add_argument('input', metavar='IN')
-    s.add_argument('output', metavar='OUT', help="a path, or '-' for standard output")
-    s.add_argument('--format', required=True, choices=('ibm', 'ieee'))
+    s.add_argument('input', metavar='IN', help="the SEG-Y file ('-': standard input)")
+    add_output(s, 'OUT', "the converted SEG-Y file ('-': standard output)", after_inputs=True)
+    s.add_argument('--format', required=True, choices=('ibm', 'ieee'),
+                   help='the samples as IBM or as IEEE float32')
     s.add_argument('--saturate', action='store_true',
                    help='write NaN and infinities as the largest IBM magnitude')
     s.add_argument('--exact', action='store_true',
@@ -262,11 +263,14 @@ def register(sub):
 
     s = sub.add_parser('segy-plot', help='an SVG picture of the traces of a SEG-Y or SU file '
                        '(wiggles or density)')
-    s.add_argument('file', metavar='FILE')
-    s.add_argument('-o', '--output', required=True, metavar='OUT.svg')
-    s.add_argument('--style', choices=('auto', 'wiggle', 'density'), default='auto')
+    s.add_argument('file', metavar='FILE', help="the SEG-Y or SU file ('-': standard input)")
+    s.add_argument('-o', '--output', required=True, metavar='OUT.svg',
+                   help="the SVG file ('-': standard output)")
+    s.add_argument('--style', choices=('auto', 'wiggle', 'density'), default='auto',
+                   help='wiggle traces, a density picture, or auto (default): wiggles up to '
+                   '%d traces' % plot.MAX_WIGGLES)
     s.add_argument('--su', action='store_true', help='a Seismic Unix file')
-    s.add_argument('--title')
+    s.add_argument('--title', help="the picture's title (default: the file's name)")
     s.add_argument('--key', metavar='FIELD',
                    help='trace header field along the trace axis, ticked at its round values '
                    '(offset, cdp, field_record, ...; default: the trace index)')

@@ -8,7 +8,7 @@ import struct
 
 from ..compat import array_from_bytes, array_to_bytes, fspath
 from ..errors import FormatError
-from ..ibm import float32_to_ibm
+from ..ibm import float32_to_ibm, ibm2ieee_in_place
 from . import bulk, samples, wordflags
 from .fields import BINARY, TEXT_HEADER_SIZE, BINARY_HEADER_SIZE
 from .reader import SegyFile
@@ -101,7 +101,7 @@ def _to_ieee(where, data, endian):
                           'precision)' % (where(bad), samples.decode(
                               samples.FORMATS[samples.IBM], data[4 * bad:4 * bad + 4], endian)[0]))
     values = _words(data, endian)
-    samples.ibm_in_place(values)
+    ibm2ieee_in_place(values)
     return _file_bytes(values, endian)
 
 
@@ -116,7 +116,7 @@ def _to_ibm(where, data, endian, saturate, exact, result):
                           % (where(bad), values[bad]))
     converted, _ = float32_to_ibm(values, byteorder=endian, saturate=True)
     back = _words(converted, endian)
-    samples.ibm_in_place(back)
+    ibm2ieee_in_place(back)
     changed = wordflags.differ(array_to_bytes(back), array_to_bytes(values))
     if count:
         changed = wordflags.both(changed, special.translate(_FLIP))

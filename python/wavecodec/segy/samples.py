@@ -9,15 +9,12 @@ import math
 import sys
 from array import array
 
-from .. import native
 from ..compat import PY2, array_from_bytes, array_to_bytes
 from ..errors import FormatError
-from ..ibm import float32_to_ibm
+from ..ibm import float32_to_ibm, ibm2ieee_in_place
 from .ibmdouble import NoIbmValue, float64_to_ibm
 
 HOST = sys.byteorder
-# Words per ibmfloat call: keeps each count within a C int.
-_CHUNK = 1 << 28
 
 
 def _typecode(size, signed):
@@ -73,14 +70,6 @@ def lookup(code, where='format', hint=False):
                              '--source-format CODE on the command line' if hint else ''))
 
 
-def ibm_in_place(values):
-    """Converts the host-order IBM words held in array('f') `values` to IEEE, in place."""
-    lib = native.ibmfloat()
-    address, count = values.buffer_info()
-    for start in range(0, count, _CHUNK):
-        lib.ibm2ieee(address + 4 * start, min(_CHUNK, count - start))
-
-
 # Sign bytes of 24-bit integers: 0xff for a leading byte with its top bit set.
 _SIGN = bytes(bytearray(0xff if b & 0x80 else 0 for b in range(256)))
 _ZERO = bytes(bytearray(256))
@@ -111,7 +100,7 @@ def finish(fmt, values, endian):
     if endian != HOST and fmt.size > 1:
         values.byteswap()
     if fmt.kind == 'ibm':
-        ibm_in_place(values)
+        ibm2ieee_in_place(values)
     return values
 
 
