@@ -351,7 +351,6 @@ class CommandRows(TempDirCase):
         try:
             status, out, err = python(['-m', 'wavecodec', 'segy-info', '-'], stdin=yes.stdout)
         finally:
-            yes.stdout.close()
             end(yes)
         self.assertEqual(status, 1, err)
         self.assertIn("standard input: binary header field 'format'", err)
