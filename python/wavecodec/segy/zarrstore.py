@@ -30,6 +30,7 @@ inline sorting) and whole chunks along the other, all offsets and samples, at mo
 samples: no two blocks share a chunk of any array.
 """
 import os
+import sys
 
 import numpy
 import zarr
@@ -139,12 +140,23 @@ def varying_bytes(rows, head):
 def ibm_mismatches(words, values):
     """(row, sample) of the IBM `words` (host-order uint32, rows of samples) that the float32
     `values` read from them do not give back."""
-    back = numpy.ascontiguousarray(values, numpy.float32).copy()
+    back = numpy.array(values, numpy.float32)
     flat = back.reshape(-1)
     convert = native.require(native.ibmfloat(), 'ieee2ibm', 'ibmfloat')
     for lo in range(0, flat.size, _IBM_CHUNK):
         convert(flat.ctypes.data + 4 * lo, min(_IBM_CHUNK, flat.size - lo))
-    return numpy.nonzero(back.view(numpy.uint32) != words)
+    back = back.view(numpy.uint32)
+    if numpy.array_equal(back, words):   # the common case, without a mask of every word
+        return numpy.zeros(0, numpy.intp), numpy.zeros(0, numpy.intp)
+    return numpy.nonzero(back != words)
+
+
+def host_words(raw, endian):
+    """The uint32 words of `raw` (uint8 rows, file order `endian`) in host order, in place."""
+    words = raw.view(numpy.uint32)
+    if endian != sys.byteorder:
+        words.byteswap(True)
+    return words
 
 
 def ingest_block(job, block, grid):
@@ -167,8 +179,8 @@ def ingest_block(job, block, grid):
         picked = rows[flat[live], :head]
         kept = 0
         if fmt.kind == 'ibm' and len(live):
-            words = rows[flat[live], head:head + 4 * job.layout[3]].view(order + 'u4')
-            at, sample = ibm_mismatches(words.astype(numpy.uint32), data[live])
+            words = host_words(rows[flat[live], head:head + 4 * job.layout[3]], job.endian)
+            at, sample = ibm_mismatches(words, data if len(live) == len(flat) else data[live])
             kept = len(at)
             name = 'b%d_%d' % (lo0, lo1)
             if kept:
