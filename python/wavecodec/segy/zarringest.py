@@ -27,7 +27,7 @@ from ..compat import string_types
 from ..errors import FormatError
 from . import zarrstore as zs
 from .fetch import fill_value
-from .fields import BINARY, TRACE
+from .fields import TRACE
 from .geometry import sample_axis
 from .reader import open as open_segy
 from .survey import DEFAULT_ILINE, DEFAULT_OFFSET, DEFAULT_XLINE
