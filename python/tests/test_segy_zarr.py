@@ -16,6 +16,7 @@ Every cluster call is bounded in time (within()); each cluster test makes and cl
 import logging
 import os
 import shlex
+import shutil
 import signal
 import socket
 import struct
@@ -97,15 +98,17 @@ def their_survey(path, where, fmt, endian, samples=24, seed=0):
     return data
 
 
-def plant_ibm_words(path, trace_bytes, first_trace=3600):
-    """IBM words written over samples of traces 0 and 1: five that no float32 gives back (an
-    unnormalized word, a zero with an exponent, beyond the float32 range both ways and
-    negative) and a negative zero, which float32 holds. Returns 5."""
+def plant_ibm_words(path, endian, trace_bytes, data):
+    """IBM words written over samples of traces 0 and 1 (`data` gets their float32 values):
+    five that no float32 gives back (an unnormalized word, a zero with an exponent, beyond the
+    float32 range both ways and negative) and a negative zero, which float32 holds. Returns 5."""
     words = [0x41010000, 0x42000000, 0x80000000, 0x7f123456, 0x01123456, 0xff7fffff]
+    values = [0.0625, 0.0, -0.0, numpy.inf, 0.0, -numpy.inf]
     with open(path, 'r+b') as f:
         for k, w in enumerate(words):
-            f.seek(first_trace + (k % 2) * trace_bytes + 240 + 4 * (3 + k))
-            f.write(struct.pack('>I', w))
+            f.seek(3600 + (k % 2) * trace_bytes + 240 + 4 * (3 + k))
+            f.write(struct.pack('>I' if endian == 'big' else '<I', w))
+            data[k % 2, 3 + k] = values[k]
     return len(words) - 1
 
 
@@ -117,6 +120,7 @@ GRIDS = [
      [0], ((1, 5, 0), (3, 7, 0), (4, 9, 0), (2, 6, 0)), False),
     ('pre-stack with holes', [1, 2, 3], [20, 21, 22, 23], [0, 50],
      ((1, 20, 0), (1, 20, 50), (2, 22, 50), (3, 23, 0)), False),
+    ('2-D line', [1], list(range(11)), [0], (), True),
 ]
 # Chunks that cut every axis into parts and leave partial chunks at the ends.
 CHUNKS = {False: (2, 3, 8), True: (2, 3, 2, 8)}
@@ -139,6 +143,11 @@ class Killer(WorkerPlugin):
             if self.marker is not None:
                 open(self.marker, 'w').close()
             os.kill(os.getpid(), signal.SIGKILL)
+
+
+def garble(path):
+    with open(path, 'r+b') as f:
+        f.write(b'\xff' * 64)
 
 
 def tree(root):
@@ -176,9 +185,12 @@ class RoundTrips(TempDirCase):
 
     def test_segyio_surveys_come_back_byte_for_byte(self):
         row = 0
-        for name, ils, xls, offs, holes, _ in GRIDS:
+        for name, ils, xls, offs, holes, two_d in GRIDS:
             prestack = len(offs) > 1
-            for sorting in ('inline', 'crossline'):
+            # A 2-D line: its traces numbered by cdp (21), which their_survey counts from 1000.
+            options = dict(iline=None, xline='cdp', chunks=(3, 8)) if two_d else \
+                dict(chunks=CHUNKS[prestack])
+            for sorting in ('inline',) if two_d else ('inline', 'crossline'):
                 for fmt in (1, 2, 5):
                     for endian in ('big', 'little'):
                         row += 1
@@ -186,29 +198,19 @@ class RoundTrips(TempDirCase):
                         where = cells(ils, xls, offs, sorting, holes)
                         self.src, self.endian = self.path('s%d.sgy' % row), endian
                         data = their_survey(self.src, where, fmt, endian, seed=row)
+                        # IBM words no float32 holds, at the same place as a sample of data
+                        planted = plant_ibm_words(self.src, endian, 240 + 4 * 24, data) \
+                            if fmt == 1 else 0
                         store = self.path('s%d.zarr' % row)
-                        report = segy.to_zarr(self.src, store, chunks=CHUNKS[prestack])
-                        self.assertEqual(report['missing'], len(holes), what)
-                        if row % 6 == 1:   # one of each grid's rows looked at through xarray
+                        report = segy.to_zarr(self.src, store, **options)
+                        self.assertEqual((report['missing'], report['ibm_words_kept']),
+                                         (len(holes), planted), what)
+                        if row % 6 == 1 and not two_d:   # one row a grid through xarray
                             self.check_store(store, where, data, fmt, prestack, what)
                         back = segy.from_zarr(store, self.path('b%d.sgy' % row))
                         self.assertEqual(back['changed'], [], what)
                         self.assertEqual(self.read_bytes('b%d.sgy' % row),
                                          self.read_bytes('s%d.sgy' % row), what)
-
-    def test_ibm_words_without_a_float32_come_back(self):
-        where = cells([1, 2, 3], [4, 5, 6, 7], [0], 'inline')
-        src = self.path('ibm.sgy')
-        their_survey(src, where, 1, 'big')
-        planted = plant_ibm_words(src, 240 + 4 * 24)
-        report = segy.to_zarr(src, self.path('ibm.zarr'), chunks=(2, 2, 8))
-        self.assertEqual(report['ibm_words_kept'], planted)
-        back = segy.from_zarr(self.path('ibm.zarr'), self.path('back.sgy'))
-        self.assertEqual(back['ibm_words_restored'], planted)
-        self.assertEqual(self.read_bytes('back.sgy'), self.read_bytes('ibm.sgy'))
-        # As IEEE: the float32 values, and the report says so.
-        ieee = segy.from_zarr(self.path('ibm.zarr'), self.path('ieee.sgy'), format=5)
-        self.assertTrue(any('%d IBM words' % planted in c for c in ieee['changed']), ieee)
 
     def test_other_formats_and_byte_orders(self):
         where = cells([1, 2, 3], [4, 5, 6], [0], 'crossline', ((2, 5, 0),))
@@ -220,6 +222,12 @@ class RoundTrips(TempDirCase):
         segy.from_zarr(store, self.path('ieee.sgy'), format=5)
         segy.convert(src, self.path('convert.sgy'), 'ieee')
         self.assertEqual(self.read_bytes('ieee.sgy'), self.read_bytes('convert.sgy'))
+        # With IBM words no float32 holds: their float32 values, and the report says so.
+        plant_ibm_words(src, 'big', 240 + 4 * 24, data.copy())
+        segy.to_zarr(src, self.path('w.zarr'), chunks=(2, 2, 8))
+        report = segy.from_zarr(self.path('w.zarr'), self.path('w.sgy'), format=5)
+        self.assertEqual(report['changed'][1:], ['5 IBM words that no float32 holds exactly '
+                                                 'are written as their float32 values'])
         # Little-endian: segyio reads the same headers and samples.
         report = segy.from_zarr(store, self.path('little.sgy'), endian='little')
         self.assertTrue(report['changed'])
@@ -259,18 +267,24 @@ class RoundTrips(TempDirCase):
         self.assertEqual(run_cli(['zarr-to-segy', store, self.path('c2.sgy')], timeout=LIMIT)[0],
                          0)
         self.assertEqual(self.read_bytes('c2.sgy'), self.read_bytes('c.sgy'))
-        status, out, err = run_cli(['zarr-to-segy', store, '-'], timeout=LIMIT)
-        self.assertEqual((status, len(out.encode('latin-1', 'replace')) > 0), (0, True))
-        # Refusals: an existing store (1), bad chunks (2), a FIFO input (2), not a store (1).
+        # Damaged stores: a chunk gone (zarr alone would read fill values), a chunk garbled.
+        for name, damage in (('gone', os.remove), ('garbled', garble)):
+            shutil.copytree(store, self.path(name))
+            damage(os.path.join(self.path(name), 'seismic', '1.1.0.1'))
+        # Refusals: an existing store (1), bad chunks (2), a FIFO input (2), not a store (1),
+        # damaged stores (1).
         os.mkfifo(self.path('fifo'))
         for args, code in ((['segy-to-zarr', src, store], 1),
                            (['segy-to-zarr', src, self.path('x.zarr'), '--chunks', '0,1,1'], 2),
                            (['segy-to-zarr', self.path('fifo'), self.path('y.zarr')], 2),
-                           (['zarr-to-segy', self.dir, self.path('z.sgy')], 1)):
+                           (['zarr-to-segy', self.dir, self.path('z.sgy')], 1),
+                           (['zarr-to-segy', self.path('gone'), self.path('z.sgy')], 1),
+                           (['zarr-to-segy', self.path('garbled'), self.path('z.sgy')], 1)):
             status, out, err = run_cli(args, timeout=LIMIT)
             self.assertEqual(status, code, (args, err))
             self.assertTrue(err.startswith('wavecodec: '), err)
-        self.assertEqual(sorted(self.leftovers()), ['c.sgy', 'c.zarr', 'c2.sgy', 'fifo'])
+        self.assertEqual(sorted(self.leftovers()), ['c.sgy', 'c.zarr', 'c2.sgy', 'fifo', 'garbled',
+                                                    'gone'])
 
 
 @unittest.skipIf(MISSING, MISSING)
@@ -296,9 +310,9 @@ class OnDask(TempDirCase):
 
     def survey(self):
         src = self.path('p.sgy')
-        their_survey(src, cells([1, 2, 3, 4, 5, 6, 7], [1, 2, 3, 4, 5], [10, 20], 'crossline',
-                                ((2, 2, 10), (5, 4, 20))), 1, 'little')
-        plant_ibm_words(src, 240 + 4 * 24)
+        data = their_survey(src, cells([1, 2, 3, 4, 5, 6, 7], [1, 2, 3, 4, 5], [10, 20],
+                                       'crossline', ((2, 2, 10), (5, 4, 20))), 1, 'little')
+        plant_ibm_words(src, 'little', 240 + 4 * 24, data)
         return src
 
     def test_serial_processes_and_cluster_write_the_same_store(self):

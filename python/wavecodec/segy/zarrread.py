@@ -41,7 +41,17 @@ def _group(store):
         raise FormatError('%s: not a complete SEG-Y store of this layout (no attribute '
                           'wavecodec_segy_store=%d: written by something else, or an ingest '
                           'that did not finish)' % (store, zs.LAYOUT))
+    _check_chunks(store, group)
     return group, attrs
+
+
+def _check_chunks(store, group):
+    """FormatError when a chunk is missing: to_zarr writes every chunk (fill values too), and
+    zarr would read a missing one as fill values without a word."""
+    for path, a in group.arrays(recurse=True):
+        if a.nchunks_initialized != a.nchunks:
+            raise FormatError('%s: the store is damaged: %d of the %d chunks of %s are missing'
+                              % (store, a.nchunks - a.nchunks_initialized, a.nchunks, a.path))
 
 
 def open_zarr(store):
@@ -64,8 +74,8 @@ def open_zarr(store):
 class _Store(object):
     """The arrays of a store seen through the three grid axes (inline, crossline, offset)."""
 
-    def __init__(self, group, attrs):
-        self.group, self.attrs = group, attrs
+    def __init__(self, name, group, attrs):
+        self.name, self.group, self.attrs = name, group, attrs
         self.seismic = group['seismic']
         dims = self.seismic.attrs['_ARRAY_DIMENSIONS'][:-1]
         self.axes = [GRID_AXES.index(d) for d in dims]
@@ -89,7 +99,11 @@ class _Store(object):
 
     def read(self, name, lo, hi, picks, width=None):
         """Array `name` at the cells `picks` (three index arrays) inside the box lo..hi."""
-        data = self.group[name][self.box(lo, hi)]
+        try:
+            data = self.group[name][self.box(lo, hi)]
+        except Exception as e:  # noqa: B902 - a chunk the codec cannot decode, or unreadable
+            raise FormatError('%s: the store is damaged: %s at cells %s-%s cannot be read: %s'
+                              % (self.name, name, lo, [h - 1 for h in hi], e))
         data = data.reshape(tuple(h - l for l, h in zip(lo, hi)) + data.shape[len(self.axes):])
         return data[picks[0] - lo[0], picks[1] - lo[1], picks[2] - lo[2]]
 
@@ -220,7 +234,7 @@ def from_zarr(store, target, format=None, endian=None, progress=None):
     source_fmt = sample_codecs.lookup(attrs['format'])
     fmt = source_fmt if format is None else sample_codecs.lookup(
         sample_codecs.NAMES.get(str(format).lower(), format), 'the format asked for')
-    s = _Store(group, attrs)
+    s = _Store(store, group, attrs)
     head = attrs['header_bytes']
     changed = []
     binary = _binary_header(attrs, fmt, endian, changed)
