@@ -2,10 +2,12 @@
 400 crosslines x 480 IBM samples (160,000 traces, 345.6 MB, written by write_cube), in one run:
 
 - serial ingest, segy.to_zarr(jobs=1) / a plain loop of segyio reads of 64 inlines at a time
-  (f.trace.raw[a:b] of their traces) assigned to zarr.open(...)[...] with the same chunks and
-  compressor; and / segyio reading every trace into one array (f.trace.raw[:]);
-- 2 local processes (jobs=2) and a LocalCluster of 2 workers (started before the clock) /
-  the serial ingest;
+  assigned to zarr.open(...)[...] with the same chunks and compressor: the traces of 64
+  inlines by f.trace.raw[a:b] (segyio's fastest read), and 64 f.iline[n] stacked; / segyio
+  reading every trace into one array (f.trace.raw[:]); the same with raw chunks
+  (compressor=None), to show what the compression costs;
+- 2 local processes (jobs=2: the call starts and closes its LocalCluster, counted) and a
+  LocalCluster of 2 workers (started before the clock) / the serial ingest;
 - one inline, one crossline and one time slice (each averaged over 10) read from the store
   (zarr: z[i], z[:, j], z[:, :, k]) / from the SEG-Y file (segyio f.iline[n], f.xline[n],
   f.depth_slice[k], the file opened once);
@@ -17,6 +19,7 @@ from __future__ import print_function
 import logging
 import os
 import shutil
+import time
 
 import numpy
 import segyio
@@ -26,6 +29,7 @@ from wavecodec import segy
 from wavecodec.segy.zarringest import default_compressor
 
 RUNS = 3
+clock = time.perf_counter
 
 
 def shown(t):
@@ -69,22 +73,38 @@ def zarr_rows(directory, best, per_call, load, inlines=400, crosslines=400, samp
                 z[i0:i1] = f.trace.raw[i0 * crosslines:i1 * crosslines].reshape(
                     i1 - i0, crosslines, samples)
 
+    def their_lines():
+        loop = os.path.join(directory, 'loop.zarr')
+        shutil.rmtree(loop, ignore_errors=True)
+        z = zarr.open(loop, mode='w', shape=(inlines, crosslines, samples), chunks=(64, 64, 64),
+                      dtype='f4', compressor=default_compressor())
+        with segyio.open(path) as f:
+            for i0 in range(0, inlines, 64):
+                z[i0:i0 + 64] = numpy.stack([f.iline[n] for n in ilines[i0:i0 + 64]])
+
     def their_raw():
         with segyio.open(path, ignore_geometry=True) as f:
             return f.trace.raw[:]
 
     serial, report = best(ours(jobs=1), RUNS)
     loop = best(their_loop, RUNS)[0]
+    lines = best(their_lines, RUNS)[0]
     raw = best(their_raw, RUNS)[0]
-    row('ingest, serial / segyio loop into zarr', serial, loop)
+    uncompressed = best(ours(jobs=1, compressor=None), RUNS)[0]
+    row('ingest, serial / segyio trace.raw loop to zarr', serial, loop)
+    row('ingest, serial / segyio f.iline loop to zarr', serial, lines)
     row('ingest, serial / segyio f.trace.raw[:]', serial, raw)
+    row('ingest, serial, raw chunks / f.trace.raw[:]', uncompressed, raw)
     print('  (%.0f MB/s serial ingest; %s)' % (size / 1e6 / serial, load()))
     jobs = best(ours(jobs=2), RUNS)[0]
-    row('ingest, 2 local processes / serial', jobs, serial, 'serial')
+    row('ingest, jobs=2 (cluster start-up in) / serial', jobs, serial, 'serial')
     from distributed import Client, LocalCluster
+    started = clock()
     with LocalCluster(n_workers=2, threads_per_worker=1, processes=True, host='127.0.0.1',
                       dashboard_address='127.0.0.1:0', worker_dashboard_address='127.0.0.1:0',
                       silence_logs=logging.ERROR) as cluster, Client(cluster) as client:
+        print('  (LocalCluster of 2 workers started in %.1f s; %s)' % (clock() - started,
+                                                                       load()))
         on_cluster = best(ours(client=client), RUNS)[0]
     row('ingest, LocalCluster of 2 workers / serial', on_cluster, serial, 'serial')
     print('  (%s)' % load())
