@@ -14,6 +14,7 @@ a failed or interrupted ingest leaves no store that looks whole (and removes its
 when it can).
 """
 import base64
+import errno
 import logging
 import os
 import shutil
@@ -257,22 +258,30 @@ def _target(store, overwrite):
         raise TypeError('store must be a path (a folder that the workers reach), not %s'
                         % type(store).__name__)
     store = os.path.abspath(store)
-    if os.path.lexists(store) and not overwrite:
-        raise IOError('%s exists: give overwrite=True (--overwrite) to replace it' % store)
+    parent = os.path.dirname(store)
+    if not os.path.isdir(parent):
+        raise IOError(errno.ENOENT, 'no such folder for the store', parent)
+    _replaceable(store, overwrite)
     return store
+
+
+def _replaceable(store, overwrite):
+    """IOError unless `store` is absent, or a Zarr group (not a link) and `overwrite`; checked
+    before the work and again before the rename."""
+    if not os.path.lexists(store):
+        return False
+    if not overwrite:
+        raise IOError('%s exists: give overwrite=True (--overwrite) to replace it' % store)
+    if not os.path.isdir(store) or os.path.islink(store) or \
+            not os.path.exists(os.path.join(store, '.zgroup')):
+        raise IOError('%s is not a Zarr group: not replaced' % store)
+    return True
 
 
 def _publish(temp, store, overwrite):
     """Renames the finished group to `store` (an old one set aside, then removed)."""
     old = None
-    if os.path.lexists(store):
-        if not overwrite:
-            raise IOError('%s appeared while the ingest ran: the new store is left at %s'
-                          % (store, temp))
-        if not os.path.isdir(store) or os.path.islink(store) or \
-                not os.path.exists(os.path.join(store, '.zgroup')):
-            raise IOError('%s is not a Zarr group: not replaced (the new store is left at %s)'
-                          % (store, temp))
+    if _replaceable(store, overwrite):
         old = '%s.old-%s' % (store, uuid.uuid4().hex[:8])
         os.rename(store, old)
     os.rename(temp, store)
