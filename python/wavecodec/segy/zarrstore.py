@@ -137,26 +137,24 @@ def varying_bytes(rows, head):
     return varies
 
 
-def ibm_mismatches(words, values):
-    """(row, sample) of the IBM `words` (host-order uint32, rows of samples) that the float32
-    `values` read from them do not give back."""
+def ibm_mismatches(raw, endian, values):
+    """(row, sample) of the IBM words of `raw` (uint8 rows of samples in file order, the last
+    axis contiguous) that their float32 `values` do not give back, and those words (host-order
+    uint32). Each value is converted back to IBM by the library and compared word for word
+    (a mask of every word only when some differ)."""
+    words = numpy.array(raw).view(numpy.uint32)
+    if endian != sys.byteorder:
+        words.byteswap(True)
     back = numpy.array(values, numpy.float32)
     flat = back.reshape(-1)
     convert = native.require(native.ibmfloat(), 'ieee2ibm', 'ibmfloat')
     for lo in range(0, flat.size, _IBM_CHUNK):
         convert(flat.ctypes.data + 4 * lo, min(_IBM_CHUNK, flat.size - lo))
     back = back.view(numpy.uint32)
-    if numpy.array_equal(back, words):   # the common case, without a mask of every word
-        return numpy.zeros(0, numpy.intp), numpy.zeros(0, numpy.intp)
-    return numpy.nonzero(back != words)
-
-
-def host_words(raw, endian):
-    """The uint32 words of `raw` (uint8 rows, file order `endian`) in host order, in place."""
-    words = raw.view(numpy.uint32)
-    if endian != sys.byteorder:
-        words.byteswap(True)
-    return words
+    if numpy.array_equal(back, words):   # the common case
+        return numpy.zeros(0, numpy.intp), numpy.zeros(0, numpy.intp), words[:0, 0]
+    rows, samples = numpy.nonzero(back != words)
+    return rows, samples, words[rows, samples]
 
 
 def ingest_block(job, block, grid):
@@ -179,17 +177,21 @@ def ingest_block(job, block, grid):
         picked = rows[flat[live], :head]
         kept = 0
         if fmt.kind == 'ibm' and len(live):
-            words = host_words(rows[flat[live], head:head + 4 * job.layout[3]], job.endian)
-            at, sample = ibm_mismatches(words, data if len(live) == len(flat) else data[live])
+            ids, width = flat[live], 4 * job.layout[3]
+            if ids[-1] - ids[0] == len(ids) - 1 and (numpy.diff(ids) == 1).all():
+                raw = rows[ids[0]:ids[-1] + 1, head:head + width]   # a view of the map
+            else:
+                raw = rows[ids, head:head + width]
+            at, sample, words = ibm_mismatches(
+                raw, job.endian, data if len(live) == len(flat) else data[live])
             kept = len(at)
-            name = 'b%d_%d' % (lo0, lo1)
             if kept:
                 where = numpy.unravel_index(live[at], grid.shape)
                 cell = numpy.ravel_multi_index((where[0] + lo0, where[1] + lo1, where[2]),
                                                job.grid_shape)
-                table = numpy.stack([cell, sample, words[at, sample].astype(numpy.int64)], 1)
+                table = numpy.stack([cell, sample, words.astype(numpy.int64)], 1)
                 group.require_group('ibm_words').create_dataset(
-                    name, data=table, chunks=(1 << 16, 3), overwrite=True)
+                    'b%d_%d' % (lo0, lo1), data=table, chunks=(1 << 16, 3), overwrite=True)
     finally:
         f.close()
     group['seismic'][cells] = data.reshape(shape + (data.shape[-1],))
