@@ -15,17 +15,13 @@ Every cluster call is bounded in time (within()); each cluster test makes and cl
 """
 import logging
 import os
-import shlex
 import shutil
 import signal
-import socket
 import struct
-import subprocess
 import threading
-import time
 import unittest
 
-from .helpers import PYTHON_DIR, TempDirCase, run_cli, start
+from .helpers import TempDirCase, run_cli
 from wavecodec import segy
 from wavecodec.errors import FormatError
 
@@ -34,11 +30,11 @@ try:
     import numpy
     import segyio
     import xarray  # noqa: F401 - open_zarr needs it
-    import zarr  # noqa: F401
+    import zarr  # noqa: F401 - to_zarr needs it
     from distributed import Client, LocalCluster
     from distributed.diagnostics.plugin import WorkerPlugin
 except ImportError as e:  # pragma: no cover - depends on the interpreter
-    MISSING = ('segyio, zarr, xarray or Dask is absent here (%s): these checks need Debian\'s '
+    MISSING = ("segyio, zarr, xarray or Dask is absent here (%s): these checks need Debian's "
                'python3-segyio, -zarr, -numcodecs, -xarray, -dask and -distributed under '
                '/usr/bin/python3' % e)
     WorkerPlugin = object
@@ -342,93 +338,6 @@ class OnDask(TempDirCase):
                                               client=self.client))
         self.assertIn('KilledWorker', str(caught.exception))
         self.assertEqual(self.leftovers(), ['p.sgy'])
-
-
-DOCS = os.path.join(os.path.dirname(PYTHON_DIR), 'docs', 'host.md')
-DASK = '/usr/bin/dask'
-
-
-def documented_commands():
-    """The command lines of docs/host.md's "Surveys on a cluster", in order."""
-    with open(DOCS) as f:
-        text = f.read()
-    part = text.split('\n## Surveys on a cluster\n', 1)[1].split('\n## ', 1)[0]
-    return [line.strip() for line in part.splitlines()
-            if line.startswith('    dask ') or line.startswith('    wavecodec ')]
-
-
-@unittest.skipIf(MISSING or not os.path.exists(DASK), MISSING or '%s is absent' % DASK)
-class DocumentedCommands(TempDirCase):
-    """The docs' dask scheduler / dask worker / wavecodec lines, run as written on 127.0.0.1."""
-
-    def setUp(self):
-        TempDirCase.setUp(self)
-        self.children = []
-
-    def tearDown(self):
-        for p in self.children:
-            try:
-                os.killpg(p.pid, signal.SIGTERM)
-                p.wait(30)
-            except subprocess.TimeoutExpired:
-                os.killpg(p.pid, signal.SIGKILL)
-                p.wait(30)
-            except OSError:
-                pass
-        TempDirCase.tearDown(self)
-
-    def test_the_documented_cluster_commands(self):
-        probe = socket.socket()
-        probe.bind(('127.0.0.1', 0))
-        port = probe.getsockname()[1]
-        probe.close()
-        shared, local = self.path('shared'), self.path('local')
-        os.mkdir(shared)
-        os.mkdir(local)
-        their_survey(os.path.join(shared, 'survey.sgy'),
-                     cells([1, 2, 3, 4], [5, 6, 7], [0], 'crossline', ((2, 6, 0),)), 5, 'big')
-        lines = documented_commands()
-        self.assertEqual([shlex.split(l)[:2] for l in lines], [
-            ['dask', 'scheduler'], ['dask', 'worker'], ['wavecodec', 'segy-to-zarr'],
-            ['wavecodec', 'zarr-to-segy']])
-        env = dict(os.environ, PYTHONPATH=PYTHON_DIR + os.pathsep + os.environ.get(
-            'PYTHONPATH', ''))
-        address = 'tcp://127.0.0.1:%d' % port
-        for line in lines:
-            line = (line.replace('HEAD', '127.0.0.1').replace('WORKER', '127.0.0.1')
-                    .replace('8786', str(port)).replace(':8787', ':0')
-                    .replace('/tmp', local).replace('/shared', shared))
-            words = shlex.split(line)
-            if words[0] == 'dask':
-                log = open(self.path('%s.log' % words[1]), 'w+b')
-                self.children.append(start([DASK] + words[1:], env=env, cwd=local,
-                                           stdout=log, stderr=subprocess.STDOUT))
-                log.close()
-                if words[1] == 'worker':
-                    self.wait_for_workers(address, int(words[words.index('--nworkers') + 1]))
-                continue
-            status, out, err = run_cli(words[1:], env=env, cwd=self.dir, timeout=LIMIT)
-            self.assertEqual((status, err), (0, ''), line)
-        segy.to_zarr(os.path.join(shared, 'survey.sgy'), self.path('serial.zarr'))
-        self.assertEqual(tree(os.path.join(shared, 'survey.zarr')), tree(self.path('serial.zarr')))
-        with open(os.path.join(shared, 'again.sgy'), 'rb') as a, \
-                open(os.path.join(shared, 'survey.sgy'), 'rb') as b:
-            self.assertEqual(a.read(), b.read())
-
-    def wait_for_workers(self, address, count):
-        deadline = time.time() + LIMIT
-        while True:   # the scheduler may still be starting
-            try:
-                client = Client(address, timeout=10)
-                break
-            except OSError:
-                if time.time() > deadline:
-                    raise
-                time.sleep(1)
-        try:
-            client.wait_for_workers(count, timeout=LIMIT)
-        finally:
-            client.close(timeout=LIMIT)
 
 
 if __name__ == '__main__':

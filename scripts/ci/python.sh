@@ -81,7 +81,8 @@ if [[ $suites == py3 ]]; then
   echo "--- SEG-Y to Zarr on Dask not run here (HOST_SUITES=py3; the python mode runs it)"
 elif [[ -x $debian_py ]]; then
   echo "--- SEG-Y to Zarr on Dask: $("$debian_py" --version 2>&1): $debian_py"
-  (cd python && "$debian_py" -m unittest -v tests.test_segy_zarr 2>&1) || status_zarr=$?
+  (cd python && "$debian_py" -m unittest -v tests.test_segy_zarr tests.test_segy_zarr_docs 2>&1) ||
+    status_zarr=$?
 else
   echo "--- SEG-Y to Zarr on Dask SKIPPED: $debian_py is absent"
 fi
