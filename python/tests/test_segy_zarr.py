@@ -118,7 +118,7 @@ GRIDS = [
      ((1, 20, 0), (1, 20, 50), (2, 22, 50), (3, 23, 0)), False),
     ('2-D line', [1], list(range(11)), [0], (), True),
 ]
-# Chunks that cut every axis into parts and leave partial chunks at the ends.
+# Chunks that cut every axis into pieces and leave partial chunks at the ends.
 CHUNKS = {False: (2, 3, 8), True: (2, 3, 2, 8)}
 
 

@@ -133,10 +133,10 @@ class Plan(object):
                 fields.append((name, at - 1, width, kind))
             else:
                 constants[name] = int(first[name])
-        parts, constant_bytes = [], {}
-        for name, at, width in zs.raw_parts(head):
+        ranges, constant_bytes = [], {}
+        for name, at, width in zs.raw_ranges(head):
             if varies[at:at + width].any():
-                parts.append((name, at, width))
+                ranges.append((name, at, width))
             else:
                 constant_bytes[name] = _b64(rows[0, at:at + width])
         times = sample_axis(f, f.header(0))
@@ -168,10 +168,10 @@ class Plan(object):
         for name, _, width, kind in fields:
             array('headers/' + name, cell_shape, cell_chunks, zs.field_type(width, kind), 0,
                   dims)
-        for name, _, width in parts:
+        for name, _, width in ranges:
             array('headers/' + name, cell_shape + (width,), cell_chunks + (width,), 'u1', 0,
                   dims + [name + '_byte'])
-        self.job = zs.Job(f, options, temp, fields, parts, store_axes, g.grid.shape)
+        self.job = zs.Job(f, options, temp, fields, ranges, store_axes, g.grid.shape)
         slow = 1 if g.sorting == 'crossline' else 0
         self.blocks = zs.blocks(g.grid.shape, chunks3, slow, samples, dtype.itemsize)
         self.shape, self.chunks = cell_shape + (samples,), chunks

@@ -124,7 +124,7 @@ def _template(attrs, head, endian):
     base = bytearray(TRACE.encode(dict((k, int(v)) for k, v in
                                        attrs['headers_constant'].items()), endian))
     base += bytearray(head - TRACE_HEADER_SIZE)
-    for name, at, width in zs.raw_parts(head):
+    for name, at, width in zs.raw_ranges(head):
         if name in attrs['headers_constant_bytes']:
             base[at:at + width] = base64.b64decode(attrs['headers_constant_bytes'][name])
     return numpy.frombuffer(bytes(base), numpy.uint8)
@@ -243,7 +243,7 @@ def from_zarr(store, target, format=None, endian=None, progress=None):
                        'byte order')
     template = _template(attrs, head, endian)
     fields = [TRACE.by_name[n] for n in attrs['header_fields']]
-    parts = [p for p in zs.raw_parts(head) if p[0] not in attrs['headers_constant_bytes']]
+    ranges = [p for p in zs.raw_ranges(head) if p[0] not in attrs['headers_constant_bytes']]
     kept = _ibm_words(group, s)
     encode = _Encoder(source_fmt, fmt, endian, kept)
     slow = 1 if attrs['sorting'] == 'crossline' else 0
@@ -265,7 +265,7 @@ def from_zarr(store, target, format=None, endian=None, progress=None):
                 heads[:, at - 1:at - 1 + width] = values.astype(
                     zs.ORDER[endian] + zs.field_type(width, kind).str[1:]).view(
                     numpy.uint8).reshape(-1, width)
-            for name, at, width in parts:
+            for name, at, width in ranges:
                 heads[:, at:at + width] = s.read('headers/' + name, lo, hi, picks)
             data = encode(s.read('seismic', lo, hi, picks), first)
             out.write(numpy.concatenate([heads, data.view(numpy.uint8).reshape(

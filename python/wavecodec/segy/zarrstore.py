@@ -61,13 +61,13 @@ def field_type(width, kind):
     return numpy.dtype('<%s%d' % ('u' if kind == 'u' else 'i', width))
 
 
-def raw_parts(head):
+def raw_ranges(head):
     """(name, offset, width) of the header bytes no trace field covers, and of the additional
     trace headers when a trace has them (`head` bytes of header per trace)."""
     covered = numpy.zeros(TRACE_HEADER_SIZE, bool)
     for _, first, width, _ in TRACE.fields:
         covered[first - 1:first - 1 + width] = True
-    parts, at = [], 0
+    ranges, at = [], 0
     while at < TRACE_HEADER_SIZE:
         if covered[at]:
             at += 1
@@ -75,18 +75,18 @@ def raw_parts(head):
         end = at
         while end < TRACE_HEADER_SIZE and not covered[end]:
             end += 1
-        parts.append(('unassigned_%d_%d' % (at + 1, end), at, end - at))
+        ranges.append(('unassigned_%d_%d' % (at + 1, end), at, end - at))
         at = end
     if head > TRACE_HEADER_SIZE:
-        parts.append(('additional_headers', TRACE_HEADER_SIZE, head - TRACE_HEADER_SIZE))
-    return parts
+        ranges.append(('additional_headers', TRACE_HEADER_SIZE, head - TRACE_HEADER_SIZE))
+    return ranges
 
 
 class Job(object):
     """What every task needs, made once on the client and sent with each block: the source and
     how to open it, the layout it must still have, the store and the fields to write."""
 
-    def __init__(self, f, options, store, fields, parts, store_axes, grid_shape):
+    def __init__(self, f, options, store, fields, ranges, store_axes, grid_shape):
         self.source = f.name
         self.options = options
         self.layout = f.fixed_layout()
@@ -95,7 +95,7 @@ class Job(object):
         self.format = f.format
         self.store = store
         self.fields = fields          # [(name, offset, width, kind)] that vary
-        self.parts = parts            # [(name, offset, width)] raw bytes that vary
+        self.ranges = ranges          # [(name, offset, width)] raw bytes that vary
         self.store_axes = store_axes  # grid axes the store keeps (0 inline, 1 crossline, 2 offset)
         self.grid_shape = grid_shape
 
@@ -200,7 +200,7 @@ def ingest_block(job, block, grid):
         values[live] = picked[:, at:at + width].copy().view(order + field_type(width, kind).str[1:]
                                                             ).reshape(-1)
         group['headers/' + name][cells] = values.reshape(shape)
-    for name, at, width in job.parts:
+    for name, at, width in job.ranges:
         values = numpy.zeros((len(flat), width), numpy.uint8)
         values[live] = picked[:, at:at + width]
         group['headers/' + name][cells] = values.reshape(shape + (width,))
@@ -231,5 +231,5 @@ def store_size(path):
     return total
 
 
-__all__ = ['Job', 'LAYOUT', 'blocks', 'default_chunks', 'ingest_block', 'raw_parts',
+__all__ = ['Job', 'LAYOUT', 'blocks', 'default_chunks', 'ingest_block', 'raw_ranges',
            'sample_type', 'store_size', 'trace_rows', 'varying_bytes']
