@@ -19,6 +19,7 @@ The CPU's vector features and the load average (before and after) are printed wi
 
 Usage: /usr/bin/python3 python/bench_segy.py [TRACES [SAMPLES]]
        /usr/bin/python3 python/bench_segy.py survey      (the survey rows alone)
+       /usr/bin/python3 python/bench_segy.py zarr        (the Zarr rows: bench_segy_zarr.py)
 (Debian's python3 with python3-segyio and python3-numpy; without them only our figures are
 printed, those that need numpy skipped).
 """
@@ -172,6 +173,17 @@ def segyio_write(path, data, offsets):
 
 
 def main():
+    if sys.argv[1:] == ['zarr']:
+        from bench_segy_zarr import zarr_rows
+        directory = tempfile.mkdtemp(prefix='bench-segy-')
+        try:
+            print('Python %s; %s; segyio %s; %s' % (sys.version.split()[0], cpu_model(),
+                                                   segyio.__version__, load()))
+            zarr_rows(directory, best, per_call, load)
+            print(load())
+        finally:
+            shutil.rmtree(directory)
+        return
     if sys.argv[1:] == ['survey']:
         directory = tempfile.mkdtemp(prefix='bench-segy-')
         try:

@@ -27,6 +27,7 @@ COMMAND_MODULES = (
     ('wavecodec.archive.commands', ('verify', 'index', 'convert')),
     ('wavecodec.ibm_commands', ('ibm2ieee',)),
     ('wavecodec.segy.commands', ('segy-info', 'segy-convert', 'segy-plot')),
+    ('wavecodec.segy.zarrcli', ('segy-to-zarr', 'zarr-to-segy')),
     ('wavecodec.mseed.commands', ('gse2-to-mseed', 'mseed-to-gse2')),
 )
 

@@ -96,11 +96,30 @@ else
   summary+=("Dask archive tests: NOT RUN ($debian_py is absent)")
 fi
 
+# SEG-Y surveys to Zarr and back (python3-zarr, -numcodecs, -xarray, -dask, -distributed,
+# -segyio): round trips against segyio, serial / 2 processes / LocalCluster stores compared,
+# and the documented `dask scheduler` / `dask worker` lines run on 127.0.0.1.
+status_zarr=0
+if [[ $suites == py3 ]]; then
+  echo "--- SEG-Y to Zarr on Dask not run here (HOST_SUITES=py3; the python mode runs it)"
+  summary+=("SEG-Y to Zarr tests: not run (HOST_SUITES=py3)")
+elif [[ -x $debian_py ]]; then
+  echo "--- SEG-Y to Zarr on Dask: $("$debian_py" --version 2>&1): $debian_py"
+  (cd python && "$debian_py" -m unittest -v tests.test_segy_zarr tests.test_segy_zarr_docs 2>&1) ||
+    status_zarr=$?
+  result "SEG-Y to Zarr tests ($debian_py)" "$status_zarr"
+else
+  echo "--- SEG-Y to Zarr on Dask SKIPPED: $debian_py is absent"
+  summary+=("SEG-Y to Zarr tests: NOT RUN ($debian_py is absent)")
+fi
+
 echo "--- python.sh summary"
 printf '    %s\n' "${summary[@]}"
-if [[ $status3 -ne 0 || $status27 -ne 0 || $status_segyio -ne 0 || $status_dask -ne 0 ]]; then
+if [[ $status3 -ne 0 || $status27 -ne 0 || $status_segyio -ne 0 || $status_dask -ne 0 ||
+      $status_zarr -ne 0 ]]; then
   echo "python.sh: FAILED (Python 3 status $status3, Python 2.7 status $status27, segyio" \
-    "cross-checks status $status_segyio, Dask archive status $status_dask)" >&2
+    "cross-checks status $status_segyio, Dask archive status $status_dask, Zarr status" \
+    "$status_zarr)" >&2
   exit 1
 fi
 

@@ -1,0 +1,344 @@
+"""SEG-Y surveys to Zarr and back, checked against segyio (an independent SEG-Y library used as a
+test client) and against themselves on Dask:
+- a sweep of segyio-written surveys (post- and pre-stack, both sortings, formats 1, 2 and 5,
+  both byte orders, grids with holes, a 2-D line, hand-made IBM words that no float32 holds)
+  comes back byte for byte, and the store seen by open_zarr holds segyio's samples and headers;
+- other formats and byte orders: equal to segy.convert's output, read alike by segyio;
+- the same store, byte for byte in every file, from a serial run, 2 local processes and a
+  LocalCluster on 127.0.0.1 whose worker is killed mid-run; a block that kills every worker
+  fails the ingest and leaves no store;
+- the commands' round trip, refusals and exit codes.
+
+Needs Debian's /usr/bin/python3 (python3-segyio, -zarr, -numcodecs, -dask, -distributed,
+-xarray); scripts/ci/python.sh runs this module with it. Elsewhere it is skipped, saying so.
+Every cluster call is bounded in time (within()); each cluster test makes and closes its own.
+"""
+import logging
+import os
+import shutil
+import signal
+import struct
+import threading
+import unittest
+
+from .helpers import TempDirCase, run_cli
+from wavecodec import segy
+from wavecodec.errors import FormatError
+
+try:
+    import dask
+    import numpy
+    import segyio
+    import xarray  # noqa: F401 - open_zarr needs it
+    import zarr  # noqa: F401 - to_zarr needs it
+    from distributed import Client, LocalCluster
+    from distributed.diagnostics.plugin import WorkerPlugin
+except ImportError as e:  # pragma: no cover - depends on the interpreter
+    MISSING = ("segyio, zarr, xarray or Dask is absent here (%s): these checks need Debian's "
+               'python3-segyio, -zarr, -numcodecs, -xarray, -dask and -distributed under '
+               '/usr/bin/python3' % e)
+    WorkerPlugin = object
+else:
+    MISSING = None
+
+LIMIT = 120   # seconds any one cluster call may take
+DTYPES = {1: 'f4', 2: 'i4', 5: 'f4'}
+
+
+def within(test, step):
+    """step() in a thread; the test fails when it has no result within LIMIT seconds."""
+    box = []
+
+    def run():
+        try:
+            box.append((True, step()))
+        except BaseException as e:  # noqa: B902 - handed back to the test
+            box.append((False, e))
+
+    thread = threading.Thread(target=run)
+    thread.daemon = True
+    thread.start()
+    thread.join(LIMIT)
+    if not box:
+        test.fail('no result from the cluster within %d s' % LIMIT)
+    ok, value = box[0]
+    if not ok:
+        raise value
+    return value
+
+
+def cells(ilines, xlines, offsets, sorting, holes=()):
+    order = ([(i, x, o) for i in ilines for x in xlines for o in offsets] if sorting == 'inline'
+             else [(i, x, o) for x in xlines for i in ilines for o in offsets])
+    return [c for c in order if c not in holes]
+
+
+def their_survey(path, where, fmt, endian, samples=24, seed=0):
+    """A survey written by segyio: `where` (inline, crossline, offset) per trace in file order;
+    a few header fields vary, others are constant. Returns the samples."""
+    rng = numpy.random.RandomState(seed)
+    if fmt == 2:
+        data = rng.randint(-2 ** 31, 2 ** 31 - 1, (len(where), samples), dtype='i8').astype('i4')
+    else:
+        data = (rng.randint(-2 ** 20, 2 ** 20, (len(where), samples)) / 8.0).astype('f4')
+    layout = segyio.spec()
+    layout.format, layout.samples, layout.tracecount = fmt, list(range(samples)), len(where)
+    layout.endian = endian
+    with segyio.create(path, layout) as f:
+        f.bin.update({segyio.BinField.Interval: 2000, segyio.BinField.Samples: samples,
+                      segyio.BinField.Format: fmt})
+        for t, (il, xl, off) in enumerate(where):
+            f.header[t] = {189: il, 193: xl, 37: off, 21: 1000 + t, 117: 2000, 115: samples,
+                           73: int(rng.randint(-10 ** 6, 10 ** 6)), 71: -100, 109: 40}
+            f.trace[t] = data[t]
+    return data
+
+
+def plant_ibm_words(path, endian, trace_bytes, data):
+    """IBM words written over samples of traces 0 and 1 (`data` gets their float32 values):
+    five that no float32 gives back (an unnormalized word, a zero with an exponent, beyond the
+    float32 range both ways and negative) and a negative zero, which float32 holds. Returns 5."""
+    words = [0x41010000, 0x42000000, 0x80000000, 0x7f123456, 0x01123456, 0xff7fffff]
+    values = [0.0625, 0.0, -0.0, numpy.inf, 0.0, -numpy.inf]
+    with open(path, 'r+b') as f:
+        for k, w in enumerate(words):
+            f.seek(3600 + (k % 2) * trace_bytes + 240 + 4 * (3 + k))
+            f.write(struct.pack('>I' if endian == 'big' else '<I', w))
+            data[k % 2, 3 + k] = values[k]
+    return len(words) - 1
+
+
+# name, inlines, crosslines, offsets, sorting, holes, 2-D
+GRIDS = [
+    ('post-stack', [1, 2, 3, 4, 5], [10, 12, 14, 16, 18, 20, 22], [0], (), False),
+    ('pre-stack', [3, 4, 5], [7, 8, 9, 10, 11], [100, 200, 300], (), False),
+    ('post-stack with holes', [1, 2, 3, 4], [5, 6, 7, 8, 9],
+     [0], ((1, 5, 0), (3, 7, 0), (4, 9, 0), (2, 6, 0)), False),
+    ('pre-stack with holes', [1, 2, 3], [20, 21, 22, 23], [0, 50],
+     ((1, 20, 0), (1, 20, 50), (2, 22, 50), (3, 23, 0)), False),
+    ('2-D line', [1], list(range(11)), [0], (), True),
+]
+# Chunks that cut every axis into pieces and leave partial chunks at the ends.
+CHUNKS = {False: (2, 3, 8), True: (2, 3, 2, 8)}
+
+
+class Killer(WorkerPlugin):
+    """On the worker: the first ingest task to start after `after` others kills its process
+    (leaving `marker`, so that only one dies); with marker None every such task does."""
+
+    def __init__(self, marker, after=2):
+        self.marker, self.after, self.seen = marker, after, 0
+
+    def transition(self, key, start, finish, **kwargs):
+        if finish != 'executing' or not str(key).startswith('segy-to-zarr'):
+            return
+        self.seen += 1
+        if self.seen <= self.after:
+            return
+        if self.marker is None or not os.path.exists(self.marker):
+            if self.marker is not None:
+                open(self.marker, 'w').close()
+            os.kill(os.getpid(), signal.SIGKILL)
+
+
+def garble(path):
+    with open(path, 'r+b') as f:
+        f.write(b'\xff' * 64)
+
+
+def tree(root):
+    """{relative path: bytes} of every file under `root`."""
+    out = {}
+    for folder, _, names in os.walk(root):
+        for name in names:
+            path = os.path.join(folder, name)
+            with open(path, 'rb') as f:
+                out[os.path.relpath(path, root)] = f.read()
+    return out
+
+
+@unittest.skipIf(MISSING, MISSING)
+class RoundTrips(TempDirCase):
+    def check_store(self, store, where, data, fmt, prestack, what):
+        """open_zarr's view equals what segyio wrote: samples per cell, holes, a header field."""
+        ds = segy.open_zarr(store)
+        axes = [sorted(set(c[k] for c in where)) for k in range(3)]
+        for k, axis in enumerate(('inline', 'crossline', 'offset')[:3 if prestack else 2]):
+            self.assertEqual(ds[axis].values.tolist(), axes[k], what)
+        seismic = ds['seismic'].values
+        self.assertEqual(seismic.dtype, numpy.dtype(DTYPES[fmt]), what)
+        expected = numpy.full(seismic.shape, 0 if fmt == 2 else numpy.nan, seismic.dtype)
+        source_x = numpy.zeros(seismic.shape[:-1], 'i4')
+        with segyio.open(self.src, ignore_geometry=True, endian=self.endian) as f:
+            for t, c in enumerate(where):
+                cell = tuple(axes[k].index(c[k]) for k in range(3 if prestack else 2))
+                expected[cell] = data[t]
+                source_x[cell] = f.header[t][73]
+        self.assertTrue(numpy.array_equal(seismic, expected, equal_nan=True), what)
+        self.assertEqual(int(ds['live'].values.sum()), len(where), what)
+        self.assertEqual(ds.attrs['headers_constant']['coordinate_scalar'], -100, what)
+        self.assertTrue(numpy.array_equal(ds['header_source_x'].values, source_x), what)
+
+    def test_segyio_surveys_come_back_byte_for_byte(self):
+        row = 0
+        for name, ils, xls, offs, holes, two_d in GRIDS:
+            prestack = len(offs) > 1
+            # A 2-D line: its traces numbered by cdp (21), which their_survey counts from 1000.
+            options = dict(iline=None, xline='cdp', chunks=(3, 8)) if two_d else \
+                dict(chunks=CHUNKS[prestack])
+            for sorting in ('inline',) if two_d else ('inline', 'crossline'):
+                for fmt in (1, 2, 5):
+                    for endian in ('big', 'little'):
+                        row += 1
+                        what = '%s %s-sorted format %d %s-endian' % (name, sorting, fmt, endian)
+                        where = cells(ils, xls, offs, sorting, holes)
+                        self.src, self.endian = self.path('s%d.sgy' % row), endian
+                        data = their_survey(self.src, where, fmt, endian, seed=row)
+                        # IBM words no float32 holds, at the same place as a sample of data
+                        planted = plant_ibm_words(self.src, endian, 240 + 4 * 24, data) \
+                            if fmt == 1 else 0
+                        store = self.path('s%d.zarr' % row)
+                        report = segy.to_zarr(self.src, store, **options)
+                        self.assertEqual((report['missing'], report['ibm_words_kept']),
+                                         (len(holes), planted), what)
+                        if row % 6 == 1 and not two_d:   # one row a grid through xarray
+                            self.check_store(store, where, data, fmt, prestack, what)
+                        back = segy.from_zarr(store, self.path('b%d.sgy' % row))
+                        self.assertEqual(back['changed'], [], what)
+                        self.assertEqual(self.read_bytes('b%d.sgy' % row),
+                                         self.read_bytes('s%d.sgy' % row), what)
+
+    def test_other_formats_and_byte_orders(self):
+        where = cells([1, 2, 3], [4, 5, 6], [0], 'crossline', ((2, 5, 0),))
+        src = self.path('a.sgy')
+        data = their_survey(src, where, 1, 'big')
+        store = self.path('a.zarr')
+        segy.to_zarr(src, store, chunks=(2, 2, 8))
+        # IBM -> IEEE equals segy.convert's output (every byte but the samples and format).
+        segy.from_zarr(store, self.path('ieee.sgy'), format=5)
+        segy.convert(src, self.path('convert.sgy'), 'ieee')
+        self.assertEqual(self.read_bytes('ieee.sgy'), self.read_bytes('convert.sgy'))
+        # With IBM words no float32 holds: their float32 values, and the report says so.
+        plant_ibm_words(src, 'big', 240 + 4 * 24, data.copy())
+        segy.to_zarr(src, self.path('w.zarr'), chunks=(2, 2, 8))
+        report = segy.from_zarr(self.path('w.zarr'), self.path('w.sgy'), format=5)
+        self.assertEqual(report['changed'][1:], ['5 IBM words that no float32 holds exactly '
+                                                 'are written as their float32 values'])
+        # Little-endian: segyio reads the same headers and samples.
+        report = segy.from_zarr(store, self.path('little.sgy'), endian='little')
+        self.assertTrue(report['changed'])
+        with segyio.open(self.path('little.sgy'), ignore_geometry=True, endian='little') as f, \
+                segyio.open(src, ignore_geometry=True) as g:
+            self.assertEqual([dict(h) for h in f.header], [dict(h) for h in g.header])
+            self.assertTrue(numpy.array_equal(f.trace.raw[:], data))
+        # A format that cannot hold the samples: refused, naming the trace; nothing written.
+        with self.assertRaises(FormatError) as caught:
+            segy.from_zarr(store, self.path('int16.sgy'), format=3)
+        self.assertIn('trace', str(caught.exception))
+        self.assertFalse(os.path.exists(self.path('int16.sgy')))
+
+    def test_failed_ingest_leaves_no_store(self):
+        where = cells([1, 2, 3], [4, 5, 6], [0], 'inline')
+        src = self.path('bad.sgy')
+        their_survey(src, where, 5, 'big')
+        with open(src, 'r+b') as f:       # trace 7 claims another sample count
+            f.seek(3600 + 7 * (240 + 96) + 114)
+            f.write(struct.pack('>H', 23))
+        with self.assertRaises(FormatError):
+            segy.to_zarr(src, self.path('bad.zarr'), chunks=(1, 3, 8))
+        self.assertEqual(self.leftovers(), ['bad.sgy'])
+        # An existing store is never replaced without overwrite, and a partial one is no store.
+        os.mkdir(self.path('taken.zarr'))
+        self.assertRaises(IOError, segy.to_zarr, self.path('s.sgy'), self.path('taken.zarr'))
+        self.assertRaises(FormatError, segy.open_zarr, self.path('taken.zarr'))
+
+    def test_commands(self):
+        src = self.path('c.sgy')
+        their_survey(src, cells([1, 2], [3, 4, 5], [0, 9], 'inline'), 5, 'little')
+        store = self.path('c.zarr')
+        status, out, err = run_cli(['segy-to-zarr', src, store, '--chunks', '1,2,8'],
+                                   timeout=LIMIT)
+        self.assertEqual((status, err), (0, ''))
+        self.assertIn('12 traces in 2 x 3 x 2 cells (0 missing)', out)
+        self.assertEqual(run_cli(['zarr-to-segy', store, self.path('c2.sgy')], timeout=LIMIT)[0],
+                         0)
+        self.assertEqual(self.read_bytes('c2.sgy'), self.read_bytes('c.sgy'))
+        # Damaged stores: a chunk gone (zarr alone would read fill values), a chunk garbled.
+        for name, damage in (('gone', os.remove), ('garbled', garble)):
+            shutil.copytree(store, self.path(name))
+            damage(os.path.join(self.path(name), 'seismic', '1.1.0.1'))
+        # Refusals: an existing store (1), bad chunks (2), a FIFO input (2), not a store (1),
+        # damaged stores (1).
+        os.mkfifo(self.path('fifo'))
+        for args, code in ((['segy-to-zarr', src, store], 1),
+                           (['segy-to-zarr', src, self.path('x.zarr'), '--chunks', '0,1,1'], 2),
+                           (['segy-to-zarr', self.path('fifo'), self.path('y.zarr')], 2),
+                           (['zarr-to-segy', self.dir, self.path('z.sgy')], 1),
+                           (['zarr-to-segy', self.path('gone'), self.path('z.sgy')], 1),
+                           (['zarr-to-segy', self.path('garbled'), self.path('z.sgy')], 1)):
+            status, out, err = run_cli(args, timeout=LIMIT)
+            self.assertEqual(status, code, (args, err))
+            self.assertTrue(err.startswith('wavecodec: '), err)
+        self.assertEqual(sorted(self.leftovers()), ['c.sgy', 'c.zarr', 'c2.sgy', 'fifo', 'garbled',
+                                                    'gone'])
+
+
+@unittest.skipIf(MISSING, MISSING)
+class OnDask(TempDirCase):
+    """Each test makes its own LocalCluster of two worker processes on 127.0.0.1."""
+
+    def setUp(self):
+        TempDirCase.setUp(self)
+        # A block whose worker dies runs once more elsewhere, then fails with KilledWorker.
+        self.config = dask.config.set({'distributed.scheduler.allowed-failures': 1})
+        self.config.__enter__()
+        self.cluster = within(self, lambda: LocalCluster(
+            n_workers=2, threads_per_worker=1, processes=True, host='127.0.0.1',
+            dashboard_address='127.0.0.1:0', worker_dashboard_address='127.0.0.1:0',
+            silence_logs=logging.ERROR))
+        self.client = within(self, lambda: Client(self.cluster, timeout=LIMIT))
+
+    def tearDown(self):
+        within(self, lambda: self.client.close(timeout=LIMIT))
+        within(self, lambda: self.cluster.close(timeout=LIMIT))
+        self.config.__exit__(None, None, None)
+        TempDirCase.tearDown(self)
+
+    def survey(self):
+        src = self.path('p.sgy')
+        data = their_survey(src, cells([1, 2, 3, 4, 5, 6, 7], [1, 2, 3, 4, 5], [10, 20],
+                                       'crossline', ((2, 2, 10), (5, 4, 20))), 1, 'little')
+        plant_ibm_words(src, 'little', 240 + 4 * 24, data)
+        return src
+
+    def test_serial_processes_and_cluster_write_the_same_store(self):
+        src = self.survey()
+        chunks = (2, 1, 2, 8)   # 5 crossline blocks (crossline sorting)
+        segy.to_zarr(src, self.path('serial.zarr'), chunks=chunks)
+        within(self, lambda: segy.to_zarr(src, self.path('jobs.zarr'), chunks=chunks, jobs=2))
+        marker = self.path('killed')
+        within(self, lambda: self.client.register_worker_plugin(Killer(marker), name='killer'))
+        within(self, lambda: segy.to_zarr(src, self.path('cluster.zarr'), chunks=chunks,
+                                          client=self.client))
+        self.assertTrue(os.path.exists(marker))    # a worker died mid-run
+        within(self, lambda: segy.to_zarr(src, self.path('address.zarr'), chunks=chunks,
+                                          client=self.cluster.scheduler_address))
+        serial = tree(self.path('serial.zarr'))
+        self.assertIn('ibm_words/b0_0/0.0', serial)
+        for other in ('jobs.zarr', 'cluster.zarr', 'address.zarr'):
+            self.assertEqual(tree(self.path(other)), serial, other)
+        segy.from_zarr(self.path('cluster.zarr'), self.path('back.sgy'))
+        self.assertEqual(self.read_bytes('back.sgy'), self.read_bytes('p.sgy'))
+
+    def test_a_block_that_kills_every_worker_fails_and_leaves_no_store(self):
+        src = self.survey()
+        within(self, lambda: self.client.register_worker_plugin(Killer(None), name='killer'))
+        with self.assertRaises(FormatError) as caught:
+            within(self, lambda: segy.to_zarr(src, self.path('x.zarr'), chunks=(2, 1, 2, 8),
+                                              client=self.client))
+        self.assertIn('KilledWorker', str(caught.exception))
+        self.assertEqual(self.leftovers(), ['p.sgy'])
+
+
+if __name__ == '__main__':
+    unittest.main()
