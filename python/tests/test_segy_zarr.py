@@ -241,11 +241,22 @@ class RoundTrips(TempDirCase):
         where = cells([1, 2, 3], [4, 5, 6], [0], 'inline')
         src = self.path('bad.sgy')
         their_survey(src, where, 5, 'big')
-        with open(src, 'r+b') as f:       # trace 7 claims another sample count
-            f.seek(3600 + 7 * (240 + 96) + 114)
-            f.write(struct.pack('>H', 23))
-        with self.assertRaises(FormatError):
-            segy.to_zarr(src, self.path('bad.zarr'), chunks=(1, 3, 8))
+        # The second block fails after the first was written (a file damaged under the run).
+        from wavecodec.segy import zarrstore
+        ingest, calls = zarrstore.ingest_block, []
+
+        def failing(job, block, grid):
+            calls.append(block)
+            if len(calls) == 2:
+                raise FormatError('bad.sgy: trace 3 is cut short')
+            return ingest(job, block, grid)
+        zarrstore.ingest_block = failing
+        try:
+            with self.assertRaises(FormatError):
+                segy.to_zarr(src, self.path('bad.zarr'), chunks=(1, 3, 8))
+        finally:
+            zarrstore.ingest_block = ingest
+        self.assertEqual(len(calls), 2)
         self.assertEqual(self.leftovers(), ['bad.sgy'])
         # An existing store is never replaced without overwrite, and a partial one is no store.
         os.mkdir(self.path('taken.zarr'))

@@ -23,10 +23,9 @@ import sys
 import numpy
 
 from .. import native
+from ..ibm import in_chunks
 from ..errors import FormatError
 
-# Words per ibmfloat call: keeps each count within a C int.
-_CHUNK = 1 << 28
 _ORDER = {'big': '>', 'little': '<'}
 
 
@@ -142,10 +141,7 @@ class Fetch(object):
         if fmt.size > 1 and self.f.endian != sys.byteorder:
             values.byteswap(True)
         if fmt.kind == 'ibm' and values.size:
-            convert = native.ibmfloat().ibm2ieee
-            address = values.ctypes.data
-            for first in range(0, values.size, _CHUNK):
-                convert(address + 4 * first, min(_CHUNK, values.size - first))
+            in_chunks(native.ibmfloat().ibm2ieee, values.size, (values.ctypes.data, 4))
         return values
 
     def _widen24(self, raw):

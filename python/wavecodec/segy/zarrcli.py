@@ -9,7 +9,7 @@ import os
 import stat
 import sys
 
-from ..commandline import PROG, STDIO, UsageError, check_input, done
+from ..commandline import PROG, STDIO, UsageError, add_output, check_input, done
 from .samples import FORMATS
 from ..errors import WaveformError
 from .zarrneeds import load as _load
@@ -128,7 +128,7 @@ def register(sub):
     s = sub.add_parser('segy-to-zarr', help='a SEG-Y survey into a chunked, compressed Zarr '
                        'store (folder), serially, in local processes or on a Dask cluster')
     s.add_argument('input', metavar='IN', help='a SEG-Y file (a path the workers reach)')
-    s.add_argument('output', metavar='OUT', help='the store: a folder made when complete')
+    add_output(s, 'OUT', 'the store: a folder made when complete', after_inputs=True)
     s.add_argument('--chunks', metavar='I,X,S', help='chunk lengths: inlines, crosslines, '
                    'samples (I,X,O,S pre-stack; default 64,64,64, pre-stack 16,16,16,64)')
     s.add_argument('--scheduler', metavar='ADDRESS', help='a Dask scheduler (tcp://HOST:8786) '
@@ -146,7 +146,7 @@ def register(sub):
     s = sub.add_parser('zarr-to-segy', help='a store of segy-to-zarr written back as SEG-Y '
                        '(byte for byte the source unless --format or --endian change it)')
     s.add_argument('input', metavar='IN', help='a store written by segy-to-zarr')
-    s.add_argument('output', metavar='OUT', help="a path, or '-' for standard output")
+    add_output(s, 'OUT', "the SEG-Y file ('-': standard output)", after_inputs=True)
     s.add_argument('--format', type=int, metavar='CODE', choices=sorted(FORMATS),
                    help="sample format code (default: the source's)")
     s.add_argument('--endian', choices=('big', 'little'),

@@ -15,6 +15,7 @@ import numpy
 import zarr
 
 from .. import native
+from ..ibm import in_chunks
 from ..errors import FormatError
 from . import samples as sample_codecs
 from . import zarrstore as zs
@@ -156,8 +157,7 @@ class _Encoder(object):
         same = values.dtype == sample_type(fmt)
         if fmt.kind == 'ibm' and values.dtype == numpy.float32:
             words = values.copy()
-            convert = native.require(native.ibmfloat(), 'ieee2ibm', 'ibmfloat')
-            convert(words.ctypes.data, words.size)
+            in_chunks(native.ibmfloat().ieee2ibm, words.size, (words.ctypes.data, 4))
             words = words.view(numpy.uint32)
             restored = self._restore(words, first)
             bad = ~numpy.isfinite(values)

@@ -36,6 +36,7 @@ import numpy
 import zarr
 
 from .. import native
+from ..ibm import in_chunks
 from ..errors import FormatError
 from .fetch import fill_value, sample_type
 from .fields import TRACE, TRACE_HEADER_SIZE
@@ -47,7 +48,6 @@ BLOCK_BYTES = 64 << 20
 # Header rows compared at a time while looking for the fields that vary.
 SCAN_ROWS = 1 << 15
 ORDER = {'big': '>', 'little': '<'}
-_IBM_CHUNK = 1 << 26
 
 
 def default_chunks(two_d, prestack):
@@ -147,9 +147,7 @@ def ibm_mismatches(raw, endian, values):
         words.byteswap(True)
     back = numpy.array(values, numpy.float32)
     flat = back.reshape(-1)
-    convert = native.require(native.ibmfloat(), 'ieee2ibm', 'ibmfloat')
-    for lo in range(0, flat.size, _IBM_CHUNK):
-        convert(flat.ctypes.data + 4 * lo, min(_IBM_CHUNK, flat.size - lo))
+    in_chunks(native.ibmfloat().ieee2ibm, flat.size, (flat.ctypes.data, 4))
     back = back.view(numpy.uint32)
     if numpy.array_equal(back, words):   # the common case
         return numpy.zeros(0, numpy.intp), numpy.zeros(0, numpy.intp), words[:0, 0]
