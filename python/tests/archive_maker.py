@@ -118,6 +118,9 @@ class KillOnce(object):
     def size(self, item):
         return self.task.size(item)
 
+    def finish(self, items):
+        self.task.finish(items)
+
     def pack(self, result):
         return self.task.pack(result)
 
