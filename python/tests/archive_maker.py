@@ -142,3 +142,87 @@ class KillAlways(KillOnce):
 
 
 __all__ = ['KillAlways', 'KillOnce', 'SmallShares', 'make']
+
+
+def _gse(path, k, fault=None):
+    wavecodec.write(path, _waves(k))
+    if fault == 'checksum':
+        with open(path, 'rb') as f:
+            data = f.read()
+        at = data.index(b'CHK2 ') + 5
+        end = data.index(b'\n', at)
+        with open(path, 'wb') as f:
+            f.write(data[:at] + str(int(data[at:end]) + 1).encode('ascii') + data[end:])
+
+
+def fs_name(name):
+    """A file name given as bytes, as the walk of this interpreter sees it."""
+    return name if str is bytes else os.fsdecode(name)
+
+
+# The tree of every kind of entry: its relative path, and what a run makes of it: 'read' (a
+# sound file), 'bad' (a file with a faulty waveform), 'fault: TEXT' (a row whose message holds
+# TEXT), 'passed' (passed over, no row). Names as bytes: one is not UTF-8, one holds a line
+# feed and forges a report line.
+TREE = [
+    (b'a.gse', 'read'),
+    (b'b.gse', 'bad'),
+    (b'caf\xe9.gse', 'read'),
+    (b'evil\nBAD forged.gse', 'bad'),
+    (b'dangling.gse', 'fault: a dangling link'),
+    (b'empty', 'passed'),
+    (b'fifo.gse', 'fault: a FIFO: not read'),
+    (b'link.gse', 'read'),
+    (b'linked/c.gse', 'read'),
+    (b'linked/up', 'fault: a link loop'),
+    (b'loop1', 'fault: a link loop'),
+    (b'loop2', 'fault: a link loop'),
+    (b'notes.txt', 'fault: no WID2 line'),
+    (b'real', 'passed'),
+    (b'skip_me.gse', 'passed'),
+    (b'sock', 'fault: a socket: not read'),
+    (b'z.gse.gz', 'read'),
+    (b'.hidden.gse', 'passed'),
+]
+
+
+def make_tree(root):
+    """Writes TREE below `root` (bytes names made with os.fsencode under Python 3); returns
+    the path of the socket it holds open (closed by the caller: close_tree)."""
+    import gzip
+    import socket
+    b = root.encode('utf-8') if not isinstance(root, bytes) else root
+    if str is not bytes:
+        b = os.fsencode(root)
+    join = os.path.join
+    os.makedirs(join(b, b'real'))
+    os.makedirs(join(b, b'empty'))
+    _gse(join(b, b'a.gse'), 1)
+    _gse(join(b, b'b.gse'), 2, 'checksum')
+    _gse(join(b, b'caf\xe9.gse'), 3)
+    _gse(join(b, b'evil\nBAD forged.gse'), 4, 'checksum')
+    _gse(join(b, b'real', b'c.gse'), 5)
+    _gse(join(b, b'skip_me.gse'), 6)
+    _gse(join(b, b'.hidden.gse'), 7)
+    with open(join(b, b'notes.txt'), 'wb') as f:
+        f.write(b'field notes, no waveform here\n')
+    _gse(join(b, b'z.tmp'), 8)
+    with open(join(b, b'z.tmp'), 'rb') as f, gzip.open(join(b, b'z.gse.gz'), 'wb') as z:
+        z.write(f.read())
+    os.remove(join(b, b'z.tmp'))
+    os.symlink(b'nowhere', join(b, b'dangling.gse'))
+    os.symlink(b'a.gse', join(b, b'link.gse'))
+    os.symlink(b'real', join(b, b'linked'))
+    os.symlink(b'..', join(b, b'real', b'up'))
+    os.symlink(b'loop2', join(b, b'loop1'))
+    os.symlink(b'loop1', join(b, b'loop2'))
+    os.mkfifo(join(b, b'fifo.gse'))
+    sock = socket.socket(socket.AF_UNIX)
+    sock.bind(join(b, b'sock'))
+    return sock
+
+
+def expected_tree(root):
+    """{path as the walk gives it: outcome} of TREE below `root`."""
+    return dict((os.path.join(root, fs_name(name)), outcome) for name, outcome in TREE
+                if outcome != 'passed')

@@ -31,6 +31,8 @@ ATTEMPTS = 2
 # command's --timeout); and how often a run looks at the cluster when no result comes.
 TIMEOUT = 10.0
 POLL = 0.5
+# The first pause when no result has come (doubled up to a quarter of POLL).
+PAUSE = 0.005
 # Schemes of Dask's scheduler addresses.
 SCHEMES = ('tcp', 'tls', 'ws', 'wss', 'ucx', 'inproc')
 _ADDRESS = re.compile(r'^(?:([a-z]+)://)?(\[[0-9A-Fa-f:.]+\]|[A-Za-z0-9_.-]+)(?::(\d{1,5}))?$')
@@ -161,7 +163,8 @@ class _Run(object):
                             % (self.name, self.order.done, len(self.items)))
 
     def take(self, future):
-        """The results of a finished future, or None when it must be waited for again."""
+        """(first index, results) of a done future; None when it must be waited for again,
+        (first, None) when its files were submitted again."""
         first, batch, attempt = self.futures[future]
         if future.status == 'finished':
             try:
@@ -186,24 +189,26 @@ class _Run(object):
         return first, [self.task.crashed(batch[0], _reason(e))]
 
     def results(self):
-        from distributed import wait
         size = batch_size(len(self.items), _workers(self.client))
         for first, batch in batches(self.items, size):
             self.submit(first, batch, 0)
+        quiet = time.time()
+        pause = PAUSE
         while self.futures:
-            try:
-                done = wait(list(self.futures), timeout=POLL, return_when='FIRST_COMPLETED')[0]
-            except Exception as e:  # noqa: B902 - the TimeoutError of a quiet interval
-                if type(e).__name__ != 'TimeoutError':
-                    raise
-                done = ()
+            # The futures' states are kept up to date by the client's own thread: looking at
+            # them costs no call to the scheduler.
+            done = [f for f in self.futures if f.status not in ('pending', 'lost')]
             if not done:
-                self.check()
+                time.sleep(pause)
+                pause = min(2 * pause, POLL / 4)
+                if time.time() - quiet >= POLL:
+                    quiet = time.time()
+                    self.check()
                 continue
+            quiet = time.time()
+            pause = PAUSE
             self.lonely_since = None
             for future in done:
-                if future not in self.futures:
-                    continue
                 taken = self.take(future)
                 if taken is None or taken[1] is None:
                     continue
@@ -225,11 +230,11 @@ class _Run(object):
                 open(made, 'w').close()
             except (IOError, OSError):
                 made = None
-            try:
-                from distributed import wait
-                wait(futures, timeout=self.timeout)
-            except Exception:  # noqa: B902 - the time is up, or the cluster is gone
-                pass
+            deadline = time.time() + self.timeout
+            while time.time() < deadline and \
+                    any(f.status in ('pending', 'lost') for f in futures) and \
+                    getattr(self.client, 'status', 'running') == 'running':
+                time.sleep(PAUSE * 4)
             if made is not None:
                 try:
                     os.remove(made)

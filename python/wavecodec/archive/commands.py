@@ -39,11 +39,20 @@ def _where(args):
             import distributed  # noqa: F401 - only whether it imports
         except ImportError as e:
             raise UsageError('--scheduler needs Dask (dask.distributed) in this Python: %s' % e)
-        import logging
-        # The run's own message names a lost or unreachable scheduler: Dask's log lines
-        # about it would only repeat it.
-        logging.getLogger('distributed').setLevel(logging.CRITICAL)
+        _quiet_dask()
     return (args.scheduler or None), _jobs(args)
+
+
+def _quiet_dask():
+    """The run's own message names a lost or unreachable scheduler: Dask's log lines and
+    tracebacks about it (its loggers have levels of their own) would only repeat it."""
+    import logging
+    for name in list(logging.root.manager.loggerDict):
+        if name == 'distributed' or name.startswith('distributed.'):
+            logging.getLogger(name).setLevel(logging.CRITICAL)
+    # Records of loggers without a handler (a lost connection's traceback among them) would
+    # reach Python's last-resort handler on standard error.
+    logging.getLogger().addHandler(logging.NullHandler())
 
 
 _TIME_FORMATS = ('%Y-%m-%dT%H:%M:%S.%f', '%Y-%m-%dT%H:%M:%S', '%Y-%m-%dT%H:%M', '%Y-%m-%d')

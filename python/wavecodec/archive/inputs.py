@@ -16,6 +16,7 @@ import zlib
 
 from .. import read
 from ..commandline import display, read_bytes
+from ..compat import PY2
 from ..errors import FormatError
 from . import headers
 from .headers import BLOCK
@@ -87,13 +88,14 @@ def kind_by_name(path):
 
 def kind_of(path, head):
     """'gse2', 'segy' or 'su': by the extension, else by the first bytes `head` (a SEG-Y file
-    has no line end in its 3200-byte text header); everything else is read as GSE2 (reading
-    says why it is not)."""
+    has no line end and no NUL byte in its 3200-byte text header); everything else is read as
+    GSE2 (reading says why it is not)."""
     kind = kind_by_name(path)
     if kind is not None:
         return kind
-    if len(head) >= SEGY_HEAD and b'\n' not in head[:TEXT_HEADER] and \
-            b'WID2' not in head[:TEXT_HEADER] and head[:2] != GZIP_MAGIC:
+    text = head[:TEXT_HEADER]
+    if len(head) >= SEGY_HEAD and b'\n' not in text and b'WID2' not in text and \
+            b'\0' not in text and head[:2] != GZIP_MAGIC:
         return 'segy'
     return 'gse2'
 
@@ -157,7 +159,7 @@ def inflated(f, name, size):
     data = b''.join(parts)
     if data[:2] == GZIP_MAGIC:
         raise FormatError('%s: gzip data inside gzip data: not read' % name)
-    return data
+    return bytearray(data) if PY2 else data
 
 
 def gse2_text(path, f=None, headers_only=False):
@@ -170,7 +172,7 @@ def gse2_text(path, f=None, headers_only=False):
         data = read_bytes(path)
         if data[:2] == GZIP_MAGIC:
             return inflated(io.BytesIO(data), name, len(data))
-        return data
+        return bytearray(data) if PY2 else data
     size = os.fstat(f.fileno()).st_size
     first = f.read(BLOCK)
     if first[:2] == GZIP_MAGIC:
@@ -178,7 +180,8 @@ def gse2_text(path, f=None, headers_only=False):
         return inflated(f, name, size)
     _binary(first, name)
     if len(first) < BLOCK:
-        return first
+        # (Python 2 takes a short str without line ends for a file name.)
+        return bytearray(first) if PY2 else first
     if not _KEYWORD_LINE.search(b'\n' + first) and not has_keyword_line(f, first):
         raise not_gse2(name)
     f.seek(0)
@@ -187,7 +190,7 @@ def gse2_text(path, f=None, headers_only=False):
         if sparse is not None:
             return sparse
         f.seek(0)
-    return f.read()
+    return bytearray(f.read()) if PY2 else f.read()
 
 
 __all__ = ['BLOCK', 'GZIP_MAGIC', 'gse2_text', 'has_keyword_line', 'inflated', 'kind_by_name',

@@ -74,6 +74,11 @@ class Selection(object):
         self.start = start
         self.end = end
 
+    @property
+    def narrowed(self):
+        """Whether anything is asked: then a file of no waveforms (SEG-Y) has no row."""
+        return bool(self.stations or self.channels or self.start or self.end)
+
     def takes_times(self, begin, end):
         if self.start is not None and end is not None and end < self.start:
             return False
@@ -208,6 +213,8 @@ class Index(Task):
                     checked = 1 if self.verify else 0
                     return _gse2_rows(path, self.gse2_waves(
                         path, f, strict=False, headers_only=not self.verify), checked)
+                if self.select.narrowed:
+                    return []
                 return _segy_row(path, f, kind, 1 if self.verify else 0)
             finally:
                 if f is not None:
