@@ -119,7 +119,10 @@ class KillOnce(object):
         return self.task.size(item)
 
     def finish(self, items):
-        self.task.finish(items)
+        return self.task.finish(items)
+
+    def abandon(self):
+        self.task.abandon()
 
     def pack(self, result):
         return self.task.pack(result)
@@ -141,7 +144,7 @@ class KillAlways(KillOnce):
 
 
 
-__all__ = ['KillAlways', 'KillOnce', 'SmallShares', 'make']
+
 
 
 def _gse(path, k, fault=None):
@@ -226,3 +229,97 @@ def expected_tree(root):
     """{path as the walk gives it: outcome} of TREE below `root`."""
     return dict((os.path.join(root, fs_name(name)), outcome) for name, outcome in TREE
                 if outcome != 'passed')
+
+
+# Debian's python3-distributed gives the `dask` command (scheduler, worker).
+DASK = '/usr/bin/dask'
+
+
+def dask_missing():
+    """Why the Dask tests cannot run here, or None."""
+    try:
+        import distributed  # noqa: F401
+    except ImportError as e:
+        return 'Dask is not importable here (%s): run under /usr/bin/python3 with ' \
+            'python3-distributed (setup.sh test)' % e
+    if not os.path.exists(DASK):
+        return '%s is missing (python3-distributed)' % DASK
+    return None
+
+
+class Cluster(object):
+    """A Dask scheduler and its workers as real processes (`dask scheduler`, `dask worker`)
+    listening on 127.0.0.1 only, each started in a process group of its own; every wait is
+    bounded, and close() kills every process it started."""
+
+    def __init__(self, folder, timeout=90):
+        self.folder = folder
+        self.timeout = timeout
+        self.procs = []
+        self.scheduler = None
+        self.address = None
+
+    def _start(self, args, env=None, log='dask.log'):
+        import subprocess
+        from tests.helpers import PYTHON_DIR, start
+        full = dict(os.environ)
+        full['PYTHONPATH'] = PYTHON_DIR + os.pathsep + full.get('PYTHONPATH', '')
+        full.update(env or {})
+        for key, value in list(full.items()):
+            if value is None:
+                del full[key]
+        with open(os.path.join(self.folder, log), 'ab') as out:
+            p = start([DASK] + args, env=full, stdout=subprocess.DEVNULL, stderr=out,
+                      cwd=self.folder)
+        self.procs.append(p)
+        return p
+
+    def start_scheduler(self, env=None):
+        import json
+        import time
+        path = os.path.join(self.folder, 'scheduler-%d.json' % len(self.procs))
+        self.scheduler = self._start(['scheduler', '--host', '127.0.0.1', '--port', '0',
+                                      '--no-dashboard', '--scheduler-file', path], env)
+        deadline = time.time() + self.timeout
+        while time.time() < deadline:
+            try:
+                with open(path) as f:
+                    self.address = json.load(f)['address']
+                return self.address
+            except (IOError, OSError, ValueError, KeyError):
+                if self.scheduler.poll() is not None:
+                    break
+                time.sleep(0.05)
+        raise AssertionError('no Dask scheduler within %d s (see %s)' % (self.timeout,
+                                                                           self.folder))
+
+    def start_workers(self, count=2, env=None, preload=None):
+        args = ['worker', self.address, '--nworkers', str(count), '--nthreads', '1',
+                '--host', '127.0.0.1', '--no-dashboard', '--death-timeout', '60',
+                '--local-directory', self.folder]
+        return self._start(args + (['--preload', preload] if preload else []), env)
+
+    def wait_for_workers(self, count=2):
+        from distributed import Client
+        client = Client(self.address, timeout=self.timeout, set_as_default=False)
+        try:
+            client.wait_for_workers(count, timeout=self.timeout)
+        finally:
+            client.close(timeout=10)
+
+    def kill(self, p):
+        import signal
+        try:
+            os.killpg(p.pid, signal.SIGKILL)
+        except OSError:
+            pass
+        p.wait(timeout=30)
+
+    def close(self):
+        for p in self.procs:
+            self.kill(p)
+        self.procs = []
+
+
+__all__ = ['Cluster', 'KillAlways', 'KillOnce', 'SmallShares', 'dask_missing', 'make',
+           'make_tree']

@@ -14,9 +14,8 @@ or a fault naming it, except those passed over for a stated reason (hidden names
 --exclude). Results come in the order of the walk. A file that vanished, cannot be read or
 ended its worker is a result with its fault, never a lost run.
 """
-import os
-
 from . import cluster, engine, tasks, walk
+from .conversion import SUFFIXES, UP_TO_DATE, Convert, targets, up_to_date
 from .tasks import Converted, FileCheck, IndexRow, Selection
 from .walk import collect
 
@@ -93,65 +92,12 @@ def iter_verify(listing, client=None, jobs=None, progress=None, verb='verify', u
                    lambda path, kind, text: FileCheck(path, 0, [], text), verb)
 
 
-SUFFIXES = {'mseed': '.mseed'}
-UP_TO_DATE = 'skipped: up to date (--skip-existing)'
-
-
 def listing_for(paths, out_dir, to='mseed', pattern=None, exclude=(), follow=True):
     """The Listing of a conversion's inputs: its outputs, where the output folder lies in
     the input tree, are passed over."""
     if to not in SUFFIXES:
         raise ValueError('cannot convert to %r (formats: %s)' % (to, ', '.join(sorted(SUFFIXES))))
     return collect(paths, pattern, exclude, follow, outputs=(out_dir, SUFFIXES[to]))
-
-
-def targets(listing, out_dir, to='mseed'):
-    """The output path of each file of `listing` under `out_dir`, mirroring the input tree;
-    ValueError when two inputs would share an output."""
-    if to not in SUFFIXES:
-        raise ValueError('cannot convert to %r (formats: %s)' % (to, ', '.join(sorted(SUFFIXES))))
-    out = [walk.mirrored(path, root, out_dir, SUFFIXES[to])
-           for path, root in zip(listing.files, listing.roots)]
-    seen = {}
-    for path, target in zip(listing.files, out):
-        key = os.path.normcase(os.path.abspath(target))
-        if key in seen:
-            raise ValueError('%s and %s would both be written to %s' % (seen[key], path, target))
-        seen[key] = path
-    return out
-
-
-def complete(target, record_length):
-    """Whether `target` looks like a whole miniSEED file of `record_length`-byte records: its
-    size a multiple of it, its first and last record headers sound."""
-    try:
-        with open(target, 'rb') as f:
-            size = os.fstat(f.fileno()).st_size
-            if size == 0 or size % record_length:
-                return False
-            heads = [f.read(8)]
-            f.seek(size - record_length)
-            heads.append(f.read(8))
-    except (IOError, OSError):
-        return False
-    for head in heads:
-        if len(head) < 8 or not head[:6].replace(b' ', b'0').isdigit() or \
-                head[6:7] not in (b'D', b'R', b'Q', b'M') or head[7:8] not in (b' ', b'\0'):
-            return False
-    return True
-
-
-def _up_to_date(path, mtime, target, record_length):
-    try:
-        made = os.stat(target).st_mtime
-    except OSError:
-        return False
-    if mtime is None:
-        try:
-            mtime = os.stat(path).st_mtime
-        except OSError:
-            return False
-    return made >= mtime and complete(target, record_length)
 
 
 def iter_convert(listing, out_dir, to='mseed', client=None, jobs=None, progress=None,
@@ -161,9 +107,9 @@ def iter_convert(listing, out_dir, to='mseed', client=None, jobs=None, progress=
     fresh = [True] * len(pairs)
     if skip_existing:
         length = options.get('record_length') or 4096
-        fresh = [path == walk.STDIO or not _up_to_date(path, mtime, target, length)
+        fresh = [path == walk.STDIO or not up_to_date(path, mtime, target, length)
                  for (path, target), mtime in zip(pairs, listing.mtimes)]
-    task = _for(tasks.Convert(to, options, select), listing)
+    task = _for(Convert(to, options, select), listing)
     if client is not None:
         task.stop_flag = cluster.stop_flag(out_dir)
     sizes = [size for size, new in zip(listing.sizes, fresh) if new]

@@ -27,11 +27,17 @@ def run_one(task, item):
 
 def run_batch(task, items):
     """run_one(task, item) for each item, in order, each packed for the journey (task.pack;
-    unpacked by the caller with task.unpack); then task.finish(items) (the folders written
-    are made durable once per batch)."""
+    unpacked by the caller with task.unpack), then task.finish(items): a conversion commits
+    its outputs there, and a file whose output could not be committed gets that fault. On any
+    exception (a stop, Ctrl-C) task.abandon() removes what was not committed."""
     pack = task.pack
-    results = [pack(run_one(task, item)) for item in items]
-    task.finish(items)
+    try:
+        results = [pack(run_one(task, item)) for item in items]
+        for k, result in task.finish(items).items():
+            results[k] = pack(result)
+    except BaseException:
+        task.abandon()
+        raise
     return results
 
 

@@ -33,8 +33,13 @@ def _elsewhere(task, items, client, jobs, progress, used=None, sizes=None, timeo
 def _with_some_here(task, items, here, client, jobs, progress, used, sizes, timeout):
     """Items that only this process can read (standard input) run here first; the others go
     to the workers; all come back in item order."""
-    mine = dict((k, run_one(task, items[k])) for k in here)
-    task.finish([items[k] for k in here])
+    try:
+        mine = dict((k, run_one(task, items[k])) for k in here)
+        for j, result in task.finish([items[k] for k in here]).items():
+            mine[here[j]] = result
+    except BaseException:
+        task.abandon()
+        raise
     others = [item for k, item in enumerate(items) if k not in mine]
     if sizes is not None:
         sizes = [size for k, size in enumerate(sizes) if k not in mine]

@@ -77,8 +77,13 @@ def _run(task, items):
     """The reply to a batch: b'M' and the marshal string of the list of each item's encoded
     result (task.pack'ed)."""
     pack = task.pack
-    reply = [_encoded(pack(run_one(task, item))) for item in items]
-    task.finish(items)
+    try:
+        reply = [_encoded(pack(run_one(task, item))) for item in items]
+        for k, result in task.finish(items).items():
+            reply[k] = _encoded(pack(result))
+    except BaseException:
+        task.abandon()
+        raise
     return b'M' + marshal.dumps(reply)
 
 
@@ -196,12 +201,17 @@ def _serial(task, items, progress):
     for first in range(0, total, SERIAL_BATCH):
         batch = items[first:first + SERIAL_BATCH]
         results = []
-        for item in batch:
-            results.append(run_one(task, item))
-            done += 1
-            if progress:
-                progress(done, total)
-        task.finish(batch)
+        try:
+            for item in batch:
+                results.append(run_one(task, item))
+                done += 1
+                if progress:
+                    progress(done, total)
+            for k, result in task.finish(batch).items():
+                results[k] = result
+        except BaseException:
+            task.abandon()
+            raise
         for result in results:
             yield result
 

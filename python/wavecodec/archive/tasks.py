@@ -12,7 +12,6 @@ from .. import read
 from ..commandline import STDIO, display
 from ..errors import LibraryNotFoundError, WaveformError
 from . import inputs
-from .batching import Stopped
 from .inputs import SEGY_HEAD, kind_of, open_input
 
 IndexRow = collections.namedtuple('IndexRow', [
@@ -23,7 +22,7 @@ IndexRow.__new__.__defaults__ = (None,) * (len(IndexRow._fields) - 2) + (0, None
 
 # tuple.__new__(NamedTuple, values) builds a named tuple without the Python-level checks of
 # its constructor: a quarter of the cost of _make for thousands of rows.
-_new_tuple = tuple.__new__
+new_tuple = tuple.__new__
 
 # One verified file: as many waveforms, the messages of the faulty ones, and the error that
 # stopped the file (None or its message).
@@ -125,7 +124,13 @@ class Task(object):
             return 0
 
     def finish(self, items):
-        """Called after each batch of items, in the process that ran it."""
+        """Called after each batch of items, in the process that ran it: {position in
+        `items`: result that replaces the one made} (a conversion whose output could not be
+        committed)."""
+        return {}
+
+    def abandon(self):
+        """Called when a batch ends in an exception (a stop): drops what it holds."""
 
     def pack(self, result):
         """A result as it travels from a worker process (see unpack): plain tuples, lists,
@@ -142,7 +147,7 @@ class Task(object):
         return self.select.read(data, path, **options)
 
 
-def _opened(task, path):
+def open_item(task, path):
     """(open file, or None for a stream (Task.streams), kind)."""
     if task.here(path):
         return None, 'gse2'
@@ -173,7 +178,7 @@ def _gse2_rows(path, waves, checked):
         network = (w.sta2 or {}).get('network')
         data_format = h.get('data_format')
         # Fields in IndexRow's order.
-        rows.append(_new_tuple(IndexRow, (
+        rows.append(new_tuple(IndexRow, (
             path, w.offset, 'gse2', share(station, station), share(network, network),
             share(channel, channel), share(start, start), share(end, end),
             h.get('sample_rate'), h.get('sample_count'), share(data_format, data_format),
@@ -207,7 +212,7 @@ class Index(Task):
     def __call__(self, path):
         kind = None
         try:
-            f, kind = _opened(self, path)
+            f, kind = open_item(self, path)
             try:
                 if kind == 'gse2':
                     checked = 1 if self.verify else 0
@@ -234,7 +239,7 @@ class Index(Task):
         return [tuple(r) for r in rows]
 
     def unpack(self, packed):
-        return [_new_tuple(IndexRow, r) for r in packed]
+        return [new_tuple(IndexRow, r) for r in packed]
 
 
 class Verify(Task):
@@ -242,7 +247,7 @@ class Verify(Task):
 
     def __call__(self, path):
         try:
-            f, kind = _opened(self, path)
+            f, kind = open_item(self, path)
             try:
                 waves = self.gse2_waves(path, f, strict=False)
             finally:
@@ -262,97 +267,4 @@ class Verify(Task):
         return tuple(check)
 
     def unpack(self, packed):
-        return _new_tuple(FileCheck, packed)
-
-
-class Convert(Task):
-    """One GSE2 file into one miniSEED file (items are (input, output) pairs). The input is
-    read whole and verified first: a faulty waveform stops the file and nothing is written.
-    Each output is written to a temporary file, synced and renamed; the folders written are
-    synced once per batch (finish), before the batch's results are given back. `stop_flag`:
-    a path whose existence tells the task to stop (a Dask run's Ctrl-C): checked before each
-    file and before each output is renamed into place."""
-
-    def __init__(self, to='mseed', options=None, select=None, stop_flag=None):
-        Task.__init__(self, select)
-        self.to = to
-        self.options = dict(options or {})
-        self.stop_flag = stop_flag
-        self._written = set()
-
-    def __getstate__(self):
-        state = dict(self.__dict__)
-        state['_written'] = set()
-        return state
-
-    def here(self, item):
-        return Task.here(self, item[0])
-
-    def size(self, item):
-        return Task.size(self, item[0])
-
-    def stopped(self):
-        if self.stop_flag is not None and os.path.lexists(self.full(self.stop_flag)):
-            raise Stopped('stopped')
-
-    def __call__(self, item):
-        path, target = item
-        self.stopped()
-        try:
-            f, kind = _opened(self, path)
-            try:
-                if kind != 'gse2':
-                    return Converted(path, None, 0, 'skipped: not a GSE2 file')
-                waves = self.gse2_waves(path, f)
-            finally:
-                if f is not None:
-                    f.close()
-            if not waves:
-                return Converted(path, None, 0, 'skipped: no waveform selected')
-            self._write(path, target, waves)
-        except (LibraryNotFoundError, Stopped):
-            raise
-        except (WaveformError, EnvironmentError, ImportError, ValueError) as e:
-            return Converted(path, None, 0, message(e, path))
-        return Converted(path, target, len(waves), None)
-
-    def _write(self, path, target, waves):
-        from .. import mseed, safeio
-        full = self.full(target)
-        folder = os.path.dirname(full)
-        self._made(folder)
-        inputs_ = [] if path == STDIO else [self.full(path)]
-        with safeio.open_output(full, inputs_, sync_folder=False) as out:
-            mseed.write(out, waves, **self.options)
-            self.stopped()
-        self._written.add(folder)
-
-    def _made(self, folder):
-        """Makes `folder` and those above it that are missing; each made one's parent is
-        synced with the batch."""
-        if os.path.isdir(folder):
-            return
-        parent = os.path.dirname(folder)
-        if parent and parent != folder:
-            self._made(parent)
-        try:
-            os.mkdir(folder)
-        except OSError:
-            if not os.path.isdir(folder):  # made meanwhile by another worker
-                raise
-        self._written.add(parent or os.curdir)
-
-    def finish(self, items):
-        from ..fileops import fsync_dir
-        written, self._written = self._written, set()
-        for folder in sorted(written):
-            fsync_dir(folder)
-
-    def crashed(self, item, reason):
-        return Converted(item[0], None, 0, reason)
-
-    def pack(self, done):
-        return tuple(done)
-
-    def unpack(self, packed):
-        return _new_tuple(Converted, packed)
+        return new_tuple(FileCheck, packed)
