@@ -22,7 +22,7 @@ from tests.test_archive_convert import MISSING as NO_MSEED
 
 import wavecodec
 from wavecodec import archive
-from wavecodec.archive import Selection, names
+from wavecodec.archive import Selection
 
 
 def _when(text):
