@@ -165,7 +165,7 @@ def main():
             return
         cluster = LocalCluster(n_workers=2, threads_per_worker=1, processes=True,
                                host='127.0.0.1', dashboard_address=None,
-                               silence_logs=logging.ERROR)
+                               worker_dashboard_address=None, silence_logs=logging.ERROR)
         client = Client(cluster)
         compare([('one process (cluster idle beside)', dict(jobs=1)),
                  ('Dask LocalCluster, 2 workers', dict(client=client))], root, files,

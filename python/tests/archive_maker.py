@@ -268,9 +268,14 @@ class Cluster(object):
         for key, value in list(full.items()):
             if value is None:
                 del full[key]
-        with open(os.path.join(self.folder, log), 'ab') as out:
+        # The processes work in a folder of their own: a relative path that reached them
+        # unresolved would not name the caller's file.
+        where = os.path.join(self.folder, 'dask-processes')
+        if not os.path.isdir(where):
+            os.mkdir(where)
+        with open(os.path.join(where, log), 'ab') as out:
             p = start([DASK] + args, env=full, stdout=subprocess.DEVNULL, stderr=out,
-                      cwd=self.folder)
+                      cwd=where)
         self.procs.append(p)
         return p
 
@@ -296,7 +301,7 @@ class Cluster(object):
     def start_workers(self, count=2, env=None, preload=None):
         args = ['worker', self.address, '--nworkers', str(count), '--nthreads', '1',
                 '--host', '127.0.0.1', '--no-dashboard', '--death-timeout', '60',
-                '--local-directory', self.folder]
+                '--local-directory', os.path.join(self.folder, 'dask-processes')]
         return self._start(args + (['--preload', preload] if preload else []), env)
 
     def wait_for_workers(self, count=2):

@@ -114,14 +114,17 @@ class _File(object):
         `start` is a line start."""
         found = []
         at = start
-        needles = set(b'\n' + k[:3] for k in keys)
+        # The next place of each needle at or after `at` (searched again once passed).
+        ahead = dict((b'\n' + k[:3], -2) for k in keys)
         while 0 <= at < end:
             key = _keyword(self.head(at))
             if key in keys:
                 found.append((at, key))
-            nxt = [self.find(n, at, end) for n in needles]
-            nxt = [n + 1 for n in nxt if n >= 0]
-            at = min(nxt) if nxt else -1
+            for needle, place in ahead.items():
+                if place != -1 and place < at:
+                    ahead[needle] = self.find(needle, at, end)
+            places = [p + 1 for p in ahead.values() if p >= 0]
+            at = min(places) if places else -1
         return found
 
 

@@ -83,9 +83,11 @@ class _Walk(object):
         # (device, inode) of the output folder, and the suffix of its outputs.
         self.out_folder, self.out_suffix = outputs or (None, None)
         self.seen = set()
+        # Every path of the walk begins with this (its place below the folder argument after).
+        self.prefix = os.path.join(root, '')
 
     def excluded(self, path, name):
-        relative = os.path.relpath(path, self.root)
+        relative = path[len(self.prefix):]
         return any(fnmatch.fnmatch(name, p) or fnmatch.fnmatch(relative, p)
                    for p in self.exclude)
 
