@@ -25,7 +25,8 @@ from .batching import Ordered, batches, run_batch, unpacked
 # 0.2 s of processor time, 4 batches 0.1 s). A batch holds at most MAX_BATCH files.
 BATCHES_PER_WORKER = 2
 MAX_BATCH = 1000
-# A file alone is submitted this many times before its failure is its result.
+# A file alone is submitted this many times among others, then once with nothing else of the
+# run beside it; when that fails too, its failure is its result.
 ATTEMPTS = 2
 # Seconds allowed to reach the scheduler, to find a worker, and to wait without one (the
 # command's --timeout); and how often a run looks at the cluster when no result comes.
@@ -138,6 +139,8 @@ class _Run(object):
         self.futures = {}
         self.order = Ordered(len(items))
         self.lonely_since = None
+        # Files that ended their workers ATTEMPTS times, to be run alone (first, [item]).
+        self.isolated = []
 
     def submit(self, first, batch, attempt):
         future = self.client.submit(run_batch, self.task, batch, pure=False)
@@ -180,13 +183,17 @@ class _Run(object):
         if type(e).__name__ != 'KilledWorker':
             raise _systemic(e, self.name)
         # Which file failed is unknown: each is submitted on its own. A file alone is
-        # submitted again once: the scheduler counts a lost worker against every task
-        # queued on it, not only against the one that ended it.
+        # submitted again, then run with nothing else of the run beside it: the scheduler
+        # counts a lost worker against every task sent to it, not only against the one that
+        # ended it, so only a file that ends its workers when alone is faulty.
         if len(batch) > 1 or attempt + 1 < ATTEMPTS:
             for k, item in enumerate(batch):
                 self.submit(first + k, [item], attempt + 1 if len(batch) == 1 else 0)
-            return first, None
-        return first, [self.task.crashed(batch[0], _reason(e))]
+        elif attempt < ATTEMPTS:
+            self.isolated.append((first, batch))
+        else:
+            return first, [self.task.crashed(batch[0], _reason(e))]
+        return first, None
 
     def results(self):
         size = batch_size(len(self.items), _workers(self.client))
@@ -194,7 +201,10 @@ class _Run(object):
             self.submit(first, batch, 0)
         quiet = time.time()
         pause = PAUSE
-        while self.futures:
+        while self.futures or self.isolated:
+            if not self.futures:
+                first, batch = self.isolated.pop(0)
+                self.submit(first, batch, ATTEMPTS)
             # The futures' states are kept up to date by the client's own thread: looking at
             # them costs no call to the scheduler.
             done = [f for f in self.futures if f.status not in ('pending', 'lost')]
