@@ -109,10 +109,7 @@ def _workers(client):
         return 0
 
 
-def _reason(e):
-    if type(e).__name__ == 'KilledWorker':
-        return 'the Dask workers reading it died (KilledWorker)'
-    return 'failed on the cluster: %s: %s' % (type(e).__name__, ' '.join(str(e).split()))
+KILLED = 'the Dask workers reading it died (KilledWorker)'
 
 
 def _systemic(e, name):
@@ -192,7 +189,7 @@ class _Run(object):
         elif attempt < ATTEMPTS:
             self.isolated.append((first, batch))
         else:
-            return first, [self.task.crashed(batch[0], _reason(e))]
+            return first, [self.task.crashed(batch[0], KILLED)]
         return first, None
 
     def results(self):
