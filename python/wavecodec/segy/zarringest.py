@@ -14,10 +14,12 @@ a failed or interrupted ingest leaves no store that looks whole (and removes its
 when it can).
 """
 import base64
+import contextlib
 import errno
 import logging
 import os
 import shutil
+import time
 import uuid
 
 import numcodecs
@@ -35,6 +37,8 @@ from .survey import DEFAULT_ILINE, DEFAULT_OFFSET, DEFAULT_XLINE
 
 # Seconds to reach a scheduler, and to start or close a local cluster.
 CONNECT_SECONDS = 30
+# Seconds a failed ingest waits for the blocks still running on a cluster to end.
+SETTLE_SECONDS = 120
 GRID_AXES = ('inline', 'crossline', 'offset')
 
 
@@ -210,10 +214,11 @@ class Workers(object):
 
     def run(self, plan, progress):
         from distributed import as_completed
-        token = uuid.uuid4().hex[:12]
+        prefix = 'segy-to-zarr-%s-' % uuid.uuid4().hex[:12]
         futures = [self.client.submit(zs.ingest_block, plan.job, block, plan.grid(block),
-                                      key='segy-to-zarr-%s-%d' % (token, k), pure=False)
+                                      key='%s%d' % (prefix, k), pure=False)
                    for k, block in enumerate(plan.blocks)]
+        finished = False
         try:
             results = []
             for done, future in enumerate(as_completed(futures), 1):
@@ -228,15 +233,57 @@ class Workers(object):
                     raise
                 if progress:
                     progress(done, len(futures))
+            finished = True
             return results
         finally:
             self.client.cancel(futures)
+            if not finished:
+                self._settle(prefix)
+
+    def _settle(self, prefix):
+        """Waits (bounded) until no worker still runs a block of this ingest: a cancelled task
+        runs on to its end on a cluster that is not ours to close, and it would write into the
+        partial store after its removal."""
+        deadline = time.time() + SETTLE_SECONDS
+        while time.time() < deadline:
+            try:
+                # a worker that fails to answer (dying, restarting) runs none of them
+                running = self.client.run(_blocks_running, prefix, on_error='ignore')
+            except Exception:  # noqa: B902 - a cluster that is going away runs nothing more
+                return
+            if not any(running.values()):
+                return
+            time.sleep(0.1)
 
     def close(self):
         if self.owned:
             self.client.close(timeout=CONNECT_SECONDS)
         if self.cluster is not None:
             self.cluster.close(timeout=CONNECT_SECONDS)
+
+
+def _blocks_running(prefix, dask_worker=None):
+    """On a worker: how many tasks whose keys start with `prefix` it is still running."""
+    state = getattr(dask_worker, 'state', None)
+    tasks = getattr(state, 'all_running_tasks', None)
+    if tasks is None:
+        tasks = getattr(dask_worker, 'executing', ()) or ()
+    return sum(1 for ts in tasks if str(getattr(ts, 'key', ts)).startswith(prefix))
+
+
+@contextlib.contextmanager
+def _reproducible_blosc():
+    """Blosc compresses a chunk in blocks; with threads of its own (what it uses in a program's
+    main thread) it lays them out in the order they finish, so that one chunk's bytes change
+    from run to run. Dask's workers compress without them, and so does the ingest here: every
+    road writes the same bytes for a survey."""
+    from numcodecs import blosc
+    before = blosc.use_threads
+    blosc.use_threads = False
+    try:
+        yield
+    finally:
+        blosc.use_threads = before
 
 
 def _serial(plan, progress):
@@ -310,8 +357,9 @@ def to_zarr(source, store, chunks=None, client=None, jobs=None, compressor='defa
     options = {'strict': strict}
     workers = None
     try:
-        with open_segy(os.path.abspath(source), endian, format, strict, iline=iline,
-                       xline=xline, offset=offset) as f:
+        with _reproducible_blosc(), \
+                open_segy(os.path.abspath(source), endian, format, strict, iline=iline,
+                          xline=xline, offset=offset) as f:
             plan = Plan(f, temp, chunks, compressor, vertical, options)
             if client is not None or jobs > 1:
                 workers = Workers(client, jobs)
