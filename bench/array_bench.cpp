@@ -1,4 +1,4 @@
-// The array routines (check_sum, diff_2nd, rem_2nd_diff) over 16 Mi samples, beside the plain
+// The array routines (check_sum, diff_2nd, diff_2nd_r, rem_2nd_diff) over 16 Mi samples, beside the plain
 // reference loops and memcpy of the same buffer. Bytes per second count the buffer once (64 MiB
 // per pass) for every entry, memcpy included, so the ratios compare times over the same buffer.
 #include "bench_data.h"
@@ -85,6 +85,13 @@ void in_place(benchmark::State &state, Routine routine) {
 void diff_2nd_library(benchmark::State &state) {
     in_place(state, [](int32_t *s, int n) { diff_2nd(s, n, 0); });
 }
+// A new series each pass, its state the caller's.
+void diff_2nd_r_library(benchmark::State &state) {
+    in_place(state, [](int32_t *s, int n) {
+        diff_2nd_state series;
+        diff_2nd_r(&series, s, n, 0);
+    });
+}
 void diff_2nd_reference(benchmark::State &state) {
     in_place(state, reference::diff_2nd);
 }
@@ -99,6 +106,7 @@ const bool registered = [] {
     bench::add_choice(wavecodec::diff_family);
     bench::add_choice(wavecodec::prefix_sums_family);
     bench::register_forced(wavecodec::diff_family, "diff_2nd", diff_2nd_library);
+    bench::register_forced(wavecodec::diff_family, "diff_2nd_r", diff_2nd_r_library);
     bench::register_forced(wavecodec::prefix_sums_family, "rem_2nd_diff", rem_2nd_diff_library);
     return true;
 }();
@@ -114,5 +122,6 @@ BENCHMARK(check_sum_large_reference)
     ->Unit(benchmark::kMillisecond);
 BENCHMARK(diff_2nd_library)->Name("diff_2nd/library")->Unit(benchmark::kMillisecond);
 BENCHMARK(diff_2nd_reference)->Name("diff_2nd/reference")->Unit(benchmark::kMillisecond);
+BENCHMARK(diff_2nd_r_library)->Name("diff_2nd_r/library")->Unit(benchmark::kMillisecond);
 BENCHMARK(rem_2nd_diff_library)->Name("rem_2nd_diff/library")->Unit(benchmark::kMillisecond);
 BENCHMARK(rem_2nd_diff_reference)->Name("rem_2nd_diff/reference")->Unit(benchmark::kMillisecond);

@@ -2,6 +2,16 @@
  * ibmfloat: IBM System/360 hexadecimal single-precision words to and from IEEE 754 single
  * precision, to IEEE double precision exactly, and from it rounded once.
  * Plain C interface, valid C and C++; no allocation, no state, re-entrant.
+ *
+ * Arguments at their edges: each function checks them before it reads or writes a word, and one
+ * it refuses changes nothing.
+ *
+ *   ibm2ieee    words null or count <= 0: nothing changed.
+ *   ieee2ibm    words null or count <= 0: 0, nothing changed.
+ *   ibm2double  words or out null, or count <= 0: nothing read or written.
+ *   double2ibm  in or out null, or count <= 0: 0, nothing read or written.
+ *
+ * tests/exports/argument_table_test.cpp checks every row over a grid of these arguments.
  */
 #ifndef IBMFLOAT_H
 #define IBMFLOAT_H

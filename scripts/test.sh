@@ -21,9 +21,23 @@ modes=("$@")
 for m in "${modes[@]}"; do
   [[ -f scripts/ci/$m.sh ]] || { echo "test.sh: unknown mode '$m' (modes: ${all_modes[*]})" >&2; exit 2; }
 done
+# Sets `cpu` to the processor time (user and system, whole seconds) of this shell's finished
+# children so far: a mode's share of the machine, which other work on it changes less than the
+# mode's wall time. (`times` runs in this shell: a subshell would count its own children only.)
+times_file=$(mktemp)
+trap 'rm -f "$times_file"' EXIT
+children_cpu() {
+  times >"$times_file"
+  cpu=$(awk 'NR == 2 { t = 0; for (i = 1; i <= 2; ++i) { split($i, p, "m"); t += p[1] * 60 + p[2] }
+                       printf "%d", t }' "$times_file")
+}
+
 for m in "${modes[@]}"; do
   echo "=== test mode: $m"
   start=$SECONDS
+  children_cpu
+  before=$cpu
   bash "scripts/ci/$m.sh"
-  echo "=== test mode $m passed in $((SECONDS - start)) s"
+  children_cpu
+  echo "=== test mode $m passed in $((SECONDS - start)) s (processor time $((cpu - before)) s)"
 done

@@ -69,6 +69,7 @@ int compress_6b_lines(const int32_t *samples, int count, int line_width, int *co
         result = -1;
         count = 0;
     }
+    const bool arguments_refused = result != 0;
     if (result == 0 && column != nullptr) {
         lines.column = static_cast<size_t>(*column);
     }
@@ -96,7 +97,8 @@ int compress_6b_lines(const int32_t *samples, int count, int line_width, int *co
             result = -2;
         }
     }
-    if (result != -3 && column != nullptr) {
+    // An argument error (-3, or -1 before anything was written) leaves the open line as it was.
+    if (!arguments_refused && column != nullptr) {
         *column = static_cast<int>(lines.column);
     }
     if (length != nullptr) {

@@ -37,7 +37,7 @@ int samples_from_text(const char *text, size_t length, int last, int32_t *sample
     int stored = 0;
     size_t at = 0;
     int result = 0;
-    if ((text == nullptr && length > 0) || (samples == nullptr && capacity > 0)) {
+    if ((text == nullptr && length > 0) || capacity < 0 || (samples == nullptr && capacity > 0)) {
         result = -4;
         length = 0;
     }

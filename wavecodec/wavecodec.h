@@ -12,7 +12,47 @@
  *
  * Plain C interface, valid C and C++. The library never allocates, keeps no files and starts no
  * threads; all memory and streams belong to the caller. Samples are 32-bit signed integers in host
- * byte order. Every function is re-entrant except diff_2nd (see there).
+ * byte order. Every function is re-entrant except diff_2nd (see there; diff_2nd_r is its
+ * re-entrant twin).
+ *
+ * Arguments at their edges. Each function checks its arguments before it reads or writes
+ * anything, and an argument it refuses changes nothing: no byte of `out`, no sample, no writer or
+ * reader call, `*column` untouched; the result out-parameters (`*length`, `*clamped`, `*count`,
+ * `*used`) are then 0. Every out-parameter of that kind may be null. A count of zero or below is
+ * an empty input; widths and columns are checked over the whole int range (INT_MAX works as a
+ * width). Checked first to last:
+ *
+ *   compress_6b_buffer  count <= 0: 0, nothing written (null pointers allowed);
+ *                       samples or writer null (count > 0): -1.
+ *   compress_6b_chars   count <= 0: 0 (null pointers allowed); samples or out null: -1;
+ *                       capacity below the first sample's characters: -2, nothing written.
+ *   compress_6b_lines   line_width < 1, or *column outside 0 to line_width - 1: -3, whatever the
+ *                       other arguments; count <= 0: 0, nothing written (no LF either; null
+ *                       pointers allowed); samples or out null: -1, the open line kept;
+ *                       capacity below the first sample's bytes: -2, nothing written.
+ *   decomp_6b_buffer    count 0: 0, no reader call ("no action." printed; null pointers
+ *                       allowed); reader null: -1; samples null with count > 0: -1;
+ *                       count < 0: reads up to the heading and the line after it and returns
+ *                       0, storing nothing (samples may be null), or -1 when the input ends first.
+ *   decomp_6b_chars     count <= 0: 0 (null pointers allowed); samples null, or text null with
+ *                       a non-zero length: -1; text null with length 0 is an empty text: 0.
+ *   diff_2nd            samples null or count <= 0: no sample changed, and `continued` 0 still
+ *                       starts a new, empty series.
+ *   diff_2nd_r          state null: -1; samples null with count > 0: -1 (the state kept too);
+ *                       count <= 0: 0, no sample changed, `continued` 0 still resets *state.
+ *   rem_2nd_diff        samples null or count < 2: nothing changed.
+ *   check_sum           samples null or count <= 0: `initial`.
+ *   samples_from_text   capacity < 0, text null with length > 0, or samples null with
+ *                       capacity > 0: -4; length 0: 0 (text may be null); capacity 0: -2 at the
+ *                       first word (samples may be null), 0 for a text without words.
+ *   samples_to_text     per_line < 1, or *column outside 0 to per_line - 1: -3, whatever the
+ *                       other arguments; count <= 0: 0, nothing written (null pointers
+ *                       allowed); samples or out null: -1; capacity below the first value's
+ *                       bytes: 0 samples printed, nothing written.
+ *   read_header         stream or header null: -1, nothing read, *header untouched.
+ *   write_header        stream or header null: -1, nothing written; an output error: negative.
+ *
+ * tests/exports/argument_table_test.cpp checks every row over a grid of these arguments.
  */
 #ifndef WAVECODEC_H
 #define WAVECODEC_H
@@ -105,7 +145,8 @@ WAVECODEC_API int compress_6b_chars(const int32_t *samples, int count, char *out
  * Returns:
  *   0   every sample was encoded;
  *   -1  a sample of -2147483648 stopped the encoding (the samples before it are in `out`, the
- *       open line not ended), or `samples`/`out` is null with a positive count (nothing written);
+ *       open line not ended), or `samples`/`out` is null with a positive count (nothing written,
+ *       `*column` untouched: the open line still holds its characters);
  *   -2  `out` is too small: the whole samples that fit are in `out` (with a null `column`, the
  *       last line may lack its LF);
  *   -3  `line_width` is below 1 or `*column` is outside 0 to line_width - 1 (nothing written,
@@ -121,8 +162,9 @@ WAVECODEC_API int compress_6b_lines(const int32_t *samples, int count, int line_
  * samples of six-bit code from the lines after it (columns 0 to 79; a line's text ends at its
  * NUL or the C locale's white space, whatever the host's locale; lines holding no code are passed
  * over) into `samples`, and leaves the "CHK2 " line unread. Returns `count`; the number stored so
- * far when a "CHK2 "/"CHK1 " line comes where a new sample is due; 0 for a count of zero or below;
- * -1 when the input ends too soon or `reader` is null (or `samples` is null with a positive
+ * far when a "CHK2 "/"CHK1 " line comes where a new sample is due; 0 for a count of zero (no line
+ * read) or below (the heading and the line after it read, nothing stored); -1 when the input
+ * ends too soon or `reader` is null with a non-zero count (or `samples` is null with a positive
  * count). Diagnostics, one line each, go to standard output prefixed "decomp_6b: ". Entries past
  * the returned number are untouched.
  */
@@ -158,9 +200,31 @@ WAVECODEC_API int decomp_6b_chars(const char *text, size_t length, int count, in
  * Replaces `count` samples by their second differences, in place, in wrapping 32-bit arithmetic.
  * `continued` 0 starts a new series; any other value continues the series of the previous call.
  * NOT re-entrant: the differencing state is process-wide; one series at a time, one thread at a
- * time. A null array does nothing.
+ * time (diff_2nd_r keeps it in the caller's memory instead). A null array or a count of zero or
+ * below changes no sample; with `continued` 0 it still starts a new, empty series.
  */
 WAVECODEC_API void diff_2nd(int32_t *samples, int count, int continued);
+
+/*
+ * The differencing state of one series for diff_2nd_r, in the caller's memory: the two latest
+ * input samples. All zeros (or a call with `continued` 0) starts a new series, as if two zero
+ * samples came before its first; setting them to the two samples before a block continues a
+ * series from there.
+ */
+typedef struct diff_2nd_state {
+    int32_t second_last; /* the input before the latest */
+    int32_t last;        /* the latest input */
+} diff_2nd_state;
+
+/*
+ * diff_2nd with the series' state in `*state` instead of process-wide: the same differences,
+ * block by block, through the same kernels. Re-entrant: series with states of their own may be
+ * differenced at once from any threads. `continued` 0 starts a new series (zeroes *state); any
+ * other value continues the series *state holds. Returns 0, or -1 (nothing changed, *state
+ * neither) when `state` is null, or `samples` is null with a positive count. A count of zero or
+ * below changes no sample and returns 0 (with `continued` 0, *state is still zeroed).
+ */
+WAVECODEC_API int diff_2nd_r(diff_2nd_state *state, int32_t *samples, int count, int continued);
 
 /*
  * Replaces `count` second differences of a whole series by the series itself, in place (the
@@ -192,8 +256,9 @@ WAVECODEC_API int check_sum(const int32_t *samples, int count, int initial);
  *   -1  the word at *used is not an integer (the samples before it are stored);
  *   -2  `samples` is full: the word at *used is the next to parse;
  *   -3  the word at *used is outside -2147483648 to 2147483647;
- *   -4  `text` is null with a non-zero length, or `samples` is null with a positive capacity
- *       (nothing read: *count and *used 0).
+ *   -4  `capacity` is negative, `text` is null with a non-zero length, or `samples` is null
+ *       with a positive capacity (nothing read or stored: *count and *used 0).
+ * A capacity of 0 stores nothing (`samples` may then be null): -2 at the first word.
  * A word that is not an integer is reported as such even when its digits overflow.
  * Re-entrant; one pass, no look-back.
  */

@@ -8,6 +8,7 @@
 //   - the characters cut into lines between "DAT2" and "CHK2 " lines decode to the clamped
 //     samples, leaving the checksum line unread; one sample more than encoded ends at it;
 //   - diff_2nd matches the definition of second differences, gives the same block by block,
+//     diff_2nd_r gives the same with the caller's state (left holding the last two samples),
 //     and rem_2nd_diff undoes it;
 //   - check_sum in blocks equals one call and stays within eight digits.
 #include "../common/check.h"
@@ -166,6 +167,23 @@ void check_differences(const std::vector<int32_t> &samples,
                  b == 0 ? 0 : 1);
     }
     FUZZ_CHECK(blockwise == whole, "block by block differences differ from one call");
+
+    // The same blocks with the caller's state, each continued from its two samples before.
+    std::vector<int32_t> own_state = samples;
+    diff_2nd_state state{kUntouched, kUntouched};
+    for (size_t b = 0; b < parts.size(); ++b) {
+        const auto [begin, length] = parts[b];
+        FUZZ_CHECK(diff_2nd_r(&state, own_state.data() + begin, static_cast<int>(length),
+                              b == 0 ? 0 : 1) == 0,
+                   "diff_2nd_r refused block %zu", b);
+        const size_t end = begin + length;
+        const int32_t second_last = end >= 2 ? samples[end - 2] : 0;
+        const int32_t last = end >= 1 ? samples[end - 1] : 0;
+        FUZZ_CHECK(state.second_last == second_last && state.last == last,
+                   "diff_2nd_r state after block %zu is %d,%d, expected %d,%d", b,
+                   state.second_last, state.last, second_last, last);
+    }
+    FUZZ_CHECK(own_state == whole, "diff_2nd_r block by block differs from diff_2nd");
 
     rem_2nd_diff(whole.data(), static_cast<int>(n));
     FUZZ_CHECK(whole == samples, "rem_2nd_diff did not restore the samples");

@@ -1,6 +1,7 @@
 """Writing and reading back: CM6 and INT, extremes, clamping, sizes, several waveforms."""
 import ctypes
 import os
+import threading
 from array import array
 
 from . import cdecls
@@ -94,6 +95,36 @@ class RoundTrip(TempDirCase):
             chars = out.raw[:length.value]
             lines = b''.join(chars[i:i + 80] + b'\n' for i in range(0, len(chars), 80))
             self.assertEqual(section[:section.index(b'CHK2 ')], lines, len(wave.samples))
+
+    def test_threads_encode_at_once_and_leave_the_hosts_diff_2nd_series_alone(self):
+        # The writer differences with a state of its own (diff_2nd_r): a series a host keeps in
+        # diff_2nd's process-wide state runs on across writes, and threads writing at once, a
+        # long waveform (written a block at a time) among them, give what one thread gives.
+        from wavecodec.gse2 import writer
+        lib = wavecodec.load_wavecodec()
+        long_samples = array('i', [(i * 37) % 1001 - 500 for i in range(writer.BLOCK + 4321)])
+        waves = [wavecodec.Waveform(header(channel='T%02d' % t), signal(20000 + 313 * t, seed=t))
+                 for t in range(3)] + [wavecodec.Waveform(header(channel='LNG'), long_samples)]
+        alone = [writer.to_bytes([w]) for w in waves]
+
+        series = array('i', signal(3000, seed=99))
+        whole = array('i', series)
+        lib.diff_2nd(whole.buffer_info()[0], len(whole), 0)
+        head, tail = series[:1000], series[1000:]
+        lib.diff_2nd(head.buffer_info()[0], len(head), 0)
+        together = [None] * len(waves)
+
+        def encode(k):
+            together[k] = writer.to_bytes([waves[k]])
+        threads = [threading.Thread(target=encode, args=(k,)) for k in range(len(waves))]
+        for thread in threads:
+            thread.start()
+        for thread in threads:
+            thread.join(120)
+        self.assertFalse(any(thread.is_alive() for thread in threads))
+        lib.diff_2nd(tail.buffer_info()[0], len(tail), 1)
+        self.assertEqual(head + tail, whole)
+        self.assertEqual(together, alone)
 
     def test_several_waveforms(self):
         waves = [wavecodec.Waveform(header(channel=c), signal(n, seed=n))

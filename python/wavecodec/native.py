@@ -21,6 +21,15 @@ _lock = threading.Lock()
 _loaded = {}
 
 
+class DiffState(ctypes.Structure):
+    """The C library's diff_2nd_state: one series' differencing state for diff_2nd_r, owned by
+    the caller (the two latest input samples; zeros start a new series)."""
+    _fields_ = [
+        ('second_last', ctypes.c_int32),
+        ('last', ctypes.c_int32),
+    ]
+
+
 # Sample arrays (int32_t *) are passed as addresses (see int_pointer).
 _c_int_p = ctypes.c_void_p
 
@@ -37,6 +46,8 @@ def _declare_wavecodec(lib):
     lib.decomp_6b_chars.restype = ctypes.c_int
     lib.diff_2nd.argtypes = [_c_int_p, ctypes.c_int, ctypes.c_int]
     lib.diff_2nd.restype = None
+    lib.diff_2nd_r.argtypes = [ctypes.POINTER(DiffState), _c_int_p, ctypes.c_int, ctypes.c_int]
+    lib.diff_2nd_r.restype = ctypes.c_int
     lib.rem_2nd_diff.argtypes = [_c_int_p, ctypes.c_int]
     lib.rem_2nd_diff.restype = None
     lib.check_sum.argtypes = [_c_int_p, ctypes.c_int, ctypes.c_int]

@@ -1,18 +1,20 @@
 #!/usr/bin/env bash
-# Installs the libraries (cmake --install) into a temporary prefix, moves the installed tree
-# elsewhere (it must not depend on where it was installed), then builds and runs a small C
-# consumer (tests/install) twice: with find_package(wavelibs) and with pkg-config; the same for
-# libmseedio's consumer when libmseedio is built (libmseed-dev installed).
+# Installs the libraries of the release tree (cmake --install, the unit mode's build; built here
+# when this mode runs alone) into a temporary prefix, moves the installed tree elsewhere (it must
+# not depend on where it was installed), then builds and runs a small C consumer (tests/install)
+# twice: with find_package(wavelibs) and with pkg-config; the same for libmseedio's consumer when
+# libmseedio is built (libmseed-dev installed).
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 bash scripts/setup.sh build test
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
-cmake -S . -B build/install -G Ninja -DCMAKE_BUILD_TYPE=Release -DWAVELIBS_TESTS=OFF \
-  -DCMAKE_INSTALL_PREFIX="$work/staged"
-cmake --build build/install -j 2
-cmake --install build/install
+# The unit mode's configuration, so that its build is installed as it stands.
+cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=Release -DWAVELIBS_WERROR=ON \
+  -DWAVELIBS_TESTS=ON >/dev/null
+cmake --build build/release -j 2
+cmake --install build/release --prefix "$work/staged"
 mv "$work/staged" "$work/prefix"
 prefix=$work/prefix
 

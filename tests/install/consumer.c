@@ -1,6 +1,7 @@
 /* A consumer of the installed libraries: includes both public headers and runs the whole road of
- * a waveform (differences, six-bit code, decoding, checksum, header line) and one IBM float
- * conversion, exiting non-zero at the first wrong result. */
+ * a waveform (differences, with the library's state and with the caller's, six-bit code,
+ * decoding, checksum, header line) and one IBM float conversion, exiting non-zero at the first
+ * wrong result. */
 #define _POSIX_C_SOURCE 200809L /* fmemopen */
 
 #include <ibmfloat.h>
@@ -61,6 +62,18 @@ int main(void) {
 
     memcpy(work, series, sizeof work);
     diff_2nd(work, COUNT, 0);
+    {
+        /* The same differences with a state of the consumer's own, in two calls. */
+        int32_t again[COUNT];
+        diff_2nd_state state;
+        memcpy(again, series, sizeof again);
+        if (diff_2nd_r(&state, again, 4, 0) != 0 ||
+            diff_2nd_r(&state, again + 4, COUNT - 4, 1) != 0 ||
+            memcmp(again, work, sizeof work) != 0 || state.last != series[COUNT - 1] ||
+            state.second_last != series[COUNT - 2]) {
+            return fail("diff_2nd_r did not give diff_2nd's differences");
+        }
+    }
     if (compress_6b_buffer(work, COUNT, append) != 0) {
         return fail("compress_6b_buffer failed");
     }

@@ -1,13 +1,13 @@
-// The block and vector paths of the array routines and encoders against plain per-sample models,
-// across block boundaries, wrapping values and the cases that leave the fast paths (sums near
-// eight digits, -2147483648, a full output buffer). Built twice: against the library, and from
-// its sources with the x86 vector code disabled.
+// The block and vector paths of the array routines and encoders against the plain per-sample
+// versions (tests/support/reference_codec.h), across block boundaries, wrapping values and the
+// cases that leave the fast paths (sums near eight digits, -2147483648, a full output buffer).
+// Built twice: against the library, and from its sources with the x86 vector code disabled.
+#include "reference_codec.h"
 #include "wavecodec.h"
 
 #include <gtest/gtest.h>
 
 #include <climits>
-#include <cmath>
 #include <cstring>
 #include <random>
 #include <string>
@@ -15,61 +15,19 @@
 
 namespace {
 
+// The plain versions (tests/support/reference_codec.h) over whole vectors.
 int model_check_sum(const std::vector<int32_t> &v, int initial) {
-    int64_t sum = initial;
-    for (int32_t x : v) {
-        int64_t y = x;
-        if (y > 99999999 || y < -99999999) {
-            y %= 100000000;
-        }
-        sum += y;
-        if (sum > 99999999 || sum < -99999999) {
-            sum %= 100000000;
-        }
-    }
-    return static_cast<int>(sum);
+    return reference::check_sum(v.data(), static_cast<int>(v.size()), initial);
 }
 
-std::vector<int32_t> model_diff(const std::vector<int32_t> &v) {
-    std::vector<int32_t> out(v.size());
-    uint32_t a = 0, b = 0;  // the two inputs before the current one
-    for (size_t i = 0; i < v.size(); ++i) {
-        const uint32_t x = static_cast<uint32_t>(v[i]);
-        out[i] = static_cast<int32_t>(x - 2u * b + a);
-        a = b;
-        b = x;
-    }
-    return out;
+std::vector<int32_t> model_diff(std::vector<int32_t> v) {
+    reference::diff_2nd(v.data(), static_cast<int>(v.size()));
+    return v;
 }
 
-std::vector<int32_t> model_restore(const std::vector<int32_t> &v) {
-    std::vector<int32_t> out(v.size());
-    uint32_t first = 0, second = 0;
-    for (size_t i = 0; i < v.size(); ++i) {
-        first += static_cast<uint32_t>(v[i]);
-        second += first;
-        out[i] = static_cast<int32_t>(second);
-    }
-    return out;
-}
-
-// One sample's code, written plainly (none for -2147483648).
-std::string model_code(int32_t sample) {
-    static const char alphabet[] =
-        "+-0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz";
-    int64_t v = sample;
-    const int sign = v < 0 ? 16 : 0;
-    v = std::min<int64_t>(v < 0 ? -v : v, 134217727);
-    int rest = 0;
-    while ((v >> (5 * rest)) >= 16) {
-        ++rest;
-    }
-    std::string out;
-    for (int k = rest; k >= 0; --k) {
-        const int digit = static_cast<int>((v >> (5 * k)) & (k == rest ? 15 : 31));
-        out += alphabet[digit + (k == rest ? sign : 0) + (k > 0 ? 32 : 0)];
-    }
-    return out;
+std::vector<int32_t> model_restore(std::vector<int32_t> v) {
+    reference::rem_2nd_diff(v.data(), static_cast<int>(v.size()));
+    return v;
 }
 
 std::vector<int32_t> random_values(size_t n, uint32_t seed, int32_t lo, int32_t hi) {
@@ -200,14 +158,6 @@ std::vector<int32_t> edge_values() {
     return v;
 }
 
-std::string model_codes(const std::vector<int32_t> &v, size_t count) {
-    std::string out;
-    for (size_t i = 0; i < count; ++i) {
-        out += model_code(v[i]);
-    }
-    return out;
-}
-
 std::string writer_chars;
 int collect(int c) {
     writer_chars.push_back(static_cast<char>(c));
@@ -222,7 +172,7 @@ TEST(KernelPathsEncoder, EdgeValuesAtEveryBlockPosition) {
         for (size_t i = 0; i < 3 * edges.size(); ++i) {
             v.push_back(edges[(i + shift) % edges.size()]);
         }
-        const std::string want = model_codes(v, v.size());
+        const std::string want = reference::codes(v.data(), v.size());
         std::string out(6 * v.size() + 16, '#');
         size_t length = 0;
         ASSERT_EQ(compress_6b_chars(v.data(), static_cast<int>(v.size()), out.data(), 6 * v.size(),
@@ -242,7 +192,7 @@ TEST(KernelPathsEncoder, UnencodableSampleStopsBothEncodersAtItsPlace) {
          {size_t{0}, size_t{1}, size_t{63}, size_t{64}, size_t{65}, size_t{130}, size_t{199}}) {
         std::vector<int32_t> v = base;
         v[at] = INT32_MIN;
-        const std::string want = model_codes(v, at);
+        const std::string want = reference::codes(v.data(), at);
         std::string out(6 * v.size(), '#');
         size_t length = 99;
         EXPECT_EQ(compress_6b_chars(v.data(), 200, out.data(), out.size(), &length), -1);
@@ -256,7 +206,7 @@ TEST(KernelPathsEncoder, UnencodableSampleStopsBothEncodersAtItsPlace) {
 
 TEST(KernelPathsEncoder, FullBufferKeepsWholeSamplesAndNothingPastThem) {
     const std::vector<int32_t> v = random_values(150, 5, -100000000, 100000000);
-    const std::string all = model_codes(v, v.size());
+    const std::string all = reference::codes(v.data(), v.size());
     for (size_t capacity :
          {size_t{0}, size_t{5}, all.size() / 2, all.size() - 1, all.size(), all.size() + 1}) {
         std::string out(all.size() + 8, '#');
@@ -264,8 +214,8 @@ TEST(KernelPathsEncoder, FullBufferKeepsWholeSamplesAndNothingPastThem) {
         const int result = compress_6b_chars(v.data(), 150, out.data(), capacity, &length);
         // The longest run of whole samples within the capacity.
         size_t fit = 0, samples = 0;
-        while (samples < v.size() && fit + model_code(v[samples]).size() <= capacity) {
-            fit += model_code(v[samples++]).size();
+        while (samples < v.size() && fit + reference::code(v[samples]).size() <= capacity) {
+            fit += reference::code(v[samples++]).size();
         }
         EXPECT_EQ(result, samples == v.size() ? 0 : -2) << "capacity " << capacity;
         EXPECT_EQ(length, fit) << "capacity " << capacity;

@@ -4,9 +4,10 @@
 // build or CPU cannot run is skipped with the reason. Built from the library's sources (to force
 // kernels), and again with WAVELIBS_NO_SIMD.
 #include "exported.h"
-#include "kernels.h"
-#include "sixbit_code.h"
 #include "forced_kernel.h"
+#include "kernels.h"
+#include "reference_codec.h"
+#include "sixbit_code.h"
 
 #include <gtest/gtest.h>
 
@@ -24,54 +25,10 @@ namespace {
 
 using testing_support::Forced;
 
-// ---- plain models
+// ---- test data (the plain versions are tests/support/reference_codec.h)
 
 uint32_t draw(std::mt19937 &gen) {
     return static_cast<uint32_t>(gen());
-}
-
-std::string model_code(int32_t sample) {
-    static const char alphabet[] =
-        "+-0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz";
-    int64_t v = sample;
-    const int sign = v < 0 ? 16 : 0;
-    v = std::min<int64_t>(v < 0 ? -v : v, 134217727);
-    int rest = 0;
-    while ((v >> (5 * rest)) >= 16) {
-        ++rest;
-    }
-    std::string out;
-    for (int k = rest; k >= 0; --k) {
-        const int digit = static_cast<int>((v >> (5 * k)) & (k == rest ? 15 : 31));
-        out += alphabet[digit + (k == rest ? sign : 0) + (k > 0 ? 32 : 0)];
-    }
-    return out;
-}
-
-std::string model_codes(const int32_t *v, size_t count) {
-    std::string out;
-    for (size_t i = 0; i < count; ++i) {
-        out += model_code(v[i]);
-    }
-    return out;
-}
-
-// Second differences continuing from the two inputs before the first (a, b).
-void model_diff(int32_t *v, size_t count, uint32_t &a, uint32_t &b) {
-    for (size_t i = 0; i < count; ++i) {
-        const uint32_t x = static_cast<uint32_t>(v[i]);
-        v[i] = static_cast<int32_t>(x - 2u * b + a);
-        a = b;
-        b = x;
-    }
-}
-
-void model_restore(int32_t *v, size_t count, uint32_t &first, uint32_t &second) {
-    for (size_t i = 0; i < count; ++i) {
-        first += static_cast<uint32_t>(v[i]);
-        second += first;
-        v[i] = static_cast<int32_t>(second);
-    }
 }
 
 // Samples of every code length mixed: a random bit length 0..31 each, then a random value of
@@ -140,7 +97,8 @@ TEST_P(EncodeBlockKernel, EveryCountAndStartMatchesModelWithinTheBuffer) {
         for (size_t start = 0; start + static_cast<size_t>(count) <= pool.size(); start += 13) {
             std::string out(wavecodec::kBlockBuffer + kGuard, '#');
             const size_t n = kernel->run(pool.data() + start, count, out.data());
-            const std::string want = model_codes(pool.data() + start, static_cast<size_t>(count));
+            const std::string want =
+                reference::codes(pool.data() + start, static_cast<size_t>(count));
             ASSERT_EQ(out.substr(0, n), want) << "count " << count << ", start " << start;
             ASSERT_EQ(out.find_first_not_of('#', wavecodec::kBlockBuffer), std::string::npos)
                 << "wrote past the block buffer: count " << count << ", start " << start;
@@ -168,7 +126,8 @@ TEST_P(EncodeBlockKernel, EveryBitLengthAndSignAtEveryLane) {
             const int count = static_cast<int>(std::min<size_t>(wavecodec::kBlock, v.size() - start));
             std::string out(wavecodec::kBlockBuffer, '#');
             const size_t n = kernel->run(v.data() + start, count, out.data());
-            ASSERT_EQ(out.substr(0, n), model_codes(v.data() + start, static_cast<size_t>(count)))
+            ASSERT_EQ(out.substr(0, n),
+                      reference::codes(v.data() + start, static_cast<size_t>(count)))
                 << "shift " << shift << ", start " << start;
         }
     }
@@ -184,7 +143,7 @@ TEST_P(EncodeBlockKernel, PublicEncodersMatchModelForEveryLength) {
         for (int count = 0; count <= 300; ++count) {
             const size_t start = static_cast<size_t>(count) % 16;  // misaligned starts too
             const int32_t *v = pool->data() + start;
-            const std::string want = model_codes(v, static_cast<size_t>(count));
+            const std::string want = reference::codes(v, static_cast<size_t>(count));
             std::string out(want.size() + 64, '#');
             size_t length = 0;
             ASSERT_EQ(compress_6b_chars(v, count, out.data(), out.size(), &length), 0);
@@ -204,7 +163,7 @@ TEST_P(EncodeBlockKernel, PublicEncodersMatchModelForEveryLength) {
         }
     }
     const std::vector<int32_t> large = mixed_values(200003, 4);
-    const std::string want = model_codes(large.data(), large.size());
+    const std::string want = reference::codes(large.data(), large.size());
     std::string out(want.size(), '#');
     size_t length = 0;
     ASSERT_EQ(compress_6b_chars(large.data(), static_cast<int>(large.size()), out.data(),
@@ -222,7 +181,7 @@ TEST_P(EncodeBlockKernel, UnencodableSampleStopsAtItsPlace) {
     for (size_t at = 0; at < 200; ++at) {
         std::vector<int32_t> v = base;
         v[at] = INT32_MIN;
-        const std::string want = model_codes(v.data(), at);
+        const std::string want = reference::codes(v.data(), at);
         std::string out(6 * v.size(), '#');
         size_t length = 99;
         ASSERT_EQ(compress_6b_chars(v.data(), 200, out.data(), out.size(), &length), -1);
@@ -240,9 +199,9 @@ TEST_P(EncodeBlockKernel, FullBufferKeepsWholeSamplesAtEveryCapacity) {
     const std::vector<int32_t> v = mixed_values(150, 6);
     std::vector<size_t> ends{0};  // characters after each whole sample
     for (int32_t x : v) {
-        ends.push_back(ends.back() + model_code(x).size());
+        ends.push_back(ends.back() + reference::code(x).size());
     }
-    const std::string all = model_codes(v.data(), v.size());
+    const std::string all = reference::codes(v.data(), v.size());
     for (size_t capacity = 0; capacity <= all.size() + 1; ++capacity) {
         std::string out(all.size() + 8, '#');
         size_t length = 99;
@@ -277,7 +236,7 @@ TEST_P(DiffKernel, EveryLengthAndStateMatchesModel) {
         uint32_t a = draw(gen), b = draw(gen);  // the two inputs before the first
         uint32_t last = b, carry = a - 2u * b;
         kernel->run(got.data(), count, last, carry);
-        model_diff(want.data(), count, a, b);
+        reference::diff(want.data(), count, a, b);
         ASSERT_EQ(got, want) << "count " << count;
         ASSERT_EQ(last, b) << "count " << count;
         ASSERT_EQ(carry, a - 2u * b) << "count " << count;
@@ -290,17 +249,22 @@ TEST_P(DiffKernel, PublicSeriesSplitAnywhereMatchesModel) {
     const std::vector<int32_t> series = full_range(100000, 9);
     std::vector<int32_t> want = series;
     uint32_t a = 0, b = 0;
-    model_diff(want.data(), want.size(), a, b);
+    reference::diff(want.data(), want.size(), a, b);
     std::mt19937 gen(10);
     for (int trial = 0; trial < 8; ++trial) {
-        std::vector<int32_t> v = series;
+        // The same pieces through diff_2nd and through diff_2nd_r with a state of the test's own.
+        std::vector<int32_t> v = series, r = series;
+        diff_2nd_state state{};
         size_t at = 0;
         for (int piece = 0; at < v.size(); ++piece) {
             const size_t n = std::min<size_t>(v.size() - at, trial == 0 ? v.size() : draw(gen) % 300);
             diff_2nd(v.data() + at, static_cast<int>(n), piece == 0 ? 0 : 1);
+            ASSERT_EQ(diff_2nd_r(&state, r.data() + at, static_cast<int>(n), piece == 0 ? 0 : 1),
+                      0);
             at += n;
         }
         ASSERT_EQ(v, want) << "trial " << trial;
+        ASSERT_EQ(r, want) << "diff_2nd_r, trial " << trial;
     }
 }
 
@@ -322,7 +286,7 @@ TEST_P(PrefixSumsKernel, EveryLengthAndStateMatchesModel) {
         uint32_t first = draw(gen), second = draw(gen);
         uint32_t model_first = first, model_second = second;
         kernel->run(got.data(), count, first, second);
-        model_restore(want.data(), count, model_first, model_second);
+        reference::restore(want.data(), count, model_first, model_second);
         ASSERT_EQ(got, want) << "count " << count;
         ASSERT_EQ(first, model_first) << "count " << count;
         ASSERT_EQ(second, model_second) << "count " << count;
@@ -336,7 +300,7 @@ TEST_P(PrefixSumsKernel, PublicRestoreInvertsDifferences) {
         const std::vector<int32_t> series = full_range(n, static_cast<uint32_t>(n));
         std::vector<int32_t> v = series;
         uint32_t a = 0, b = 0;
-        model_diff(v.data(), n, a, b);
+        reference::diff(v.data(), n, a, b);
         rem_2nd_diff(v.data(), static_cast<int>(n));
         ASSERT_EQ(v, series) << "count " << n;
     }

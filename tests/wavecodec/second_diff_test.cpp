@@ -1,11 +1,12 @@
-// Second differences: worked series, block-by-block continuation, the differencing state, and
-// exact restoration through 32-bit wrap-around.
+// Second differences: worked series, block-by-block continuation, the differencing state, exact
+// restoration through 32-bit wrap-around, and diff_2nd_r (the caller's state) against diff_2nd.
 #include "wavecodec.h"
 
 #include <gtest/gtest.h>
 
 #include <climits>
 #include <random>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -82,6 +83,57 @@ TEST(SecondDiff, RestoreBelowTwoTouchesNothing) {
     rem_2nd_diff(one.data(), -4);
     rem_2nd_diff(nullptr, 10);
     EXPECT_EQ(one, (V{42, 7}));
+}
+
+// diff_2nd_r on several threads at once, each series in blocks of random sizes with a state of
+// its own, gives what diff_2nd gives for the whole series alone, and leaves the state holding the
+// series' last two samples; a state set to the two samples before any block continues the
+// series from there.
+TEST(SecondDiffR, SeriesOnThreadsAtOnceMatchDiff2nd) {
+    constexpr size_t kThreads = 4;
+    std::vector<V> series(kThreads), want(kThreads), got(kThreads);
+    for (size_t t = 0; t < kThreads; ++t) {
+        std::mt19937 random(100u + static_cast<unsigned>(t));
+        series[t].resize(150000 + 977 * t);
+        for (auto &x : series[t]) {
+            x = static_cast<int32_t>(random());
+        }
+        want[t] = differenced(series[t]);
+    }
+    std::vector<diff_2nd_state> states(kThreads);
+    std::vector<int> failures(kThreads, 0);
+    std::vector<std::thread> threads;
+    for (size_t t = 0; t < kThreads; ++t) {
+        threads.emplace_back([&, t] {
+            std::mt19937 random(200u + static_cast<unsigned>(t));
+            V &v = got[t] = series[t];
+            // Dirty on purpose: continued 0 must start the series afresh.
+            states[t] = diff_2nd_state{12345, -6789};
+            for (size_t at = 0, n = 0; at < v.size(); at += n) {
+                n = std::min<size_t>(random() % 3000, v.size() - at);
+                failures[t] +=
+                    diff_2nd_r(&states[t], v.data() + at, static_cast<int>(n), at != 0) != 0;
+            }
+        });
+    }
+    for (auto &thread : threads) {
+        thread.join();
+    }
+    for (size_t t = 0; t < kThreads; ++t) {
+        EXPECT_EQ(failures[t], 0) << "thread " << t;
+        EXPECT_TRUE(got[t] == want[t]) << "thread " << t << " differs from diff_2nd";
+        EXPECT_EQ(states[t].second_last, series[t][series[t].size() - 2]) << "thread " << t;
+        EXPECT_EQ(states[t].last, series[t].back()) << "thread " << t;
+    }
+    // Any block, from a state set by hand to the two samples before it.
+    for (size_t at : {size_t{1}, size_t{2}, size_t{77}, size_t{4096}, series[0].size() - 1}) {
+        V block(series[0].begin() + static_cast<ptrdiff_t>(at), series[0].end());
+        diff_2nd_state state{at >= 2 ? series[0][at - 2] : 0, series[0][at - 1]};
+        ASSERT_EQ(diff_2nd_r(&state, block.data(), static_cast<int>(block.size()), 1), 0);
+        EXPECT_TRUE(
+            std::equal(block.begin(), block.end(), want[0].begin() + static_cast<ptrdiff_t>(at)))
+            << "block from " << at;
+    }
 }
 
 }  // namespace

@@ -2,7 +2,6 @@
 (STA2, EID2, BEA2 and kept lines), DAT2, CM6 or INT data printed by the library, CHK2, and the
 lines kept after it."""
 import ctypes
-import threading
 from array import array
 
 from .. import native, output_target
@@ -25,14 +24,12 @@ INT_PER_LINE = 6
 BLOCK = 1 << 20
 # Samples per waveform: the WID2 line gives the count in eight columns.
 MAX_SAMPLES = 99999999
-# diff_2nd keeps its state process-wide: one series at a time.
-_diff_lock = threading.Lock()
 
 
 def _second_differences(lib, samples):
     diffs = samples[:]  # a copy of array('i') by slicing: one memcpy under 2.7 as well
-    with _diff_lock:
-        lib.diff_2nd(native.int_pointer(diffs), len(diffs), 0)
+    # The differencing state is this call's own, so threads encode at once.
+    lib.diff_2nd_r(ctypes.byref(native.DiffState()), native.int_pointer(diffs), len(diffs), 0)
     return diffs
 
 
@@ -116,8 +113,7 @@ def _cm6_blocks(lib, samples, code):
     for start in range(0, n, BLOCK):
         before = min(start, 2)
         part = samples[start - before:start + BLOCK]
-        with _diff_lock:
-            lib.diff_2nd(native.int_pointer(part), len(part), 0)
+        lib.diff_2nd_r(ctypes.byref(native.DiffState()), native.int_pointer(part), len(part), 0)
         count = len(part) - before
         capacity = 6 * count + 6 * count // LINE_WIDTH + 1
         out = code.room(capacity)
