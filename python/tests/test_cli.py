@@ -211,7 +211,7 @@ class SampleBlocks(TempDirCase):
 
     def setUp(self):
         TempDirCase.setUp(self)
-        from wavecodec.gse2 import commands
+        from wavecodec.gse2 import sampletext as commands
         self.commands = commands
         self.saved = (commands.TEXT_BLOCK, commands.FORMAT_BLOCK)
 
@@ -225,25 +225,25 @@ class SampleBlocks(TempDirCase):
         text = (' \n'.join(map(str, samples)) + '\r\n\t').encode('ascii')
         for size in (1, 2, 3, 7, 64, 10 ** 6):
             self.commands.TEXT_BLOCK = size
-            got = self.commands._text_samples(io.BytesIO(text), 'x')
+            got = self.commands.text_samples(io.BytesIO(text), 'x')
             self.assertEqual(list(got), samples, size)
-            got = self.commands._text_samples(io.BytesIO(text.rstrip()), 'x')
+            got = self.commands.text_samples(io.BytesIO(text.rstrip()), 'x')
             self.assertEqual(list(got), samples, size)
             # One per line, the layout read as a JSON list, with words JSON refuses.
             lines = ('\n'.join(map(str, samples)) + '\n007\n-0\n+5\n').encode('ascii')
-            got = self.commands._text_samples(io.BytesIO(lines), 'x')
+            got = self.commands.text_samples(io.BytesIO(lines), 'x')
             self.assertEqual(list(got), samples + [7, 0, 5], size)
         self.commands.TEXT_BLOCK = 4
         with self.assertRaises(wavecodec.FormatError) as cm:
-            self.commands._text_samples(io.BytesIO(b'1 22 333 4444 55x55 6'), 'in.txt')
+            self.commands.text_samples(io.BytesIO(b'1 22 333 4444 55x55 6'), 'in.txt')
         self.assertIn("in.txt: line 1: '55x55' is not an integer sample", str(cm.exception))
         for text in (b'1 2147483648', b'1\n-2147483649\n'):
             with self.assertRaises(wavecodec.FormatError) as cm:
-                self.commands._text_samples(io.BytesIO(text), 'in.txt')
+                self.commands.text_samples(io.BytesIO(text), 'in.txt')
             self.assertIn('outside the 32-bit range', str(cm.exception))
         for bad in (b'1e3', b'true', b'1.5', b'--1', b'[2]', b'NaN'):
             with self.assertRaises(wavecodec.FormatError) as cm:
-                self.commands._text_samples(io.BytesIO(b'1\n' + bad + b'\n3\n'), 'in.txt')
+                self.commands.text_samples(io.BytesIO(b'1\n' + bad + b'\n3\n'), 'in.txt')
             self.assertIn("'%s' is not an integer sample" % bad.decode('ascii'),
                           str(cm.exception))
 
@@ -254,16 +254,16 @@ class SampleBlocks(TempDirCase):
         for size in (1, 2, 3, 5, 8, 13, 10 ** 6):
             self.commands.TEXT_BLOCK = size
             with self.assertRaises(wavecodec.FormatError) as cm:
-                self.commands._text_samples(io.BytesIO(text), 'in.txt')
+                self.commands.text_samples(io.BytesIO(text), 'in.txt')
             self.assertEqual("in.txt: line 4: '12345x678' is not an integer sample",
                              str(cm.exception), size)
             with self.assertRaises(wavecodec.FormatError) as cm:
-                self.commands._text_samples(io.BytesIO(wide), 'in.txt')
+                self.commands.text_samples(io.BytesIO(wide), 'in.txt')
             self.assertEqual('in.txt: line 4: -21474836480000 is outside the 32-bit range '
                              '-2147483648..2147483647', str(cm.exception), size)
         # Digits with underscores are no integer sample, under every interpreter.
         with self.assertRaises(wavecodec.FormatError) as cm:
-            self.commands._text_samples(io.BytesIO(b'1_000\n'), 'in.txt')
+            self.commands.text_samples(io.BytesIO(b'1_000\n'), 'in.txt')
         self.assertIn("'1_000' is not an integer sample", str(cm.exception))
 
     def test_samples_printed_in_blocks(self):
@@ -273,13 +273,13 @@ class SampleBlocks(TempDirCase):
         for size in (1, 7, 100, 101, 1000):
             self.commands.FORMAT_BLOCK = size
             out = io.BytesIO()
-            self.commands._write_samples(out, samples, 'text')
+            self.commands.write_samples(out, samples, 'text')
             self.assertEqual(out.getvalue(), ('\n'.join(map(str, samples)) + '\n').encode())
             out = io.BytesIO()
-            self.commands._write_samples(out, samples, 'int32')
+            self.commands.write_samples(out, samples, 'int32')
             self.assertEqual(out.getvalue(), struct.pack('<%di' % len(samples), *samples))
         out = io.BytesIO()
-        self.commands._write_samples(out, array('i'), 'text')
+        self.commands.write_samples(out, array('i'), 'text')
         self.assertEqual(out.getvalue(), b'')
 
 

@@ -7,32 +7,17 @@ command line's main(), which prints one line and exits non-zero. Modules only so
 """
 from __future__ import print_function
 
-import ctypes
 import os
 import re
-import sys
-from array import array
 
-from ..commandline import (STDIO, UsageError, check_input, display, done, one_stdin, print_error,
-                           read_bytes, reader_input, stdin)
-from .. import native
-from ..compat import array_from_bytes, array_to_bytes, native_str
+from ..commandline import STDIO, UsageError, display, done, one_stdin, print_error, reader_input
 from ..errors import FormatError, LibraryNotFoundError, WaveformError
 from ..safeio import check_output, open_output, write_bytes
 from .complete import complete
-from .datasection import zeros
 from .reader import read
-from .waveform import INT32_MAX, INT32_MIN, Waveform
+from .sampletext import parse_samples, write_samples
+from .waveform import Waveform
 from .wid2 import describe
-
-
-# Bytes of sample text read at a time, and samples printed at a time.
-TEXT_BLOCK = 1 << 22
-FORMAT_BLOCK = 1 << 18
-# The longest text of one sample ('-2147483648') and its line end.
-_SAMPLE_TEXT = 12
-# A word of sample text: what lies between the white space of bytes.split().
-_WORD = re.compile(br'[^ \t\n\r\x0b\x0c]+')
 
 
 LENIENT_HELP = ('read past faulty waveforms: the sound ones are used, each faulty one is '
@@ -187,33 +172,6 @@ def cmd_info(args):
     return 1 if failed else 0
 
 
-def _write_samples(f, samples, fmt):
-    """Writes `samples` to file object `f` as text (one per line, printed by the library) or
-    little-endian int32, a block at a time: the whole output is never held in memory."""
-    if not (isinstance(samples, array) and samples.typecode == 'i'):
-        samples = array('i', samples)
-    if fmt == 'text':
-        to_text = native.wavecodec().samples_to_text
-        capacity = _SAMPLE_TEXT * min(FORMAT_BLOCK, len(samples)) + 1
-        out = ctypes.create_string_buffer(capacity)
-        length = ctypes.c_size_t(0)
-        address = native.int_pointer(samples)
-        for start in range(0, len(samples), FORMAT_BLOCK):
-            count = min(FORMAT_BLOCK, len(samples) - start)
-            printed = to_text(address + 4 * start, count, 1, None, out, capacity,
-                              ctypes.byref(length))
-            if printed != count:
-                raise FormatError('samples_to_text printed %d of %d samples (status %d)'
-                                  % (max(printed, 0), count, printed))
-            f.write(ctypes.string_at(out, length.value))
-        return
-    for start in range(0, len(samples), FORMAT_BLOCK):
-        block = samples[start:start + FORMAT_BLOCK]
-        if sys.byteorder == 'big':
-            block.byteswap()
-        f.write(array_to_bytes(block))
-
-
 def _sound(waves, lenient):
     """The waveforms to use: all of them when reading was strict; with --lenient the sound
     ones, each faulty one reported on standard error. (waveforms, True when one was faulty)"""
@@ -247,79 +205,9 @@ def cmd_decode(args):
         check_output(target, inputs)
     for target, w in zip(targets, waves):
         with open_output(target, inputs) as f:
-            _write_samples(f, w.samples, args.format)
+            write_samples(f, w.samples, args.format)
         done(target, '%s, %d samples' % (describe(w.header), len(w.samples)))
     return 1 if faulty else 0
-
-
-def _parse_samples(path, fmt):
-    """The samples of input `path` as array('i'): raw little-endian int32, or integers
-    separated by white space, read TEXT_BLOCK bytes at a time."""
-    if fmt == 'int32':
-        data = read_bytes(path)
-        path = display(path)
-        if len(data) % 4:
-            raise FormatError('%s: %d bytes is not a whole number of int32 samples'
-                              % (path, len(data)))
-        samples = array_from_bytes('i', data)
-        if sys.byteorder == 'big':
-            samples.byteswap()
-        return samples
-    check_input(path)
-    if path == STDIO:
-        return _text_samples(stdin(), display(path))
-    try:
-        f = open(path, 'rb')
-    except (IOError, OSError) as e:
-        raise IOError(e.errno, e.strerror, path)
-    with f:
-        return _text_samples(f, path)
-
-
-def _text_samples(f, name):
-    """The integers of text file object `f` (words separated by white space) as array('i'),
-    parsed by the library TEXT_BLOCK bytes at a time; a word cut by a block's end is carried
-    into the next. A faulty word is a FormatError naming input `name` and the word's line."""
-    parse = native.wavecodec().samples_from_text
-    samples = array('i')
-    parsed = array('i')
-    count = ctypes.c_int(0)
-    used = ctypes.c_size_t(0)
-    rest = b''
-    line = 1  # the number of the line where `rest` begins
-    while True:
-        try:
-            block = f.read(TEXT_BLOCK)
-        except (IOError, OSError) as e:
-            raise IOError(e.errno, e.strerror, name)
-        text = rest + block if rest else block
-        # A word and the white space after it take two bytes at least.
-        room = (len(text) + 1) // 2
-        if len(parsed) < room:
-            # With room to spare: the next block, with a longer carried word, fits as well.
-            parsed = zeros(room + room // 8 + 64)
-        status = parse(text, len(text), 0 if block else 1, native.int_pointer(parsed), room,
-                       ctypes.byref(count), ctypes.byref(used))
-        stored, at = count.value, used.value
-        samples.extend(parsed if stored == len(parsed) else parsed[:stored])
-        if status in (-1, -3):
-            _bad_word(text, at, name, line + text.count(b'\n', 0, at), status)
-        if status != 0:
-            raise FormatError('%s: samples_from_text failed (status %d)' % (name, status))
-        line += text.count(b'\n', 0, at)
-        rest = text[at:]
-        if not block:
-            return samples
-
-
-def _bad_word(text, at, name, line, status):
-    """Raises the FormatError for the faulty word at offset `at` of `text`, on line `line`:
-    not an integer (status -1) or outside 32 bits (-3)."""
-    word = native_str(_WORD.match(text, at).group())
-    if status == -1:
-        raise FormatError('%s: line %d: %r is not an integer sample' % (name, line, word))
-    raise FormatError('%s: line %d: %s is outside the 32-bit range %d..%d'
-                      % (name, line, word, INT32_MIN, INT32_MAX))
 
 
 def cmd_encode(args):
@@ -331,7 +219,7 @@ def cmd_encode(args):
                   horizontal_angle=args.hang, vertical_angle=args.vang)
     check_output(args.output, [args.samples])
     wave = Waveform(header)
-    wave.samples = _parse_samples(args.samples, args.input)  # taken as it is, not copied
+    wave.samples = parse_samples(args.samples, args.input)  # taken as it is, not copied
     from .writer import to_chunks
     with open_output(args.output, [args.samples]) as f:
         for chunk in to_chunks([wave], data_format=args.format, clamp=args.clamp,

@@ -100,6 +100,12 @@ class _Bytes(object):
                                                                       width)
 
 
+# What the layout decided, taken as the file's attributes of the same names.
+_DECIDED = ('notes', 'truncated', 'endian', 'revision', 'sample_format', 'format',
+            'samples_per_trace', 'sample_interval', 'additional_trace_headers', 'raw_text_header',
+            'raw_binary_header', 'text_header', 'encoding', 'binary_header')
+
+
 class SegyFile(SurveyViews):
     """An open SEG-Y or SU file. Use as a context manager; see open() and open_su(). The survey
     properties and views (sorting, ilines, iline, depth_slice, cube(), ...) are in survey.py."""
@@ -135,20 +141,8 @@ class SegyFile(SurveyViews):
         """The decision's facts as the file's attributes."""
         self.layout = found
         self._layout = found.traces
-        self.notes = found.notes
-        self.truncated = found.truncated
-        self.endian = found.endian
-        self.revision = found.revision
-        self.sample_format = found.sample_format
-        self.format = found.format
-        self.samples_per_trace = found.samples_per_trace
-        self.sample_interval = found.sample_interval
-        self.additional_trace_headers = found.additional_trace_headers
-        self.raw_text_header = found.raw_text_header
-        self.raw_binary_header = found.raw_binary_header
-        self.text_header = found.text_header
-        self.encoding = found.encoding
-        self.binary_header = found.binary_header
+        for name in _DECIDED:
+            setattr(self, name, getattr(found, name))
         self.raw_extended_text_headers = [raw for raw, _ in found.records]
         self.extended_text_encodings = [encoding for _, encoding in found.records]
         self.extended_text_headers = [text.record_text(raw, encoding)
