@@ -3,10 +3,10 @@
 The client opens the file once, infers its geometry, finds the trace header fields that vary
 and plans the blocks; each block is one task (zarrstore.ingest_block) that reads its traces
 straight from the file and writes whole chunks. Tasks run in this process (jobs 1), in `jobs`
-local worker processes (a distributed.LocalCluster on 127.0.0.1, made and closed here) or on
-the cluster of `client` (a distributed.Client or a scheduler address). The scheduler runs the
-blocks of a worker that dies again elsewhere; a block writes the same bytes however often it
-runs. Workers reach the SEG-Y file and the store by path: on a cluster, a shared file system.
+local worker processes (a process pool made and ended here: Processes) or on the cluster of
+`client` (a distributed.Client or a scheduler address). The blocks of a worker or process that
+dies run again elsewhere; a block writes the same bytes however often it runs. Workers reach
+the SEG-Y file and the store by path: on a cluster, a shared file system.
 
 The group is built under a temporary name beside `store` (STORE.partial-...) and renamed to
 `store` once every block is written and its attributes and consolidated metadata are in place:
@@ -15,12 +15,14 @@ when it can).
 """
 import base64
 import errno
-import logging
+import multiprocessing
 import os
 import shutil
+import threading
 import uuid
 
 import numcodecs
+import numcodecs.blosc
 import numpy
 import zarr
 
@@ -111,7 +113,7 @@ class Plan(object):
     """The ingest of one file, made on the client: the group (created empty under `temp`), the
     job every task gets and the blocks."""
 
-    def __init__(self, f, temp, chunks, compressor, vertical, options):
+    def __init__(self, f, temp, chunks, compressor, vertical):
         g = f.geometry
         if g.problem:
             raise FormatError(g.problem)
@@ -155,10 +157,10 @@ class Plan(object):
 
         array('seismic', cell_shape + (samples,), chunks, dtype, fill_value(f.sample_format, None),
               dims + [vertical])
-        cell_chunks = chunks[:-1]
-        array('live', cell_shape, cell_chunks, bool, False, dims, g.grid.reshape(cell_shape) >= 0)
-        array('trace_index', cell_shape, cell_chunks, '<i8', -1, dims,
-              g.grid.reshape(cell_shape))
+        slow = 1 if g.sorting == 'crossline' else 0
+        cell_chunks = zs.cell_chunks(g.grid.shape, chunks3, slow, store_axes)
+        array('live', cell_shape, cell_chunks, bool, False, dims)   # these two and the
+        array('trace_index', cell_shape, cell_chunks, '<i8', -1, dims)   # headers: by blocks
         for axis, numbers in (('inline', g.ilines), ('crossline', g.xlines),
                               ('offset', g.offsets)):
             if GRID_AXES.index(axis) in store_axes:
@@ -171,9 +173,8 @@ class Plan(object):
         for name, _, width in ranges:
             array('headers/' + name, cell_shape + (width,), cell_chunks + (width,), 'u1', 0,
                   dims + [name + '_byte'])
-        self.job = zs.Job(f, options, temp, fields, ranges, store_axes, g.grid.shape)
-        slow = 1 if g.sorting == 'crossline' else 0
-        self.blocks = zs.blocks(g.grid.shape, chunks3, slow, samples, dtype.itemsize)
+        self.job = zs.Job(f, temp, fields, ranges, store_axes, g.grid.shape, chunks3)
+        self.blocks = zs.blocks(g.grid.shape, chunks3, slow)
         self.shape, self.chunks = cell_shape + (samples,), chunks
 
     def grid(self, block):
@@ -182,22 +183,12 @@ class Plan(object):
 
 
 class Workers(object):
-    """The distributed.Client the blocks run on: `client` itself, one made for its address, or
-    one of a LocalCluster of `jobs` processes on 127.0.0.1; what was made here is closed."""
+    """The distributed.Client the blocks run on: `client` itself, or one made for its address
+    (and closed here)."""
 
-    def __init__(self, client, jobs):
-        from distributed import Client, LocalCluster
-        self.cluster = None
-        if client is None:
-            self.cluster = LocalCluster(n_workers=jobs, threads_per_worker=1, processes=True,
-                                        host='127.0.0.1',
-                                        # every HTTP endpoint on the loopback address too
-                                        dashboard_address='127.0.0.1:0',
-                                        worker_dashboard_address='127.0.0.1:0',
-                                        silence_logs=logging.ERROR)
-            client = Client(self.cluster, timeout=CONNECT_SECONDS)
-            self.owned = True
-        elif isinstance(client, string_types):
+    def __init__(self, client):
+        from distributed import Client
+        if isinstance(client, string_types):
             try:
                 client = Client(client, timeout=CONNECT_SECONDS)
             except (OSError, IOError) as e:
@@ -235,16 +226,102 @@ class Workers(object):
     def close(self):
         if self.owned:
             self.client.close(timeout=CONNECT_SECONDS)
-        if self.cluster is not None:
-            self.cluster.close(timeout=CONNECT_SECONDS)
+
+
+# Times the blocks of a local process that died run again before the ingest fails.
+RETRIES = 3
+_SOURCES = {}   # in a local worker process: the Source of the ingest it works for
+
+
+def _start_process():
+    """Starts a local worker process: Blosc with one thread inside (zarrstore.one_blosc_thread)
+    for every block it runs."""
+    numcodecs.blosc.use_threads = False
+
+
+def _local_block(job, block, grid):
+    """One block in a local worker process, which maps the source once for all its blocks."""
+    key = (job.source, job.stamp, job.store)
+    if key not in _SOURCES:
+        for source in _SOURCES.values():
+            source.close()
+        _SOURCES.clear()
+        _SOURCES[key] = zs.Source(job)
+    job.kept = _SOURCES[key]
+    return zs.ingest_block(job, block, grid)
+
+
+def _start_method():
+    """How local worker processes start: forked from this process when it runs no other
+    thread (at once, with what it has imported), else by a fork server (a fresh process that
+    imports the package once), else spawned."""
+    methods = multiprocessing.get_all_start_methods()
+    if 'fork' in methods and threading.active_count() == 1:
+        return 'fork'
+    return 'forkserver' if 'forkserver' in methods else 'spawn'
+
+
+class Processes(object):
+    """`jobs` local worker processes (concurrent.futures) for the blocks, made and ended by the
+    ingest. A process that dies (killed, out of memory) takes its pool down: the blocks not yet
+    done run again in a new one. A block left undone by RETRIES + 1 such deaths then runs alone
+    in a process of its own: if that one dies too, the block is named in a FormatError; else the
+    ingest goes on. Every block done is the bytes a serial run writes."""
+
+    def __init__(self, jobs):
+        self.jobs = jobs
+        self.context = multiprocessing.get_context(_start_method())
+
+    def _round(self, plan, todo, jobs, results, progress):
+        """Runs blocks `todo` in a pool of `jobs` processes; the blocks a death left undone."""
+        from concurrent.futures import ProcessPoolExecutor, as_completed
+        from concurrent.futures.process import BrokenProcessPool
+        undone = []
+        pool = ProcessPoolExecutor(jobs, mp_context=self.context, initializer=_start_process)
+        futures = {}
+        try:
+            for k in todo:
+                block = plan.blocks[k]
+                futures[pool.submit(_local_block, plan.job, block, plan.grid(block))] = k
+            for future in as_completed(futures):
+                try:
+                    results[futures[future]] = future.result()
+                except BrokenProcessPool:
+                    undone.append(futures[future])
+                    continue
+                if progress:
+                    progress(len(results), len(plan.blocks))
+        finally:
+            for future in futures:
+                future.cancel()
+            pool.shutdown(wait=True)   # no process still writes when this returns
+        return sorted(undone)
+
+    def run(self, plan, progress):
+        results, lost = {}, {}
+        todo = list(range(len(plan.blocks)))
+        while todo:
+            todo = self._round(plan, todo, min(self.jobs, len(todo)), results, progress)
+            for k in todo:
+                lost[k] = lost.get(k, 0) + 1
+                if lost[k] > RETRIES and self._round(plan, [k], 1, results, progress):
+                    raise FormatError('%s: block %r: the local process running it died %d '
+                                      'times, the last time alone (killed, or out of memory?)'
+                                      % (plan.f.name, plan.blocks[k], lost[k] + 1))
+            todo = [k for k in todo if k not in results]
+        return [results[k] for k in range(len(plan.blocks))]
 
 
 def _serial(plan, progress):
     results = []
-    for done, block in enumerate(plan.blocks, 1):
-        results.append(zs.ingest_block(plan.job, block, plan.grid(block)))
-        if progress:
-            progress(done, len(plan.blocks))
+    plan.job.keep()   # one map of the file for every block
+    try:
+        for done, block in enumerate(plan.blocks, 1):
+            results.append(zs.ingest_block(plan.job, block, plan.grid(block)))
+            if progress:
+                progress(done, len(plan.blocks))
+    finally:
+        plan.job.release()
     return results
 
 
@@ -307,17 +384,22 @@ def to_zarr(source, store, chunks=None, client=None, jobs=None, compressor='defa
     compressor = default_compressor() if compressor == 'default' else compressor
     store = _target(store, overwrite)
     temp = '%s.partial-%s' % (store, uuid.uuid4().hex[:12])
-    options = {'strict': strict}
     workers = None
+    client_stages = zs.Stages()
     try:
+        client_stages('plan')
         with open_segy(os.path.abspath(source), endian, format, strict, iline=iline,
-                       xline=xline, offset=offset) as f:
-            plan = Plan(f, temp, chunks, compressor, vertical, options)
-            if client is not None or jobs > 1:
-                workers = Workers(client, jobs)
+                       xline=xline, offset=offset) as f, zs.one_blosc_thread():
+            plan = Plan(f, temp, chunks, compressor, vertical)
+            client_stages('blocks')
+            if client is not None:
+                workers = Workers(client)
                 results = workers.run(plan, progress)
+            elif jobs > 1:
+                results = Processes(jobs).run(plan, progress)
             else:
                 results = _serial(plan, progress)
+            client_stages('finish')
             kept = sum(r[1] for r in results)
             group = zarr.open_group(temp, mode='r+')
             group.attrs.update(dict(plan.attributes, ibm_words_kept=int(kept)))
@@ -330,10 +412,16 @@ def to_zarr(source, store, chunks=None, client=None, jobs=None, compressor='defa
         _close(workers)
         workers = None
         _publish(temp, store, overwrite)
+        client_stages(None)
     except BaseException:
         _close(workers)   # before the partial store goes: no worker still writes into it
         if os.path.isdir(temp):
             shutil.rmtree(temp, ignore_errors=True)
         raise
+    # Seconds [wall, processor] by stage: the client's plan, its wait for the blocks and its
+    # finish; the blocks' own stages (summed over blocks, whichever process ran them).
+    report['stages'] = stages = dict((k, v) for k, v in client_stages.seconds.items())
+    for r in results:
+        zs.add_stages(stages, r[2] if len(r) > 2 else {})
     report['store_bytes'] = zs.store_size(store)
     return report
