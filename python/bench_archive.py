@@ -1,5 +1,6 @@
-"""Archive speed: index and verify of FILES GSE2 files of 10 waveforms each, in one process,
-in local worker processes and on a Dask LocalCluster of 2 worker processes (one thread each).
+"""Archive speed: index, verify and convert of FILES GSE2 files of 10 waveforms each, in one
+process, in local worker processes and on a Dask LocalCluster of 2 worker processes (one thread
+each); then Dask's fixed cost for one command (verify of one file with and without --scheduler).
 
 Usage: python3 python/bench_archive.py [FILES [SAMPLES]]   (defaults: 2000 files, 1000 samples
 a waveform). Each time is the best of 5 runs; the rows compared take turns, so that a change
@@ -8,13 +9,16 @@ in the machine's other load falls on all of them. The Dask rows need dask.distri
 is started after the local rows and before its timed runs: its start-up (a few seconds) is not
 counted, as on a cluster that runs already. Every run's results are compared with the first.
 Beside each best time, the processor time of that run (user and system, os.times()): of this
-process and of the local worker processes it ended (the Dask workers' is not seen here).
+process and of the local worker processes it ended (the Dask workers' is not seen here). The
+conversion writes miniSEED (network XX) into a new folder of the same file system each run; its
+cost per file is set beside that of verify.
 """
 from __future__ import print_function
 
 import multiprocessing
 import os
 import shutil
+import subprocess
 import sys
 import tempfile
 import time
@@ -66,29 +70,61 @@ def timed(step):
     return seconds, sum(after[:4]) - sum(before[:4]), result
 
 
-def compare(rows, root, files, reference):
-    """Index and verify for each (name, where) of `rows`, the rows taking turns RUNS times so
-    that a change in the machine's other load falls on all of them; prints the best time of
-    each, the first row being the one the others are compared with."""
-    best = dict((name, [None, None]) for name, _ in rows)
+def _converted(out):
+    def step(paths, **where):
+        target = tempfile.mkdtemp(dir=out)
+        try:
+            done = archive.convert(paths, target, network='XX', **where)
+            return [(r.path, r.waveforms, r.fault) for r in done]
+        finally:
+            shutil.rmtree(target)
+    return step
+
+
+STEPS = ('index', 'verify', 'convert')
+
+
+def compare(rows, root, files, reference, out):
+    """Index, verify and convert for each (name, where) of `rows`, the rows taking turns RUNS
+    times so that a change in the machine's other load falls on all of them; prints the best
+    time of each, the first row being the one the others are compared with."""
+    steps = (archive.index, archive.verify, _converted(out))
+    best = dict((name, [None] * len(steps)) for name, _ in rows)
     for _ in range(RUNS):
         for name, where in rows:
-            for k, step in enumerate((archive.index, archive.verify)):
+            for k, step in enumerate(steps):
                 seconds, cpu, result = timed(lambda: step([root], **where))
                 if k not in reference:
                     reference[k] = result
                 elif result != reference[k]:
-                    raise SystemExit('%s: results differ from one process' % name)
+                    raise SystemExit('%s: %s results differ from one process' % (name,
+                                                                                   STEPS[k]))
                 if best[name][k] is None or seconds < best[name][k][0]:
                     best[name][k] = (seconds, cpu)
     base = best[rows[0][0]]
     for name, _ in rows:
-        (index_s, index_cpu), (verify_s, verify_cpu) = best[name]
-        print('%-36s %9.3f %6.2f %9.3f %6.2f%s' % (
-            name, index_s, index_cpu, verify_s, verify_cpu,
-            '' if name == rows[0][0] else '   x%.2f  x%.2f' % (base[0][0] / index_s,
-                                                               base[1][0] / verify_s)))
+        cells = ''.join('%9.3f %6.2f' % b for b in best[name])
+        ratios = '' if name == rows[0][0] else '   ' + '  '.join(
+            'x%.2f' % (base[k][0] / best[name][k][0]) for k in range(len(steps)))
+        per_file = '  convert/verify x%.1f (%.2f / %.2f ms a file)' % (
+            best[name][2][0] / best[name][1][0], 1e3 * best[name][2][0] / files,
+            1e3 * best[name][1][0] / files)
+        print('%-36s %s%s%s' % (name, cells, ratios, per_file))
     sys.stdout.flush()
+
+
+def command_seconds(args, runs=3):
+    """The best wall time of `python -m wavecodec ARGS` over `runs` runs."""
+    env = dict(os.environ)
+    env['PYTHONPATH'] = os.path.dirname(os.path.abspath(__file__))
+    best = None
+    for _ in range(runs):
+        start = clock()
+        subprocess.check_call([sys.executable, '-m', 'wavecodec'] + args, env=env,
+                              stdout=subprocess.DEVNULL, timeout=300)
+        seconds = clock() - start
+        best = seconds if best is None else min(best, seconds)
+    return best
 
 
 def main():
@@ -108,14 +144,17 @@ def main():
                                  sys.version.split()[0], cores))
         print('load average (1 min) before the runs: %.1f (other work shares the processors)'
               % os.getloadavg()[0])
-        print('%-36s %9s %6s %9s %6s   speed-up' % ('', 'index s', 'cpu s', 'verify s',
-                                                   'cpu s'))
+        print('%-36s %9s %6s %9s %6s %9s %6s   speed-up' % (
+            '', 'index s', 'cpu s', 'verify s', 'cpu s', 'convert s', 'cpu s'))
         reference = {}
+        out = os.path.join(directory, 'out')
+        os.mkdir(out)
         compare([('one process', dict(jobs=1)), ('2 local processes', dict(jobs=2))], root,
-                files, reference)
+                files, reference, out)
         rows = reference[0]
         assert len(rows) == 10 * files and not any(r.fault for r in rows)
         assert all(c.waveforms == 10 and c.error is None for c in reference[1])
+        assert all(fault is None for _, _, fault in reference[2])
         # The cluster runs only now: its scheduler and idle workers take a share of the
         # processors, so one process is timed again beside it.
         try:
@@ -126,11 +165,16 @@ def main():
             return
         cluster = LocalCluster(n_workers=2, threads_per_worker=1, processes=True,
                                host='127.0.0.1', dashboard_address=None,
-                               silence_logs=logging.ERROR)
+                               worker_dashboard_address=None, silence_logs=logging.ERROR)
         client = Client(cluster)
         compare([('one process (cluster idle beside)', dict(jobs=1)),
                  ('Dask LocalCluster, 2 workers', dict(client=client))], root, files,
-                reference)
+                reference, out)
+        one = os.path.join(root, 'st00', 'f00000.gse')
+        alone = command_seconds(['verify', one])
+        dask = command_seconds(['verify', one, '--scheduler', cluster.scheduler_address])
+        print('verify of one file as a command: %.2f s alone, %.2f s with --scheduler: Dask '
+              'costs %.2f s a command (best of 3)' % (alone, dask, dask - alone))
     finally:
         print('load average (1 min) at the end: %.1f' % os.getloadavg()[0])
         if client is not None:

@@ -118,6 +118,12 @@ class KillOnce(object):
     def size(self, item):
         return self.task.size(item)
 
+    def finish(self, items):
+        return self.task.finish(items)
+
+    def abandon(self):
+        self.task.abandon()
+
     def pack(self, result):
         return self.task.pack(result)
 
@@ -138,4 +144,183 @@ class KillAlways(KillOnce):
 
 
 
-__all__ = ['KillAlways', 'KillOnce', 'SmallShares', 'make']
+
+
+
+def _gse(path, k, fault=None):
+    wavecodec.write(path, _waves(k))
+    if fault == 'checksum':
+        with open(path, 'rb') as f:
+            data = f.read()
+        at = data.index(b'CHK2 ') + 5
+        end = data.index(b'\n', at)
+        with open(path, 'wb') as f:
+            f.write(data[:at] + str(int(data[at:end]) + 1).encode('ascii') + data[end:])
+
+
+def fs_name(name):
+    """A file name given as bytes, as the walk of this interpreter sees it."""
+    return name if str is bytes else os.fsdecode(name)
+
+
+# The tree of every kind of entry: its relative path, and what a run makes of it: 'read' (a
+# sound file), 'bad' (a file with a faulty waveform), 'fault: TEXT' (a row whose message holds
+# TEXT), 'passed' (passed over, no row). Names as bytes: one is not UTF-8, one holds a line
+# feed and forges a report line.
+TREE = [
+    (b'a.gse', 'read'),
+    (b'b.gse', 'bad'),
+    (b'caf\xe9.gse', 'read'),
+    (b'evil\nBAD forged.gse', 'bad'),
+    (b'dangling.gse', 'fault: a dangling link'),
+    (b'empty', 'passed'),
+    (b'fifo.gse', 'fault: a FIFO: not read'),
+    (b'link.gse', 'read'),
+    (b'linked/c.gse', 'read'),
+    (b'linked/up', 'fault: a link loop'),
+    (b'loop1', 'fault: a link loop'),
+    (b'loop2', 'fault: a link loop'),
+    (b'notes.txt', 'fault: no WID2 line'),
+    (b'real', 'passed'),
+    (b'skip_me.gse', 'passed'),
+    (b'sock', 'fault: a socket: not read'),
+    (b'z.gse.gz', 'read'),
+    (b'.hidden.gse', 'passed'),
+]
+
+
+def make_tree(root):
+    """Writes TREE below `root` (bytes names made with os.fsencode under Python 3); returns
+    the path of the socket it holds open (closed by the caller: close_tree)."""
+    import gzip
+    import socket
+    b = root.encode('utf-8') if not isinstance(root, bytes) else root
+    if str is not bytes:
+        b = os.fsencode(root)
+    join = os.path.join
+    os.makedirs(join(b, b'real'))
+    os.makedirs(join(b, b'empty'))
+    _gse(join(b, b'a.gse'), 1)
+    _gse(join(b, b'b.gse'), 2, 'checksum')
+    _gse(join(b, b'caf\xe9.gse'), 3)
+    _gse(join(b, b'evil\nBAD forged.gse'), 4, 'checksum')
+    _gse(join(b, b'real', b'c.gse'), 5)
+    _gse(join(b, b'skip_me.gse'), 6)
+    _gse(join(b, b'.hidden.gse'), 7)
+    with open(join(b, b'notes.txt'), 'wb') as f:
+        f.write(b'field notes, no waveform here\n')
+    _gse(join(b, b'z.tmp'), 8)
+    with open(join(b, b'z.tmp'), 'rb') as f, gzip.open(join(b, b'z.gse.gz'), 'wb') as z:
+        z.write(f.read())
+    os.remove(join(b, b'z.tmp'))
+    os.symlink(b'nowhere', join(b, b'dangling.gse'))
+    os.symlink(b'a.gse', join(b, b'link.gse'))
+    os.symlink(b'real', join(b, b'linked'))
+    os.symlink(b'..', join(b, b'real', b'up'))
+    os.symlink(b'loop2', join(b, b'loop1'))
+    os.symlink(b'loop1', join(b, b'loop2'))
+    os.mkfifo(join(b, b'fifo.gse'))
+    sock = socket.socket(socket.AF_UNIX)
+    sock.bind(join(b, b'sock'))
+    return sock
+
+
+def expected_tree(root):
+    """{path as the walk gives it: outcome} of TREE below `root`."""
+    return dict((os.path.join(root, fs_name(name)), outcome) for name, outcome in TREE
+                if outcome != 'passed')
+
+
+# Debian's python3-distributed gives the `dask` command (scheduler, worker).
+DASK = '/usr/bin/dask'
+
+
+def dask_missing():
+    """Why the Dask tests cannot run here, or None."""
+    try:
+        import distributed  # noqa: F401
+    except ImportError as e:
+        return 'Dask is not importable here (%s): run under /usr/bin/python3 with ' \
+            'python3-distributed (setup.sh test)' % e
+    if not os.path.exists(DASK):
+        return '%s is missing (python3-distributed)' % DASK
+    return None
+
+
+class Cluster(object):
+    """A Dask scheduler and its workers as real processes (`dask scheduler`, `dask worker`)
+    listening on 127.0.0.1 only, each started in a process group of its own; every wait is
+    bounded, and close() kills every process it started."""
+
+    def __init__(self, folder, timeout=90):
+        self.folder = folder
+        self.timeout = timeout
+        self.procs = []
+        self.scheduler = None
+        self.address = None
+
+    def _start(self, args, env=None, log='dask.log'):
+        import subprocess
+        from tests.helpers import PYTHON_DIR, start
+        full = dict(os.environ)
+        full['PYTHONPATH'] = PYTHON_DIR + os.pathsep + full.get('PYTHONPATH', '')
+        full.update(env or {})
+        for key, value in list(full.items()):
+            if value is None:
+                del full[key]
+        # The processes work in a folder of their own: a relative path that reached them
+        # unresolved would not name the caller's file.
+        where = os.path.join(self.folder, 'dask-processes')
+        if not os.path.isdir(where):
+            os.mkdir(where)
+        with open(os.path.join(where, log), 'ab') as out:
+            p = start([DASK] + args, env=full, stdout=subprocess.DEVNULL, stderr=out,
+                      cwd=where)
+        self.procs.append(p)
+        return p
+
+    def start_scheduler(self, env=None):
+        import json
+        import time
+        path = os.path.join(self.folder, 'scheduler-%d.json' % len(self.procs))
+        self.scheduler = self._start(['scheduler', '--host', '127.0.0.1', '--port', '0',
+                                      '--no-dashboard', '--scheduler-file', path], env)
+        deadline = time.time() + self.timeout
+        while time.time() < deadline:
+            try:
+                with open(path) as f:
+                    self.address = json.load(f)['address']
+                return self.address
+            except (IOError, OSError, ValueError, KeyError):
+                if self.scheduler.poll() is not None:
+                    break
+                time.sleep(0.05)
+        raise AssertionError('no Dask scheduler within %d s (see %s)' % (self.timeout,
+                                                                           self.folder))
+
+    def start_workers(self, count=2, env=None, preload=None):
+        args = ['worker', self.address, '--nworkers', str(count), '--nthreads', '1',
+                '--host', '127.0.0.1', '--no-dashboard', '--death-timeout', '60',
+                '--local-directory', os.path.join(self.folder, 'dask-processes')]
+        return self._start(args + (['--preload', preload] if preload else []), env)
+
+    def wait_for_workers(self, count=2):
+        from distributed import Client
+        client = Client(self.address, timeout=self.timeout, set_as_default=False)
+        try:
+            client.wait_for_workers(count, timeout=self.timeout)
+        finally:
+            client.close(timeout=10)
+
+    def kill(self, p):
+        from tests.helpers import end
+        end(p)
+
+    def close(self):
+        for p in self.procs:
+            self.kill(p)
+        self.procs = []
+
+
+__all__ = ['Cluster', 'KillAlways', 'KillOnce', 'SmallShares', 'dask_missing', 'make',
+           'make_tree']

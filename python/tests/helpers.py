@@ -159,7 +159,13 @@ def end(p):
             os.killpg(p.pid, signals.SIGKILL)
         except OSError:
             pass
-    communicate(p)
+    # Its pipes are closed rather than read: a communicate() of its own may have read them
+    # already, and Python 2.7's communicate fails on a closed pipe.
+    for pipe in (p.stdin, p.stdout, p.stderr):
+        if pipe is not None and not pipe.closed:
+            pipe.close()
+    with bounded(p, None):
+        p.wait()
 
 
 def background(target, *args):

@@ -1,38 +1,30 @@
-"""The archive package on a Dask cluster: a distributed.LocalCluster of two worker processes on
-the loopback address, started and closed here. Index and verify of a generated archive with
-planted faults equal the serial results; a worker killed mid-run has its files run again;
-the commands take --scheduler. Dask is Debian's (python3-distributed), for /usr/bin/python3:
-elsewhere the module is skipped."""
-import logging
+"""The archive package on a Dask cluster of real processes (`dask scheduler` and `dask worker`,
+on 127.0.0.1), one cluster per test, started and killed by the test, every call bounded in
+time: the rows of a tree holding every kind of entry equal those of one process and of local
+workers; relative paths are the caller's; a worker killed mid-run has its files run again; the
+commands take --scheduler. Also the index CSV read by pandas, numpy and dask.dataframe. Dask is
+Debian's (python3-distributed), for /usr/bin/python3: elsewhere the module is skipped."""
 import os
 import shutil
 import tempfile
 import threading
 import unittest
 
-from tests.archive_maker import KillAlways, KillOnce, make
+from tests.archive_maker import (Cluster, KillAlways, KillOnce, SmallShares, dask_missing,
+                                 expected_tree, make, make_tree)
 from tests.helpers import run_cli
+from tests.test_archive_convert import MISSING as NO_MSEED
 
 from wavecodec import archive
-from wavecodec.archive import engine, tasks, walk
+from wavecodec.archive import engine, names, tasks, walk
 
-try:
-    import dask
-    from distributed import Client, LocalCluster
-except ImportError as e:  # pragma: no cover - depends on the interpreter
-    MISSING = 'Dask is not importable here (%s): install python3-dask and ' \
-        'python3-distributed (setup.sh test) and run under /usr/bin/python3' % e
-else:
-    MISSING = None
+MISSING = dask_missing()
+# Seconds any one run on the cluster may take.
+LIMIT = 120
 
 
-# Seconds any one run on the cluster may take: a run that waits for workers that never come
-# back fails the test instead of holding up CI.
-LIMIT = 60
-
-
-def within(test, step):
-    """step() in a thread; the test fails when it has no result within LIMIT seconds."""
+def within(test, step, limit=LIMIT):
+    """step() in a thread; the test fails when it has no result within `limit` seconds."""
     box = []
 
     def run():
@@ -44,9 +36,9 @@ def within(test, step):
     thread = threading.Thread(target=run)
     thread.daemon = True
     thread.start()
-    thread.join(LIMIT)
+    thread.join(limit)
     if not box:
-        test.fail('no result from the cluster within %d s' % LIMIT)
+        test.fail('no result from the cluster within %d s' % limit)
     ok, value = box[0]
     if not ok:
         raise value
@@ -54,96 +46,172 @@ def within(test, step):
 
 
 @unittest.skipIf(MISSING, MISSING)
-class OnLocalCluster(unittest.TestCase):
-    files = 300
+class OnCluster(SmallShares, unittest.TestCase):
+    """Each test starts a scheduler and two worker processes (one thread each) and kills
+    them when it ends."""
 
-    @classmethod
-    def setUpClass(cls):
-        cls.dir = tempfile.mkdtemp(prefix='wavecodec-dask-')
-        cls.root = os.path.join(cls.dir, 'archive')
-        cls.planted = make(cls.root, cls.files)
-        cls.paths = [cls.root, cls.planted['vanished']]
-        # A task whose worker dies is given to another worker once, then fails with
-        # KilledWorker (the default allows 3 deaths, each a worker restart of ~1 s).
-        cls.config = dask.config.set({'distributed.scheduler.allowed-failures': 1})
-        cls.config.__enter__()
-        cls.cluster = LocalCluster(n_workers=2, threads_per_worker=1, processes=True,
-                                   host='127.0.0.1', dashboard_address=None,
-                                   worker_dashboard_address=None, silence_logs=logging.ERROR)
-        cls.client = Client(cls.cluster)
+    # A task whose worker dies is given to another worker once, then fails with KilledWorker.
+    SCHEDULER_ENV = {'DASK_DISTRIBUTED__SCHEDULER__ALLOWED_FAILURES': '1'}
 
-    @classmethod
-    def tearDownClass(cls):
-        cls.client.close()
-        cls.cluster.close()
-        cls.config.__exit__(None, None, None)
-        shutil.rmtree(cls.dir)
+    def setUp(self):
+        super(OnCluster, self).setUp()
+        self.dir = tempfile.mkdtemp(prefix='wavecodec-dask-')
+        self.cluster = Cluster(self.dir)
+        try:
+            self.address = self.cluster.start_scheduler(self.SCHEDULER_ENV)
+            self.cluster.start_workers(2)
+            self.cluster.wait_for_workers(2)
+        except BaseException:
+            self.cluster.close()
+            raise
 
-    def test_index_equals_the_serial_rows(self):
-        serial = archive.index(self.paths, jobs=1)
-        self.assertEqual(within(self, lambda: archive.index(self.paths, client=self.client)),
-                         serial)
-        faults = set(r.path for r in serial if r.fault)
-        self.assertEqual(faults, set(self.planted[name] for name in (
-            'short header', 'not gse2', 'unreadable', 'vanished', 'segy truncated')))
+    def tearDown(self):
+        self.cluster.close()
+        shutil.rmtree(self.dir)
+        super(OnCluster, self).tearDown()
 
-    def test_verify_equals_the_serial_report(self):
-        serial = archive.verify(self.paths, jobs=1)
-        # An address string: the run makes its own client and closes it.
-        address = self.cluster.scheduler_address
-        self.assertEqual(within(self, lambda: archive.verify(self.paths, client=address)),
-                         serial)
-        faulty = set(c.path for c in serial if c.faults or c.error)
-        self.assertTrue(set([self.planted['checksum'], self.planted['truncated'],
-                             self.planted['unreadable'], self.planted['vanished']]) <= faulty)
+    def test_rows_equal_those_of_one_process_and_of_local_workers(self):
+        root = os.path.join(self.dir, 'tree')
+        os.mkdir(root)
+        sock = make_tree(root)
+        try:
+            planted = make(os.path.join(root, 'planted'), 40)
+            paths = [root, planted['vanished']]
+            options = dict(exclude=['skip_*'])
+            for run in (archive.index, archive.verify):
+                serial = run(paths, jobs=1, **options)
+                self.assertEqual(run(paths, jobs=2, **options), serial)
+                self.assertEqual(within(self, lambda: run(paths, client=self.address,
+                                                          **options)), serial)
+            self.assertTrue(set(expected_tree(root)) <= set(
+                r.path for r in archive.index(paths, **options)))
+            if NO_MSEED:
+                return
+            out = os.path.join(self.dir, 'out')
+            local = archive.convert(paths, out + '1', jobs=2, **options)
+            remote = within(self, lambda: archive.convert(paths, out, client=self.address,
+                                                          **options))
+            self.assertEqual([r._replace(target=r.target and r.target.replace(out, out + '1'))
+                              for r in remote], local)
+            self.assertEqual(sum(1 for r in remote if r.fault is None),
+                             sum(1 for r in local if r.fault is None))
+        finally:
+            sock.close()
 
-    def test_a_worker_killed_mid_run_has_its_files_rerun(self):
-        files = walk.collect([self.root]).files
+    def test_relative_paths_are_the_callers(self):
+        make(os.path.join(self.dir, 'rel'), 18)
+        args = ['--scheduler', self.address, '--timeout', '30']
+        local = run_cli(['verify', 'rel'], cwd=self.dir, timeout=LIMIT)
+        remote = run_cli(['verify', 'rel'] + args, cwd=self.dir, timeout=LIMIT)
+        self.assertEqual(remote, (local[0], local[1][:-1] + ' (Dask cluster)\n', local[2]))
+        self.assertIn('rel/ABC/notes.txt: no WID2 line', remote[2])
+        if NO_MSEED:
+            return
+
+        def written(folder):
+            top = os.path.join(self.dir, folder)
+            return sorted(os.path.relpath(os.path.join(d, n), top)
+                          for d, _, ns in os.walk(top) for n in ns)
+        local = run_cli(['convert', 'rel', '-o', 'outlocal'], cwd=self.dir, timeout=LIMIT)
+        remote = run_cli(['convert', 'rel', '-o', 'outrel'] + args, cwd=self.dir,
+                         timeout=LIMIT)
+        self.assertEqual(remote, (local[0], local[1].replace('outlocal', 'outrel'), local[2]))
+        self.assertEqual(written('outrel'), written('outlocal'))
+        self.assertEqual(len(written('outrel')), 15)
+
+    def test_workers_killed_by_a_file(self):
+        root = os.path.join(self.dir, 'a')
+        make(root, 60)
+        files = walk.collect([root]).files
         serial = list(engine.run(tasks.Index(), files, jobs=1))
+        # Killed once: its batch runs again elsewhere.
         marker = os.path.join(self.dir, 'killed-once')
         task = KillOnce(tasks.Index(), files[len(files) // 2], marker)
-        self.assertEqual(within(self, lambda: list(engine.run(task, files, client=self.client))),
-                         serial)
+        self.assertEqual(within(self, lambda: list(engine.run(task, files,
+                                                              client=self.address))), serial)
         self.assertTrue(os.path.exists(marker))
-
-    def test_a_file_that_kills_every_worker_is_a_fault(self):
-        # Few files: each death costs a worker restart of a second or more.
-        files = walk.collect([os.path.join(self.root, 'ABC', 'd00')]).files[:3]
-        serial = list(engine.run(tasks.Verify(), files, jobs=1))
-        task = KillAlways(tasks.Verify(), files[1])
-        got = within(self, lambda: list(engine.run(task, files, client=self.client)))
+        # Killing every worker that reads it: that file's fault, the others' rows.
+        few = files[:3]
+        serial = list(engine.run(tasks.Verify(), few, jobs=1))
+        got = within(self, lambda: list(engine.run(KillAlways(tasks.Verify(), few[1]), few,
+                                                   client=self.address)))
         self.assertEqual([got[0], got[2]], [serial[0], serial[2]])
         self.assertEqual(got[1].error, '%s: the Dask workers reading it died (KilledWorker)'
-                         % files[1])
-
-    def test_convert_equals_the_local_run(self):
-        from tests.test_archive_convert import MISSING as NO_MSEED
-        if NO_MSEED:
-            self.skipTest(NO_MSEED)
-        folder = os.path.join(self.root, 'DEF')
-        local = archive.convert([folder], os.path.join(self.dir, 'mseed'), jobs=1)
-        address = self.cluster.scheduler_address
-        remote = within(self, lambda: archive.convert(
-            [folder], os.path.join(self.dir, 'mseed-dask'), client=address))
-        self.assertEqual([r._replace(target=r.target and r.target.replace('mseed-dask', 'mseed'))
-                          for r in remote], local)
-        self.assertEqual(sum(1 for r in local if r.fault), 3)   # checksum, header, unreadable
+                         % few[1])
 
     def test_commands_take_the_scheduler(self):
-        address = self.cluster.scheduler_address
-        status, out, err = run_cli(['verify', '-j', '2'] + self.paths)
+        root = os.path.join(self.dir, 'a')
+        planted = make(root, 30)
+        paths = [root, planted['vanished']]
+        status, out, err = run_cli(['verify', '-j', '2'] + paths, timeout=LIMIT)
         self.assertEqual(status, 1)
-        # The same report; the summary says who did the work.
         self.assertTrue(out.endswith(' bad (1 process)\n'), out)
-        self.assertEqual(run_cli(['verify', '--scheduler', address] + self.paths),
+        self.assertEqual(run_cli(['verify', '--scheduler', self.address] + paths,
+                                 timeout=LIMIT),
                          (status, out.replace('(1 process)', '(Dask cluster)'), err))
-        out_csv = os.path.join(self.dir, 'index.csv')
-        status, out, err = run_cli(['index', '--scheduler', address, '-o', out_csv,
-                                    os.path.join(self.root, 'JKL')])
+        table = os.path.join(self.dir, 'index.csv')
+        status, out, err = run_cli(['index', '--scheduler', self.address, '-o', table,
+                                    os.path.join(root, 'JKL')], timeout=LIMIT)
         self.assertEqual(status, 0, err)
-        with open(out_csv) as f:
+        with open(table) as f:
             self.assertEqual(len(f.read().splitlines()),
-                             1 + len(archive.index([os.path.join(self.root, 'JKL')], jobs=1)))
+                             1 + len(archive.index([os.path.join(root, 'JKL')], jobs=1)))
+
+
+def _readers_missing():
+    try:
+        import dask.dataframe  # noqa: F401
+        import numpy  # noqa: F401
+        import pandas  # noqa: F401
+    except ImportError as e:
+        return 'pandas, numpy and dask.dataframe are needed: %s' % e
+    return None
+
+
+@unittest.skipIf(_readers_missing(), _readers_missing())
+class CsvReaders(unittest.TestCase):
+    """The index CSV of the tree of every entry (names with a line feed, not UTF-8, commas in
+    faults) and of SEG-Y and GSE2 rows together, read by pandas, numpy and dask.dataframe."""
+
+    def test_readers_take_the_index(self):
+        import dask.dataframe as dd
+        import numpy
+        import pandas
+        from wavecodec.archive.report import INDEX_DTYPES
+        top = tempfile.mkdtemp(prefix='wavecodec-csv-')
+        sock = None
+        try:
+            root = os.path.join(top, 'tree')
+            os.mkdir(root)
+            sock = make_tree(root)
+            make(os.path.join(root, 'planted'), 60)
+            table = os.path.join(top, 'index.csv')
+            run_cli(['index', '-o', table, root], timeout=LIMIT)
+            rows = archive.index([root])
+            frame = pandas.read_csv(table, dtype=INDEX_DTYPES, keep_default_na=False,
+                                    na_values={k: [''] for k in INDEX_DTYPES})
+            self.assertEqual(len(frame), len(rows))
+            self.assertEqual([names.unescape(p) for p in frame['path']],
+                             [names.as_text(r.path) for r in rows])
+            self.assertEqual([None if pandas.isna(v) else names.unescape(v)
+                              for v in frame['fault']], [r.fault for r in rows])
+            self.assertEqual([None if pandas.isna(v) else int(v) for v in frame['offset']],
+                             [r.offset for r in rows])
+            array = numpy.genfromtxt(table, delimiter=',', names=True, dtype=None,
+                                     encoding='utf-8')
+            self.assertEqual(len(array), len(rows))
+            self.assertEqual(list(array['path']), list(frame['path']))
+            # Several partitions, each of one type per column.
+            parts = dd.read_csv(table, dtype=INDEX_DTYPES, blocksize=4096,
+                                keep_default_na=False,
+                                na_values={k: [''] for k in INDEX_DTYPES})
+            self.assertGreater(parts.npartitions, 2)
+            self.assertEqual(parts.compute(scheduler='sync').reset_index(drop=True)
+                             .equals(frame), True)
+        finally:
+            if sock is not None:
+                sock.close()
+            shutil.rmtree(top)
 
 
 if __name__ == '__main__':

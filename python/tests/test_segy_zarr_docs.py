@@ -6,12 +6,11 @@ children are ended in tearDown, every wait bounded.
 """
 import os
 import shlex
-import signal
 import socket
 import subprocess
 import unittest
 
-from .helpers import PYTHON_DIR, TempDirCase, run_cli, start
+from .helpers import PYTHON_DIR, TempDirCase, end, run_cli, start
 from .test_segy_zarr import LIMIT, MISSING, cells, their_survey, tree
 from wavecodec import segy
 
@@ -41,12 +40,7 @@ class DocumentedCommands(TempDirCase):
 
     def tearDown(self):
         for p in self.children:
-            os.killpg(p.pid, signal.SIGTERM)
-            try:
-                p.wait(30)
-            except subprocess.TimeoutExpired:
-                os.killpg(p.pid, signal.SIGKILL)
-                p.wait(30)
+            end(p)
         TempDirCase.tearDown(self)
 
     def test_the_documented_cluster_commands(self):

@@ -110,6 +110,9 @@ class RenameOutput(Staged):
     beside it that is renamed over it when complete."""
 
     mode = 'rename'
+    # False when the caller makes the folder's entry durable itself (one fsync of a folder for
+    # many files: the archive conversion does it once per batch).
+    sync_folder = True
 
     def stage(self, folder=None):
         try:
@@ -130,7 +133,8 @@ class RenameOutput(Staged):
         self.file.close()
         replace_file(self.temp, self.path)
         self.temp = None
-        fileops.fsync_dir(os.path.dirname(self.path))
+        if self.sync_folder:
+            fileops.fsync_dir(os.path.dirname(self.path))
 
     def _keep_attributes(self, fd):
         """Gives the temporary file the target's owner and permission bits (a new file's

@@ -52,9 +52,10 @@ class SafeOutput(object):
     device: written into when the data is complete).
     """
 
-    def __init__(self, target, inputs=()):
+    def __init__(self, target, inputs=(), sync_folder=True):
         self.target = normalize(target)
         self.inputs = [p for p in inputs if p]
+        self.sync_folder = sync_folder
         self.strategy = None
         self.file = None
 
@@ -79,6 +80,7 @@ class SafeOutput(object):
         try:
             self.strategy = choose(self.target, self.inputs)
             self.strategy, self.file = stage(self.strategy)
+            self.strategy.sync_folder = self.sync_folder
         except BaseException as e:
             self._fail(e)
         return self.file
@@ -113,11 +115,13 @@ def check_output(target, inputs=()):
         raise raised
 
 
-def open_output(target, inputs=()):
+def open_output(target, inputs=(), sync_folder=True):
     """Context manager yielding a binary file object whose content becomes file `target` ('-':
     standard output) when the block ends normally; see the module text for what is guaranteed.
-    Raises SameFileError when `target` is the same file as one of the paths in `inputs`."""
-    return SafeOutput(target, inputs)
+    Raises SameFileError when `target` is the same file as one of the paths in `inputs`.
+    sync_folder=False leaves the fsync of the folder after a rename to the caller, who makes
+    many files durable with one (the file's own data is synced either way)."""
+    return SafeOutput(target, inputs, sync_folder)
 
 
 def write_bytes(path, data, inputs=()):

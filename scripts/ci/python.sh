@@ -82,17 +82,20 @@ else
 fi
 
 # The archive runs on a Dask cluster need Debian's dask and distributed (setup.sh group
-# "test"), also for Debian's own python3: a LocalCluster of two worker processes on 127.0.0.1.
+# "test"), also for Debian's own python3: each test starts its own `dask scheduler` and
+# `dask worker` processes on 127.0.0.1 and kills them at its end (tests/test_archive_dask*.py;
+# the index CSV read by pandas and dask.dataframe is checked there too).
 status_dask=0
 if [[ $suites == py3 ]]; then
-  echo "--- archive on a Dask LocalCluster not run here (HOST_SUITES=py3; the python mode runs it)"
+  echo "--- archive on Dask clusters not run here (HOST_SUITES=py3; the python mode runs it)"
   summary+=("Dask archive tests: not run (HOST_SUITES=py3)")
 elif [[ -x $debian_py ]]; then
-  echo "--- archive on a Dask LocalCluster: $("$debian_py" --version 2>&1): $debian_py"
-  (cd python && "$debian_py" -m unittest -v tests.test_archive_dask 2>&1) || status_dask=$?
+  echo "--- archive on Dask clusters: $("$debian_py" --version 2>&1): $debian_py"
+  (cd python && "$debian_py" -m unittest discover -v -s tests -t . -p 'test_archive_dask*.py' \
+    2>&1) || status_dask=$?
   result "Dask archive tests ($debian_py)" "$status_dask"
 else
-  echo "--- archive on a Dask LocalCluster SKIPPED: $debian_py is absent"
+  echo "--- archive on Dask clusters SKIPPED: $debian_py is absent"
   summary+=("Dask archive tests: NOT RUN ($debian_py is absent)")
 fi
 

@@ -10,7 +10,11 @@ freed before the next one (its memory stays in the pages it has; a batch of resu
 faulted fresh pages in with every batch, and a page fault costs tens of microseconds on a
 virtual machine): as a marshal string where it can (the worker is a fork of this interpreter,
 so both ends read it alike; several times quicker than a pickle), else as a pickle. The batch
-goes back as one message."""
+goes back as one message.
+
+A worker ends on SIGTERM as this process does on Ctrl-C: the exception unwinds the file being
+written, whose temporary file is removed, and the parent waits for the worker to end, so no
+output appears after the run has ended."""
 import collections
 import errno
 import marshal
@@ -19,7 +23,7 @@ import pickle
 import select
 import signal
 
-from . import engine
+from .batching import Ordered, run_one
 
 # A file is tried this many times on its own before its result is the worker's death.
 ATTEMPTS = 2
@@ -34,6 +38,9 @@ CHUNK_BYTES = 1 << 18
 # and the last small (the processes end together).
 GUIDE = 2
 MAX_FILES = 512
+# In one process, results are given back a batch at a time, once the batch's outputs are
+# durable (task.finish: one fsync of each folder written, not one per file).
+SERIAL_BATCH = 64
 # Signal names by number (SIGKILL, ...), for the reason of a worker's death.
 # (Names sorted: of two names of one signal the first alphabetically wins, SIGABRT over SIGIOT.)
 SIGNALS = {}
@@ -70,7 +77,14 @@ def _run(task, items):
     """The reply to a batch: b'M' and the marshal string of the list of each item's encoded
     result (task.pack'ed)."""
     pack = task.pack
-    return b'M' + marshal.dumps([_encoded(pack(engine.run_one(task, item))) for item in items])
+    try:
+        reply = [_encoded(pack(run_one(task, item))) for item in items]
+        for k, result in task.finish(items).items():
+            reply[k] = _encoded(pack(result))
+    except BaseException:
+        task.abandon()
+        raise
+    return b'M' + marshal.dumps(reply)
 
 
 def _raised(e):
@@ -85,9 +99,13 @@ def _decode(task, data):
     return 'raise', pickle.loads(data[1:])
 
 
+def _terminated(signum, frame):
+    raise SystemExit(128 + signum)
+
+
 def _serve(conn, task):
     signal.signal(signal.SIGINT, signal.SIG_IGN)
-    signal.signal(signal.SIGTERM, signal.SIG_DFL)
+    signal.signal(signal.SIGTERM, _terminated)
     while True:
         try:
             job = conn.recv()
@@ -179,11 +197,23 @@ def _wait(workers):
 
 def _serial(task, items, progress):
     total = len(items)
-    for k, item in enumerate(items, 1):
-        result = engine.run_one(task, item)
-        if progress:
-            progress(k, total)
-        yield result
+    done = 0
+    for first in range(0, total, SERIAL_BATCH):
+        batch = items[first:first + SERIAL_BATCH]
+        results = []
+        try:
+            for item in batch:
+                results.append(run_one(task, item))
+                done += 1
+                if progress:
+                    progress(done, total)
+            for k, result in task.finish(batch).items():
+                results[k] = result
+        except BaseException:
+            task.abandon()
+            raise
+        for result in results:
+            yield result
 
 
 def plan(task, items, jobs, sizes=None):
@@ -237,7 +267,7 @@ def _feed(worker, pending):
 
 def _pool(task, items, processes, batches, progress):
     pending = collections.deque((first, batch, 0) for first, batch in batches)
-    order = engine.Ordered(len(items))
+    order = Ordered(len(items))
     workers = []
     try:
         # Each worker has its first jobs before the next one is started: it works meanwhile.

@@ -1,32 +1,29 @@
 """The work done on one file of an archive, in whichever process runs it: its index rows, its
 verification, its conversion. A task returns a file's faults as its result; only a library
 that cannot be loaded (the same for every file) is raised. `crashed(item, reason)` makes the
-result of a file whose work failed in an unexpected way or ended its worker process."""
+result of a file whose work failed in an unexpected way or ended its worker process.
+
+A task holds the calling process's working folder (`base`): relative paths are resolved there,
+whichever machine runs the task, and results name the paths as they were given."""
 import collections
 import os
 
 from .. import read
-from ..commandline import STDIO, display, reader_input
+from ..commandline import STDIO, display
 from ..errors import LibraryNotFoundError, WaveformError
-from ..sniff import is_records
-
-# Extensions taken for GSE2, SEG-Y and Seismic Unix files without looking inside.
-GSE2_EXTENSIONS = ('.gse', '.gse2', '.ims', '.msg')
-SEGY_EXTENSIONS = ('.sgy', '.segy', '.seg')
-SU_EXTENSIONS = ('.su',)
-# A SEG-Y file opens with a 3200-byte text header of 40 card images, without line ends, and a
-# 400-byte binary header; a GSE2 file is lines of text.
-_SEGY_HEAD = 3600
-_TEXT_HEADER = 3200
+from ..sniff import looks_like_records
+from . import inputs
+from .inputs import SEGY_HEAD, kind_of, open_input
 
 IndexRow = collections.namedtuple('IndexRow', [
     'path', 'offset', 'kind', 'station', 'network', 'channel', 'start', 'end', 'sample_rate',
-    'samples', 'format', 'traces', 'interval', 'byte_order', 'fault'])
-IndexRow.__new__.__defaults__ = (None,) * len(IndexRow._fields)
+    'samples', 'format', 'format_code', 'traces', 'interval', 'byte_order', 'checked',
+    'fault'])
+IndexRow.__new__.__defaults__ = (None,) * (len(IndexRow._fields) - 2) + (0, None)
 
 # tuple.__new__(NamedTuple, values) builds a named tuple without the Python-level checks of
 # its constructor: a quarter of the cost of _make for thousands of rows.
-_new_tuple = tuple.__new__
+new_tuple = tuple.__new__
 
 # One verified file: as many waveforms, the messages of the faulty ones, and the error that
 # stopped the file (None or its message).
@@ -49,30 +46,6 @@ def message(e, path):
     return ' '.join(str(e).split()) or type(e).__name__
 
 
-def kind_of(path):
-    """'gse2', 'segy' or 'su': by the extension, else by the first bytes (a SEG-Y file has no
-    line end in its 3200-byte text header). A file that cannot be opened is 'gse2': reading it
-    reports why."""
-    ext = os.path.splitext(path)[1].lower()
-    if ext in GSE2_EXTENSIONS:
-        return 'gse2'
-    if ext in SEGY_EXTENSIONS:
-        return 'segy'
-    if ext in SU_EXTENSIONS:
-        return 'su'
-    if path == STDIO:
-        return 'gse2'
-    try:
-        with open(path, 'rb') as f:
-            head = f.read(_SEGY_HEAD)
-    except (IOError, OSError):
-        return 'gse2'
-    if len(head) == _SEGY_HEAD and b'\n' not in head[:_TEXT_HEADER] and \
-            b'WID2' not in head[:_TEXT_HEADER]:
-        return 'segy'
-    return 'gse2'
-
-
 def _iso(when):
     if when is None:
         return None
@@ -81,70 +54,88 @@ def _iso(when):
                                                    when.microsecond // 1000)
 
 
-def _start(wave):
+def _times(wave):
+    """(start, end) datetimes of a waveform, None where its header gives none."""
     try:
-        return wave.start
+        start = wave.start
     except (ValueError, OverflowError, TypeError):
-        return None
-
-
-def _end(wave):
+        return None, None
     try:
-        return wave.end
+        return start, wave.end
     except (ValueError, OverflowError, TypeError):
-        return None
+        return start, None
 
 
-def _gse2_rows(path):
-    waves = read(reader_input(path), strict=False, headers_only=True, name=display(path))
-    # Equal strings of a file's rows (its station, format, and the start and end shared by
-    # the channels of a recording) made one object: the rows take less memory, and they
-    # travel from a worker process several times quicker (a marshal or pickle string holds a
-    # shared object once).
-    share = {}.setdefault
-    rows = []
-    for w in waves:
-        h = w.header
-        start = _start(w)
-        end = _iso(_end(w)) if start is not None else None
-        start = _iso(start)
-        station = h.get('station')
-        channel = h.get('channel')
-        network = (w.sta2 or {}).get('network')
-        data_format = h.get('data_format')
-        # Fields in IndexRow's order.
-        rows.append(_new_tuple(IndexRow, (
-            path, w.offset, 'gse2', share(station, station), share(network, network),
-            share(channel, channel), share(start, start), share(end, end),
-            h.get('sample_rate'), h.get('sample_count'), share(data_format, data_format),
-            None, None, None, w.error)))
-    return rows
+class Selection(object):
+    """Which waveforms a run takes: station and channel patterns (fnmatch, any case, as the
+    reader takes them) and a time window (datetimes; a waveform is taken when it overlaps
+    [start, end]). A waveform whose times are unknown (a faulty header) is taken: its fault
+    is reported."""
+
+    def __init__(self, stations=None, channels=None, start=None, end=None):
+        self.stations = list(stations) if stations else None
+        self.channels = list(channels) if channels else None
+        self.start = start
+        self.end = end
+
+    @property
+    def narrowed(self):
+        """Whether anything is asked: then a file of no waveforms (SEG-Y) has no row."""
+        return bool(self.stations or self.channels or self.start or self.end)
+
+    def takes_times(self, begin, end):
+        if self.start is not None and end is not None and end < self.start:
+            return False
+        if self.end is not None and begin is not None and begin > self.end:
+            return False
+        return True
+
+    def waves(self, waves):
+        if self.start is None and self.end is None:
+            return waves
+        return [w for w in waves if self.takes_times(*_times(w))]
+
+    def read(self, data, path, **options):
+        return self.waves(read(data, name=display(path), station=self.stations,
+                               channel=self.channels, **options))
 
 
-def _segy_row(path, kind):
-    from .. import segy  # here: GSE2 archives do without the SEG-Y package
-    opener = segy.open_su if kind == 'su' else segy.open
-    with opener(path, strict=False) as f:
-        counts = [f.sample_count(i) for i in range(len(f))] if f.varying else ()
-        return [IndexRow(path=path, offset=0, kind=kind, traces=len(f),
-                         samples=max(counts) if counts else f.samples_per_trace,
-                         interval=f.sample_interval, format=f.format, byte_order=f.endian,
-                         fault=f.truncated or None)]
+ALL = Selection()
 
 
 class Task(object):
     """A task's items are paths, except where said otherwise."""
 
+    def __init__(self, select=None):
+        self.select = select or ALL
+        self.base = os.getcwd()
+        # Inputs given themselves that are read to their end here (walk.Listing.streams).
+        self.streams = frozenset()
+
+    def full(self, path):
+        """`path` resolved against the caller's working folder."""
+        return os.path.join(self.base, path)
+
     def here(self, item):
-        """Whether `item` must be read by this process: standard input is the parent's."""
-        return item == STDIO
+        """Whether `item` must be read by this process: standard input, and FIFOs and devices
+        given themselves, are the caller's."""
+        return item == STDIO or item in self.streams
 
     def size(self, item):
         """The bytes of input of `item`, to share the work out (0 when unknown)."""
         try:
-            return os.path.getsize(item)
+            return os.path.getsize(self.full(item))
         except (OSError, TypeError):
             return 0
+
+    def finish(self, items):
+        """Called after each batch of items, in the process that ran it: {position in
+        `items`: result that replaces the one made} (a conversion whose output could not be
+        committed)."""
+        return {}
+
+    def abandon(self):
+        """Called when a batch ends in an exception (a stop): drops what it holds."""
 
     def pack(self, result):
         """A result as it travels from a worker process (see unpack): plain tuples, lists,
@@ -154,25 +145,98 @@ class Task(object):
     def unpack(self, packed):
         return packed
 
+    def gse2_waves(self, path, f, **options):
+        """The selected waveforms of GSE2 input `path` (`f` open at its start, None for
+        standard input)."""
+        data = inputs.gse2_text(path, f, options.get('headers_only', False))
+        return self.select.read(data, path, **options)
+
+
+def open_item(task, path):
+    """(open file, or None for a stream (Task.streams), kind)."""
+    if task.here(path):
+        return None, 'gse2'
+    f = open_input(task.full(path), path)
+    try:
+        head = f.read(SEGY_HEAD)
+        f.seek(0)
+    except BaseException:
+        f.close()
+        raise
+    return f, kind_of(path, head)
+
+
+def _gse2_rows(path, waves, checked):
+    # Equal strings of a file's rows (its station, format, and the start and end shared by
+    # the channels of a recording) made one object: the rows take less memory, and they
+    # travel from a worker process several times quicker (a marshal or pickle string holds a
+    # shared object once).
+    share = {}.setdefault
+    rows = []
+    for w in waves:
+        h = w.header
+        start, end = _times(w)
+        end = _iso(end) if start is not None else None
+        start = _iso(start)
+        station = h.get('station')
+        channel = h.get('channel')
+        network = (w.sta2 or {}).get('network')
+        data_format = h.get('data_format')
+        # Fields in IndexRow's order.
+        rows.append(new_tuple(IndexRow, (
+            path, w.offset, 'gse2', share(station, station), share(network, network),
+            share(channel, channel), share(start, start), share(end, end),
+            h.get('sample_rate'), h.get('sample_count'), share(data_format, data_format),
+            None, None, None, None, checked, w.error)))
+    return rows
+
+
+def _segy_row(path, f, kind, checked):
+    from .. import segy  # here: GSE2 archives do without the SEG-Y package
+    opener = segy.open_su if kind == 'su' else segy.open
+    with opener(f, strict=False) as s:
+        counts = [s.sample_count(i) for i in range(len(s))] if s.varying else ()
+        if checked:
+            for _ in s.traces():
+                pass
+        return [IndexRow(path=path, offset=0, kind=kind, traces=len(s),
+                         samples=max(counts) if counts else s.samples_per_trace,
+                         interval=s.sample_interval, format_code=s.format,
+                         byte_order=s.endian, checked=checked, fault=s.truncated or None)]
 
 
 class Index(Task):
-    """The index rows of one file: one per waveform of a GSE2 file (headers only), one for a
-    SEG-Y or SU file; a file that cannot be read is one row with its fault."""
+    """The index rows of one file: one per waveform of a GSE2 file (headers only, or decoded
+    and checked with `verify`), one for a SEG-Y or SU file; a file that cannot be read is one
+    row with its fault."""
+
+    def __init__(self, select=None, verify=False):
+        Task.__init__(self, select)
+        self.verify = verify
 
     def __call__(self, path):
-        kind = kind_of(path)
+        kind = None
         try:
-            if kind == 'gse2':
-                return _gse2_rows(path)
-            return _segy_row(path, kind)
+            f, kind = open_item(self, path)
+            try:
+                if kind == 'gse2':
+                    checked = 1 if self.verify else 0
+                    return _gse2_rows(path, self.gse2_waves(
+                        path, f, strict=False, headers_only=not self.verify), checked)
+                if self.select.narrowed:
+                    return []
+                return _segy_row(path, f, kind, 1 if self.verify else 0)
+            finally:
+                if f is not None:
+                    f.close()
         except LibraryNotFoundError:
             raise
         except (WaveformError, EnvironmentError) as e:
             return self.crashed(path, message(e, path), kind)
 
     def crashed(self, path, reason, kind=None):
-        return [IndexRow(path=path, kind=kind or kind_of(path), fault=reason)]
+        return [IndexRow(path=path, kind=kind or inputs.kind_by_name(path) or 'gse2',
+                         fault=reason)]
 
     # Plain tuples cost a third of what named tuples cost to pickle and unpickle, which
     # matters next to the quick reading of headers.
@@ -180,20 +244,26 @@ class Index(Task):
         return [tuple(r) for r in rows]
 
     def unpack(self, packed):
-        return [_new_tuple(IndexRow, r) for r in packed]
+        return [new_tuple(IndexRow, r) for r in packed]
 
 
 class Verify(Task):
-    """Every waveform of one GSE2 file decoded and its checksum compared."""
+    """Every selected waveform of one GSE2 file decoded and its checksum compared."""
 
     def __call__(self, path):
         try:
-            source = reader_input(path)
-            if is_records(source):
-                from ..mseed.commands import verify_file
-                count, faults, notes = verify_file(source, display(path))
-                return FileCheck(path, count, faults, None, notes)
-            waves = read(source, strict=False, name=display(path))
+            f, kind = open_item(self, path)
+            try:
+                if f is not None and looks_like_records(f.read(8)):
+                    from ..mseed.commands import verify_file
+                    count, faults, notes = verify_file(self.full(path), display(path))
+                    return FileCheck(path, count, faults, None, notes)
+                if f is not None:
+                    f.seek(0)
+                waves = self.gse2_waves(path, f, strict=False)
+            finally:
+                if f is not None:
+                    f.close()
         except LibraryNotFoundError:
             raise
         except (WaveformError, EnvironmentError) as e:
@@ -208,50 +278,4 @@ class Verify(Task):
         return tuple(check)
 
     def unpack(self, packed):
-        return _new_tuple(FileCheck, packed)
-
-
-class Convert(Task):
-    """One GSE2 file into one miniSEED file (items are (input, output) pairs). The input is
-    read whole and verified first: a faulty waveform stops the file and nothing is written."""
-
-    def __init__(self, to='mseed', options=None):
-        self.to = to
-        self.options = dict(options or {})
-
-    def here(self, item):
-        return item[0] == STDIO
-
-    def size(self, item):
-        return Task.size(self, item[0])
-
-    def __call__(self, item):
-        path, target = item
-        if kind_of(path) != 'gse2':
-            return Converted(path, None, 0, 'skipped: not a GSE2 file')
-        try:
-            from .. import mseed
-            from ..gse2.waveform import extras_of
-            waves = read(reader_input(path), name=display(path))
-            folder = os.path.dirname(target)
-            if folder and not os.path.isdir(folder):
-                try:
-                    os.makedirs(folder)
-                except OSError:
-                    if not os.path.isdir(folder):  # made meanwhile by another worker
-                        raise
-            mseed.write(target, waves, **self.options)
-        except LibraryNotFoundError:
-            raise
-        except (WaveformError, EnvironmentError, ImportError, ValueError) as e:
-            return Converted(path, None, 0, message(e, path))
-        return Converted(path, target, len(waves), None, extras_of(waves) or None)
-
-    def crashed(self, item, reason):
-        return Converted(item[0], None, 0, reason)
-
-    def pack(self, done):
-        return tuple(done)
-
-    def unpack(self, packed):
-        return _new_tuple(Converted, packed)
+        return new_tuple(FileCheck, packed)

@@ -136,6 +136,18 @@ def _selected(wave, selection, network, location, where):
     return (start, first, stop) if first < stop else None
 
 
+class _Where(object):
+    """'NAME: waveform N (STATION CHANNEL START)' for messages, made only when one is (a
+    tenth of a millisecond a waveform otherwise)."""
+    __slots__ = ('name', 'wave', 'index')
+
+    def __init__(self, name, wave, index):
+        self.name, self.wave, self.index = name, wave, index
+
+    def __str__(self):
+        return '%s: %s' % (self.name, codes.describe(self.wave, self.index))
+
+
 def to_records(waveforms, record_length=4096, encoding='steim2', network=None, location=None,
                quality='D', allow_errors=False, name='<bytes>', selection=None):
     """The miniSEED records of `waveforms` (see write) as a Packed."""
@@ -148,7 +160,7 @@ def to_records(waveforms, record_length=4096, encoding='steim2', network=None, l
     for index, wave in enumerate(waveforms, 1):
         if not isinstance(wave, Waveform):
             raise FormatError('%s: item %d is not a Waveform' % (name, index))
-        where = '%s: %s' % (name, codes.describe(wave, index))
+        where = _Where(name, wave, index)
         if wave.error is not None and not allow_errors:
             raise FormatError('%s was read with a fault (%s); --lenient writes it anyway'
                               % (where, wave.error))

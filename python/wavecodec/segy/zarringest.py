@@ -19,6 +19,7 @@ import multiprocessing
 import os
 import shutil
 import threading
+import time
 import uuid
 
 import numcodecs
@@ -37,6 +38,8 @@ from .survey import DEFAULT_ILINE, DEFAULT_OFFSET, DEFAULT_XLINE
 
 # Seconds to reach a scheduler, and to start or close a local cluster.
 CONNECT_SECONDS = 30
+# Seconds a failed ingest waits for the blocks still running on a cluster to end.
+SETTLE_SECONDS = 120
 GRID_AXES = ('inline', 'crossline', 'offset')
 
 
@@ -201,10 +204,11 @@ class Workers(object):
 
     def run(self, plan, progress):
         from distributed import as_completed
-        token = uuid.uuid4().hex[:12]
+        prefix = 'segy-to-zarr-%s-' % uuid.uuid4().hex[:12]
         futures = [self.client.submit(zs.ingest_block, plan.job, block, plan.grid(block),
-                                      key='segy-to-zarr-%s-%d' % (token, k), pure=False)
+                                      key='%s%d' % (prefix, k), pure=False)
                    for k, block in enumerate(plan.blocks)]
+        finished = False
         try:
             results = []
             for done, future in enumerate(as_completed(futures), 1):
@@ -219,9 +223,27 @@ class Workers(object):
                     raise
                 if progress:
                     progress(done, len(futures))
+            finished = True
             return results
         finally:
             self.client.cancel(futures)
+            if not finished:
+                self._settle(prefix)
+
+    def _settle(self, prefix):
+        """Waits (bounded) until no worker still runs a block of this ingest: a cancelled task
+        runs on to its end on a cluster that is not ours to close, and it would write into the
+        partial store after its removal."""
+        deadline = time.time() + SETTLE_SECONDS
+        while time.time() < deadline:
+            try:
+                # a worker that fails to answer (dying, restarting) runs none of them
+                running = self.client.run(_blocks_running, prefix, on_error='ignore')
+            except Exception:  # noqa: B902 - a cluster that is going away runs nothing more
+                return
+            if not any(running.values()):
+                return
+            time.sleep(0.1)
 
     def close(self):
         if self.owned:
@@ -310,6 +332,15 @@ class Processes(object):
                                       % (plan.f.name, plan.blocks[k], lost[k] + 1))
             todo = [k for k in todo if k not in results]
         return [results[k] for k in range(len(plan.blocks))]
+
+
+def _blocks_running(prefix, dask_worker=None):
+    """On a worker: how many tasks whose keys start with `prefix` it is still running."""
+    state = getattr(dask_worker, 'state', None)
+    tasks = getattr(state, 'all_running_tasks', None)
+    if tasks is None:
+        tasks = getattr(dask_worker, 'executing', ()) or ()
+    return sum(1 for ts in tasks if str(getattr(ts, 'key', ts)).startswith(prefix))
 
 
 def _serial(plan, progress):
