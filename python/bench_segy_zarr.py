@@ -7,7 +7,7 @@ included); the runs of a row and of its comparison alternate, and each keeps its
 - serial ingest, segy.to_zarr(jobs=1), against: a plain loop of segyio reads of 64 inlines at a
   time assigned to zarr.open(...)[...] with the same chunks and zarr's own default compressor
   (zarr 2.13: Blosc lz4, level 5, byte shuffle, the ingest's default too; zarr lets Blosc use
-  its threads from the main thread, the ingest uses one, see zarrstore.one_blosc_thread), the
+  its threads from the main thread, the ingest uses one, see zarrblocks.one_blosc_thread), the
   traces by f.trace.raw[a:b] (segyio's fastest read) and by 64 f.iline[n] stacked; segyio
   reading every trace into one array (f.trace.raw[:]); the same ingest with raw chunks;
 - what every writer of this store pays whatever it reads with: the cube, already in memory,

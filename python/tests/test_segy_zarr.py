@@ -246,20 +246,20 @@ class RoundTrips(TempDirCase):
         src = self.path('bad.sgy')
         their_survey(src, where, 5, 'big')
         # The second block fails after the first was written (a file damaged under the run).
-        from wavecodec.segy import zarrstore
-        ingest, calls = zarrstore.ingest_block, []
+        from wavecodec.segy import zarrblocks
+        ingest, calls = zarrblocks.ingest_block, []
 
         def failing(job, block, grid):
             calls.append(block)
             if len(calls) == 2:
                 raise FormatError('bad.sgy: trace 3 is cut short')
             return ingest(job, block, grid)
-        zarrstore.ingest_block = failing
+        zarrblocks.ingest_block = failing
         try:
             with self.assertRaises(FormatError):
                 segy.to_zarr(src, self.path('bad.zarr'), chunks=(1, 3, 8))
         finally:
-            zarrstore.ingest_block = ingest
+            zarrblocks.ingest_block = ingest
         self.assertEqual(len(calls), 2)
         self.assertEqual(self.leftovers(), ['bad.sgy'])
         # An existing store is never replaced without overwrite, and a partial one is no store.
@@ -400,7 +400,7 @@ class ChunkWrites(TempDirCase):
         return src, where, data, report
 
     def test_every_chunk_is_what_zarr_writes(self):
-        from wavecodec.segy import zarrstore
+        from wavecodec.segy import zarrblocks
         for row in CHUNK_ROWS:
             name, prestack, two_d = row[0], len(row[3]) > 1, bool(row[-1])
             src, where, data, report = self.ingest(row)
@@ -409,7 +409,7 @@ class ChunkWrites(TempDirCase):
             group = zarr.open_group(store, mode='r')
             names = ['seismic', 'live', 'trace_index'] + \
                 ['headers/' + h for h in group['headers'].array_keys()]
-            with zarrstore.one_blosc_thread():
+            with zarrblocks.one_blosc_thread():
                 for path in names:
                     a = group[path]
                     ref = zarr.open_array(self.path('ref/' + path), mode='w', shape=a.shape,
@@ -465,7 +465,7 @@ class ChunkWrites(TempDirCase):
             self.assertEqual(int(ds['live'].values.sum()), len(where), layout)
 
     def test_a_block_refuses_a_file_changed_since_the_plan(self):
-        from wavecodec.segy import zarrstore
+        from wavecodec.segy import zarrblocks
         from wavecodec.segy.zarringest import Plan, default_compressor
         src = self.path('s.sgy')
         for k, change in enumerate(('appended', 'touched')):
@@ -480,11 +480,11 @@ class ChunkWrites(TempDirCase):
                 os.utime(src, ns=(0, os.stat(src).st_mtime_ns + 10 ** 9))
             block = plan.blocks[0]
             with self.assertRaises(FormatError) as caught:
-                zarrstore.ingest_block(plan.job, block, plan.grid(block))
+                zarrblocks.ingest_block(plan.job, block, plan.grid(block))
             self.assertIn('changed since the ingest was planned', str(caught.exception), change)
 
     def test_even_steps(self):
-        from wavecodec.segy.zarrstore import even_steps
+        from wavecodec.segy.zarrblocks import even_steps
         grid = numpy.arange(60).reshape(3, 4, 5)
         for sub, steps in ((grid, (20, 5, 1)), (grid[::-1, ::-2], (-20, -10, 1)),
                            (grid.transpose(1, 0, 2), (5, 20, 1)), (grid[:1, :1, :1], (0, 0, 0)),
@@ -500,15 +500,15 @@ KILLING = """
 import os, signal, sys
 from wavecodec import segy
 from wavecodec.errors import FormatError
-from wavecodec.segy import zarrstore
+from wavecodec.segy import zarrblocks
 src, store, marker, every = sys.argv[1], sys.argv[2], sys.argv[3], sys.argv[4] == 'every'
-ingest, blocks = zarrstore.ingest_block, []
+ingest, blocks = zarrblocks.ingest_block, []
 def dying(job, block, grid):
     if block[2] == 1 and (every or not os.path.exists(marker)):
         open(marker, 'a').close()
         os.kill(os.getpid(), signal.SIGKILL)
     return ingest(job, block, grid)
-zarrstore.ingest_block = dying
+zarrblocks.ingest_block = dying
 try:
     segy.to_zarr(src, store, chunks=(2, 1, 2, 8), jobs=2)
 except FormatError as e:

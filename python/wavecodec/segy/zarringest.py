@@ -1,9 +1,9 @@
 """segy.to_zarr: a SEG-Y survey into a chunked, compressed Zarr group (layout: zarrstore.py).
 
 The client opens the file once, infers its geometry, finds the trace header fields that vary
-and plans the blocks; each block is one task (zarrstore.ingest_block) that reads its traces
+and plans the blocks; each block is one task (zarrblocks.ingest_block) that reads its traces
 straight from the file and writes whole chunks. Tasks run in this process (jobs 1), in `jobs`
-local worker processes (a process pool made and ended here: Processes) or on the cluster of
+local worker processes (a process pool made and ended here: zarrlocal.Processes) or on the cluster of
 `client` (a distributed.Client or a scheduler address). The blocks of a worker or process that
 dies run again elsewhere; a block writes the same bytes however often it runs. Workers reach
 the SEG-Y file and the store by path: on a cluster, a shared file system.
@@ -15,21 +15,19 @@ when it can).
 """
 import base64
 import errno
-import multiprocessing
 import os
 import shutil
-import threading
 import time
 import uuid
 
 import numcodecs
-import numcodecs.blosc
 import numpy
 import zarr
 
 from ..compat import string_types
 from ..errors import FormatError
-from . import zarrstore as zs
+from . import zarrblocks as zb, zarrstore as zs
+from .zarrlocal import Processes
 from .fetch import fill_value
 from .fields import TRACE
 from .geometry import sample_axis
@@ -205,7 +203,7 @@ class Workers(object):
     def run(self, plan, progress):
         from distributed import as_completed
         prefix = 'segy-to-zarr-%s-' % uuid.uuid4().hex[:12]
-        futures = [self.client.submit(zs.ingest_block, plan.job, block, plan.grid(block),
+        futures = [self.client.submit(zb.ingest_block, plan.job, block, plan.grid(block),
                                       key='%s%d' % (prefix, k), pure=False)
                    for k, block in enumerate(plan.blocks)]
         finished = False
@@ -250,90 +248,6 @@ class Workers(object):
             self.client.close(timeout=CONNECT_SECONDS)
 
 
-# Times the blocks of a local process that died run again before the ingest fails.
-RETRIES = 3
-_SOURCES = {}   # in a local worker process: the Source of the ingest it works for
-
-
-def _start_process():
-    """Starts a local worker process: Blosc with one thread inside (zarrstore.one_blosc_thread)
-    for every block it runs."""
-    numcodecs.blosc.use_threads = False
-
-
-def _local_block(job, block, grid):
-    """One block in a local worker process, which maps the source once for all its blocks."""
-    key = (job.source, job.stamp, job.store)
-    if key not in _SOURCES:
-        for source in _SOURCES.values():
-            source.close()
-        _SOURCES.clear()
-        _SOURCES[key] = zs.Source(job)
-    job.kept = _SOURCES[key]
-    return zs.ingest_block(job, block, grid)
-
-
-def _start_method():
-    """How local worker processes start: forked from this process when it runs no other
-    thread (at once, with what it has imported), else by a fork server (a fresh process that
-    imports the package once), else spawned."""
-    methods = multiprocessing.get_all_start_methods()
-    if 'fork' in methods and threading.active_count() == 1:
-        return 'fork'
-    return 'forkserver' if 'forkserver' in methods else 'spawn'
-
-
-class Processes(object):
-    """`jobs` local worker processes (concurrent.futures) for the blocks, made and ended by the
-    ingest. A process that dies (killed, out of memory) takes its pool down: the blocks not yet
-    done run again in a new one. A block left undone by RETRIES + 1 such deaths then runs alone
-    in a process of its own: if that one dies too, the block is named in a FormatError; else the
-    ingest goes on. Every block done is the bytes a serial run writes."""
-
-    def __init__(self, jobs):
-        self.jobs = jobs
-        self.context = multiprocessing.get_context(_start_method())
-
-    def _round(self, plan, todo, jobs, results, progress):
-        """Runs blocks `todo` in a pool of `jobs` processes; the blocks a death left undone."""
-        from concurrent.futures import ProcessPoolExecutor, as_completed
-        from concurrent.futures.process import BrokenProcessPool
-        undone = []
-        pool = ProcessPoolExecutor(jobs, mp_context=self.context, initializer=_start_process)
-        futures = {}
-        try:
-            for k in todo:
-                block = plan.blocks[k]
-                futures[pool.submit(_local_block, plan.job, block, plan.grid(block))] = k
-            for future in as_completed(futures):
-                try:
-                    results[futures[future]] = future.result()
-                except BrokenProcessPool:
-                    undone.append(futures[future])
-                    continue
-                if progress:
-                    progress(len(results), len(plan.blocks))
-        finally:
-            for future in futures:
-                future.cancel()
-            pool.shutdown(wait=True)   # no process still writes when this returns
-        return sorted(undone)
-
-    def run(self, plan, progress):
-        results, lost = {}, {}
-        todo = list(range(len(plan.blocks)))
-        while todo:
-            todo = self._round(plan, todo, min(self.jobs, len(todo)), results, progress)
-            for k in todo:
-                lost[k] = lost.get(k, 0) + 1
-                if lost[k] > RETRIES and self._round(plan, [k], 1, results, progress):
-                    raise FormatError('%s: block %r: the local process running it died %d '
-                                      'times, the last time alone (killed, or out of memory?)'
-                                      % (plan.f.name, plan.blocks[k], lost[k] + 1))
-            todo = [k for k in todo if k not in results]
-        return [results[k] for k in range(len(plan.blocks))]
-
-
 def _blocks_running(prefix, dask_worker=None):
     """On a worker: how many tasks whose keys start with `prefix` it is still running."""
     state = getattr(dask_worker, 'state', None)
@@ -348,7 +262,7 @@ def _serial(plan, progress):
     plan.job.keep()   # one map of the file for every block
     try:
         for done, block in enumerate(plan.blocks, 1):
-            results.append(zs.ingest_block(plan.job, block, plan.grid(block)))
+            results.append(zb.ingest_block(plan.job, block, plan.grid(block)))
             if progress:
                 progress(done, len(plan.blocks))
     finally:
@@ -416,11 +330,11 @@ def to_zarr(source, store, chunks=None, client=None, jobs=None, compressor='defa
     store = _target(store, overwrite)
     temp = '%s.partial-%s' % (store, uuid.uuid4().hex[:12])
     workers = None
-    client_stages = zs.Stages()
+    client_stages = zb.Stages()
     try:
         client_stages('plan')
         with open_segy(os.path.abspath(source), endian, format, strict, iline=iline,
-                       xline=xline, offset=offset) as f, zs.one_blosc_thread():
+                       xline=xline, offset=offset) as f, zb.one_blosc_thread():
             plan = Plan(f, temp, chunks, compressor, vertical)
             client_stages('blocks')
             if client is not None:
@@ -453,6 +367,6 @@ def to_zarr(source, store, chunks=None, client=None, jobs=None, compressor='defa
     # finish; the blocks' own stages (summed over blocks, whichever process ran them).
     report['stages'] = stages = dict((k, v) for k, v in client_stages.seconds.items())
     for r in results:
-        zs.add_stages(stages, r[2] if len(r) > 2 else {})
+        zb.add_stages(stages, r[2] if len(r) > 2 else {})
     report['store_bytes'] = zs.store_size(store)
     return report
