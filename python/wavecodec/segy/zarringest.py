@@ -3,8 +3,8 @@
 The client opens the file once, infers its geometry, finds the trace header fields that vary
 and plans the blocks; each block is one task (zarrblocks.ingest_block) that reads its traces
 straight from the file and writes whole chunks. Tasks run in this process (jobs 1), in `jobs`
-local worker processes (a process pool made and ended here: zarrlocal.Processes) or on the cluster of
-`client` (a distributed.Client or a scheduler address). The blocks of a worker or process that
+local worker processes (a process pool made and ended here: zarrlocal.Processes) or on the
+cluster of `client` (a distributed.Client or a scheduler address). The blocks of a worker or process that
 dies run again elsewhere; a block writes the same bytes however often it runs. Workers reach
 the SEG-Y file and the store by path: on a cluster, a shared file system.
 
