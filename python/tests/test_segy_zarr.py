@@ -18,10 +18,11 @@ import os
 import shutil
 import signal
 import struct
+import sys
 import threading
 import unittest
 
-from .helpers import TempDirCase, run_cli
+from .helpers import TempDirCase, run, run_cli
 from wavecodec import segy
 from wavecodec.errors import FormatError
 
@@ -42,7 +43,8 @@ else:
     MISSING = None
 
 LIMIT = 120   # seconds any one cluster call may take
-DTYPES = {1: 'f4', 2: 'i4', 5: 'f4'}
+DTYPES = {1: 'f4', 2: 'i4', 3: 'i2', 5: 'f4', 8: 'i1'}
+INTEGERS = {2: 'i4', 3: 'i2', 8: 'i1'}
 
 
 def within(test, step):
@@ -77,8 +79,10 @@ def their_survey(path, where, fmt, endian, samples=24, seed=0):
     """A survey written by segyio: `where` (inline, crossline, offset) per trace in file order;
     a few header fields vary, others are constant. Returns the samples."""
     rng = numpy.random.RandomState(seed)
-    if fmt == 2:
-        data = rng.randint(-2 ** 31, 2 ** 31 - 1, (len(where), samples), dtype='i8').astype('i4')
+    if fmt in INTEGERS:
+        bits = 8 * numpy.dtype(INTEGERS[fmt]).itemsize
+        data = rng.randint(-2 ** (bits - 1), 2 ** (bits - 1) - 1, (len(where), samples),
+                           dtype='i8').astype(INTEGERS[fmt])
     else:
         data = (rng.randint(-2 ** 20, 2 ** 20, (len(where), samples)) / 8.0).astype('f4')
     layout = segyio.spec()
@@ -167,7 +171,7 @@ class RoundTrips(TempDirCase):
             self.assertEqual(ds[axis].values.tolist(), axes[k], what)
         seismic = ds['seismic'].values
         self.assertEqual(seismic.dtype, numpy.dtype(DTYPES[fmt]), what)
-        expected = numpy.full(seismic.shape, 0 if fmt == 2 else numpy.nan, seismic.dtype)
+        expected = numpy.full(seismic.shape, 0 if fmt in INTEGERS else numpy.nan, seismic.dtype)
         source_x = numpy.zeros(seismic.shape[:-1], 'i4')
         with segyio.open(self.src, ignore_geometry=True, endian=self.endian) as f:
             for t, c in enumerate(where):
@@ -242,20 +246,20 @@ class RoundTrips(TempDirCase):
         src = self.path('bad.sgy')
         their_survey(src, where, 5, 'big')
         # The second block fails after the first was written (a file damaged under the run).
-        from wavecodec.segy import zarrstore
-        ingest, calls = zarrstore.ingest_block, []
+        from wavecodec.segy import zarrblocks
+        ingest, calls = zarrblocks.ingest_block, []
 
         def failing(job, block, grid):
             calls.append(block)
             if len(calls) == 2:
                 raise FormatError('bad.sgy: trace 3 is cut short')
             return ingest(job, block, grid)
-        zarrstore.ingest_block = failing
+        zarrblocks.ingest_block = failing
         try:
             with self.assertRaises(FormatError):
                 segy.to_zarr(src, self.path('bad.zarr'), chunks=(1, 3, 8))
         finally:
-            zarrstore.ingest_block = ingest
+            zarrblocks.ingest_block = ingest
         self.assertEqual(len(calls), 2)
         self.assertEqual(self.leftovers(), ['bad.sgy'])
         # An existing store is never replaced without overwrite, and a partial one is no store.
@@ -349,6 +353,191 @@ class OnDask(TempDirCase):
                                               client=self.client))
         self.assertIn('KilledWorker', str(caught.exception))
         self.assertEqual(self.leftovers(), ['p.sgy'])
+
+
+# name, inlines, crosslines, offsets, sorting, holes, format, byte order, samples, chunks; the
+# options of to_zarr for a 2-D line. Chunks of several Blosc blocks, chunks cut short at every
+# edge, a chunk with no trace at all, line numbers falling in the file, offsets in two chunks.
+HOLES = tuple((i, x, 0) for i in (1, 2) for x in (1, 2, 3)) + ((5, 7, 0), (6, 4, 0))
+CHUNK_ROWS = [
+    ('1 MiB chunks', list(range(1, 65)), list(range(1, 71)), [0], 'inline', (), 5, 'big', 128,
+     (64, 64, 64), {}),
+    ('crossline-sorted IBM, an empty chunk', list(range(1, 7)), list(range(1, 8)), [0],
+     'crossline', HOLES, 1, 'little', 24, (2, 3, 8), {}),
+    ('line numbers falling', list(range(9, 0, -1)), list(range(30, 20, -2)), [0], 'inline', (),
+     2, 'big', 20, (4, 3, 8), {}),
+    ('pre-stack int16', [3, 4, 5], [1, 2, 3, 4], [10, 20, 30], 'inline', ((4, 2, 20),), 3,
+     'little', 16, (2, 3, 2, 8), {}),
+    ('2-D line of int8', [1], list(range(13)), [0], 'inline', (), 8, 'big', 12, (4, 8),
+     dict(iline=None, xline='cdp')),
+]
+STAGES = {'plan', 'blocks', 'finish', 'open', 'read', 'encode', 'write', 'headers'}
+
+
+def chunk_files(root):
+    """{path: bytes} of the chunk files under `root` (not the metadata)."""
+    return dict((k, v) for k, v in tree(root).items() if not os.path.basename(k).startswith('.'))
+
+
+@unittest.skipIf(MISSING, MISSING)
+class ChunkWrites(TempDirCase):
+    """The ingest writes each chunk itself: every one must be the bytes zarr writes for the same
+    values (its fill value past the edges, one Blosc thread), and hold what segyio wrote."""
+
+    def ingest(self, row):
+        name, ils, xls, offs, sorting, holes, fmt, endian, samples, chunks, options = row
+        where = cells(ils, xls, offs, sorting, holes)
+        src = self.path(name + '.sgy')
+        data = their_survey(src, where if not options else [(1, x, 0) for x in xls], fmt,
+                            endian, samples)
+        if options:   # a 2-D line: traces numbered by cdp (21), from 1000
+            where = [(1, 1000 + t, 0) for t in range(len(xls))]
+        report = segy.to_zarr(src, self.path(name + '.zarr'), chunks=chunks, **options)
+        # The values as segyio reads them back: it writes little-endian 16-bit samples with
+        # each pair swapped, and reads the file as it is.
+        with segyio.open(src, ignore_geometry=True, endian=endian) as f:
+            data = f.trace.raw[:]
+        return src, where, data, report
+
+    def test_every_chunk_is_what_zarr_writes(self):
+        from wavecodec.segy import zarrblocks
+        for row in CHUNK_ROWS:
+            name, prestack, two_d = row[0], len(row[3]) > 1, bool(row[-1])
+            src, where, data, report = self.ingest(row)
+            self.assertTrue(STAGES <= set(report['stages']), name)
+            store = self.path(name + '.zarr')
+            group = zarr.open_group(store, mode='r')
+            names = ['seismic', 'live', 'trace_index'] + \
+                ['headers/' + h for h in group['headers'].array_keys()]
+            with zarrblocks.one_blosc_thread():
+                for path in names:
+                    a = group[path]
+                    ref = zarr.open_array(self.path('ref/' + path), mode='w', shape=a.shape,
+                                          chunks=a.chunks, dtype=a.dtype, fill_value=a.fill_value,
+                                          compressor=a.compressor)
+                    ref[...] = a[...]
+                    self.assertEqual(chunk_files(os.path.join(store, path)),
+                                     chunk_files(self.path('ref/' + path)), (name, path))
+            shutil.rmtree(self.path('ref'))
+            # ... and the values are segyio's, the cells without a trace the fill value
+            kept = [k for k in range(3) if (k == 1 or not two_d) and (k < 2 or prestack)]
+            axes = [sorted(set(c[k] for c in where)) for k in range(3)]
+            expected = numpy.full(group['seismic'].shape, group['seismic'].fill_value,
+                                  group['seismic'].dtype)
+            for t, c in enumerate(where):
+                expected[tuple(axes[k].index(c[k]) for k in kept)] = data[t]
+            self.assertTrue(numpy.array_equal(group['seismic'][...], expected, equal_nan=True),
+                            name)
+            back = segy.from_zarr(store, self.path(name + '.back'))
+            self.assertEqual((back['changed'], self.read_bytes(name + '.back')),
+                             ([], self.read_bytes(name + '.sgy')), name)
+
+    def test_stores_of_both_layouts_read_and_others_are_refused(self):
+        from wavecodec.segy import zarrstore
+        src, where, data, _ = self.ingest(CHUNK_ROWS[1])
+        store = self.path(CHUNK_ROWS[1][0] + '.zarr')
+        group = zarr.open_group(store, mode='r+')
+        # Layout 1: the arrays of cells chunked like the seismic's cells.
+        cell_chunks = group['seismic'].chunks[:-1]
+        for path in ['live', 'trace_index'] + ['headers/' + h for h in
+                                               group['headers'].array_keys()]:
+            a = group[path]
+            values, attrs = a[...], a.attrs.asdict()
+            b = group.create_dataset(path, shape=a.shape, dtype=a.dtype, fill_value=a.fill_value,
+                                     chunks=cell_chunks + a.chunks[len(cell_chunks):],
+                                     compressor=a.compressor, overwrite=True)
+            b[...] = values
+            b.attrs.update(attrs)
+        for layout, reads in ((1, True), (2, True), (3, False), (None, False)):
+            if layout is None:
+                del group.attrs['wavecodec_segy_store']
+            else:
+                group.attrs['wavecodec_segy_store'] = layout
+            zarr.consolidate_metadata(store)
+            if not reads:
+                self.assertRaises(FormatError, segy.open_zarr, store)
+                continue
+            self.assertEqual(layout in zarrstore.LAYOUTS_READ, True)
+            segy.from_zarr(store, self.path('back%d.sgy' % layout))
+            self.assertEqual(self.read_bytes('back%d.sgy' % layout), self.read_bytes(
+                CHUNK_ROWS[1][0] + '.sgy'), layout)
+            ds = segy.open_zarr(store)
+            self.assertEqual(int(ds['live'].values.sum()), len(where), layout)
+
+    def test_a_block_refuses_a_file_changed_since_the_plan(self):
+        from wavecodec.segy import zarrblocks
+        from wavecodec.segy.zarringest import Plan, default_compressor
+        src = self.path('s.sgy')
+        for k, change in enumerate(('appended', 'touched')):
+            their_survey(src, cells([1, 2, 3], [4, 5], [0], 'inline'), 5, 'big')
+            with segy.open(src) as f:
+                plan = Plan(f, self.path('p%d.zarr' % k), (2, 2, 8), default_compressor(),
+                            'time')
+            if change == 'appended':
+                with open(src, 'ab') as f:
+                    f.write(b'\0' * 4)
+            else:
+                os.utime(src, ns=(0, os.stat(src).st_mtime_ns + 10 ** 9))
+            block = plan.blocks[0]
+            with self.assertRaises(FormatError) as caught:
+                zarrblocks.ingest_block(plan.job, block, plan.grid(block))
+            self.assertIn('changed since the ingest was planned', str(caught.exception), change)
+
+    def test_even_steps(self):
+        from wavecodec.segy.zarrblocks import even_steps
+        grid = numpy.arange(60).reshape(3, 4, 5)
+        for sub, steps in ((grid, (20, 5, 1)), (grid[::-1, ::-2], (-20, -10, 1)),
+                           (grid.transpose(1, 0, 2), (5, 20, 1)), (grid[:1, :1, :1], (0, 0, 0)),
+                           (grid[:, 1:2, 2:3], (20, 0, 0)),
+                           (grid.reshape(-1)[numpy.random.RandomState(1).permutation(60)]
+                            .reshape(3, 4, 5), None), (grid[[0, 2, 1]], None)):
+            self.assertEqual(even_steps(numpy.ascontiguousarray(sub)), steps, sub.shape)
+
+
+# Run in a child of its own (no other thread, so the local processes fork from it and share
+# its replaced ingest_block): the process running block 1 kills itself, once or every time.
+KILLING = """
+import os, signal, sys
+from wavecodec import segy
+from wavecodec.errors import FormatError
+from wavecodec.segy import zarrblocks
+src, store, marker, every = sys.argv[1], sys.argv[2], sys.argv[3], sys.argv[4] == 'every'
+ingest, blocks = zarrblocks.ingest_block, []
+def dying(job, block, grid):
+    if block[2] == 1 and (every or not os.path.exists(marker)):
+        open(marker, 'a').close()
+        os.kill(os.getpid(), signal.SIGKILL)
+    return ingest(job, block, grid)
+zarrblocks.ingest_block = dying
+try:
+    segy.to_zarr(src, store, chunks=(2, 1, 2, 8), jobs=2)
+except FormatError as e:
+    print(e)
+    sys.exit(3)
+"""
+
+
+@unittest.skipIf(MISSING, MISSING)
+class LocalProcesses(TempDirCase):
+    def test_the_blocks_of_a_killed_process_run_again(self):
+        src = self.path('p.sgy')
+        data = their_survey(src, cells([1, 2, 3, 4, 5, 6, 7], [1, 2, 3, 4, 5], [10, 20],
+                                       'crossline', ((2, 2, 10), (5, 4, 20))), 1, 'little')
+        plant_ibm_words(src, 'little', 240 + 4 * 24, data)
+        segy.to_zarr(src, self.path('serial.zarr'), chunks=(2, 1, 2, 8))
+        env = dict(os.environ, PYTHONPATH=os.pathsep.join(
+            [os.path.dirname(os.path.dirname(os.path.abspath(__file__)))] +
+            os.environ.get('PYTHONPATH', '').split(os.pathsep)))
+        for every, status in (('once', 0), ('every', 3)):
+            marker = self.path('killed-' + every)
+            code, out, err = run([sys.executable, '-c', KILLING, src, self.path(every + '.zarr'),
+                                  marker, every], timeout=LIMIT, env=env)
+            self.assertEqual(code, status, (every, out, err))
+            self.assertTrue(os.path.exists(marker), every)   # a process died mid-run
+        self.assertEqual(tree(self.path('once.zarr')), tree(self.path('serial.zarr')))
+        self.assertIn(b'block (0, 7, 1, 2): the local process running it died 5 times', out)
+        self.assertEqual(sorted(self.leftovers()), ['killed-every', 'killed-once', 'once.zarr',
+                                                    'p.sgy', 'serial.zarr'])
 
 
 if __name__ == '__main__':

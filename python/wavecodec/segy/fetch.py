@@ -54,6 +54,30 @@ def sample_type(fmt):
     return numpy.dtype('=' + fmt.typecode)
 
 
+def decode(raw, fmt, endian):
+    """The samples of format `fmt` in `raw` (a contiguous uint8 array of rows of file bytes in
+    byte order `endian`) in host order: swapped and converted in place where the type allows
+    (IBM words by the ibmfloat library), 24-bit integers widened into a new array."""
+    if fmt.kind == 'int24':
+        return _widen24(raw, fmt, endian)
+    values = raw.view(sample_type(fmt))
+    if fmt.size > 1 and endian != sys.byteorder:
+        values.byteswap(True)
+    if fmt.kind == 'ibm' and values.size:
+        in_chunks(native.ibmfloat().ibm2ieee, values.size, (values.ctypes.data, 4))
+    return values
+
+
+def _widen24(raw, fmt, endian):
+    b = raw.reshape(raw.shape[0], -1, 3).astype(numpy.uint32)
+    if endian == 'little':
+        b = b[:, :, ::-1]
+    words = (b[:, :, 0] << 16) | (b[:, :, 1] << 8) | b[:, :, 2]
+    if fmt.code == 7:
+        return ((words ^ 0x800000).astype(numpy.int32) - 0x800000).astype(sample_type(fmt))
+    return words.astype(sample_type(fmt))
+
+
 class Fetch(object):
     """Reads samples of the traces of open file `f` (fixed-length traces; see the module)."""
 
@@ -132,36 +156,20 @@ class Fetch(object):
             return numpy.array(part[live[0]:live[-1] + 1])
         return part[live]
 
-    def _decode(self, raw):
-        """The samples of `raw` (rows of file bytes) in place where the type allows."""
-        fmt = self.fmt
-        if fmt.kind == 'int24':
-            return self._widen24(raw)
-        values = raw.view(self.dtype)
-        if fmt.size > 1 and self.f.endian != sys.byteorder:
-            values.byteswap(True)
-        if fmt.kind == 'ibm' and values.size:
-            in_chunks(native.ibmfloat().ibm2ieee, values.size, (values.ctypes.data, 4))
-        return values
-
-    def _widen24(self, raw):
-        b = raw.reshape(raw.shape[0], -1, 3).astype(numpy.uint32)
-        if self.f.endian == 'little':
-            b = b[:, :, ::-1]
-        words = (b[:, :, 0] << 16) | (b[:, :, 1] << 8) | b[:, :, 2]
-        if self.fmt.code == 7:
-            return ((words ^ 0x800000).astype(numpy.int32) - 0x800000).astype(self.dtype)
-        return words.astype(self.dtype)
+    def decode(self, raw):
+        """The samples of `raw` (a contiguous array of rows of file bytes) in host order, in place
+        where the type allows."""
+        return decode(raw, self.fmt, self.f.endian)
 
     def _gather(self, indices, lo, hi, fill):
         indices = numpy.asarray(indices, dtype=numpy.int64).reshape(-1)
         width = (hi - lo) // self.fmt.size
         if not indices.size or indices.min() >= 0:
-            return self._decode(self._raw(indices, lo, hi)).reshape(len(indices), width)
+            return self.decode(self._raw(indices, lo, hi)).reshape(len(indices), width)
         live = indices >= 0
         out = numpy.full((len(indices), width), fill, dtype=self.dtype)
         if live.any():
-            out[live] = self._decode(self._raw(indices[live], lo, hi)).reshape(-1, width)
+            out[live] = self.decode(self._raw(indices[live], lo, hi)).reshape(-1, width)
         return out
 
     def one(self, index, fill):
@@ -170,7 +178,7 @@ class Fetch(object):
         if rows is None:
             return self.traces([index], fill)[0]
         width = self.samples * self.fmt.size
-        return self._decode(rows[index:index + 1, self.head:self.head + width].copy())[0]
+        return self.decode(rows[index:index + 1, self.head:self.head + width].copy())[0]
 
     def traces(self, indices, fill):
         """The samples of the traces `indices` (-1: a missing trace, filled with `fill`)."""

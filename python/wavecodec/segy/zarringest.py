@@ -1,12 +1,12 @@
 """segy.to_zarr: a SEG-Y survey into a chunked, compressed Zarr group (layout: zarrstore.py).
 
 The client opens the file once, infers its geometry, finds the trace header fields that vary
-and plans the blocks; each block is one task (zarrstore.ingest_block) that reads its traces
+and plans the blocks; each block is one task (zarrblocks.ingest_block) that reads its traces
 straight from the file and writes whole chunks. Tasks run in this process (jobs 1), in `jobs`
-local worker processes (a distributed.LocalCluster on 127.0.0.1, made and closed here) or on
-the cluster of `client` (a distributed.Client or a scheduler address). The scheduler runs the
-blocks of a worker that dies again elsewhere; a block writes the same bytes however often it
-runs. Workers reach the SEG-Y file and the store by path: on a cluster, a shared file system.
+local worker processes (a process pool made and ended here: zarrlocal.Processes) or on the
+cluster of `client` (a distributed.Client or a scheduler address). The blocks of a worker or process that
+dies run again elsewhere; a block writes the same bytes however often it runs. Workers reach
+the SEG-Y file and the store by path: on a cluster, a shared file system.
 
 The group is built under a temporary name beside `store` (STORE.partial-...) and renamed to
 `store` once every block is written and its attributes and consolidated metadata are in place:
@@ -14,9 +14,7 @@ a failed or interrupted ingest leaves no store that looks whole (and removes its
 when it can).
 """
 import base64
-import contextlib
 import errno
-import logging
 import os
 import shutil
 import time
@@ -28,7 +26,8 @@ import zarr
 
 from ..compat import string_types
 from ..errors import FormatError
-from . import zarrstore as zs
+from . import zarrblocks as zb, zarrstore as zs
+from .zarrlocal import Processes
 from .fetch import fill_value
 from .fields import TRACE
 from .geometry import sample_axis
@@ -115,7 +114,7 @@ class Plan(object):
     """The ingest of one file, made on the client: the group (created empty under `temp`), the
     job every task gets and the blocks."""
 
-    def __init__(self, f, temp, chunks, compressor, vertical, options):
+    def __init__(self, f, temp, chunks, compressor, vertical):
         g = f.geometry
         if g.problem:
             raise FormatError(g.problem)
@@ -159,10 +158,10 @@ class Plan(object):
 
         array('seismic', cell_shape + (samples,), chunks, dtype, fill_value(f.sample_format, None),
               dims + [vertical])
-        cell_chunks = chunks[:-1]
-        array('live', cell_shape, cell_chunks, bool, False, dims, g.grid.reshape(cell_shape) >= 0)
-        array('trace_index', cell_shape, cell_chunks, '<i8', -1, dims,
-              g.grid.reshape(cell_shape))
+        slow = 1 if g.sorting == 'crossline' else 0
+        cell_chunks = zs.cell_chunks(g.grid.shape, chunks3, slow, store_axes)
+        array('live', cell_shape, cell_chunks, bool, False, dims)   # these two and the
+        array('trace_index', cell_shape, cell_chunks, '<i8', -1, dims)   # headers: by blocks
         for axis, numbers in (('inline', g.ilines), ('crossline', g.xlines),
                               ('offset', g.offsets)):
             if GRID_AXES.index(axis) in store_axes:
@@ -175,9 +174,8 @@ class Plan(object):
         for name, _, width in ranges:
             array('headers/' + name, cell_shape + (width,), cell_chunks + (width,), 'u1', 0,
                   dims + [name + '_byte'])
-        self.job = zs.Job(f, options, temp, fields, ranges, store_axes, g.grid.shape)
-        slow = 1 if g.sorting == 'crossline' else 0
-        self.blocks = zs.blocks(g.grid.shape, chunks3, slow, samples, dtype.itemsize)
+        self.job = zs.Job(f, temp, fields, ranges, store_axes, g.grid.shape, chunks3)
+        self.blocks = zs.blocks(g.grid.shape, chunks3, slow)
         self.shape, self.chunks = cell_shape + (samples,), chunks
 
     def grid(self, block):
@@ -186,22 +184,12 @@ class Plan(object):
 
 
 class Workers(object):
-    """The distributed.Client the blocks run on: `client` itself, one made for its address, or
-    one of a LocalCluster of `jobs` processes on 127.0.0.1; what was made here is closed."""
+    """The distributed.Client the blocks run on: `client` itself, or one made for its address
+    (and closed here)."""
 
-    def __init__(self, client, jobs):
-        from distributed import Client, LocalCluster
-        self.cluster = None
-        if client is None:
-            self.cluster = LocalCluster(n_workers=jobs, threads_per_worker=1, processes=True,
-                                        host='127.0.0.1',
-                                        # every HTTP endpoint on the loopback address too
-                                        dashboard_address='127.0.0.1:0',
-                                        worker_dashboard_address='127.0.0.1:0',
-                                        silence_logs=logging.ERROR)
-            client = Client(self.cluster, timeout=CONNECT_SECONDS)
-            self.owned = True
-        elif isinstance(client, string_types):
+    def __init__(self, client):
+        from distributed import Client
+        if isinstance(client, string_types):
             try:
                 client = Client(client, timeout=CONNECT_SECONDS)
             except (OSError, IOError) as e:
@@ -215,7 +203,7 @@ class Workers(object):
     def run(self, plan, progress):
         from distributed import as_completed
         prefix = 'segy-to-zarr-%s-' % uuid.uuid4().hex[:12]
-        futures = [self.client.submit(zs.ingest_block, plan.job, block, plan.grid(block),
+        futures = [self.client.submit(zb.ingest_block, plan.job, block, plan.grid(block),
                                       key='%s%d' % (prefix, k), pure=False)
                    for k, block in enumerate(plan.blocks)]
         finished = False
@@ -258,8 +246,6 @@ class Workers(object):
     def close(self):
         if self.owned:
             self.client.close(timeout=CONNECT_SECONDS)
-        if self.cluster is not None:
-            self.cluster.close(timeout=CONNECT_SECONDS)
 
 
 def _blocks_running(prefix, dask_worker=None):
@@ -271,27 +257,16 @@ def _blocks_running(prefix, dask_worker=None):
     return sum(1 for ts in tasks if str(getattr(ts, 'key', ts)).startswith(prefix))
 
 
-@contextlib.contextmanager
-def _reproducible_blosc():
-    """Blosc compresses a chunk in blocks; with threads of its own (what it uses in a program's
-    main thread) it lays them out in the order they finish, so that one chunk's bytes change
-    from run to run. Dask's workers compress without them, and so does the ingest here: every
-    road writes the same bytes for a survey."""
-    from numcodecs import blosc
-    before = blosc.use_threads
-    blosc.use_threads = False
-    try:
-        yield
-    finally:
-        blosc.use_threads = before
-
-
 def _serial(plan, progress):
     results = []
-    for done, block in enumerate(plan.blocks, 1):
-        results.append(zs.ingest_block(plan.job, block, plan.grid(block)))
-        if progress:
-            progress(done, len(plan.blocks))
+    plan.job.keep()   # one map of the file for every block
+    try:
+        for done, block in enumerate(plan.blocks, 1):
+            results.append(zb.ingest_block(plan.job, block, plan.grid(block)))
+            if progress:
+                progress(done, len(plan.blocks))
+    finally:
+        plan.job.release()
     return results
 
 
@@ -354,18 +329,22 @@ def to_zarr(source, store, chunks=None, client=None, jobs=None, compressor='defa
     compressor = default_compressor() if compressor == 'default' else compressor
     store = _target(store, overwrite)
     temp = '%s.partial-%s' % (store, uuid.uuid4().hex[:12])
-    options = {'strict': strict}
     workers = None
+    client_stages = zb.Stages()
     try:
-        with _reproducible_blosc(), \
-                open_segy(os.path.abspath(source), endian, format, strict, iline=iline,
-                          xline=xline, offset=offset) as f:
-            plan = Plan(f, temp, chunks, compressor, vertical, options)
-            if client is not None or jobs > 1:
-                workers = Workers(client, jobs)
+        client_stages('plan')
+        with open_segy(os.path.abspath(source), endian, format, strict, iline=iline,
+                       xline=xline, offset=offset) as f, zb.one_blosc_thread():
+            plan = Plan(f, temp, chunks, compressor, vertical)
+            client_stages('blocks')
+            if client is not None:
+                workers = Workers(client)
                 results = workers.run(plan, progress)
+            elif jobs > 1:
+                results = Processes(jobs).run(plan, progress)
             else:
                 results = _serial(plan, progress)
+            client_stages('finish')
             kept = sum(r[1] for r in results)
             group = zarr.open_group(temp, mode='r+')
             group.attrs.update(dict(plan.attributes, ibm_words_kept=int(kept)))
@@ -378,10 +357,16 @@ def to_zarr(source, store, chunks=None, client=None, jobs=None, compressor='defa
         _close(workers)
         workers = None
         _publish(temp, store, overwrite)
+        client_stages(None)
     except BaseException:
         _close(workers)   # before the partial store goes: no worker still writes into it
         if os.path.isdir(temp):
             shutil.rmtree(temp, ignore_errors=True)
         raise
+    # Seconds [wall, processor] by stage: the client's plan, its wait for the blocks and its
+    # finish; the blocks' own stages (summed over blocks, whichever process ran them).
+    report['stages'] = stages = dict((k, v) for k, v in client_stages.seconds.items())
+    for r in results:
+        zb.add_stages(stages, r[2] if len(r) > 2 else {})
     report['store_bytes'] = zs.store_size(store)
     return report

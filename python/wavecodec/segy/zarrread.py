@@ -38,10 +38,11 @@ def _group(store):
         except Exception as e:  # noqa: B902 - any reason: not a group
             raise FormatError('%s: not a Zarr group (%s)' % (store, e))
     attrs = group.attrs.asdict()
-    if attrs.get('wavecodec_segy_store') != zs.LAYOUT:
-        raise FormatError('%s: not a complete SEG-Y store of this layout (no attribute '
-                          'wavecodec_segy_store=%d: written by something else, or an ingest '
-                          'that did not finish)' % (store, zs.LAYOUT))
+    if attrs.get('wavecodec_segy_store') not in zs.LAYOUTS_READ:
+        raise FormatError('%s: not a complete SEG-Y store of a layout read here (no attribute '
+                          'wavecodec_segy_store of %s: written by something else, or an ingest '
+                          'that did not finish)'
+                          % (store, ' or '.join(str(v) for v in zs.LAYOUTS_READ)))
     _check_chunks(store, group)
     return group, attrs
 

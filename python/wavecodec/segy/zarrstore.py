@@ -1,5 +1,5 @@
-"""The Zarr group of a SEG-Y survey: its layout, the plan of an ingest made once on the client,
-and the task that fills one block of it (run serially, in local processes or on Dask workers).
+"""The Zarr group of a SEG-Y survey: its layout, the plan of an ingest made once on the client
+and the source its blocks read (the task that fills one block: zarrblocks.py).
 
 A store (a folder) holds:
     seismic                  (inline, crossline[, offset], sample) in the samples' own type:
@@ -26,24 +26,29 @@ in _ARRAY_DIMENSIONS, so xarray opens the store as it is (zarrread.open_zarr).
 Chunks default to 64 x 64 x 64 post-stack (1 MiB of float32); pre-stack to 16 inlines x 16
 crosslines x 16 offsets x 64 samples; a 2-D line to 1024 traces x 256 samples (64 x 16 x 256
 pre-stack). A block, the work of one task, is one chunk along the file's slow axis (inlines for
-inline sorting) and whole chunks along the other, all offsets and samples, at most BLOCK_BYTES of
-samples: no two blocks share a chunk of any array.
+inline sorting) and BLOCK_CHUNKS chunks along the other, all offsets and samples; the arrays of
+cells (live, trace_index, headers) are chunked by block (layout 2; layout 1 chunked them like the
+seismic's cells, and is still read), so no two blocks share a chunk of any array.
 """
+import contextlib
+import io
+import mmap
 import os
-import sys
 
 import numpy
-import zarr
 
-from .. import native
-from ..ibm import in_chunks
 from ..errors import FormatError
-from .fetch import fill_value, sample_type
+from .fetch import sample_type
 from .fields import TRACE, TRACE_HEADER_SIZE
-from .reader import open as open_segy
+from .samples import FORMATS
 
-# Version of the layout above, in the attribute wavecodec_segy_store.
-LAYOUT = 1
+# Version of the layout above, in the attribute wavecodec_segy_store; the versions read (1: the
+# arrays of cells chunked like the seismic's cells).
+LAYOUT = 2
+LAYOUTS_READ = (1, 2)
+# Chunks along the file's fast axis in a block, and in a chunk of the arrays of cells.
+BLOCK_CHUNKS = 4
+# Bytes of samples from_zarr holds at a time (zarrread.py).
 BLOCK_BYTES = 64 << 20
 # Header rows compared at a time while looking for the fields that vary.
 SCAN_ROWS = 1 << 15
@@ -82,37 +87,82 @@ def raw_ranges(head):
     return ranges
 
 
-class Job(object):
-    """What every task needs, made once on the client and sent with each block: the source and
-    how to open it, the layout it must still have, the store and the fields to write."""
+class Source(object):
+    """The traces of a Job's file for the blocks run in one process: the file mapped read-only
+    and cut into rows by the layout the client found (the file is not read again to find it);
+    only checked to be the file that was planned (its size and modification time)."""
 
-    def __init__(self, f, options, store, fields, ranges, store_axes, grid_shape):
+    def __init__(self, job):
+        start, size, _, _ = job.layout
+        self.fmt = FORMATS[job.format]
+        self.endian = job.endian
+        self.stream = io.open(job.source, 'rb')
+        try:
+            stat = os.fstat(self.stream.fileno())
+            if (stat.st_size, stat.st_mtime_ns) != job.stamp:
+                raise FormatError('%s: the file changed since the ingest was planned (%d bytes '
+                                  'then, %d now)' % (job.source, job.stamp[0], stat.st_size))
+            self.map = mmap.mmap(self.stream.fileno(), 0, access=mmap.ACCESS_READ)
+        except BaseException:
+            self.stream.close()
+            raise
+        self.rows = numpy.ndarray((job.count, size), numpy.uint8, self.map, start, (size, 1))
+
+    def close(self):
+        self.rows = None
+        try:
+            self.map.close()
+        except BufferError:   # a view still lives somewhere: the map goes with it
+            pass
+        self.stream.close()
+
+
+class Job(object):
+    """What every task needs, made once on the client and sent with each block: the source, its
+    layout and stamp, the store and the fields to write."""
+
+    def __init__(self, f, store, fields, ranges, store_axes, grid_shape, chunks3):
         self.source = f.name
-        self.options = options
         self.layout = f.fixed_layout()
         self.count = len(f)
         self.endian = f.endian
         self.format = f.format
+        stat = os.stat(f.name)
+        self.stamp = (stat.st_size, stat.st_mtime_ns)
         self.store = store
         self.fields = fields          # [(name, offset, width, kind)] that vary
         self.ranges = ranges          # [(name, offset, width)] raw bytes that vary
         self.store_axes = store_axes  # grid axes the store keeps (0 inline, 1 crossline, 2 offset)
         self.grid_shape = grid_shape
+        self.chunks3 = tuple(chunks3)  # the store's chunks along the grid axes (1: axis absent)
+        self.kept = None              # the Source kept open for the blocks of this process
 
-    def open(self):
-        f = open_segy(self.source, endian=self.endian, format=self.format,
-                      strict=self.options.get('strict', True))
-        if f.fixed_layout() != self.layout or len(f) != self.count:
-            f.close()
-            raise FormatError('%s: the file changed since the ingest was planned (%d traces '
-                              'then, %d now)' % (self.source, self.count, len(f)))
-        return f
+    def __getstate__(self):
+        state = dict(self.__dict__)
+        state['kept'] = None          # each process maps the file itself
+        return state
 
-    def cells(self, block):
-        """The store's index of the cells of `block` ((lo0, hi0, lo1, hi1), all offsets)."""
-        lo0, hi0, lo1, hi1 = block
-        full = (slice(lo0, hi0), slice(lo1, hi1), slice(None))
-        return tuple(full[a] for a in self.store_axes)
+    @contextlib.contextmanager
+    def reader(self):
+        """The Source for one block: the one kept (keep()), else one made for the block."""
+        if self.kept is not None:
+            yield self.kept
+            return
+        source = Source(self)
+        try:
+            yield source
+        finally:
+            source.close()
+
+    def keep(self):
+        """Blocks run in this process read one Source from now on (release() closes it)."""
+        if self.kept is None:
+            self.kept = Source(self)
+
+    def release(self):
+        if self.kept is not None:
+            self.kept.close()
+            self.kept = None
 
     def shape(self, shape3):
         return tuple(shape3[a] for a in self.store_axes)
@@ -137,80 +187,26 @@ def varying_bytes(rows, head):
     return varies
 
 
-def ibm_mismatches(raw, endian, values):
-    """(row, sample) of the IBM words of `raw` (uint8 rows of samples in file order, the last
-    axis contiguous) that their float32 `values` do not give back, and those words (host-order
-    uint32). Each value is converted back to IBM by the library and compared word for word
-    (a mask of every word only when some differ)."""
-    words = numpy.array(raw).view(numpy.uint32)
-    if endian != sys.byteorder:
-        words.byteswap(True)
-    back = numpy.array(values, numpy.float32)
-    flat = back.reshape(-1)
-    in_chunks(native.ibmfloat().ieee2ibm, flat.size, (flat.ctypes.data, 4))
-    back = back.view(numpy.uint32)
-    if numpy.array_equal(back, words):   # the common case
-        return numpy.zeros(0, numpy.intp), numpy.zeros(0, numpy.intp), words[:0, 0]
-    rows, samples = numpy.nonzero(back != words)
-    return rows, samples, words[rows, samples]
-
-
-def ingest_block(job, block, grid):
-    """Fills the chunks of `block` ((lo0, hi0, lo1, hi1) of the grid) from the source; `grid`
-    is the trace number of each of its cells (-1: none). Returns (traces written, IBM words
-    kept aside)."""
-    lo0, hi0, lo1, hi1 = block
-    flat = grid.reshape(-1)
-    live = numpy.flatnonzero(flat >= 0)
-    order = ORDER[job.endian]
-    group = zarr.open_group(job.store, mode='r+')
-    cells = job.cells(block)
-    shape = job.shape(grid.shape)
-    f = job.open()
-    try:
-        fmt = f.sample_format
-        data = f.fetch().traces(flat, fill_value(fmt, None))
-        rows = trace_rows(f)
-        head = job.layout[2]
-        picked = rows[flat[live], :head]
-        kept = 0
-        if fmt.kind == 'ibm' and len(live):
-            ids, width = flat[live], 4 * job.layout[3]
-            if ids[-1] - ids[0] == len(ids) - 1 and (numpy.diff(ids) == 1).all():
-                raw = rows[ids[0]:ids[-1] + 1, head:head + width]   # a view of the map
-            else:
-                raw = rows[ids, head:head + width]
-            at, sample, words = ibm_mismatches(
-                raw, job.endian, data if len(live) == len(flat) else data[live])
-            kept = len(at)
-            if kept:
-                where = numpy.unravel_index(live[at], grid.shape)
-                cell = numpy.ravel_multi_index((where[0] + lo0, where[1] + lo1, where[2]),
-                                               job.grid_shape)
-                table = numpy.stack([cell, sample, words.astype(numpy.int64)], 1)
-                group.require_group('ibm_words').create_dataset(
-                    'b%d_%d' % (lo0, lo1), data=table, chunks=(1 << 16, 3), overwrite=True)
-    finally:
-        f.close()
-    group['seismic'][cells] = data.reshape(shape + (data.shape[-1],))
-    for name, at, width, kind in job.fields:
-        values = numpy.zeros(len(flat), field_type(width, kind))
-        values[live] = picked[:, at:at + width].copy().view(order + field_type(width, kind).str[1:]
-                                                            ).reshape(-1)
-        group['headers/' + name][cells] = values.reshape(shape)
-    for name, at, width in job.ranges:
-        values = numpy.zeros((len(flat), width), numpy.uint8)
-        values[live] = picked[:, at:at + width]
-        group['headers/' + name][cells] = values.reshape(shape + (width,))
-    return len(live), kept
-
-
-def blocks(grid_shape, chunks3, slow, samples, itemsize):
-    """The blocks of the grid: (lo0, hi0, lo1, hi1), one chunk along the `slow` grid axis (0 or
-    1) and whole chunks along the other, at most BLOCK_BYTES of samples each."""
+def block_span(grid_shape, chunks3, slow):
+    """The cells of a block along the grid's fast axis (the other of 0 and 1 than `slow`):
+    BLOCK_CHUNKS chunks, fewer when the grid has fewer."""
     fast = 1 - slow
-    per_chunk = chunks3[slow] * chunks3[fast] * grid_shape[2] * samples * itemsize
-    span = chunks3[fast] * max(1, BLOCK_BYTES // max(1, per_chunk))
+    whole = -(-grid_shape[fast] // chunks3[fast]) * chunks3[fast]
+    return min(chunks3[fast] * BLOCK_CHUNKS, whole)
+
+
+def cell_chunks(grid_shape, chunks3, slow, store_axes):
+    """The chunks of the arrays of cells (live, trace_index, headers): one block's cells."""
+    cells = list(chunks3)
+    cells[1 - slow] = block_span(grid_shape, chunks3, slow)
+    return tuple(cells[a] for a in store_axes)
+
+
+def blocks(grid_shape, chunks3, slow):
+    """The blocks of the grid: (lo0, hi0, lo1, hi1), one chunk along the `slow` grid axis (0 or
+    1) and block_span() cells along the other, all offsets and samples."""
+    fast = 1 - slow
+    span = block_span(grid_shape, chunks3, slow)
     out = []
     for s in range(0, grid_shape[slow], chunks3[slow]):
         for q in range(0, grid_shape[fast], span):
@@ -229,5 +225,6 @@ def store_size(path):
     return total
 
 
-__all__ = ['Job', 'LAYOUT', 'blocks', 'default_chunks', 'ingest_block', 'raw_ranges',
-           'sample_type', 'store_size', 'trace_rows', 'varying_bytes']
+__all__ = ['Job', 'LAYOUT', 'LAYOUTS_READ', 'Source', 'blocks', 'cell_chunks', 'default_chunks',
+           'field_type', 'raw_ranges', 'sample_type', 'store_size', 'trace_rows',
+           'varying_bytes']
