@@ -173,16 +173,16 @@ class BlockWrites(TempDirCase):
         TempDirCase.setUp(self)
         from wavecodec.gse2 import writer
         self.writer = writer
-        self.saved = writer.BLOCK
+        self.saved = writer.BLOCK, writer.ONE_PIECE
 
     def tearDown(self):
-        self.writer.BLOCK = self.saved
+        self.writer.BLOCK, self.writer.ONE_PIECE = self.saved
         TempDirCase.tearDown(self)
 
     def both(self, waves, **options):
-        self.writer.BLOCK = 10 ** 9
+        self.writer.BLOCK = self.writer.ONE_PIECE = 10 ** 9
         whole = self.writer.to_bytes(waves, **options)
-        self.writer.BLOCK = 97
+        self.writer.BLOCK = self.writer.ONE_PIECE = 97
         pieces = list(self.writer.to_chunks(waves, **options))
         return whole, pieces
 
@@ -203,7 +203,7 @@ class BlockWrites(TempDirCase):
         waves = [wavecodec.Waveform(header(), samples)]
         whole, pieces = self.both(waves, clamp=True)
         self.assertEqual(b''.join(pieces), whole)
-        self.writer.BLOCK = 97
+        self.writer.BLOCK = self.writer.ONE_PIECE = 97
         with self.assertRaises(wavecodec.FormatError) as cm:
             wavecodec.write(self.path('x.gse'), waves)
         self.assertIn('at sample 702 is outside the CM6 range', str(cm.exception))

@@ -20,8 +20,11 @@ LINE_WIDTH = 80
 # Samples per INT data line: the longest sample takes 11 characters, so a line of six takes 71
 # at most.
 INT_PER_LINE = 6
-# Samples encoded per library call when a long waveform is written a block at a time.
-BLOCK = 1 << 20
+# Samples encoded per library call when a long waveform is written a block at a time: the
+# output buffer (12 bytes a sample for INT) stays a few MB beside the samples themselves.
+BLOCK = 1 << 18
+# CM6 waveforms of at most this many samples are encoded in one piece, in one pass.
+ONE_PIECE = 1 << 20
 # Samples per waveform: the WID2 line gives the count in eight columns.
 MAX_SAMPLES = 99999999
 
@@ -217,7 +220,7 @@ def _waveform_chunks(lib, wave, data_format, clamp, allow_errors, where, code):
     time (in CM6 the second differences checked first, in a pass of the encoder that keeps
     nothing), a short CM6 waveform in one piece from _waveform_bytes. Every line but the data
     is made before the first piece."""
-    if data_format == 'CM6' and len(wave.samples) <= BLOCK:
+    if data_format == 'CM6' and len(wave.samples) <= ONE_PIECE:
         yield _waveform_bytes(lib, wave, clamp, allow_errors, where, code)
         return
     header, samples = _checked(wave, allow_errors, where)
