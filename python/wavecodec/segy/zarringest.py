@@ -16,6 +16,7 @@ when it can).
 import base64
 import errno
 import os
+import re
 import shutil
 import time
 import uuid
@@ -300,6 +301,19 @@ def _replaceable(store, overwrite):
     return True
 
 
+# The temporary file zarr's directory store writes a key to before renaming it into place.
+_PARTIAL = re.compile(r'\.[0-9a-f]{32}\.partial$')
+
+
+def _sweep_partials(temp):
+    """Removes the temporary files of writes that never ended: a worker killed mid-write leaves
+    one beside the key, which its block, run again, wrote whole."""
+    for where, _, names in os.walk(temp):
+        for name in names:
+            if _PARTIAL.search(name):
+                os.remove(os.path.join(where, name))
+
+
 def _publish(temp, store, overwrite):
     """Renames the finished group to `store` (an old one set aside, then removed)."""
     old = None
@@ -346,6 +360,7 @@ def to_zarr(source, store, chunks=None, client=None, jobs=None, compressor='defa
                 results = _serial(plan, progress)
             client_stages('finish')
             kept = sum(r[1] for r in results)
+            _sweep_partials(temp)
             group = zarr.open_group(temp, mode='r+')
             group.attrs.update(dict(plan.attributes, ibm_words_kept=int(kept)))
             zarr.consolidate_metadata(temp)
