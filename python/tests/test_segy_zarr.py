@@ -1,17 +1,15 @@
 """SEG-Y surveys to Zarr and back, checked against segyio (an independent SEG-Y library used as a
 test client) and against themselves on Dask:
-- a sweep of segyio-written surveys (post- and pre-stack, both sortings, formats 1, 2 and 5,
-  both byte orders, grids with holes, a 2-D line, hand-made IBM words that no float32 holds)
-  comes back byte for byte, and the store seen by open_zarr holds segyio's samples and headers;
+- one table of segyio-written surveys (post- and pre-stack, both sortings, formats 1, 2, 3, 5 and 8,
+  both byte orders, holes, 2-D lines, hand-made IBM words no float32 holds, chunks of several
+  Blosc blocks, cut short at every edge or empty) comes back byte for byte; the store holds
+  segyio's samples and headers, each chunk the bytes zarr writes for the same values;
 - other formats and byte orders: equal to segy.convert's output, read alike by segyio;
-- the same store, byte for byte in every file, from a serial run, 2 local processes and a
-  LocalCluster on 127.0.0.1 whose worker is killed mid-run; a block that kills every worker
-  fails the ingest and leaves no store;
-- the commands' round trip, refusals and exit codes.
-
+- the same store, byte for byte, from a serial run, 2 local processes (one killed) and a
+  LocalCluster on 127.0.0.1 whose worker is killed; a block that kills every worker or process
+  fails the ingest and leaves no store; the commands' round trip, refusals and exit codes.
 Needs Debian's /usr/bin/python3 (python3-segyio, -zarr, -numcodecs, -dask, -distributed,
--xarray); scripts/ci/python.sh runs this module with it. Elsewhere it is skipped, saying so.
-Every cluster call is bounded in time (within()); each cluster test makes and closes its own.
+-xarray), as scripts/ci/python.sh runs it; skipped elsewhere. Cluster calls are bounded (within()).
 """
 import logging
 import os
@@ -22,7 +20,8 @@ import sys
 import threading
 import unittest
 
-from .helpers import TempDirCase, run, run_cli
+
+from .helpers import PYTHON_DIR, TempDirCase, run, run_cli
 from wavecodec import segy
 from wavecodec.errors import FormatError
 
@@ -112,18 +111,39 @@ def plant_ibm_words(path, endian, trace_bytes, data):
     return len(words) - 1
 
 
-# name, inlines, crosslines, offsets, sorting, holes, 2-D
-GRIDS = [
-    ('post-stack', [1, 2, 3, 4, 5], [10, 12, 14, 16, 18, 20, 22], [0], (), False),
-    ('pre-stack', [3, 4, 5], [7, 8, 9, 10, 11], [100, 200, 300], (), False),
-    ('post-stack with holes', [1, 2, 3, 4], [5, 6, 7, 8, 9],
-     [0], ((1, 5, 0), (3, 7, 0), (4, 9, 0), (2, 6, 0)), False),
+EVERY = [(s, f, e) for s in ('inline', 'crossline') for f in (1, 2, 5)
+         for e in ('big', 'little')]
+HOLES = tuple((i, x, 0) for i in (1, 2) for x in (1, 2, 3)) + ((5, 7, 0), (6, 4, 0))
+# name, inlines, crosslines, offsets, holes, chunks (two: a 2-D line), samples, and the (sorting,
+# format, byte order) of each file. Chunks cut every axis and leave partial chunks at the ends;
+# the single rows: chunks of several Blosc blocks, a chunk with no trace at all, line numbers
+# falling in the file, offsets in two chunks, 16- and 8-bit samples.
+ROWS = [
+    ('post-stack', [1, 2, 3, 4, 5], [10, 12, 14, 16, 18, 20, 22], [0], (), (2, 3, 8), 24, EVERY),
+    ('pre-stack', [3, 4, 5], [7, 8, 9, 10, 11], [100, 200, 300], (), (2, 3, 2, 8), 24, EVERY),
+    ('post-stack with holes', [1, 2, 3, 4], [5, 6, 7, 8, 9], [0],
+     ((1, 5, 0), (3, 7, 0), (4, 9, 0), (2, 6, 0)), (2, 3, 8), 24, EVERY),
     ('pre-stack with holes', [1, 2, 3], [20, 21, 22, 23], [0, 50],
-     ((1, 20, 0), (1, 20, 50), (2, 22, 50), (3, 23, 0)), False),
-    ('2-D line', [1], list(range(11)), [0], (), True),
+     ((1, 20, 0), (1, 20, 50), (2, 22, 50), (3, 23, 0)), (2, 3, 2, 8), 24, EVERY),
+    ('2-D line', [1], list(range(11)), [0], (), (3, 8), 24, EVERY[:6]),
+    ('1 MiB chunks', list(range(1, 65)), list(range(1, 71)), [0], (), (64, 64, 64), 128,
+     [('inline', 5, 'big')]),
+    ('an empty chunk', list(range(1, 7)), list(range(1, 8)), [0], HOLES, (2, 3, 8), 24,
+     [('crossline', 1, 'little')]),
+    ('line numbers falling', list(range(9, 0, -1)), list(range(30, 20, -2)), [0], (), (4, 3, 8),
+     20, [('inline', 2, 'big')]),
+    ('pre-stack int16', [3, 4, 5], [1, 2, 3, 4], [10, 20, 30], ((4, 2, 20),), (2, 3, 2, 8), 16,
+     [('inline', 3, 'little')]),
+    ('2-D line of int8', [1], list(range(13)), [0], (), (4, 8), 12, [('inline', 8, 'big')]),
 ]
-# Chunks that cut every axis into pieces and leave partial chunks at the ends.
-CHUNKS = {False: (2, 3, 8), True: (2, 3, 2, 8)}
+STAGES = {'plan', 'blocks', 'finish', 'open', 'read', 'encode', 'write', 'headers'}
+
+
+def killing_survey(path):
+    """The survey the differential runs ingest: pre-stack, crossline-sorted, IBM words kept."""
+    data = their_survey(path, cells([1, 2, 3, 4, 5, 6, 7], [1, 2, 3, 4, 5], [10, 20],
+                                    'crossline', ((2, 2, 10), (5, 4, 20))), 1, 'little')
+    plant_ibm_words(path, 'little', 240 + 4 * 24, data)
 
 
 class Killer(WorkerPlugin):
@@ -134,15 +154,12 @@ class Killer(WorkerPlugin):
         self.marker, self.after, self.seen = marker, after, 0
 
     def transition(self, key, start, finish, **kwargs):
-        if finish != 'executing' or not str(key).startswith('segy-to-zarr'):
-            return
-        self.seen += 1
-        if self.seen <= self.after:
-            return
-        if self.marker is None or not os.path.exists(self.marker):
-            if self.marker is not None:
-                open(self.marker, 'w').close()
-            os.kill(os.getpid(), signal.SIGKILL)
+        if finish == 'executing' and str(key).startswith('segy-to-zarr'):
+            self.seen += 1
+            if self.seen > self.after and not (self.marker and os.path.exists(self.marker)):
+                if self.marker:
+                    open(self.marker, 'w').close()
+                os.kill(os.getpid(), signal.SIGKILL)
 
 
 def garble(path):
@@ -150,67 +167,90 @@ def garble(path):
         f.write(b'\xff' * 64)
 
 
-def tree(root):
-    """{relative path: bytes} of every file under `root`."""
+def tree(root, chunks=False):
+    """{relative path: bytes} of every file under `root` (chunks: not the metadata)."""
     out = {}
     for folder, _, names in os.walk(root):
         for name in names:
-            path = os.path.join(folder, name)
-            with open(path, 'rb') as f:
-                out[os.path.relpath(path, root)] = f.read()
+            if not (chunks and name.startswith('.')):
+                with open(os.path.join(folder, name), 'rb') as f:
+                    out[os.path.relpath(f.name, root)] = f.read()
     return out
 
 
 @unittest.skipIf(MISSING, MISSING)
 class RoundTrips(TempDirCase):
-    def check_store(self, store, where, data, fmt, prestack, what):
-        """open_zarr's view equals what segyio wrote: samples per cell, holes, a header field."""
-        ds = segy.open_zarr(store)
+    def check_store(self, store, src, endian, where, data, two_d, prestack, fmt, what):
+        """The store holds what segyio wrote (samples per cell, the fill value in the holes);
+        once a grid (fmt None: not through xarray), open_zarr's view of it and a header field;
+        each chunk is the bytes zarr writes for the same values (its fill value past the edges,
+        one Blosc thread)."""
+        from wavecodec.segy import zarrblocks
+        group, ref = zarr.open_group(store, mode='r'), self.path('ref')
+        kept = [k for k in range(3) if (k == 1 or not two_d) and (k < 2 or prestack)]
         axes = [sorted(set(c[k] for c in where)) for k in range(3)]
-        for k, axis in enumerate(('inline', 'crossline', 'offset')[:3 if prestack else 2]):
-            self.assertEqual(ds[axis].values.tolist(), axes[k], what)
-        seismic = ds['seismic'].values
-        self.assertEqual(seismic.dtype, numpy.dtype(DTYPES[fmt]), what)
-        expected = numpy.full(seismic.shape, 0 if fmt in INTEGERS else numpy.nan, seismic.dtype)
+        seismic = group['seismic']
+        expected = numpy.full(seismic.shape, seismic.fill_value, seismic.dtype)
         source_x = numpy.zeros(seismic.shape[:-1], 'i4')
-        with segyio.open(self.src, ignore_geometry=True, endian=self.endian) as f:
+        with segyio.open(src, ignore_geometry=True, endian=endian) as f:
             for t, c in enumerate(where):
-                cell = tuple(axes[k].index(c[k]) for k in range(3 if prestack else 2))
-                expected[cell] = data[t]
-                source_x[cell] = f.header[t][73]
-        self.assertTrue(numpy.array_equal(seismic, expected, equal_nan=True), what)
-        self.assertEqual(int(ds['live'].values.sum()), len(where), what)
-        self.assertEqual(ds.attrs['headers_constant']['coordinate_scalar'], -100, what)
-        self.assertTrue(numpy.array_equal(ds['header_source_x'].values, source_x), what)
+                cell = tuple(axes[k].index(c[k]) for k in kept)
+                expected[cell], source_x[cell] = data[t], f.header[t][73]
+        self.assertTrue(numpy.array_equal(seismic[...], expected, equal_nan=True), what)
+        if fmt is not None:
+            ds = segy.open_zarr(store)
+            for k, axis in enumerate(('inline', 'crossline', 'offset')[:3 if prestack else 2]):
+                self.assertEqual(ds[axis].values.tolist(), axes[k], what)
+            self.assertEqual(ds['seismic'].values.dtype, numpy.dtype(DTYPES[fmt]), what)
+            self.assertTrue(numpy.array_equal(ds['seismic'].values, expected, equal_nan=True))
+            self.assertEqual(int(ds['live'].values.sum()), len(where), what)
+            self.assertEqual(ds.attrs['headers_constant']['coordinate_scalar'], -100, what)
+            self.assertTrue(numpy.array_equal(ds['header_source_x'].values, source_x), what)
+            return
+        with zarrblocks.one_blosc_thread():
+            for path in ['seismic', 'live', 'trace_index'] + \
+                    ['headers/' + h for h in group['headers'].array_keys()]:
+                a = group[path]
+                zarr.open_array(os.path.join(ref, path), mode='w', shape=a.shape, chunks=a.chunks,
+                                dtype=a.dtype, fill_value=a.fill_value,
+                                compressor=a.compressor)[...] = a[...]
+                ours, theirs = tree(os.path.join(store, path), True), tree(os.path.join(ref, path),
+                                                                           True)
+                self.assertEqual(sorted(k for k in set(ours) | set(theirs)
+                                        if ours.get(k) != theirs.get(k)), [], (what, path))
+        shutil.rmtree(ref)
 
     def test_segyio_surveys_come_back_byte_for_byte(self):
         row = 0
-        for name, ils, xls, offs, holes, two_d in GRIDS:
-            prestack = len(offs) > 1
+        for name, ils, xls, offs, holes, chunks, samples, files in ROWS:
+            two_d, prestack = len(chunks) == 2, len(offs) > 1
             # A 2-D line: its traces numbered by cdp (21), which their_survey counts from 1000.
-            options = dict(iline=None, xline='cdp', chunks=(3, 8)) if two_d else \
-                dict(chunks=CHUNKS[prestack])
-            for sorting in ('inline',) if two_d else ('inline', 'crossline'):
-                for fmt in (1, 2, 5):
-                    for endian in ('big', 'little'):
-                        row += 1
-                        what = '%s %s-sorted format %d %s-endian' % (name, sorting, fmt, endian)
-                        where = cells(ils, xls, offs, sorting, holes)
-                        self.src, self.endian = self.path('s%d.sgy' % row), endian
-                        data = their_survey(self.src, where, fmt, endian, seed=row)
-                        # IBM words no float32 holds, at the same place as a sample of data
-                        planted = plant_ibm_words(self.src, endian, 240 + 4 * 24, data) \
-                            if fmt == 1 else 0
-                        store = self.path('s%d.zarr' % row)
-                        report = segy.to_zarr(self.src, store, **options)
-                        self.assertEqual((report['missing'], report['ibm_words_kept']),
-                                         (len(holes), planted), what)
-                        if row % 6 == 1 and not two_d:   # one row a grid through xarray
-                            self.check_store(store, where, data, fmt, prestack, what)
-                        back = segy.from_zarr(store, self.path('b%d.sgy' % row))
-                        self.assertEqual(back['changed'], [], what)
-                        self.assertEqual(self.read_bytes('b%d.sgy' % row),
-                                         self.read_bytes('s%d.sgy' % row), what)
+            options = dict(iline=None, xline='cdp') if two_d else {}
+            for sorting, fmt, endian in files:
+                row += 1
+                what = '%s %s-sorted format %d %s-endian' % (name, sorting, fmt, endian)
+                where = cells(ils, xls, offs, sorting, holes)
+                src, store = self.path('s%d.sgy' % row), self.path('s%d.zarr' % row)
+                data = their_survey(src, where, fmt, endian, samples, seed=row)
+                if two_d:
+                    where = [(1, 1000 + t, 0) for t in range(len(where))]
+                # IBM words no float32 holds, at the same place as a sample of data
+                planted = plant_ibm_words(src, endian, 240 + 4 * samples, data) if fmt == 1 \
+                    else 0
+                if fmt != 1:   # segyio writes little-endian 16-bit samples with each pair
+                    # swapped, and reads the file as it is: the values as it reads them back
+                    with segyio.open(src, ignore_geometry=True, endian=endian) as f:
+                        data = f.trace.raw[:]
+                report = segy.to_zarr(src, store, chunks=chunks, **options)
+                self.assertEqual((report['missing'], report['ibm_words_kept']),
+                                 (len(holes), planted), what)
+                self.assertTrue(STAGES <= set(report['stages']), what)
+                if row % 6 == 1 and not two_d or len(files) == 1:   # once a grid, each single
+                    self.check_store(store, src, endian, where, data, two_d, prestack,
+                                     None if len(files) == 1 else fmt, what)
+                back = segy.from_zarr(store, self.path('b%d.sgy' % row))
+                self.assertEqual((back['changed'], self.read_bytes('b%d.sgy' % row)),
+                                 ([], self.read_bytes('s%d.sgy' % row)), what)
 
     def test_other_formats_and_byte_orders(self):
         where = cells([1, 2, 3], [4, 5, 6], [0], 'crossline', ((2, 5, 0),))
@@ -262,10 +302,82 @@ class RoundTrips(TempDirCase):
             zarrblocks.ingest_block = ingest
         self.assertEqual(len(calls), 2)
         self.assertEqual(self.leftovers(), ['bad.sgy'])
-        # An existing store is never replaced without overwrite, and a partial one is no store.
-        os.mkdir(self.path('taken.zarr'))
-        self.assertRaises(IOError, segy.to_zarr, self.path('s.sgy'), self.path('taken.zarr'))
-        self.assertRaises(FormatError, segy.open_zarr, self.path('taken.zarr'))
+        os.mkdir(self.path('taken.zarr'))   # a folder that is no store is not replaced either
+        self.assertRaises(IOError, segy.to_zarr, self.path('bad.sgy'), self.path('taken.zarr'))
+
+    def test_stores_of_both_layouts_read_and_others_are_refused(self):
+        src, store = self.path('s.sgy'), self.path('s.zarr')
+        their_survey(src, cells(range(1, 7), range(1, 8), [0], 'crossline', HOLES), 1, 'little')
+        segy.to_zarr(src, store, chunks=(2, 3, 8))
+        group = zarr.open_group(store, mode='r+')
+        # Layout 1: the arrays of cells chunked like the seismic's cells.
+        cell_chunks = group['seismic'].chunks[:-1]
+        for path in ['live', 'trace_index'] + ['headers/' + h for h in
+                                               group['headers'].array_keys()]:
+            a = group[path]
+            values, attrs = a[...], a.attrs.asdict()
+            b = group.create_dataset(path, shape=a.shape, dtype=a.dtype, fill_value=a.fill_value,
+                                     chunks=cell_chunks + a.chunks[len(cell_chunks):],
+                                     compressor=a.compressor, overwrite=True)
+            b[...] = values
+            b.attrs.update(attrs)
+        for layout in (1, 2, 3, None):
+            if layout is None:
+                del group.attrs['wavecodec_segy_store']
+            else:
+                group.attrs['wavecodec_segy_store'] = layout
+            zarr.consolidate_metadata(store)
+            if layout not in (1, 2):
+                self.assertRaises(FormatError, segy.open_zarr, store)
+                continue
+            segy.from_zarr(store, self.path('back%d.sgy' % layout))
+            self.assertEqual(self.read_bytes('back%d.sgy' % layout), self.read_bytes('s.sgy'))
+            self.assertEqual(int(segy.open_zarr(store)['live'].values.sum()), 34, layout)
+
+    def test_a_block_refuses_a_file_changed_since_the_plan(self):
+        from wavecodec.segy import zarrblocks
+        from wavecodec.segy.zarringest import Plan, default_compressor
+        src = self.path('s.sgy')
+        for k, change in enumerate(('appended', 'touched')):
+            their_survey(src, cells([1, 2, 3], [4, 5], [0], 'inline'), 5, 'big')
+            with segy.open(src) as f:
+                plan = Plan(f, self.path('p%d.zarr' % k), (2, 2, 8), default_compressor(), 'time')
+            if change == 'appended':
+                with open(src, 'ab') as f:
+                    f.write(b'\0' * 4)
+            else:
+                os.utime(src, ns=(0, os.stat(src).st_mtime_ns + 10 ** 9))
+            with self.assertRaises(FormatError) as caught:
+                zarrblocks.ingest_block(plan.job, plan.blocks[0], plan.grid(plan.blocks[0]))
+            self.assertIn('changed since the ingest was planned', str(caught.exception), change)
+
+    def test_even_steps(self):
+        from wavecodec.segy.zarrblocks import even_steps
+        grid = numpy.arange(60).reshape(3, 4, 5)
+        for sub, steps in ((grid, (20, 5, 1)), (grid[::-1, ::-2], (-20, -10, 1)),
+                           (grid.transpose(1, 0, 2), (5, 20, 1)), (grid[:1, :1, :1], (0, 0, 0)),
+                           (grid[:, 1:2, 2:3], (20, 0, 0)),
+                           (grid.reshape(-1)[numpy.random.RandomState(1).permutation(60)]
+                            .reshape(3, 4, 5), None), (grid[[0, 2, 1]], None)):
+            self.assertEqual(even_steps(numpy.ascontiguousarray(sub)), steps, sub.shape)
+
+    def test_the_blocks_of_a_killed_local_process_run_again(self):
+        src = self.path('p.sgy')
+        killing_survey(src)
+        segy.to_zarr(src, self.path('serial.zarr'), chunks=(2, 1, 2, 8))
+        env = dict(os.environ, PYTHONPATH=PYTHON_DIR + os.pathsep + os.environ.get('PYTHONPATH',
+                                                                                  ''))
+        for every, status in (('once', 0), ('every', 3)):
+            marker = self.path('killed-' + every)
+            code, out, err = run([sys.executable, '-c', KILLING, src, self.path(every + '.zarr'),
+                                  marker, every], timeout=LIMIT, env=env)
+            self.assertEqual(code, status, (every, out, err))
+            self.assertTrue(os.path.exists(marker), every)   # a process died mid-run
+        self.assertEqual(tree(self.path('once.zarr')), tree(self.path('serial.zarr')))
+        self.assertIn(b'block (0, 7, 1, 2): the local process running it died 5 times', out)
+        self.assertEqual(sorted(self.leftovers()), ['killed-every', 'killed-once', 'once.zarr',
+                                                    'p.sgy', 'serial.zarr'])
+
 
     def test_commands(self):
         src = self.path('c.sgy')
@@ -300,7 +412,7 @@ class RoundTrips(TempDirCase):
 
 @unittest.skipIf(MISSING, MISSING)
 class OnDask(TempDirCase):
-    """Each test makes its own LocalCluster of two worker processes on 127.0.0.1."""
+    """A LocalCluster of two worker processes on 127.0.0.1, made and closed by the test."""
 
     def setUp(self):
         TempDirCase.setUp(self)
@@ -319,18 +431,11 @@ class OnDask(TempDirCase):
         self.config.__exit__(None, None, None)
         TempDirCase.tearDown(self)
 
-    def survey(self):
+    def test_a_killed_worker_changes_nothing_and_one_killing_every_worker_fails(self):
         src = self.path('p.sgy')
-        data = their_survey(src, cells([1, 2, 3, 4, 5, 6, 7], [1, 2, 3, 4, 5], [10, 20],
-                                       'crossline', ((2, 2, 10), (5, 4, 20))), 1, 'little')
-        plant_ibm_words(src, 'little', 240 + 4 * 24, data)
-        return src
-
-    def test_serial_processes_and_cluster_write_the_same_store(self):
-        src = self.survey()
+        killing_survey(src)
         chunks = (2, 1, 2, 8)   # 5 crossline blocks (crossline sorting)
         segy.to_zarr(src, self.path('serial.zarr'), chunks=chunks)
-        within(self, lambda: segy.to_zarr(src, self.path('jobs.zarr'), chunks=chunks, jobs=2))
         marker = self.path('killed')
         within(self, lambda: self.client.register_worker_plugin(Killer(marker), name='killer'))
         within(self, lambda: segy.to_zarr(src, self.path('cluster.zarr'), chunks=chunks,
@@ -340,158 +445,17 @@ class OnDask(TempDirCase):
                                           client=self.cluster.scheduler_address))
         serial = tree(self.path('serial.zarr'))
         self.assertIn('ibm_words/b0_0/0.0', serial)
-        for other in ('jobs.zarr', 'cluster.zarr', 'address.zarr'):
+        for other in ('cluster.zarr', 'address.zarr'):
             self.assertEqual(tree(self.path(other)), serial, other)
         segy.from_zarr(self.path('cluster.zarr'), self.path('back.sgy'))
         self.assertEqual(self.read_bytes('back.sgy'), self.read_bytes('p.sgy'))
-
-    def test_a_block_that_kills_every_worker_fails_and_leaves_no_store(self):
-        src = self.survey()
         within(self, lambda: self.client.register_worker_plugin(Killer(None), name='killer'))
         with self.assertRaises(FormatError) as caught:
-            within(self, lambda: segy.to_zarr(src, self.path('x.zarr'), chunks=(2, 1, 2, 8),
+            within(self, lambda: segy.to_zarr(src, self.path('x.zarr'), chunks=chunks,
                                               client=self.client))
         self.assertIn('KilledWorker', str(caught.exception))
-        self.assertEqual(self.leftovers(), ['p.sgy'])
-
-
-# name, inlines, crosslines, offsets, sorting, holes, format, byte order, samples, chunks; the
-# options of to_zarr for a 2-D line. Chunks of several Blosc blocks, chunks cut short at every
-# edge, a chunk with no trace at all, line numbers falling in the file, offsets in two chunks.
-HOLES = tuple((i, x, 0) for i in (1, 2) for x in (1, 2, 3)) + ((5, 7, 0), (6, 4, 0))
-CHUNK_ROWS = [
-    ('1 MiB chunks', list(range(1, 65)), list(range(1, 71)), [0], 'inline', (), 5, 'big', 128,
-     (64, 64, 64), {}),
-    ('crossline-sorted IBM, an empty chunk', list(range(1, 7)), list(range(1, 8)), [0],
-     'crossline', HOLES, 1, 'little', 24, (2, 3, 8), {}),
-    ('line numbers falling', list(range(9, 0, -1)), list(range(30, 20, -2)), [0], 'inline', (),
-     2, 'big', 20, (4, 3, 8), {}),
-    ('pre-stack int16', [3, 4, 5], [1, 2, 3, 4], [10, 20, 30], 'inline', ((4, 2, 20),), 3,
-     'little', 16, (2, 3, 2, 8), {}),
-    ('2-D line of int8', [1], list(range(13)), [0], 'inline', (), 8, 'big', 12, (4, 8),
-     dict(iline=None, xline='cdp')),
-]
-STAGES = {'plan', 'blocks', 'finish', 'open', 'read', 'encode', 'write', 'headers'}
-
-
-def chunk_files(root):
-    """{path: bytes} of the chunk files under `root` (not the metadata)."""
-    return dict((k, v) for k, v in tree(root).items() if not os.path.basename(k).startswith('.'))
-
-
-@unittest.skipIf(MISSING, MISSING)
-class ChunkWrites(TempDirCase):
-    """The ingest writes each chunk itself: every one must be the bytes zarr writes for the same
-    values (its fill value past the edges, one Blosc thread), and hold what segyio wrote."""
-
-    def ingest(self, row):
-        name, ils, xls, offs, sorting, holes, fmt, endian, samples, chunks, options = row
-        where = cells(ils, xls, offs, sorting, holes)
-        src = self.path(name + '.sgy')
-        data = their_survey(src, where if not options else [(1, x, 0) for x in xls], fmt,
-                            endian, samples)
-        if options:   # a 2-D line: traces numbered by cdp (21), from 1000
-            where = [(1, 1000 + t, 0) for t in range(len(xls))]
-        report = segy.to_zarr(src, self.path(name + '.zarr'), chunks=chunks, **options)
-        # The values as segyio reads them back: it writes little-endian 16-bit samples with
-        # each pair swapped, and reads the file as it is.
-        with segyio.open(src, ignore_geometry=True, endian=endian) as f:
-            data = f.trace.raw[:]
-        return src, where, data, report
-
-    def test_every_chunk_is_what_zarr_writes(self):
-        from wavecodec.segy import zarrblocks
-        for row in CHUNK_ROWS:
-            name, prestack, two_d = row[0], len(row[3]) > 1, bool(row[-1])
-            src, where, data, report = self.ingest(row)
-            self.assertTrue(STAGES <= set(report['stages']), name)
-            store = self.path(name + '.zarr')
-            group = zarr.open_group(store, mode='r')
-            names = ['seismic', 'live', 'trace_index'] + \
-                ['headers/' + h for h in group['headers'].array_keys()]
-            with zarrblocks.one_blosc_thread():
-                for path in names:
-                    a = group[path]
-                    ref = zarr.open_array(self.path('ref/' + path), mode='w', shape=a.shape,
-                                          chunks=a.chunks, dtype=a.dtype, fill_value=a.fill_value,
-                                          compressor=a.compressor)
-                    ref[...] = a[...]
-                    self.assertEqual(chunk_files(os.path.join(store, path)),
-                                     chunk_files(self.path('ref/' + path)), (name, path))
-            shutil.rmtree(self.path('ref'))
-            # ... and the values are segyio's, the cells without a trace the fill value
-            kept = [k for k in range(3) if (k == 1 or not two_d) and (k < 2 or prestack)]
-            axes = [sorted(set(c[k] for c in where)) for k in range(3)]
-            expected = numpy.full(group['seismic'].shape, group['seismic'].fill_value,
-                                  group['seismic'].dtype)
-            for t, c in enumerate(where):
-                expected[tuple(axes[k].index(c[k]) for k in kept)] = data[t]
-            self.assertTrue(numpy.array_equal(group['seismic'][...], expected, equal_nan=True),
-                            name)
-            back = segy.from_zarr(store, self.path(name + '.back'))
-            self.assertEqual((back['changed'], self.read_bytes(name + '.back')),
-                             ([], self.read_bytes(name + '.sgy')), name)
-
-    def test_stores_of_both_layouts_read_and_others_are_refused(self):
-        from wavecodec.segy import zarrstore
-        src, where, data, _ = self.ingest(CHUNK_ROWS[1])
-        store = self.path(CHUNK_ROWS[1][0] + '.zarr')
-        group = zarr.open_group(store, mode='r+')
-        # Layout 1: the arrays of cells chunked like the seismic's cells.
-        cell_chunks = group['seismic'].chunks[:-1]
-        for path in ['live', 'trace_index'] + ['headers/' + h for h in
-                                               group['headers'].array_keys()]:
-            a = group[path]
-            values, attrs = a[...], a.attrs.asdict()
-            b = group.create_dataset(path, shape=a.shape, dtype=a.dtype, fill_value=a.fill_value,
-                                     chunks=cell_chunks + a.chunks[len(cell_chunks):],
-                                     compressor=a.compressor, overwrite=True)
-            b[...] = values
-            b.attrs.update(attrs)
-        for layout, reads in ((1, True), (2, True), (3, False), (None, False)):
-            if layout is None:
-                del group.attrs['wavecodec_segy_store']
-            else:
-                group.attrs['wavecodec_segy_store'] = layout
-            zarr.consolidate_metadata(store)
-            if not reads:
-                self.assertRaises(FormatError, segy.open_zarr, store)
-                continue
-            self.assertEqual(layout in zarrstore.LAYOUTS_READ, True)
-            segy.from_zarr(store, self.path('back%d.sgy' % layout))
-            self.assertEqual(self.read_bytes('back%d.sgy' % layout), self.read_bytes(
-                CHUNK_ROWS[1][0] + '.sgy'), layout)
-            ds = segy.open_zarr(store)
-            self.assertEqual(int(ds['live'].values.sum()), len(where), layout)
-
-    def test_a_block_refuses_a_file_changed_since_the_plan(self):
-        from wavecodec.segy import zarrblocks
-        from wavecodec.segy.zarringest import Plan, default_compressor
-        src = self.path('s.sgy')
-        for k, change in enumerate(('appended', 'touched')):
-            their_survey(src, cells([1, 2, 3], [4, 5], [0], 'inline'), 5, 'big')
-            with segy.open(src) as f:
-                plan = Plan(f, self.path('p%d.zarr' % k), (2, 2, 8), default_compressor(),
-                            'time')
-            if change == 'appended':
-                with open(src, 'ab') as f:
-                    f.write(b'\0' * 4)
-            else:
-                os.utime(src, ns=(0, os.stat(src).st_mtime_ns + 10 ** 9))
-            block = plan.blocks[0]
-            with self.assertRaises(FormatError) as caught:
-                zarrblocks.ingest_block(plan.job, block, plan.grid(block))
-            self.assertIn('changed since the ingest was planned', str(caught.exception), change)
-
-    def test_even_steps(self):
-        from wavecodec.segy.zarrblocks import even_steps
-        grid = numpy.arange(60).reshape(3, 4, 5)
-        for sub, steps in ((grid, (20, 5, 1)), (grid[::-1, ::-2], (-20, -10, 1)),
-                           (grid.transpose(1, 0, 2), (5, 20, 1)), (grid[:1, :1, :1], (0, 0, 0)),
-                           (grid[:, 1:2, 2:3], (20, 0, 0)),
-                           (grid.reshape(-1)[numpy.random.RandomState(1).permutation(60)]
-                            .reshape(3, 4, 5), None), (grid[[0, 2, 1]], None)):
-            self.assertEqual(even_steps(numpy.ascontiguousarray(sub)), steps, sub.shape)
+        self.assertEqual(sorted(self.leftovers()), ['address.zarr', 'back.sgy', 'cluster.zarr',
+                                                    'killed', 'p.sgy', 'serial.zarr'])
 
 
 # Run in a child of its own (no other thread, so the local processes fork from it and share
@@ -516,28 +480,6 @@ except FormatError as e:
     sys.exit(3)
 """
 
-
-@unittest.skipIf(MISSING, MISSING)
-class LocalProcesses(TempDirCase):
-    def test_the_blocks_of_a_killed_process_run_again(self):
-        src = self.path('p.sgy')
-        data = their_survey(src, cells([1, 2, 3, 4, 5, 6, 7], [1, 2, 3, 4, 5], [10, 20],
-                                       'crossline', ((2, 2, 10), (5, 4, 20))), 1, 'little')
-        plant_ibm_words(src, 'little', 240 + 4 * 24, data)
-        segy.to_zarr(src, self.path('serial.zarr'), chunks=(2, 1, 2, 8))
-        env = dict(os.environ, PYTHONPATH=os.pathsep.join(
-            [os.path.dirname(os.path.dirname(os.path.abspath(__file__)))] +
-            os.environ.get('PYTHONPATH', '').split(os.pathsep)))
-        for every, status in (('once', 0), ('every', 3)):
-            marker = self.path('killed-' + every)
-            code, out, err = run([sys.executable, '-c', KILLING, src, self.path(every + '.zarr'),
-                                  marker, every], timeout=LIMIT, env=env)
-            self.assertEqual(code, status, (every, out, err))
-            self.assertTrue(os.path.exists(marker), every)   # a process died mid-run
-        self.assertEqual(tree(self.path('once.zarr')), tree(self.path('serial.zarr')))
-        self.assertIn(b'block (0, 7, 1, 2): the local process running it died 5 times', out)
-        self.assertEqual(sorted(self.leftovers()), ['killed-every', 'killed-once', 'once.zarr',
-                                                    'p.sgy', 'serial.zarr'])
 
 
 if __name__ == '__main__':
