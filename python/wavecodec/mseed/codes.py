@@ -9,7 +9,7 @@ from ..errors import FormatError
 
 EPOCH = datetime.datetime(1970, 1, 1)
 # Widths of the codes in a record's fixed header.
-WIDTHS = (('network', 2), ('station', 5), ('location', 2), ('channel', 3))
+WIDTHS = {'network': 2, 'station': 5, 'location': 2, 'channel': 3}
 QUALITIES = ('D', 'R', 'Q', 'M')
 # Microseconds since 1970 of the first and last times a datetime (and GSE2) holds, rounding to
 # the millisecond included.
@@ -43,9 +43,10 @@ def _shown(value):
     return value
 
 
-def check_code(name, value, width, may_be_empty=False):
+def check_code(name, value, may_be_empty=False):
     """`value` as native ASCII text, or FormatError naming the code: printable ASCII without
-    blanks, at most `width` characters."""
+    blanks, at most the code's width in a record (WIDTHS)."""
+    width = WIDTHS[name]
     if not isinstance(value, string_types):
         raise FormatError('%s code must be text, not %r' % (name, value))
     if len(value) > width:

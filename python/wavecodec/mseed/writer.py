@@ -65,7 +65,7 @@ def location_of(wave, location):
         return location
     aux = wave.header.get('aux_id') or ''
     try:
-        return codes.check_code('location', aux, 2, True)
+        return codes.check_code('location', aux, True)
     except FormatError:
         return ''
 
@@ -77,9 +77,9 @@ def _stream(wave, network, location, quality, record_length, encoding, start):
         if not network:
             raise FormatError('no network code: the waveform has no STA2 network; give one '
                               'with --network')
-    stream.network = codes.check_code('network', network, 2).encode('ascii')
-    stream.station = codes.check_code('station', wave.station, 5).encode('ascii')
-    stream.channel = codes.check_code('channel', wave.channel, 3).encode('ascii')
+    stream.network = codes.check_code('network', network).encode('ascii')
+    stream.station = codes.check_code('station', wave.station).encode('ascii')
+    stream.channel = codes.check_code('channel', wave.channel).encode('ascii')
     stream.location = location_of(wave, location).encode('ascii')
     stream.quality = quality.encode('ascii')
     stream.start = start
@@ -98,7 +98,7 @@ def _options(record_length, encoding, location, quality):
         raise FormatError('encoding %r is not one of %s' % (encoding, ', '.join(
             sorted(shim.ENCODINGS))))
     if location is not None:
-        location = codes.check_code('location', location, 2, True)
+        location = codes.check_code('location', location, True)
     if quality not in codes.QUALITIES:
         raise FormatError('quality %r is not one of %s' % (quality, ', '.join(codes.QUALITIES)))
     return shim.ENCODINGS[name], location
