@@ -7,7 +7,7 @@ import sys
 
 from .helpers import PYTHON_DIR, TempDirCase, run, run_cli, signal
 from .mseed_helpers import (gse2_bytes, libmseed_read, libmseed_write, needs_library,
-                            needs_tool, wave)
+                            needs_tool, stream, wave)
 from .test_mseed_roundtrip import EXAMPLE
 import wavecodec
 from wavecodec import mseed
@@ -22,15 +22,13 @@ class Commands(TempDirCase):
         self.assertEqual((status, err), (0, ''), out)
         return out
 
-    def fails(self, args, text, status=1, env=None):
+    def fails(self, args, text, status=1, env=None, row=None):
         before = self.leftovers()
         code, out, err = run_cli(args, env=env)
-        self.assertEqual(code, status, (out, err))
-        self.assertNotIn('Traceback', err)
-        self.assertEqual(len(err.strip().splitlines()), 1, err)
-        self.assertIn(text, err)
-        self.assertEqual(self.leftovers(), before)
-        return err
+        self.assertEqual((code, len(err.strip().splitlines())), (status, 1), (row, out, err))
+        self.assertNotIn('Traceback', err, row)
+        self.assertIn(text, err, row)
+        self.assertEqual(self.leftovers(), before, row)
 
     def piped(self, args, data):
         env = dict(os.environ, PYTHONPATH=PYTHON_DIR)
@@ -71,63 +69,51 @@ class Conversions(Commands):
         self.assertTrue(back.startswith(b'WID2 2024/05/17 12:00:00.000 DEMO  HHZ      INT    '
                                         b'18000  100.000000'))
 
-    def test_checksum_verified_first(self):
+    def test_refusals_leave_nothing_and_lenient_notes(self):
         text = gse2_bytes([wave(signal(100)), wave(signal(50), channel='HHE')])
         at = text.rindex(b'CHK2')
         bad = self.write_bytes('bad.gse', text[:at] + b'CHK2        1\n')
-        self.fails(['gse2-to-mseed', bad, '-o', self.path('out.mseed')],
-                   '%s: waveform 2 (ABC HHE 2024/03/05 06:07:08.500, line' % bad)
-        out = self.ok('gse2-to-mseed', bad, '-o', self.path('out.mseed'), '--lenient')
-        self.assertIn('2 waveforms, 150 samples', out)
-        self.assertIn('1 with a checksum mismatch converted (--lenient)', out)
         short = self.write_bytes('short.gse', text[:at - 30])
-        self.fails(['gse2-to-mseed', short, '-o', self.path('other.mseed'), '--lenient'],
-                   'short.gse: waveform 2')
-
-    def test_refusals_leave_nothing(self):
-        self.fails(['gse2-to-mseed', EXAMPLE, '-o', self.path('out.mseed')], 'no network code')
-        self.fails(['gse2-to-mseed', EXAMPLE, '-o', self.path('out.mseed'), '--network', 'XXX'],
-                   "network code 'XXX' is longer than the 2 characters")
-        self.fails(['gse2-to-mseed', EXAMPLE, '-o', self.path('o.mseed'), '--record-length',
-                    '1000'], "'1000' is not a power of two", status=2)
-        self.fails(['gse2-to-mseed', '-', '-', '-o', self.path('o.mseed')],
-                   'can be given only once', status=2)
         good = self.path('good.mseed')
         self.ok('gse2-to-mseed', EXAMPLE, '-o', good, '--network', 'XX')
-        self.fails(['mseed-to-gse2', good, '-o', good], 'refusing to overwrite an input')
         data = self.read_bytes('good.mseed')
         cut = self.write_bytes('cut.mseed', data[:-1000])
-        self.fails(['mseed-to-gse2', cut, '-o', self.path('x.gse')],
-                   '%s: record %d (byte %d): the record of 4096 bytes is cut short'
-                   % (cut, len(data) // 4096, len(data) - 4096))
-        self.fails(['mseed-to-gse2', EXAMPLE, '-o', self.path('x.gse')],
-                   '%s: record 1 (byte 0): not a miniSEED data record' % EXAMPLE)
-
-    def test_start_rounded_only_when_asked(self):
-        stream = shim.Stream()
-        stream.network, stream.station, stream.channel, stream.quality = b'XX', b'ABC', \
-            b'HHZ', b'D'
-        stream.start, stream.rate, stream.record_length = 1700000000123400, 100.0, 512
-        stream.encoding = shim.STEIM2
-        data, _ = shim.pack(stream, array('i', range(300)))
-        path = self.write_bytes('fine.mseed', data)
-        self.fails(['mseed-to-gse2', path, '-o', self.path('x.gse')],
-                   'has a fraction of a millisecond, which GSE2 cannot hold')
-        out = self.ok('mseed-to-gse2', path, path, '-o', self.path('x.gse'), '--round-time')
+        fine = self.write_bytes('fine.mseed', shim.pack(stream(1700000000123400),
+                                                        array('i', range(300)))[0])
+        out, gse = ['-o', self.path('o.mseed')], ['-o', self.path('x.gse')]
+        # (row, arguments, exit status, text of the one line of error)
+        for row, args, status, text in (
+                ('checksum first', ['gse2-to-mseed', bad] + out, 1,
+                 '%s: waveform 2 (ABC HHE 2024/03/05 06:07:08.500, line' % bad),
+                ('short even when lenient', ['gse2-to-mseed', short, '--lenient'] + out, 1,
+                 'short.gse: waveform 2'),
+                ('no network', ['gse2-to-mseed', EXAMPLE] + out, 1, 'no network code'),
+                ('network too long', ['gse2-to-mseed', EXAMPLE, '--network', 'XXX'] + out, 1,
+                 "network code 'XXX' is longer than the 2 characters"),
+                ('record length', ['gse2-to-mseed', EXAMPLE, '--record-length', '1000'] + out,
+                 2, "'1000' is not a power of two"),
+                ('stdin twice', ['gse2-to-mseed', '-', '-'] + out, 2, 'can be given only once'),
+                ('overwrite input', ['mseed-to-gse2', good, '-o', good], 1,
+                 'refusing to overwrite an input'),
+                ('cut record', ['mseed-to-gse2', cut] + gse, 1,
+                 '%s: record %d (byte %d): the record of 4096 bytes is cut short'
+                 % (cut, len(data) // 4096, len(data) - 4096)),
+                ('not miniSEED', ['mseed-to-gse2', EXAMPLE] + gse, 1,
+                 '%s: record 1 (byte 0): not a miniSEED data record' % EXAMPLE),
+                ('fraction of a millisecond', ['mseed-to-gse2', fine] + gse, 1,
+                 'has a fraction of a millisecond, which GSE2 cannot hold')):
+            self.fails(args, text, status, row=row)
+        said = self.ok('gse2-to-mseed', bad, '-o', self.path('out.mseed'), '--lenient')
+        self.assertIn('2 waveforms, 150 samples', said)
+        self.assertIn('1 with a checksum mismatch converted (--lenient)', said)
+        said = self.ok('mseed-to-gse2', fine, fine, '-o', self.path('x.gse'), '--round-time')
         self.assertIn('2 waveforms, 600 samples from 2 records; 1 overlaps; 2 start times '
-                      'rounded to the millisecond (--round-time)', out)
+                      'rounded to the millisecond (--round-time)', said)
         self.assertIn(b'2023/11/14 22:13:20.123 ABC', self.read_bytes('x.gse'))
 
     def test_what_gse2_cannot_hold_is_counted(self):
-        stream = shim.Stream()
-        stream.network, stream.station, stream.channel, stream.quality = b'XX', b'ABC', \
-            b'HHZ', b'D'
-        stream.location, stream.start, stream.record_length = b'00', 1700000000123000, 512
-        stream.encoding = shim.STEIM2
-        parts = []
-        for rate in (100.0, 1.0 / 3):
-            stream.rate = rate
-            parts.append(shim.pack(stream, array('i', range(50)))[0])
+        parts = [shim.pack(stream(1700000000123000, rate, location=b'00'),
+                           array('i', range(50)))[0] for rate in (100.0, 1.0 / 3)]
         path = self.write_bytes('two.mseed', b''.join(bytes(p) for p in parts))
         out = self.ok('mseed-to-gse2', path, '-o', self.path('two.gse'))
         # The location code goes to the WID2 auxiliary id.
