@@ -47,6 +47,15 @@ def wave(samples, network='XX', **fields):
     return wavecodec.Waveform(header(**fields), samples, sta2=sta2)
 
 
+def stream(start, rate=100.0, location=b''):
+    """A stream XX.ABC.<location>.HHZ of 512-byte Steim-2 records for shim.pack."""
+    s = shim.Stream()
+    s.network, s.station, s.location, s.channel, s.quality = b'XX', b'ABC', location, b'HHZ', \
+        b'D'
+    s.start, s.rate, s.record_length, s.encoding = start, rate, 512, shim.STEIM2
+    return s
+
+
 def limit_signal():
     """Samples whose second differences reach the CM6 limit +-134217727 and whose first
     differences reach exactly Steim-2's limits 536870911 and -536870912, with values from near
@@ -99,9 +108,9 @@ def find_program(name):
 
 TOOL_SOURCE = os.path.join(os.path.dirname(os.path.abspath(__file__)), 'mseed_tool.c')
 _tool = []
-# SEED encodings libmseed writes, by name.
-SEED_ENCODINGS = {'text': 0, 'int16': 1, 'int32': 3, 'float32': 4, 'float64': 5, 'steim1': 10,
-                  'steim2': 11}
+# SEED encodings libmseed writes, by name: (code, array typecode of the samples).
+SEED_ENCODINGS = {'text': (0, None), 'int16': (1, 'i'), 'int32': (3, 'i'), 'float32': (4, 'f'),
+                  'float64': (5, 'd'), 'steim1': (10, 'i'), 'steim2': (11, 'i')}
 
 
 def tool_path():
@@ -132,70 +141,58 @@ def needs_tool(case):
 
 def run_tool(args):
     p = start([tool_path()] + [a if isinstance(a, bytes) else str(a) for a in args],
-              stdout=subprocess.PIPE,
-              stderr=subprocess.PIPE)
+              stdout=subprocess.PIPE, stderr=subprocess.PIPE)
     out, err = communicate(p, timeout=120)
     if p.returncode != 0:
         raise AssertionError('mseed_tool %s failed: %r' % (args[0], err))
     return out.decode('latin-1')
 
 
-_TYPECODES = {'int16': 'i', 'int32': 'i', 'steim1': 'i', 'steim2': 'i', 'float32': 'f',
-              'float64': 'd'}
+def _array(typecode, data):
+    """An array of `typecode` holding the bytes `data` (both Pythons)."""
+    out = array(typecode)
+    out.frombytes(data) if hasattr(out, 'frombytes') else out.fromstring(data)
+    return out
 
 
 def libmseed_write(folder, name, samples, encoding='steim2', byte_order=1, record_length=512,
                    rate=100.0, start=1700000000000000, codes=('XX', 'ABC', '', 'HHZ')):
     """Path of file `name` in `folder` of `samples` (ints, floats, or bytes of text) packed by
     libmseed's msr_pack."""
+    code, typecode = SEED_ENCODINGS[encoding]
     raw = os.path.join(folder, name + '.samples')
-    data = bytes(samples) if encoding == 'text' else \
-        array(_TYPECODES[encoding], samples).tobytes() if hasattr(array, 'tobytes') else \
-        array(_TYPECODES[encoding], samples).tostring()
     with open(raw, 'wb') as f:
-        f.write(data)
+        f.write(bytes(samples) if typecode is None else array(typecode, samples).tostring()
+                if not hasattr(array, 'tobytes') else array(typecode, samples).tobytes())
     path = os.path.join(folder, name)
     run_tool(['write', path] + [c or '' for c in codes] +
-             [start, repr(float(rate)), record_length, SEED_ENCODINGS[encoding], byte_order,
-              raw])
+             [start, repr(float(rate)), record_length, code, byte_order, raw])
     return path
 
 
 class Trace(object):
-    """A trace as libmseed reads it: `key`, `start`, `end` (microseconds), `rate`,
+    """A trace as libmseed reads it: `key`, `start`, `end` (microseconds), `rate`, `type`,
     `samples` (array, or bytes of text)."""
 
     def __init__(self, words, samples):
         self.key = (words[1], words[2], '' if words[3] == '-' else words[3], words[4])
-        self.start, self.end = int(words[5]), int(words[6])
-        self.rate = float(words[7])
-        self.type = words[9]
-        self.samples = samples
+        self.start, self.end, self.rate = int(words[5]), int(words[6]), float(words[7])
+        self.type, self.samples = words[9], samples
 
 
 def libmseed_read(folder, paths):
     """The traces libmseed reads from `paths` (ms_readtraces, then healed), in its order."""
     out = os.path.join(folder, 'traces.bin')
-    lines = run_tool(['read', out] + list(paths)).splitlines()
+    lines = [line.split() for line in run_tool(['read', out] + list(paths)).splitlines()]
     with open(out, 'rb') as f:
         data = f.read()
     traces, at = [], 0
-    for line in lines:
-        words = line.split()
-        if words[0] != 'trace':
-            continue
+    for words in (w for w in lines if w[0] == 'trace'):
         count, kind = int(words[8]), words[9]
         size = {'i': 4, 'f': 4, 'd': 8, 'a': 1}.get(kind, 0) * count
-        chunk = data[at:at + size]
-        at += size
-        if kind == 'a':
-            samples = chunk
-        elif kind in 'ifd' and count:
-            samples = array(kind, [])
-            samples.frombytes(chunk) if hasattr(samples, 'frombytes') else \
-                samples.fromstring(chunk)
-        else:
-            samples = array('i')
+        chunk, at = data[at:at + size], at + size
+        samples = chunk if kind == 'a' else _array(kind, chunk) if kind in 'ifd' and count \
+            else array('i')
         traces.append(Trace(words, samples))
     return traces
 

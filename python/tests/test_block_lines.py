@@ -109,16 +109,17 @@ class MessagesComeBackWhole(TempDirCase):
     def test_lines_made_here_take_their_usual_places(self):
         wave = wavecodec.Waveform(header(), [1, 2, 3], sta2=PARSED['STA2'][1],
                                   eid2=PARSED['EID2'][1], bea2=PARSED['BEA2'][1])
-        text = writer.to_bytes([wave]).decode('ascii').split('\n')
-        self.assertEqual(text[1:5], [STA2, EID2, BEA2, 'DAT2'])
-        # A value given to a block read without its line goes after the lines before it.
-        wave.block = ('(c)', 'STA2', 'BEA2')
-        text = writer.to_bytes([wave]).decode('ascii').split('\n')
-        self.assertEqual(text[1:6], ['(c)', STA2, EID2, BEA2, 'DAT2'])
-        # A value set to None takes its line out.
-        wave.sta2 = None
-        text = writer.to_bytes([wave]).decode('ascii').split('\n')
-        self.assertEqual(text[1:5], ['(c)', EID2, BEA2, 'DAT2'])
+        # (row, change, the lines between WID2 and DAT2 then)
+        for row, change, lines in (
+                ('made here', {}, [STA2, EID2, BEA2]),
+                # A value given to a block read without its line goes after the lines before.
+                ('read without EID2', dict(block=('(c)', 'STA2', 'BEA2')),
+                 ['(c)', STA2, EID2, BEA2]),
+                ('STA2 taken out', dict(sta2=None), ['(c)', EID2, BEA2])):
+            for name, value in change.items():
+                setattr(wave, name, value)
+            text = writer.to_bytes([wave]).decode('ascii').split('\n')
+            self.assertEqual(text[1:2 + len(lines)], lines + ['DAT2'], row)
 
 
 class LineFaults(TempDirCase):
@@ -143,10 +144,8 @@ class LineFaults(TempDirCase):
             data = base.replace(b'DAT2\n', line + b'\nDAT2\n')
             key = 'EID2' if line.startswith(b'EID2') else 'BEA2'
             if fault is None:
-                name, names = PARSED[key][0], sorted(PARSED[key][1])
-                read = getattr(wavecodec.read(data)[0], name)
-                self.assertEqual(tuple(read[n] for n in names),
-                                 tuple(dict(zip(FIELDS[key], values))[n] for n in names), line)
+                read = getattr(wavecodec.read(data)[0], PARSED[key][0])
+                self.assertEqual(read, dict(zip(FIELDS[key], values)), line)
                 continue
             with self.assertRaises(wavecodec.FormatError) as caught:
                 wavecodec.read(data)

@@ -7,36 +7,9 @@ import struct
 import sys
 
 from .helpers import TempDirCase, header, run_cli, signal, wavecodec
+from .test_cli_safety import _Text
 from .test_segy_bad import EXAMPLE
 from wavecodec import cli
-
-
-class _Text(object):
-    """A text stream for both Pythons (io.StringIO refuses str under 2.7)."""
-
-    def __init__(self):
-        self.parts = []
-
-    def write(self, text):
-        self.parts.append(text)
-
-    def flush(self):
-        pass
-
-    def isatty(self):
-        return False
-
-    def value(self):
-        return ''.join(self.parts)
-
-
-def subcommands():
-    """(name, parser) of every subcommand, in the order the command line lists them."""
-    parser = cli.build_parser()
-    for action in parser._actions:
-        if isinstance(action, argparse._SubParsersAction):
-            return list(action.choices.items())
-    return []
 
 
 def main(argv):
@@ -44,37 +17,32 @@ def main(argv):
     saved = sys.stdout, sys.stderr, signals.getsignal(signals.SIGTERM)
     sys.stdout, sys.stderr = _Text(), _Text()
     try:
-        status = cli.main(argv)
-        return status, sys.stderr.value()
+        return cli.main(argv), ''.join(sys.stderr.parts)
     finally:
-        err = sys.stderr
         sys.stdout, sys.stderr = saved[:2]
         signals.signal(signals.SIGTERM, saved[2])
-        del err
 
 
 class EverySubcommand(TempDirCase):
     def test_help_output_and_usage_errors(self):
-        commands = subcommands()
+        commands = [a for a in cli.build_parser()._actions
+                    if isinstance(a, argparse._SubParsersAction)][0].choices.items()
         self.assertGreaterEqual(len(commands), 13)
         for name, parser in commands:
             self.assertTrue((parser.description or '').strip(), '%s has no description' % name)
             for action in parser._actions:
                 if isinstance(action, argparse._HelpAction):
                     continue
-                what = '%s %s' % (name, '/'.join(action.option_strings) or action.metavar or
-                                  action.dest)
+                what = '%s %s' % (name, '/'.join(action.option_strings) or action.dest)
                 self.assertTrue(action.help and action.help != argparse.SUPPRESS and
                                 action.help.strip(), '%s has no help text' % what)
                 if action.dest == 'output':
                     self.assertIn('-o', action.option_strings, '%s: outputs are -o' % what)
-            usage = 'usage: wavecodec %s ' % name
             for argv in ([name], [name, '--no-such-option']):
                 status, err = main(argv)
-                self.assertEqual(status, 2, (argv, err))
-                self.assertEqual(len(err.strip().splitlines()), 1, err)
+                self.assertEqual((status, len(err.strip().splitlines())), (2, 1), (argv, err))
                 self.assertIn('usage error', err)
-                self.assertIn(usage, err)
+                self.assertIn('usage: wavecodec %s ' % name, err)
                 self.assertIn(parser.format_usage().split()[-1], err)   # to its last word
 
 
@@ -84,30 +52,31 @@ class OutputForms(TempDirCase):
         for command, given, extra in (('ibm2ieee', self.path('w.ibm'), []),
                                       ('segy-convert', EXAMPLE, ['--format', 'ieee'])):
             outputs = []
-            for form in ('older', '-o'):
-                out = self.path('%s-%s.out' % (command, form))
-                where = [out] if form == 'older' else ['-o', out]
+            for where in ([self.path('older')], ['-o', self.path('o')]):
                 status, text, err = run_cli([command, given] + where + extra)
-                self.assertEqual((status, err), (0, ''), (command, form))
-                outputs.append(self.read_bytes(os.path.basename(out)))
+                self.assertEqual((status, err), (0, ''), (command, where))
+                outputs.append(self.read_bytes(os.path.basename(where[-1])))
+                os.remove(where[-1])
             self.assertEqual(outputs[0], outputs[1], command)
-            status, text, err = run_cli([command, given, self.path('a'), '-o', self.path('b')] +
-                                        extra)
-            self.assertEqual(status, 2, err)
-            self.assertIn('the output is given twice', err)
-            status, text, err = run_cli([command, given] + extra)
-            self.assertEqual(status, 2, err)
-            self.assertIn('-o/--output', err)
-        self.assertEqual(sorted(os.listdir(self.dir)),
-                         ['ibm2ieee--o.out', 'ibm2ieee-older.out', 'segy-convert--o.out',
-                          'segy-convert-older.out', 'w.ibm'])
+        self.assertEqual(self.leftovers(), ['w.ibm'])
 
-    def test_convert_refuses_standard_input(self):
+    def test_usage_errors_write_nothing(self):
         wavecodec.write(self.path('in.gse'), [wavecodec.Waveform(header(), signal(50))])
-        status, out, err = run_cli(['convert', '-', '-o', self.path('out'), '--network', 'XX'],
-                                   data=self.read_bytes('in.gse'))
-        self.assertEqual(status, 2, (out, err))
-        self.assertEqual(len(err.strip().splitlines()), 1, err)
-        self.assertIn('standard input', err)
-        self.assertIn('usage: wavecodec convert ', err)
-        self.assertEqual(sorted(os.listdir(self.dir)), ['in.gse'])
+        seg, ieee = ['segy-convert', EXAMPLE], ['--format', 'ieee']
+        # (row, arguments, standard input, texts of the one line of error)
+        for row, args, data, texts in (
+                ('ibm2ieee output twice', ['ibm2ieee', EXAMPLE, self.path('a'), '-o',
+                                           self.path('b')], None,
+                 ['the output is given twice', 'usage: wavecodec ibm2ieee ']),
+                ('segy-convert output twice', seg + [self.path('a'), '-o', self.path('b')] +
+                 ieee, None, ['the output is given twice']),
+                ('ibm2ieee no output', ['ibm2ieee', EXAMPLE], None, ['-o/--output']),
+                ('segy-convert no output', seg + ieee, None, ['-o/--output']),
+                ('convert from standard input', ['convert', '-', '-o', self.path('out'),
+                                                 '--network', 'XX'],
+                 self.read_bytes('in.gse'), ['standard input', 'usage: wavecodec convert '])):
+            status, out, err = run_cli(args, data=data)
+            self.assertEqual((status, len(err.strip().splitlines())), (2, 1), (row, err))
+            for text in texts:
+                self.assertIn(text, err, row)
+            self.assertEqual(self.leftovers(), ['in.gse'], row)

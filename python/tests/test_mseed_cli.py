@@ -3,11 +3,12 @@ input and output, refusals as one line with nothing written, checksums verified 
 what was rounded, joined, skipped and selected, info and verify of miniSEED files, and the rest
 of the command line working without libmseedio."""
 import os
+import re
 import sys
 
 from .helpers import PYTHON_DIR, TempDirCase, run, run_cli, signal
 from .mseed_helpers import (gse2_bytes, libmseed_read, libmseed_write, needs_library,
-                            needs_tool, wave)
+                            needs_tool, stream, wave)
 from .test_mseed_roundtrip import EXAMPLE
 import wavecodec
 from wavecodec import mseed
@@ -22,15 +23,13 @@ class Commands(TempDirCase):
         self.assertEqual((status, err), (0, ''), out)
         return out
 
-    def fails(self, args, text, status=1, env=None):
+    def fails(self, args, text, status=1, env=None, row=None):
         before = self.leftovers()
         code, out, err = run_cli(args, env=env)
-        self.assertEqual(code, status, (out, err))
-        self.assertNotIn('Traceback', err)
-        self.assertEqual(len(err.strip().splitlines()), 1, err)
-        self.assertIn(text, err)
-        self.assertEqual(self.leftovers(), before)
-        return err
+        self.assertEqual((code, len(err.strip().splitlines())), (status, 1), (row, out, err))
+        self.assertNotIn('Traceback', err, row)
+        self.assertIn(text, err, row)
+        self.assertEqual(self.leftovers(), before, row)
 
     def piped(self, args, data):
         env = dict(os.environ, PYTHONPATH=PYTHON_DIR)
@@ -71,63 +70,51 @@ class Conversions(Commands):
         self.assertTrue(back.startswith(b'WID2 2024/05/17 12:00:00.000 DEMO  HHZ      INT    '
                                         b'18000  100.000000'))
 
-    def test_checksum_verified_first(self):
+    def test_refusals_leave_nothing_and_lenient_notes(self):
         text = gse2_bytes([wave(signal(100)), wave(signal(50), channel='HHE')])
         at = text.rindex(b'CHK2')
         bad = self.write_bytes('bad.gse', text[:at] + b'CHK2        1\n')
-        self.fails(['gse2-to-mseed', bad, '-o', self.path('out.mseed')],
-                   '%s: waveform 2 (ABC HHE 2024/03/05 06:07:08.500, line' % bad)
-        out = self.ok('gse2-to-mseed', bad, '-o', self.path('out.mseed'), '--lenient')
-        self.assertIn('2 waveforms, 150 samples', out)
-        self.assertIn('1 with a checksum mismatch converted (--lenient)', out)
         short = self.write_bytes('short.gse', text[:at - 30])
-        self.fails(['gse2-to-mseed', short, '-o', self.path('other.mseed'), '--lenient'],
-                   'short.gse: waveform 2')
-
-    def test_refusals_leave_nothing(self):
-        self.fails(['gse2-to-mseed', EXAMPLE, '-o', self.path('out.mseed')], 'no network code')
-        self.fails(['gse2-to-mseed', EXAMPLE, '-o', self.path('out.mseed'), '--network', 'XXX'],
-                   "network code 'XXX' is longer than the 2 characters")
-        self.fails(['gse2-to-mseed', EXAMPLE, '-o', self.path('o.mseed'), '--record-length',
-                    '1000'], "'1000' is not a power of two", status=2)
-        self.fails(['gse2-to-mseed', '-', '-', '-o', self.path('o.mseed')],
-                   'can be given only once', status=2)
         good = self.path('good.mseed')
         self.ok('gse2-to-mseed', EXAMPLE, '-o', good, '--network', 'XX')
-        self.fails(['mseed-to-gse2', good, '-o', good], 'refusing to overwrite an input')
         data = self.read_bytes('good.mseed')
         cut = self.write_bytes('cut.mseed', data[:-1000])
-        self.fails(['mseed-to-gse2', cut, '-o', self.path('x.gse')],
-                   '%s: record %d (byte %d): the record of 4096 bytes is cut short'
-                   % (cut, len(data) // 4096, len(data) - 4096))
-        self.fails(['mseed-to-gse2', EXAMPLE, '-o', self.path('x.gse')],
-                   '%s: record 1 (byte 0): not a miniSEED data record' % EXAMPLE)
-
-    def test_start_rounded_only_when_asked(self):
-        stream = shim.Stream()
-        stream.network, stream.station, stream.channel, stream.quality = b'XX', b'ABC', \
-            b'HHZ', b'D'
-        stream.start, stream.rate, stream.record_length = 1700000000123400, 100.0, 512
-        stream.encoding = shim.STEIM2
-        data, _ = shim.pack(stream, array('i', range(300)))
-        path = self.write_bytes('fine.mseed', data)
-        self.fails(['mseed-to-gse2', path, '-o', self.path('x.gse')],
-                   'has a fraction of a millisecond, which GSE2 cannot hold')
-        out = self.ok('mseed-to-gse2', path, path, '-o', self.path('x.gse'), '--round-time')
+        fine = self.write_bytes('fine.mseed', shim.pack(stream(1700000000123400),
+                                                        array('i', range(300)))[0])
+        out, gse = ['-o', self.path('o.mseed')], ['-o', self.path('x.gse')]
+        # (row, arguments, exit status, text of the one line of error)
+        for row, args, status, text in (
+                ('checksum first', ['gse2-to-mseed', bad] + out, 1,
+                 '%s: waveform 2 (ABC HHE 2024/03/05 06:07:08.500, line' % bad),
+                ('short even when lenient', ['gse2-to-mseed', short, '--lenient'] + out, 1,
+                 'short.gse: waveform 2'),
+                ('no network', ['gse2-to-mseed', EXAMPLE] + out, 1, 'no network code'),
+                ('network too long', ['gse2-to-mseed', EXAMPLE, '--network', 'XXX'] + out, 1,
+                 "network code 'XXX' is longer than the 2 characters"),
+                ('record length', ['gse2-to-mseed', EXAMPLE, '--record-length', '1000'] + out,
+                 2, "'1000' is not a power of two"),
+                ('stdin twice', ['gse2-to-mseed', '-', '-'] + out, 2, 'can be given only once'),
+                ('overwrite input', ['mseed-to-gse2', good, '-o', good], 1,
+                 'refusing to overwrite an input'),
+                ('cut record', ['mseed-to-gse2', cut] + gse, 1,
+                 '%s: record %d (byte %d): the record of 4096 bytes is cut short'
+                 % (cut, len(data) // 4096, len(data) - 4096)),
+                ('not miniSEED', ['mseed-to-gse2', EXAMPLE] + gse, 1,
+                 '%s: record 1 (byte 0): not a miniSEED data record' % EXAMPLE),
+                ('fraction of a millisecond', ['mseed-to-gse2', fine] + gse, 1,
+                 'has a fraction of a millisecond, which GSE2 cannot hold')):
+            self.fails(args, text, status, row=row)
+        said = self.ok('gse2-to-mseed', bad, '-o', self.path('out.mseed'), '--lenient')
+        self.assertIn('2 waveforms, 150 samples', said)
+        self.assertIn('1 with a checksum mismatch converted (--lenient)', said)
+        said = self.ok('mseed-to-gse2', fine, fine, '-o', self.path('x.gse'), '--round-time')
         self.assertIn('2 waveforms, 600 samples from 2 records; 1 overlaps; 2 start times '
-                      'rounded to the millisecond (--round-time)', out)
+                      'rounded to the millisecond (--round-time)', said)
         self.assertIn(b'2023/11/14 22:13:20.123 ABC', self.read_bytes('x.gse'))
 
     def test_what_gse2_cannot_hold_is_counted(self):
-        stream = shim.Stream()
-        stream.network, stream.station, stream.channel, stream.quality = b'XX', b'ABC', \
-            b'HHZ', b'D'
-        stream.location, stream.start, stream.record_length = b'00', 1700000000123000, 512
-        stream.encoding = shim.STEIM2
-        parts = []
-        for rate in (100.0, 1.0 / 3):
-            stream.rate = rate
-            parts.append(shim.pack(stream, array('i', range(50)))[0])
+        parts = [shim.pack(stream(1700000000123000, rate, location=b'00'),
+                           array('i', range(50)))[0] for rate in (100.0, 1.0 / 3)]
         path = self.write_bytes('two.mseed', b''.join(bytes(p) for p in parts))
         out = self.ok('mseed-to-gse2', path, '-o', self.path('two.gse'))
         # The location code goes to the WID2 auxiliary id.
@@ -152,24 +139,20 @@ class WithoutTheLibrary(Commands):
 @needs_tool
 class WhatDataCentresWrite(Commands):
     def run_rows(self, rows):
-        """Runs each row (what, arguments, exit status, texts the output holds; {name}
-        stands for a file of the folder) and checks the status and the texts."""
+        """Runs each row (what, arguments, exit status, texts the output holds; @NAME stands
+        for file NAME of the folder) and checks the status and the texts."""
+        def named(text):
+            return re.sub(r'@([\w-]+\.(?:gse|mseed))', lambda m: self.path(m.group(1)), text)
         for what, args, status, texts in rows:
-            args = [a.format(**self.names) if '{' in a else a for a in args]
-            code, out, err = run_cli(args)
+            code, out, err = run_cli([named(a) for a in args])
             self.assertEqual(code, status, (what, out, err))
             self.assertNotIn('Traceback', err, what)
             for text in texts:
-                self.assertIn(text.format(**self.names), out + err, what)
+                self.assertIn(named(text), out + err, what)
 
     def test_conversions_both_ways(self):
         quiet = [i % 3 - 1 for i in range(300000)]
         busy = signal(6000)
-        self.names = dict((k.replace('.', '_').replace('-', '_'), self.path(k)) for k in (
-            'quiet.gse', 'quiet.mseed', 'quiet-back.gse', 'high.gse', 'high.mseed',
-            'high-back.gse', 'loc.mseed', 'loc.gse', 'loc-back.mseed', 'sel.mseed', 'sel.gse',
-            'big.mseed', 'big.gse', 'logs.mseed', 'logs.gse', 'a.mseed', 'b.mseed', 'ab.gse',
-            'bad.mseed', 'bad.gse'))
         self.write_bytes('quiet.gse', gse2_bytes([wave(quiet)]))
         self.write_bytes('high.gse', gse2_bytes([wave(busy, sample_rate=16000.0)]))
         # Two locations of one channel; a channel whose second differences CM6 cannot hold.
@@ -191,73 +174,73 @@ class WhatDataCentresWrite(Commands):
         self.write_bytes('bad.mseed', data[:1024] + b'\x17' * 512 + data[1536:])
         self.run_rows((
             ('65536-byte records hold at most 65535 samples',
-             ['gse2-to-mseed', '{quiet_gse}', '-o', '{quiet_mseed}', '--record-length',
+             ['gse2-to-mseed', '@quiet.gse', '-o', '@quiet.mseed', '--record-length',
               '65536'], 0, ['300000 samples in 5 records']),
             ('and come back whole',
-             ['mseed-to-gse2', '{quiet_mseed}', '-o', '{quiet_back_gse}'], 0,
+             ['mseed-to-gse2', '@quiet.mseed', '-o', '@quiet-back.gse'], 0,
              ['1 waveforms, 300000 samples from 5 records']),
             ('16 kHz: exact starts, one waveform',
-             ['gse2-to-mseed', '{high_gse}', '-o', '{high_mseed}', '--record-length', '512'], 0,
+             ['gse2-to-mseed', '@high.gse', '-o', '@high.mseed', '--record-length', '512'], 0,
              []),
             ('16 kHz back without rounding',
-             ['mseed-to-gse2', '{high_mseed}', '-o', '{high_back_gse}'], 0,
+             ['mseed-to-gse2', '@high.mseed', '-o', '@high-back.gse'], 0,
              ['1 waveforms, 6000 samples']),
             ('two locations in the auxiliary id',
-             ['mseed-to-gse2', '{loc_mseed}', '-o', '{loc_gse}'], 0, ['2 waveforms']),
+             ['mseed-to-gse2', '@loc.mseed', '-o', '@loc.gse'], 0, ['2 waveforms']),
             ('and back to miniSEED locations',
-             ['gse2-to-mseed', '{loc_gse}', '-o', '{loc_back_mseed}'], 0, ['2 waveforms']),
+             ['gse2-to-mseed', '@loc.gse', '-o', '@loc-back.mseed'], 0, ['2 waveforms']),
             ('selection of GSE2 waveforms by time',
-             ['gse2-to-mseed', '{quiet_gse}', '-o', '{sel_mseed}', '--station', 'AB?',
+             ['gse2-to-mseed', '@quiet.gse', '-o', '@sel.mseed', '--station', 'AB?',
               '--start', '2024-03-05T06:08:00', '--end', '2024-03-05T06:09:00'], 0,
              ['2401 samples']),
             ('selection of records by channel and time',
-             ['mseed-to-gse2', '{quiet_mseed}', '{loc_mseed}', '-o', '{sel_gse}', '--channel',
+             ['mseed-to-gse2', '@quiet.mseed', '@loc.mseed', '-o', '@sel.gse', '--channel',
               'BH*', '--start', '2024-03-05T06:10:00.005'], 0,
              ['1 waveforms, 293139 samples', '10 records outside the selection']),
             ('nothing selected',
-             ['mseed-to-gse2', '{quiet_mseed}', '-o', '{sel_gse}', '--station', 'NONE'], 1,
+             ['mseed-to-gse2', '@quiet.mseed', '-o', '@sel.gse', '--station', 'NONE'], 1,
              ['no record within the selection']),
             ('second differences CM6 cannot hold: the option named',
-             ['mseed-to-gse2', '{big_mseed}', '-o', '{big_gse}'], 1,
-             ['{big_gse}: waveform 1', '(--clamp clamps it, or --format INT)']),
-            ('clamped', ['mseed-to-gse2', '{big_mseed}', '-o', '{big_gse}', '--clamp'], 0, []),
+             ['mseed-to-gse2', '@big.mseed', '-o', '@big.gse'], 1,
+             ['@big.gse: waveform 1', '(--clamp clamps it, or --format INT)']),
+            ('clamped', ['mseed-to-gse2', '@big.mseed', '-o', '@big.gse', '--clamp'], 0, []),
             ('text channels listed, the rest converted',
-             ['mseed-to-gse2', '{logs_mseed}', '-o', '{logs_gse}'], 0,
+             ['mseed-to-gse2', '@logs.mseed', '-o', '@logs.gse'], 0,
              ['1 channels GSE2 cannot hold skipped', 'skipped: XX.ABC..LOG (text samples, 1 '
-              'records from {logs_mseed} record 1, byte 0)']),
+              'records from @logs.mseed record 1, byte 0)']),
             ('one channel across two files, later part first',
-             ['mseed-to-gse2', '{a_mseed}', '{b_mseed}', '-o', '{ab_gse}'], 0,
+             ['mseed-to-gse2', '@a.mseed', '@b.mseed', '-o', '@ab.gse'], 0,
              ['1 waveforms, 6000 samples']),
             ('a damaged record refused',
-             ['mseed-to-gse2', '{bad_mseed}', '-o', '{bad_gse}'], 1,
-             ['{bad_mseed}: record 3 (byte 1024): not a miniSEED data record; --lenient']),
+             ['mseed-to-gse2', '@bad.mseed', '-o', '@bad.gse'], 1,
+             ['@bad.mseed: record 3 (byte 1024): not a miniSEED data record; --lenient']),
             ('and skipped when lenient, listed',
-             ['mseed-to-gse2', '{bad_mseed}', '-o', '{bad_gse}', '--lenient'], 1,
+             ['mseed-to-gse2', '@bad.mseed', '-o', '@bad.gse', '--lenient'], 1,
              ['1 damaged records skipped (--lenient)', '1 gaps',
-              'damaged: {bad_mseed}: record 3 (byte 1024): not a miniSEED data record']),
+              'damaged: @bad.mseed: record 3 (byte 1024): not a miniSEED data record']),
             ('info lists the waveforms and the gap',
-             ['info', '{bad_mseed}'], 1,
-             ['STEIM2', 'gap: {bad_mseed}: XX.ABC..HHZ after']),
+             ['info', '@bad.mseed'], 1,
+             ['STEIM2', 'gap: @bad.mseed: XX.ABC..HHZ after']),
             ('verify: the damaged record a fault, the gap a note',
-             ['verify', '{bad_mseed}', '{a_mseed}'], 1,
-             ['BAD {bad_mseed}: record 3 (byte 1024)', 'NOTE gap: {bad_mseed}',
+             ['verify', '@bad.mseed', '@a.mseed'], 1,
+             ['BAD @bad.mseed: record 3 (byte 1024)', 'NOTE gap: @bad.mseed',
               '3 waveform(s) in 2 file(s): 1 bad']),
         ))
-        self.assertEqual(wavecodec.read(self.names['quiet_back_gse'])[0].samples.tolist(),
+        self.assertEqual(wavecodec.read(self.path('quiet-back.gse'))[0].samples.tolist(),
                          quiet)
         for name in ('quiet.mseed', 'high.mseed'):
             records = shim.Unpacker(self.read_bytes(name))
             self.assertTrue(all(records.unpack(at)[1].sample_count <= 65535
                                 for at in range(0, len(self.read_bytes(name)),
                                                 records.unpack(0)[0])))
-        self.assertEqual(wavecodec.read(self.names['high_back_gse'])[0].samples.tolist(), busy)
-        back = libmseed_read(self.dir, [self.names['loc_back_mseed']])
+        self.assertEqual(wavecodec.read(self.path('high-back.gse'))[0].samples.tolist(), busy)
+        back = libmseed_read(self.dir, [self.path('loc-back.mseed')])
         self.assertEqual([(t.key[2], t.samples.tolist()) for t in back],
                          [('00', busy[:700]), ('10', busy[:700])])
-        selected = mseed.read(self.names['sel_mseed'])[0]
+        selected = mseed.read(self.path('sel.mseed'))[0]
         self.assertEqual((selected.start, selected.samples.tolist()),
                          (datetime.datetime(2024, 3, 5, 6, 8), quiet[2060:4461]))
-        selected = wavecodec.read(self.names['sel_gse'])[0]
+        selected = wavecodec.read(self.path('sel.gse'))[0]
         self.assertEqual((selected.start, selected.samples.tolist()),
                          (datetime.datetime(2024, 3, 5, 6, 10, 0, 25000), quiet[6861:]))
-        self.assertEqual(wavecodec.read(self.names['ab_gse'])[0].samples.tolist(), busy)
+        self.assertEqual(wavecodec.read(self.path('ab.gse'))[0].samples.tolist(), busy)

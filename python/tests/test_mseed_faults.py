@@ -6,7 +6,8 @@ import struct
 from array import array
 
 from .helpers import TempDirCase, signal
-from .mseed_helpers import libmseed_read, libmseed_write, needs_library, needs_tool, wave
+from .mseed_helpers import (libmseed_read, libmseed_write, needs_library, needs_tool, stream,
+                            wave)
 import wavecodec
 from wavecodec import FormatError, mseed
 from wavecodec.compat import PY2
@@ -20,13 +21,6 @@ def records(waves, **options):
     return bytes(to_records(waves, **options).data)
 
 
-def raw_stream(start, rate=100.0, channel=b'HHZ', encoding=shim.STEIM2):
-    s = shim.Stream()
-    s.network, s.station, s.location, s.channel, s.quality = b'XX', b'ABC', b'', channel, b'D'
-    s.start, s.rate, s.record_length, s.encoding = start, rate, 512, encoding
-    return s
-
-
 @needs_library
 class DamagedRecords(TempDirCase):
     def setUp(self):
@@ -34,66 +28,65 @@ class DamagedRecords(TempDirCase):
         self.good = records([wave(signal(3000))])
         self.assertGreater(len(self.good), 4 * 512)
 
-    def refused(self, data, *texts):
+    def refused(self, data, row, *texts):
         path = self.write_bytes('bad.mseed', bytes(data))
         with self.assertRaises(FormatError) as caught:
             mseed.read(path)
         message = str(caught.exception)
-        self.assertTrue(message.startswith(path + ': '), message)
+        self.assertTrue(message.startswith(path + ': '), (row, message))
         for text in texts:
-            self.assertIn(text, message)
+            self.assertIn(text, message, row)
         return message
 
-    def test_truncated(self):
-        self.refused(self.good[:-100], 'record %d (byte %d)' % (
-            len(self.good) // 512, len(self.good) - 512), 'cut short: 412 bytes are left')
-        self.refused(self.good[:20], 'record 1 (byte 0)', 'less than a record header')
+    def test_damage_named(self):
+        good, n = self.good, len(self.good)
+        # The reverse integration constant of record 2: third word of its first frame (its
+        # data at byte 64).
+        last = struct.unpack('>i', good[512 + 72:512 + 76])[0]
+        # (row, change of the good records, texts of the refusal)
+        for row, change, texts in (
+                ('cut short', lambda d: d[:-100], ['record %d (byte %d)' % (n // 512, n - 512),
+                                                   'cut short: 412 bytes are left']),
+                ('less than a header', lambda d: d[:20],
+                 ['record 1 (byte 0)', 'less than a record header']),
+                # Blockette 1000 (at byte 48) gives the record length's power of two at 54.
+                ('claims more', lambda d: _set(d, 54, b'\x0c'), [
+                    'record 1 (byte 0)',
+                    'a record header at byte 512 inside the record of 4096 bytes']),
+                ('claims less', lambda d: _set(d, 512 + 54, b'\x08'),
+                 ['record 2 (byte 512)', 'cannot decode it']),
+                ('integration constant',
+                 lambda d: _set(d, 512 + 72, struct.pack('>i', last + 1)),
+                 ['record 2 (byte 512)', 'integration constant',
+                  'the last sample decodes as %d, the frame gives %d' % (last, last + 1)]),
+                ('garbage', lambda d: b'not miniSEED at all\n' * 20,
+                 ['record 1 (byte 0)', 'not a miniSEED data record']),
+                ('zeros after', lambda d: d + b'\0' * 600, ['record %d' % (n // 512 + 1)]),
+                ('empty', lambda d: b'', ['no samples: the input is empty'])):
+            message = self.refused(change(good), row)
+            for text in texts:
+                self.assertIn(text, message, row)
+        # Every word of the second record's frames changed, one at a time: each is found.
+        for word in range(16, 128, 7):
+            at = 512 + 4 * word
+            self.refused(_set(good, at, struct.pack(
+                '>I', struct.unpack('>I', good[at:at + 4])[0] ^ 0x00400010)),
+                'word %d' % word, 'record 2 (byte 512)')
 
-    def test_wrong_record_length(self):
-        # Blockette 1000 (at byte 48) gives the record length as a power of two at byte 54.
-        claims_more = bytearray(self.good)
-        claims_more[54] = 12
-        self.refused(claims_more, 'record 1 (byte 0)',
-                     'a record header at byte 512 inside the record of 4096 bytes')
+    def test_lookalike_header_and_float_samples_read(self):
         # Samples that look like a record header at byte 256 of a genuine record are data.
         offset = struct.unpack('>H', records([wave([0])], encoding='int32')[44:46])[0]
-        lookalike = list(struct.unpack('>12i', bytes(self.good[:48])))
+        lookalike = list(struct.unpack('>12i', self.good[:48]))
         before = (256 - offset) // 4
         samples = list(range(before)) + lookalike + list(range((512 - offset) // 4 - before - 12))
         genuine = records([wave(samples)], encoding='int32')
         self.assertEqual(genuine[256:304], self.good[:48])
         self.assertEqual(list(mseed.read(genuine)[0].samples), samples)
-        claims_less = bytearray(self.good)
-        claims_less[512 + 54] = 8
-        self.refused(claims_less, 'record 2 (byte 512)', 'cannot decode it')
-
-    def test_corrupt_steim_frames(self):
-        # Every word of the second record's frames changed, one at a time: each is found.
-        for word in range(16, 128, 7):
-            data = bytearray(self.good)
-            at = 512 + 4 * word
-            data[at:at + 4] = struct.pack('>I', struct.unpack('>I', bytes(data[at:at + 4]))[0]
-                                          ^ 0x00400010)
-            self.refused(data, 'record 2 (byte 512)')
-
-    def test_wrong_integration_constant(self):
-        data = bytearray(self.good)
-        # The reverse integration constant: third word of the first frame (data at byte 64).
-        last = struct.unpack('>i', bytes(data[512 + 72:512 + 76]))[0]
-        data[512 + 72:512 + 76] = struct.pack('>i', last + 1)
-        self.refused(data, 'record 2 (byte 512)', 'integration constant',
-                     'the last sample decodes as %d, the frame gives %d' % (last, last + 1))
-
-    def test_float_samples_and_garbage(self):
-        data = bytearray(records([wave(signal(50))], encoding='int32'))
-        data[52] = 4  # blockette 1000's encoding: float32: a channel GSE2 cannot hold
-        other = mseed.read(bytes(data)).report.other
+        # Blockette 1000's encoding float32: a channel GSE2 cannot hold, listed apart.
+        other = mseed.read(_set(records([wave(signal(50))], encoding='int32'), 52, b'\x04')
+                           ).report.other
         self.assertEqual([(c.kind, len(c.samples), c.record) for c in other],
                          [('float32', 50, 1)])
-        self.refused(b'not miniSEED at all\n' * 20, 'record 1 (byte 0)',
-                     'not a miniSEED data record')
-        self.refused(self.good + b'\0' * 600, 'record %d' % (len(self.good) // 512 + 1))
-        self.refused(b'', 'no samples: the input is empty')
 
     def test_records_without_samples_are_passed_over(self):
         data = bytearray(records([wave(signal(300), sample_rate=1.0)], record_length=256))
@@ -104,12 +97,12 @@ class DamagedRecords(TempDirCase):
         # its data are then a fault; without data it is a record without samples, passed over
         # (the records after it follow a gap).
         data[256 + 30:256 + 32] = b'\0\0'
-        self.refused(data, 'record 2 (byte 256): the header gives no samples, but the data '
-                     'area holds data')
+        self.refused(data, 'no samples, data', 'record 2 (byte 256): the header gives no '
+                     'samples, but the data area holds data')
         data[256 + 64:512] = b'\0' * 192
         self.assertEqual([len(w.samples) for w in mseed.read(bytes(data))],
                          [counts[0], sum(counts[2:])])
-        self.refused(data[256:512], 'no samples: no record holds any')
+        self.refused(data[256:512], 'none with samples', 'no samples: no record holds any')
 
     def test_every_cut_and_changed_byte(self):
         """No change of one byte and no cut crashes: each gives an error naming a record, or
@@ -154,7 +147,7 @@ class DamagedRecords(TempDirCase):
 class Exactness(TempDirCase):
     def test_start_with_a_fraction_of_a_millisecond(self):
         start = 1700000000123000
-        data, _ = shim.pack(raw_stream(start + 500), array('i', range(100)))
+        data, _ = shim.pack(stream(start + 500), array('i', range(100)))
         with self.assertRaises(FormatError) as caught:
             mseed.read(data)
         self.assertIn('<bytes>: record 1 (byte 0, XX.ABC..HHZ): the start '
@@ -163,28 +156,24 @@ class Exactness(TempDirCase):
         back = mseed.read(data, round_time=True)[0]
         self.assertEqual((back.rounded_time, codes.to_microseconds(back.start)),
                          (-500, start + 1000))
-        exact, _ = shim.pack(raw_stream(start), array('i', range(100)))
+        exact, _ = shim.pack(stream(start), array('i', range(100)))
         self.assertEqual(mseed.read(exact)[0].rounded_time, 0)
-
-    def test_gse2_start_is_exact_in_the_records(self):
-        w = wave(signal(10), second=59.999, minute=59, hour=23, day=31, month=12, year=2023)
-        record = shim.Unpacker(records([w])).unpack(0)[1]
-        self.assertEqual(record.stream.start, codes.to_microseconds(w.start))
-        self.assertEqual(record.stream.start % 1000, 0)
 
     def test_time_fields_default_as_in_gse2(self):
         # A header without hour, minute and second means midnight, as the GSE2 writer takes it.
         w = wavecodec.Waveform(dict(station='ABC', channel='HHZ', year=2024, month=2, day=29,
                                     sample_rate=1.0), [1, 2], sta2={'network': 'XX'})
         back = mseed.read(records([w]))[0]
-        self.assertEqual(back.start, wavecodec.read(self.gse_of(w))[0].start)
-        self.assertEqual((back.header['hour'], back.header['second']), (0, 0.0))
-
-    def gse_of(self, w):
         wavecodec.write(self.path('w.gse'), [w])
-        return self.path('w.gse')
+        self.assertEqual(back.start, wavecodec.read(self.path('w.gse'))[0].start)
+        self.assertEqual((back.header['hour'], back.header['second']), (0, 0.0))
+        # The last millisecond of a year is exact in the records.
+        w = wave(signal(10), second=59.999, minute=59, hour=23, day=31, month=12, year=2023)
+        record = shim.Unpacker(records([w])).unpack(0)[1]
+        self.assertEqual(record.stream.start, codes.to_microseconds(w.start))
+        self.assertEqual(record.stream.start % 1000, 0)
 
-    def test_rates(self):
+    def test_rates_codes_and_steim_ranges(self):
         for rate, blockette in ((100.0, False), (0.025, False), (12.5, False),
                                 (0.123457, True), (40000.0, False)):
             self.assertEqual(shim.rate_fields(rate)[0], not blockette, rate)
@@ -192,60 +181,49 @@ class Exactness(TempDirCase):
             self.assertEqual(back.sample_rate, rate)
             record = shim.Unpacker(records([wave(signal(10), sample_rate=rate)])).unpack(0)[1]
             self.assertEqual(record.blockette100_rate != 0, blockette, rate)
-        for rate, text in ((1234.567891, 'sample rate 1234.567891 cannot be written exactly'),
-                           (-1.0, 'above 0')):
-            with self.assertRaises(FormatError) as caught:
-                records([wave(signal(10), sample_rate=rate)])
-            self.assertIn(text, str(caught.exception))
-            self.assertIn('waveform 1 (ABC BHZ', str(caught.exception))
-
-    def test_codes(self):
         good = wave(signal(10), station='ABCDE', channel='HHZ', network='AB')
         back = mseed.read(records([good], location='00', quality='Q'))[0]
         self.assertEqual((back.station, back.channel, back.sta2['network'], back.location,
                           back.quality), ('ABCDE', 'HHZ', 'AB', '00', 'Q'))
-        cases = ((dict(station='ABCDEF'), {}, "station code 'ABCDEF' is longer than the 5"),
-                 (dict(channel='HHZZ'), {}, "channel code 'HHZZ' is longer than the 3"),
-                 (dict(network='XYZ'), {}, "network code 'XYZ' is longer than the 2"),
-                 ({}, dict(network='XYZ'), "network code 'XYZ' is longer than the 2"),
-                 ({}, dict(location='ABC'), "location code 'ABC' is longer than the 2"),
-                 ({}, dict(network='A '), "network code 'A ' holds characters"),
-                 (dict(network=None), {}, 'no network code'))
-        for fields, options, text in cases:
-            network = fields.pop('network', 'XX')
-            with self.assertRaises(FormatError) as caught:
-                records([wave(signal(10), network=network, **fields)], **options)
-            self.assertIn(text, str(caught.exception))
-
-    def test_steim_ranges_and_empty_waveforms(self):
-        for encoding, samples, sample in (('steim2', [0, 1 << 29], 2),
-                                          ('steim2', [5, 5, 5 - (1 << 29) - 1], 3),
-                                          ('steim1', [-(1 << 31), 1], 2)):
-            with self.assertRaises(FormatError) as caught:
-                records([wave(samples)], encoding=encoding)
-            self.assertIn('waveform 1 (ABC BHZ 2024/03/05 06:07:08.500): sample %d ' % sample,
-                          str(caught.exception))
         # The first sample has no difference to check.
         big = [1 << 30, (1 << 30) + 5, (1 << 30) + 5 + (1 << 29) - 1]
         self.assertEqual(mseed.read(records([wave(big)]))[0].samples, array('i', big))
-        with self.assertRaises(FormatError) as caught:
-            records([wave(signal(5)), wave([])])
-        self.assertIn('waveform 2 (ABC BHZ 2024/03/05 06:07:08.500) has no samples',
-                      str(caught.exception))
-
-    def test_faulty_waveforms_only_when_allowed(self):
-        gse = wavecodec.write(self.path('a.gse'), [wave(signal(50))])
-        with open(self.path('a.gse'), 'rb') as f:
-            text = f.read()
+        text = self.gse('a.gse', [wave(signal(50))])
         checksum = text[text.index(b'CHK2'):].split()[1]
-        bad = text.replace(b'CHK2 ' + checksum.rjust(8), b'CHK2 ' + b'1'.rjust(8))
-        self.assertIsNone(gse)
-        waves = wavecodec.read(bad, strict=False)
-        with self.assertRaises(FormatError) as caught:
-            records(waves)
-        self.assertIn('checksum mismatch', str(caught.exception))
-        self.assertEqual(mseed.read(records(waves, allow_errors=True))[0].samples,
-                         waves[0].samples)
+        unchecked = wavecodec.read(text.replace(b'CHK2 ' + checksum.rjust(8),
+                                                b'CHK2 ' + b'1'.rjust(8)), strict=False)
+        self.assertEqual(mseed.read(records(unchecked, allow_errors=True))[0].samples,
+                         unchecked[0].samples)
+        at = 'waveform 1 (ABC BHZ 2024/03/05 06:07:08.500'
+        # (row, waveforms, options of the writer, texts of the refusal)
+        for row, waves, options, texts in (
+                ('inexact rate', [wave(signal(10), sample_rate=1234.567891)], {},
+                 ['sample rate 1234.567891 cannot be written exactly', at]),
+                ('negative rate', [wave(signal(10), sample_rate=-1.0)], {}, ['above 0', at]),
+                ('station', [wave(signal(10), station='ABCDEF')], {},
+                 ["station code 'ABCDEF' is longer than the 5"]),
+                ('channel', [wave(signal(10), channel='HHZZ')], {},
+                 ["channel code 'HHZZ' is longer than the 3"]),
+                ('network of STA2', [wave(signal(10), network='XYZ')], {},
+                 ["network code 'XYZ' is longer than the 2"]),
+                ('network given', [wave(signal(10))], dict(network='XYZ'),
+                 ["network code 'XYZ' is longer than the 2"]),
+                ('location', [wave(signal(10))], dict(location='ABC'),
+                 ["location code 'ABC' is longer than the 2"]),
+                ('network blank', [wave(signal(10))], dict(network='A '),
+                 ["network code 'A ' holds characters"]),
+                ('no network', [wave(signal(10), network=None)], {}, ['no network code']),
+                ('steim2 up', [wave([0, 1 << 29])], {}, [at + '): sample 2 ']),
+                ('steim2 down', [wave([5, 5, 5 - (1 << 29) - 1])], {}, [at + '): sample 3 ']),
+                ('steim1', [wave([-(1 << 31), 1])], dict(encoding='steim1'),
+                 [at + '): sample 2 ']),
+                ('no samples', [wave(signal(5)), wave([])], {},
+                 ['waveform 2 (ABC BHZ 2024/03/05 06:07:08.500) has no samples']),
+                ('checksum', unchecked, {}, ['checksum mismatch'])):
+            with self.assertRaises(FormatError) as caught:
+                records(waves, **options)
+            for text in texts:
+                self.assertIn(text, str(caught.exception), row)
 
 
 @needs_library
