@@ -1,9 +1,12 @@
 """A generated archive for the archive tests: GSE2 files in nested folders, SEG-Y files, and
 planted faults, plus tasks that end their worker process on a chosen file."""
+import json
 import os
 import signal
+import subprocess
+import time
 
-from tests.helpers import header, signal as series
+from tests.helpers import PYTHON_DIR, end, header, signal as series, start
 
 import wavecodec
 from wavecodec import segy
@@ -22,6 +25,16 @@ def _waves(k):
                                                 coordinate_system='WGS-84', elevation=0.1,
                                                 emplacement_depth=0.0)))
     return out
+
+
+def _spoil_checksum(path):
+    """Makes the file's first checksum disagree with its samples."""
+    with open(path, 'rb') as f:
+        data = f.read()
+    at = data.index(b'CHK2 ') + 5
+    end = data.index(b'\n', at)
+    with open(path, 'wb') as f:
+        f.write(data[:at] + str(int(data[at:end]) + 1).encode('ascii') + data[end:])
 
 
 def _cut(path, keep):
@@ -43,14 +56,8 @@ def make(root, files=300):
         wavecodec.write(path, _waves(k), data_format='INT' if k % 10 == 3 else 'CM6')
         paths.append(path)
     planted = {}
-    # A checksum that disagrees with the samples.
     planted['checksum'] = paths[5]
-    with open(paths[5], 'rb') as f:
-        data = f.read()
-    at = data.index(b'CHK2 ') + 5
-    end = data.index(b'\n', at)
-    with open(paths[5], 'wb') as f:
-        f.write(data[:at] + str(int(data[at:end]) + 1).encode('ascii') + data[end:])
+    _spoil_checksum(paths[5])
     # Cut inside the first data section, and inside the first WID2 line.
     planted['truncated'] = paths[11]
     _cut(paths[11], lambda d: d.rindex(b'CHK2') - 20)
@@ -103,32 +110,17 @@ class KillOnce(object):
         self.victim = victim
         self.marker = marker
 
-    def here(self, item):
-        return self.task.here(item)
+    def __getattr__(self, name):
+        # Everything but the call is the task's ('task' itself only before unpickling).
+        if name == 'task':
+            raise AttributeError(name)
+        return getattr(self.task, name)
 
     def __call__(self, item):
         if item == self.victim and not os.path.exists(self.marker):
             open(self.marker, 'w').close()
             os.kill(os.getpid(), signal.SIGKILL)
         return self.task(item)
-
-    def crashed(self, item, reason):
-        return self.task.crashed(item, reason)
-
-    def size(self, item):
-        return self.task.size(item)
-
-    def finish(self, items):
-        return self.task.finish(items)
-
-    def abandon(self):
-        self.task.abandon()
-
-    def pack(self, result):
-        return self.task.pack(result)
-
-    def unpack(self, packed):
-        return self.task.unpack(packed)
 
 
 class KillAlways(KillOnce):
@@ -143,19 +135,10 @@ class KillAlways(KillOnce):
         return self.task(item)
 
 
-
-
-
-
 def _gse(path, k, fault=None):
     wavecodec.write(path, _waves(k))
     if fault == 'checksum':
-        with open(path, 'rb') as f:
-            data = f.read()
-        at = data.index(b'CHK2 ') + 5
-        end = data.index(b'\n', at)
-        with open(path, 'wb') as f:
-            f.write(data[:at] + str(int(data[at:end]) + 1).encode('ascii') + data[end:])
+        _spoil_checksum(path)
 
 
 def fs_name(name):
@@ -194,9 +177,7 @@ def make_tree(root):
     the path of the socket it holds open (closed by the caller: close_tree)."""
     import gzip
     import socket
-    b = root.encode('utf-8') if not isinstance(root, bytes) else root
-    if str is not bytes:
-        b = os.fsencode(root)
+    b = os.fsencode(root) if str is not bytes else root
     join = os.path.join
     os.makedirs(join(b, b'real'))
     os.makedirs(join(b, b'empty'))
@@ -260,8 +241,6 @@ class Cluster(object):
         self.address = None
 
     def _start(self, args, env=None, log='dask.log'):
-        import subprocess
-        from tests.helpers import PYTHON_DIR, start
         full = dict(os.environ)
         full['PYTHONPATH'] = PYTHON_DIR + os.pathsep + full.get('PYTHONPATH', '')
         full.update(env or {})
@@ -280,8 +259,6 @@ class Cluster(object):
         return p
 
     def start_scheduler(self, env=None):
-        import json
-        import time
         path = os.path.join(self.folder, 'scheduler-%d.json' % len(self.procs))
         self.scheduler = self._start(['scheduler', '--host', '127.0.0.1', '--port', '0',
                                       '--no-dashboard', '--scheduler-file', path], env)
@@ -312,9 +289,7 @@ class Cluster(object):
         finally:
             client.close(timeout=10)
 
-    def kill(self, p):
-        from tests.helpers import end
-        end(p)
+    kill = staticmethod(end)
 
     def close(self):
         for p in self.procs:

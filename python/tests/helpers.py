@@ -83,6 +83,23 @@ class TempDirCase(unittest.TestCase):
         return sorted(os.listdir(self.dir))
 
 
+
+class MadeArchive(unittest.TestCase):
+    """A generated archive (tests.archive_maker.make) of FILES files, made once for the class:
+    `dir`, `root` and `planted` (its planted faults)."""
+    FILES = 40
+
+    @classmethod
+    def setUpClass(cls):
+        from tests.archive_maker import make
+        cls.dir = tempfile.mkdtemp(prefix='wavecodec-archive-')
+        cls.root = os.path.join(cls.dir, 'archive')
+        cls.planted = make(cls.root, cls.FILES)
+
+    @classmethod
+    def tearDownClass(cls):
+        shutil.rmtree(cls.dir)
+
 # No subprocess of the tests may run unbounded: a child that is still running after this many
 # seconds (WAVECODEC_TEST_TIMEOUT overrides) is killed with its process group and the test fails.
 SUBPROCESS_SECONDS = float(os.environ.get('WAVECODEC_TEST_TIMEOUT', '300'))

@@ -10,8 +10,8 @@ import tempfile
 import threading
 import unittest
 
-from tests.archive_maker import (Cluster, KillAlways, KillOnce, SmallShares, dask_missing,
-                                 expected_tree, make, make_tree)
+from tests.archive_maker import (Cluster, KillAlways, KillOnce, SmallShares, dask_missing, make,
+                                 make_tree)
 from tests.helpers import run_cli
 from tests.test_archive_convert import MISSING as NO_MSEED
 
@@ -70,41 +70,38 @@ class OnCluster(SmallShares, unittest.TestCase):
         shutil.rmtree(self.dir)
         super(OnCluster, self).tearDown()
 
-    def test_rows_equal_those_of_one_process_and_of_local_workers(self):
+    def test_rows_equal_those_of_one_process(self):
+        # (Local workers give the same rows as one process: test_archive_tree.)
         root = os.path.join(self.dir, 'tree')
         os.mkdir(root)
-        sock = make_tree(root)
-        try:
-            planted = make(os.path.join(root, 'planted'), 40)
-            paths = [root, planted['vanished']]
-            options = dict(exclude=['skip_*'])
-            for run in (archive.index, archive.verify):
-                serial = run(paths, jobs=1, **options)
-                self.assertEqual(run(paths, jobs=2, **options), serial)
-                self.assertEqual(within(self, lambda: run(paths, client=self.address,
-                                                          **options)), serial)
-            self.assertTrue(set(expected_tree(root)) <= set(
-                r.path for r in archive.index(paths, **options)))
-            if NO_MSEED:
-                return
-            out = os.path.join(self.dir, 'out')
-            local = archive.convert(paths, out + '1', jobs=2, **options)
-            remote = within(self, lambda: archive.convert(paths, out, client=self.address,
-                                                          **options))
-            self.assertEqual([r._replace(target=r.target and r.target.replace(out, out + '1'))
-                              for r in remote], local)
-            self.assertEqual(sum(1 for r in remote if r.fault is None),
-                             sum(1 for r in local if r.fault is None))
-        finally:
-            sock.close()
+        self.addCleanup(make_tree(root).close)
+        planted = make(os.path.join(root, 'planted'), 40)
+        paths = [root, planted['vanished']]
+        options = dict(exclude=['skip_*'])
+        for run in (archive.index, archive.verify):
+            self.assertEqual(within(self, lambda: run(paths, client=self.address, **options)),
+                             run(paths, jobs=1, **options), run.__name__)
+        if NO_MSEED:
+            return
+        out = os.path.join(self.dir, 'out')
+        local = archive.convert(paths, out + '1', jobs=2, **options)
+        remote = within(self, lambda: archive.convert(paths, out, client=self.address,
+                                                      **options))
+        self.assertEqual([r._replace(target=r.target and r.target.replace(out, out + '1'))
+                          for r in remote], local)
 
-    def test_relative_paths_are_the_callers(self):
+    def test_commands_take_the_scheduler_and_the_callers_paths(self):
+        # The output of one local process, but for the note of where the run went.
         make(os.path.join(self.dir, 'rel'), 18)
-        args = ['--scheduler', self.address, '--timeout', '30']
-        local = run_cli(['verify', 'rel'], cwd=self.dir, timeout=LIMIT)
-        remote = run_cli(['verify', 'rel'] + args, cwd=self.dir, timeout=LIMIT)
-        self.assertEqual(remote, (local[0], local[1][:-1] + ' (Dask cluster)\n', local[2]))
-        self.assertIn('rel/ABC/notes.txt: no WID2 line', remote[2])
+        remote = ['--scheduler', self.address, '--timeout', '30']
+        for args, note, text in (
+                (['verify', 'rel', 'rel/GHI/gone.gse'], ' (Dask cluster)',
+                 'rel/ABC/notes.txt: no WID2 line'),
+                (['index', '-o', '-', 'rel/JKL'], '', '\nrel/JKL/d03/f0003.gse,')):
+            local = run_cli(args, cwd=self.dir, timeout=LIMIT)
+            self.assertIn(text, local[1] + local[2], args)
+            self.assertEqual(run_cli(args + remote, cwd=self.dir, timeout=LIMIT),
+                             (local[0], local[1][:-1] + note + '\n', local[2]), args)
         if NO_MSEED:
             return
 
@@ -113,9 +110,8 @@ class OnCluster(SmallShares, unittest.TestCase):
             return sorted(os.path.relpath(os.path.join(d, n), top)
                           for d, _, ns in os.walk(top) for n in ns)
         local = run_cli(['convert', 'rel', '-o', 'outlocal'], cwd=self.dir, timeout=LIMIT)
-        remote = run_cli(['convert', 'rel', '-o', 'outrel'] + args, cwd=self.dir,
-                         timeout=LIMIT)
-        self.assertEqual(remote, (local[0], local[1].replace('outlocal', 'outrel'), local[2]))
+        got = run_cli(['convert', 'rel', '-o', 'outrel'] + remote, cwd=self.dir, timeout=LIMIT)
+        self.assertEqual(got, (local[0], local[1].replace('outlocal', 'outrel'), local[2]))
         self.assertEqual(written('outrel'), written('outlocal'))
         self.assertEqual(len(written('outrel')), 15)
 
@@ -138,24 +134,6 @@ class OnCluster(SmallShares, unittest.TestCase):
         self.assertEqual([got[0], got[2]], [serial[0], serial[2]])
         self.assertEqual(got[1].error, '%s: the Dask workers reading it died (KilledWorker)'
                          % few[1])
-
-    def test_commands_take_the_scheduler(self):
-        root = os.path.join(self.dir, 'a')
-        planted = make(root, 30)
-        paths = [root, planted['vanished']]
-        status, out, err = run_cli(['verify', '-j', '2'] + paths, timeout=LIMIT)
-        self.assertEqual(status, 1)
-        self.assertTrue(out.endswith(' bad (1 process)\n'), out)
-        self.assertEqual(run_cli(['verify', '--scheduler', self.address] + paths,
-                                 timeout=LIMIT),
-                         (status, out.replace('(1 process)', '(Dask cluster)'), err))
-        table = os.path.join(self.dir, 'index.csv')
-        status, out, err = run_cli(['index', '--scheduler', self.address, '-o', table,
-                                    os.path.join(root, 'JKL')], timeout=LIMIT)
-        self.assertEqual(status, 0, err)
-        with open(table) as f:
-            self.assertEqual(len(f.read().splitlines()),
-                             1 + len(archive.index([os.path.join(root, 'JKL')], jobs=1)))
 
 
 def _readers_missing():

@@ -46,13 +46,11 @@ class Faults(unittest.TestCase):
         self.cluster.close()
         shutil.rmtree(self.dir)
 
-    def one_message(self, args, status, text):
-        began = time.time()
+    def one_message(self, args, status, *texts):
         got, out, err = run_cli(args + [self.root], timeout=TIMEOUT + SLACK)
         self.assertEqual((got, len(err.splitlines())), (status, 1), (args, err))
-        self.assertIn(text, err)
-        self.assertNotIn('Traceback', err)
-        return time.time() - began
+        for text in texts:
+            self.assertIn(text, err)
 
     def test_cluster_faults_are_one_message(self):
         for args, status, text in (
@@ -72,8 +70,7 @@ class Faults(unittest.TestCase):
                            'cannot load libwavecodec')):
             workers = self.cluster.start_workers(2, env)
             self.cluster.wait_for_workers(2)
-            self.one_message(args, 1, 'the Dask workers of %s' % address)
-            self.one_message(args, 1, text)
+            self.one_message(args, 1, 'the Dask workers of %s' % address, text)
             self.cluster.kill(workers)
 
     def test_a_scheduler_killed_mid_run(self):

@@ -8,7 +8,6 @@ import datetime
 import io
 import os
 import re
-import shutil
 import signal
 import subprocess
 import sys
@@ -17,7 +16,8 @@ import time
 import unittest
 
 from tests.archive_maker import make
-from tests.helpers import PYTHON_DIR, communicate, header, run_cli, signal as series, start
+from tests.helpers import (PYTHON_DIR, MadeArchive, TempDirCase, communicate, header, run_cli,
+                           signal as series, start)
 from tests.test_archive_convert import MISSING as NO_MSEED
 
 import wavecodec
@@ -29,16 +29,8 @@ def _when(text):
     return datetime.datetime.strptime(text, '%Y-%m-%dT%H:%M:%S.%f')
 
 
-class Options(unittest.TestCase):
-    @classmethod
-    def setUpClass(cls):
-        cls.dir = tempfile.mkdtemp(prefix='wavecodec-options-')
-        cls.root = os.path.join(cls.dir, 'archive')
-        cls.planted = make(cls.root, 60)
-
-    @classmethod
-    def tearDownClass(cls):
-        shutil.rmtree(cls.dir)
+class Options(MadeArchive):
+    FILES = 60
 
     def test_selection_is_the_same_for_every_command_and_as_filtering(self):
         every = [r for r in archive.index([self.root]) if r.kind == 'gse2' and
@@ -106,19 +98,13 @@ class Options(unittest.TestCase):
         lines = [line for line in err.splitlines() if 'verifying' in line]
         self.assertTrue(lines, err)
         for line in lines:
-            self.assertTrue(re.match( r'^wavecodec: verifying \d+/\d+ files \(\d+%\)'
+            self.assertTrue(re.match(r'^wavecodec: verifying \d+/\d+ files \(\d+%\)'
                                      r'(, about \d+ (s|min) left)?$', line), line)
         status, out, err = run_cli(['verify', '--progress', '0', self.root, self.root])
         self.assertNotIn('verifying', err)
 
 
-class Gaps(unittest.TestCase):
-    def setUp(self):
-        self.dir = tempfile.mkdtemp(prefix='wavecodec-gaps-')
-
-    def tearDown(self):
-        shutil.rmtree(self.dir)
-
+class Gaps(TempDirCase):
     def test_gaps_and_overlaps_per_channel(self):
         # 100 samples at 20 Hz (4.95 s) each; channel BHZ: contiguous, then a 10 s gap, then
         # an overlap of 2 s; BHN alone.
@@ -126,15 +112,14 @@ class Gaps(unittest.TestCase):
             h = header(channel=channel, year=2024, month=1, day=2, hour=3, minute=0,
                        second=second, sample_rate=20.0)
             return wavecodec.Waveform(h, series(n), sta2=dict(network='XX'))
-        wavecodec.write(os.path.join(self.dir, 'a.gse'), [wave('BHZ', 0.0), wave('BHN', 0.0)])
-        wavecodec.write(os.path.join(self.dir, 'b.gse'), [wave('BHZ', 5.0)])
-        wavecodec.write(os.path.join(self.dir, 'c.gse'), [wave('BHZ', 20.0)])
-        wavecodec.write(os.path.join(self.dir, 'd.gse'), [wave('BHZ', 22.95)])
-        status, out, err = run_cli(['index', '-o', os.path.join(self.dir, 'i.csv'), '--gaps',
-                                    self.dir])
+        for name, waves in (('a', [wave('BHZ', 0.0), wave('BHN', 0.0)]),
+                            ('b', [wave('BHZ', 5.0)]), ('c', [wave('BHZ', 20.0)]),
+                            ('d', [wave('BHZ', 22.95)])):
+            wavecodec.write(self.path(name + '.gse'), waves)
+        status, out, err = run_cli(['index', '-o', self.path('i.csv'), '--gaps', self.dir])
         self.assertEqual(status, 0, err)
         lines = out.splitlines()[1:]
-        a, b, c, d = (os.path.join(self.dir, n + '.gse') for n in 'abcd')
+        b, c, d = (self.path(n + '.gse') for n in 'bcd')
         self.assertEqual(lines, [
             'station XX.ABC: 5 waveform(s) in 4 file(s), 0 fault(s), 2024-01-02T03:00:00.000 '
             'to 2024-01-02T03:00:27.900',
@@ -144,46 +129,37 @@ class Gaps(unittest.TestCase):
             'between %s and %s' % (c, d)])
 
 
-class IndexAsItGoes(unittest.TestCase):
+class IndexAsItGoes(TempDirCase):
     def test_a_killed_index_keeps_its_rows(self):
-        top = tempfile.mkdtemp(prefix='wavecodec-killed-')
+        make(self.path('a'), 300)
+        table = self.path('index.csv')
+        env = dict(os.environ)
+        env['PYTHONPATH'] = PYTHON_DIR
+        p = start([sys.executable, '-m', 'wavecodec', 'index', '-o', table] +
+                  [self.path('a')] * 40, env=env, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
         try:
-            make(os.path.join(top, 'a'), 300)
-            table = os.path.join(top, 'index.csv')
-            env = dict(os.environ)
-            env['PYTHONPATH'] = PYTHON_DIR
-            p = start([sys.executable, '-m', 'wavecodec', 'index', '-o', table] +
-                      [os.path.join(top, 'a')] * 40, env=env, stdout=subprocess.PIPE,
-                      stderr=subprocess.PIPE)
-            try:
-                deadline = time.time() + 120
-                while time.time() < deadline and p.poll() is None and (
-                        not os.path.exists(table) or os.path.getsize(table) < 4096):
-                    time.sleep(0.02)
-                self.assertIsNone(p.poll(), 'the index ended before it could be killed')
-                os.killpg(p.pid, signal.SIGKILL)
-            finally:
-                communicate(p, timeout=60)
-            with io.open(table, encoding='utf-8', newline='') as f:
-                text = f.read()
-            lines = text.split('\n')
-            self.assertEqual(lines[-1], '')          # whole lines only
-            rows = list(csv.reader(lines[1:-1]))
-            self.assertTrue(rows)
-            self.assertEqual(set(len(r) for r in rows), set([17]))
+            deadline = time.time() + 120
+            while time.time() < deadline and p.poll() is None and (
+                    not os.path.exists(table) or os.path.getsize(table) < 4096):
+                time.sleep(0.02)
+            self.assertIsNone(p.poll(), 'the index ended before it could be killed')
+            os.killpg(p.pid, signal.SIGKILL)
         finally:
-            shutil.rmtree(top)
+            communicate(p, timeout=60)
+        with io.open(table, encoding='utf-8', newline='') as f:
+            lines = f.read().split('\n')
+        self.assertEqual(lines[-1], '')          # whole lines only
+        rows = list(csv.reader(lines[1:-1]))
+        self.assertTrue(rows)
+        self.assertEqual(set(len(r) for r in rows), set([17]))
 
 
 @unittest.skipIf(NO_MSEED, NO_MSEED)
-class Reruns(unittest.TestCase):
+class Reruns(TempDirCase):
     def setUp(self):
-        self.dir = tempfile.mkdtemp(prefix='wavecodec-rerun-')
-        self.root = os.path.join(self.dir, 'in')
+        super(Reruns, self).setUp()
+        self.root = self.path('in')
         make(self.root, 24)
-
-    def tearDown(self):
-        shutil.rmtree(self.dir)
 
     def convert(self, out, *more):
         status, stdout, err = run_cli(['convert', self.root, '-o', out] + list(more))
@@ -191,7 +167,7 @@ class Reruns(unittest.TestCase):
         return status, stdout.splitlines()[-1] if stdout else '', err
 
     def test_reruns(self):
-        out = os.path.join(self.dir, 'mseed')
+        out = self.path('mseed')
         self.convert(out)
         outputs = sorted(os.path.join(d, n) for d, _, ns in os.walk(out) for n in ns)
         made = dict((p, os.stat(p).st_mtime) for p in outputs)
