@@ -14,7 +14,7 @@ import tempfile
 import unittest
 from array import array
 
-from tests.helpers import PYTHON_DIR, communicate, header, signal, start
+from tests.helpers import PYTHON_DIR, UNDER_SANITIZER, communicate, header, signal, start
 
 import wavecodec
 from wavecodec.archive import headers
@@ -51,6 +51,7 @@ def run_capped(args):
 
 
 @unittest.skipUnless(os.path.exists('/proc/self/status'), 'needs /proc/self/status')
+@unittest.skipIf(UNDER_SANITIZER, 'memory bounds mean nothing under the sanitizer')
 class Bounds(unittest.TestCase):
     SIZE = 96 << 20
 

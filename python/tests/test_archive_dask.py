@@ -146,6 +146,28 @@ def _readers_missing():
     return None
 
 
+class FutureStates(unittest.TestCase):
+    """A future seen done whose worker is lost before it is taken is computed again, not taken
+    for a fault of the cluster (a race that once failed a run with "NoneType: None")."""
+
+    def test_a_future_computed_again_is_waited_for(self):
+        from wavecodec.archive import cluster
+
+        class Future(object):
+            def __init__(self, status):
+                self.status = status
+
+            def exception(self, timeout=None):
+                return None   # it finished after all
+
+        run = cluster._Run(tasks.Verify(), ['a'], None, 'tcp://x', 1, None)
+        for status in ('lost', 'pending', 'error'):
+            future = Future(status)
+            run.futures[future] = (0, ['a'], 0)
+            self.assertIsNone(run.take(future), status)
+            self.assertIn(future, run.futures, status)
+
+
 @unittest.skipIf(_readers_missing(), _readers_missing())
 class CsvReaders(unittest.TestCase):
     """The index CSV of the tree of every entry (names with a line feed, not UTF-8, commas in

@@ -175,7 +175,13 @@ class _Run(object):
             return first, unpacked(self.task, packed)
         if future.status == 'cancelled':
             raise self.lost()
+        if future.status in ('pending', 'lost'):
+            return None   # its worker was lost since it was seen done: computed again
         e = future.exception(timeout=self.timeout)
+        if e is None:
+            # Computed again after all (its worker was lost since it was seen done): its
+            # result is taken when it is seen finished.
+            return None
         del self.futures[future]
         if type(e).__name__ != 'KilledWorker':
             raise _systemic(e, self.name)

@@ -76,7 +76,7 @@ def _stream(wave, network, location, quality, record_length, encoding, start):
         network = (wave.sta2 or {}).get('network')
         if not network:
             raise FormatError('no network code: the waveform has no STA2 network; give one '
-                              'with --network')
+                              'with network= (--network on the command line)')
     stream.network = codes.check_code('network', network).encode('ascii')
     stream.station = codes.check_code('station', wave.station).encode('ascii')
     stream.channel = codes.check_code('channel', wave.channel).encode('ascii')
