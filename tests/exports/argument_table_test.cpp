@@ -20,6 +20,7 @@
 #include <functional>
 #include <sstream>
 #include <string>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -437,7 +438,12 @@ template <typename T>
 std::vector<uint64_t> bits(const T *v, size_t n) {
     std::vector<uint64_t> out(n);
     for (size_t i = 0; i < n; ++i) {
-        std::memcpy(&out[i], &v[i], sizeof(T));
+        if constexpr (std::is_integral_v<T>) {
+            out[i] = v[i];  // by value: a word's bytes land where the byte order puts them
+        } else {
+            static_assert(sizeof(T) == sizeof(uint64_t));
+            std::memcpy(&out[i], &v[i], sizeof(T));
+        }
     }
     return out;
 }
