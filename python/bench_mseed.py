@@ -94,6 +94,20 @@ def _taking_turns(bench, step, tool_args, runs):
             (min(w for w, _ in theirs), min(c for _, c in theirs)))
 
 
+def _write_row(bench, table, folder, tool, samples, size, runs):
+    """The row of mseed.write of `samples` against msr_pack of the same samples, taking turns;
+    (the waveform, its records' path, the raw samples' path, msr_pack's times)."""
+    from wavecodec import mseed
+    wave = _wave(samples)
+    raw = _raw(folder, samples)
+    records = os.path.join(folder, 'bench%s.mseed' % size.lower())
+    ours, pack = _taking_turns(bench, lambda: mseed.write(records, [wave]),
+                               (tool, 'time-pack', 4096, raw), runs)
+    _row(bench, table, 'mseed.write %s samples (Steim-2, 4096 B)' % size, ours, pack,
+         WRITE_TARGET, 'msr_pack')
+    return wave, records, raw, pack
+
+
 def row_mseed(bench, table, folder, runs):
     from wavecodec import mseed
     tool, reason = _tool(folder)
@@ -101,14 +115,8 @@ def row_mseed(bench, table, folder, runs):
         print('miniSEED rows: SKIPPED (%s)' % reason)
         return
     samples = array('i', bench.realistic(1000000))
-    wave = _wave(samples)
-    raw = _raw(folder, samples)
-    records = os.path.join(folder, 'bench.mseed')
     runs = max(runs, 9)
-    ours, pack = _taking_turns(bench, lambda: mseed.write(records, [wave]),
-                               (tool, 'time-pack', 4096, raw), runs)
-    _row(bench, table, 'mseed.write 1M samples (Steim-2, 4096 B)', ours, pack, WRITE_TARGET,
-         'msr_pack')
+    wave, records, raw, pack = _write_row(bench, table, folder, tool, samples, '1M', runs)
     gse = os.path.join(folder, 'mseed.gse')
     wavecodec.write(gse, [wave])
     read = _timed(bench, lambda: wavecodec.read(gse), runs)
@@ -140,20 +148,13 @@ def row_mseed(bench, table, folder, runs):
 
 
 def row_mseed20m(bench, table, folder, runs):
-    from wavecodec import mseed
     tool, reason = _tool(folder)
     if tool is None:
         print('miniSEED 20M rows: SKIPPED (%s)' % reason)
         return
     samples = array('i', bench.realistic(1000000)) * 20
-    wave = _wave(samples)
-    raw = _raw(folder, samples)
-    records = os.path.join(folder, 'bench20m.mseed')
     runs = min(runs, 3)
-    ours, pack = _taking_turns(bench, lambda: mseed.write(records, [wave]),
-                               (tool, 'time-pack', 4096, raw), runs)
-    _row(bench, table, 'mseed.write 20M samples (Steim-2, 4096 B)', ours, pack, WRITE_TARGET,
-         'msr_pack')
+    wave, records, raw, _ = _write_row(bench, table, folder, tool, samples, '20M', runs)
     os.remove(raw)
     # The 80 MB of samples freed before the commands run (their memory is measured alone).
     wave.samples = samples = None

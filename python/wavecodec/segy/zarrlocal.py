@@ -4,8 +4,6 @@ by the ingest; a process that dies has its blocks run again.
 import multiprocessing
 import threading
 
-import numcodecs.blosc
-
 from ..errors import FormatError
 from . import zarrblocks as zb, zarrstore as zs
 
@@ -13,12 +11,6 @@ from . import zarrblocks as zb, zarrstore as zs
 # Times the blocks of a local process that died run again before the ingest fails.
 RETRIES = 3
 _SOURCES = {}   # in a local worker process: the Source of the ingest it works for
-
-
-def _start_process():
-    """Starts a local worker process: Blosc with one thread inside (zarrblocks.one_blosc_thread)
-    for every block it runs."""
-    numcodecs.blosc.use_threads = False
 
 
 def _local_block(job, block, grid):
@@ -59,7 +51,7 @@ class Processes(object):
         from concurrent.futures import ProcessPoolExecutor, as_completed
         from concurrent.futures.process import BrokenProcessPool
         undone = []
-        pool = ProcessPoolExecutor(jobs, mp_context=self.context, initializer=_start_process)
+        pool = ProcessPoolExecutor(jobs, mp_context=self.context)
         futures = {}
         try:
             for k in todo:
