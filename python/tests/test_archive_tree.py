@@ -110,6 +110,21 @@ SYSTEM_PYTHON = '/usr/bin/python3'
 
 @unittest.skipUnless(os.geteuid() == 0 and _nobody() and os.path.exists(SYSTEM_PYTHON),
                      'needs root and %s to run a walk as nobody' % SYSTEM_PYTHON)
+def _reachable_package(folder):
+    """The environment for a child that runs as another user: the package and its libraries
+    copied into `folder`, which that user can read wherever the checkout lies (a clone in a
+    private temporary folder is out of its reach)."""
+    env = dict(os.environ)
+    shutil.copytree(os.path.join(PYTHON_DIR, 'wavecodec'), os.path.join(folder, 'wavecodec'),
+                    ignore=shutil.ignore_patterns('__pycache__', '*.pyc'))
+    env['PYTHONPATH'] = folder
+    for name in ('WAVECODEC_LIBRARY', 'IBMFLOAT_LIBRARY', 'MSEEDIO_LIBRARY'):
+        if env.get(name):
+            env[name] = os.path.join(folder, os.path.basename(env[name]))
+            shutil.copy(os.path.realpath(os.environ[name]), env[name])
+    return env
+
+
 class Permissions(unittest.TestCase):
     """Folders that can be listed but not entered, entered but not listed, and a file that
     cannot be read, walked by a user they bar (root reads everything): the command runs as
@@ -127,8 +142,7 @@ class Permissions(unittest.TestCase):
             os.chmod(os.path.join(root, 'listed'), 0o444)
             os.chmod(os.path.join(root, 'entered'), 0o311)
             os.chmod(os.path.join(root, 'open', 'locked.gse'), 0)
-            env = dict(os.environ)
-            env['PYTHONPATH'] = PYTHON_DIR
+            env = _reachable_package(os.path.join(top, 'pkg'))
             uid = _nobody()
             p = start([SYSTEM_PYTHON, '-m', 'wavecodec', 'verify', root],
                       env=env, stdout=subprocess.PIPE, stderr=subprocess.PIPE, cwd=top,
